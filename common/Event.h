@@ -1,0 +1,51 @@
+// A signalling event as threads here use them: manual reset (stays set until
+// Reset) or auto reset (a successful wait consumes it), with bounded waits.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <initializer_list>
+#include <mutex>
+#include <vector>
+
+namespace paxelle {
+
+class Event {
+ public:
+  enum class Reset { kManual, kAuto };
+
+  explicit Event(Reset mode, bool initiallySet = false);
+  Event(const Event&) = delete;
+  Event& operator=(const Event&) = delete;
+  ~Event();
+
+  void Set();
+  void ResetEvent();
+  // Set and immediately reset: wakes current waiters of a manual event, leaves it clear.
+  void Pulse();
+  // Looks without waiting and without consuming an auto-reset event.
+  bool IsSet() const;
+
+  // Waits at most `timeout`; true when the event was (or became) set. An
+  // auto-reset event is consumed by a successful wait.
+  bool Wait(std::chrono::milliseconds timeout);
+
+  // Waits at most `timeout` for any of `events`; returns the index of the first
+  // one found set (consuming it if auto-reset) or -1 on time-out.
+  static int WaitAny(std::initializer_list<Event*> events, std::chrono::milliseconds timeout);
+
+ private:
+  struct Waiter;
+  bool TryConsumeLocked();
+  bool TryConsume();
+  void AddWaiter(Waiter* waiter);
+  void RemoveWaiter(Waiter* waiter);
+
+  const Reset mode_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  bool set_;
+  std::vector<Waiter*> waiters_;
+};
+
+}  // namespace paxelle

@@ -1,0 +1,60 @@
+// The daily traffic log: any thread queues a time-stamped entry and returns at
+// once; one writer thread appends the entries, masked, to the day's file.
+#pragma once
+
+#include "common/Clock.h"
+
+#include <chrono>
+#include <cstdarg>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#define PAXELLE_PRINTF(formatIndex, firstArg) __attribute__((format(printf, formatIndex, firstArg)))
+
+namespace paxelle {
+
+class CTrafficLog {
+ public:
+  // Entries go to `directory` (relative paths resolve against the working
+  // directory at each write pass); `clock` gives the time stamps and the day
+  // and must be callable from any thread. `shutdownWait` bounds how long
+  // Shutdown waits for the writer (10 s in the server; tests shorten it).
+  explicit CTrafficLog(std::string directory = "KELVARA_LOGS", WallClock clock = SystemNow,
+                       std::chrono::milliseconds shutdownWait = std::chrono::seconds(10));
+  // Stops the writer after it has written what was queued (waits at most shutdownWait).
+  ~CTrafficLog();
+  CTrafficLog(const CTrafficLog&) = delete;
+  CTrafficLog& operator=(const CTrafficLog&) = delete;
+
+  // printf-style; lane or host text must only ever be an argument, never the
+  // format. Returns false, recording nothing, once the log is stopping.
+  bool Log(const char* format, ...) PAXELLE_PRINTF(2, 3);
+  bool LogV(const char* format, va_list arguments) PAXELLE_PRINTF(2, 0);
+
+  // Blocks until every entry queued before the call has been through a write
+  // pass, or `timeout` passed; true when it was written (or dropped as the
+  // file rules say). For tests and orderly shutdown.
+  bool WaitUntilWritten(std::chrono::milliseconds timeout);
+
+  // Stops accepting entries, writes what is queued and ends the writer thread.
+  // A writer still busy after shutdownWait is left to finish on its own; it
+  // never touches memory this object frees. Idempotent; the destructor calls it.
+  void Shutdown();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// The process-wide log, created (with its writer thread) on first use.
+CTrafficLog& GetTrafficLog();
+
+// Queues one entry on the process-wide log.
+bool Log(const char* format, ...) PAXELLE_PRINTF(1, 2);
+
+// The masks the writer applies to every line, exposed for tests.
+std::string ApplyPayloadMask(std::string_view line);
+std::string ApplyAdministrativeMask(std::string_view line);
+
+}  // namespace paxelle

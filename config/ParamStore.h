@@ -1,0 +1,83 @@
+// The process-wide holder of the current merchant parameter set and its
+// persisted line (one line in the params file, mode 0600, replaced atomically).
+#pragma once
+
+#include "config/MerchantParams.h"
+
+#include <filesystem>
+#include <mutex>
+#include <string>
+
+namespace paxelle {
+
+enum class ConfigurationState { ParamsNotSet, ParamsReady, ParamsUnreadable };
+
+// Error codes of a refused Save, in the store's last error.
+enum ParamStoreError : int {
+  kParamErrorNone = 0,
+  kParamErrorOverflow = 10002,    // "Param Settings would overflow"
+  kParamErrorSemicolon = 10003,   // a value holds ";", which the line cannot carry
+  kParamErrorWrite = 10004,       // the file could not be written
+  kParamErrorRead = 10005,        // the file exists but could not be read or kept aside
+};
+
+class CParamStore {
+ public:
+  CParamStore();
+  CParamStore(const CParamStore&) = delete;
+  CParamStore& operator=(const CParamStore&) = delete;
+
+  // Where the line is kept; set before Load. Defaults to DefaultParamsPath(),
+  // worked out on first use.
+  void SetPath(std::filesystem::path path);
+  std::filesystem::path Path() const;
+
+  // A copy of the current set, taken under the lock.
+  CMerchantParams GetParams() const;
+
+  // Reads the persisted line into the current set. A missing or empty file
+  // gets the defaults persisted. An unreadable line of another version is
+  // renamed aside (and logged) before the defaults are persisted, so the
+  // merchant's configuration is never destroyed. False when the file exists
+  // but cannot be read or kept aside (10005, nothing written) or the defaults
+  // cannot be stored (10004); the set is then the defaults.
+  bool Load();
+  // What the last Load had to do beyond reading (e.g. where it kept an
+  // unreadable line); empty when it simply read the file.
+  std::string LoadNotice() const;
+  // Persists `set` and makes it current; false (nothing changed) when the line
+  // would be longer than 500 characters, a value holds ";", or writing fails.
+  // A successful Save clears the last error.
+  bool Save(const CMerchantParams& set);
+  // Persists the defaults and, when that worked, makes them current.
+  bool ResetToDefaults();
+  ConfigurationState GetConfigurationState() const;
+
+  int LastErrorCode() const;
+  std::string LastErrorText() const;
+
+ private:
+  bool SaveLocked(const CMerchantParams& set);
+  bool Persist(const std::string& line);
+  bool KeepAside(const std::filesystem::path& path, std::filesystem::path& keptAs);
+  void SetLastError(int code, std::string text);
+  void SetLoadNotice(std::string text);
+
+  // Held across a whole Load/Save/ResetToDefaults so that the file and the
+  // current set are replaced in the same order; never held by readers.
+  std::mutex writeMutex_;
+  mutable std::mutex mutex_;
+  std::filesystem::path path_;
+  CMerchantParams current_;
+  int lastErrorCode_ = kParamErrorNone;
+  std::string lastErrorText_;
+  std::string loadNotice_;
+};
+
+// ${XDG_CONFIG_HOME:-~/.config}/Kelvara Applications/Paxelle/params
+std::filesystem::path DefaultParamsPath();
+
+// The process-wide store.
+CParamStore& GetParamStore();
+
+}  // namespace paxelle

@@ -1,0 +1,201 @@
+// CRequest, the transaction record: one value that carries a lane's request from
+// its arrival to its delivered answer, copied whole at every hand-over.
+#pragma once
+
+#include "common/RequestFields.h"
+#include "core/EmvTypes.h"
+#include "core/TranCodes.h"
+
+#include <array>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace paxelle {
+
+// What the host interface writes into the record and the response documents read.
+struct CHostResult {
+  bool Approved = false;
+  bool Captured = false;
+  bool AdminSuccess = false;
+
+  std::string HostAuthCode;
+  std::string HostRefNo;
+  std::string HostErrorText;  // why the exchange failed, or a local refusal (code 4003)
+  std::string HostText;       // the processor's response text
+  std::string CVVResult;
+  std::string AVSResult;
+  std::string EMVResult;
+  std::string Balance;
+  std::string SecondBalance;
+  std::string HostAcqRefData;
+  std::string FoodBalance;
+  std::string CashBalance;
+  std::string AdminText;
+  std::string TranDate;
+  std::string TranTime;
+  std::string BatchNo;
+  std::string BatchItemCount;
+  std::string HostNetBatchTotal;
+  std::string HostCreditCount;
+  std::string HostCreditPurchaseAmount;
+  std::string HostCreditReturnAmount;
+  std::string HostNetCreditAmount;
+  std::string HostDebitCount;
+  std::string HostDebitPurchaseAmount;
+  std::string HostDebitReturnAmount;
+  std::string HostNetDebitAmount;
+  std::string HostEBTCount;
+  std::string HostEBTPurchaseAmount;
+  std::string HostEBTReturnAmount;
+  std::string HostNetEBTAmount;
+  std::string ControlNo;
+  // The rest of the block's 56 texts, kept for the host interface.
+  std::array<std::string, 25> ReservedHostText;
+
+  std::string HostRequest;   // the host request message as built
+  std::string HostResponse;  // the host's answer as received
+  bool PartialApproval = false;
+
+  std::vector<CaPublicKey> CaPublicKeys;
+  std::vector<AidParams> EmvAidParams;
+};
+
+// The totals a lane counted, sent with its batch close (amounts in cents).
+struct CBatchTotals {
+  std::string NetBatchTotal;
+  std::string CreditCount;
+  std::string CreditPurchaseAmount;
+  std::string CreditReturnAmount;
+  std::string NetCreditAmount;
+  std::string DebitCount;
+  std::string DebitPurchaseAmount;
+  std::string DebitReturnAmount;
+  std::string NetDebitAmount;
+  std::string EBTCount;
+  std::string EBTPurchaseAmount;
+  std::string EBTReturnAmount;
+  std::string NetEBTAmount;
+};
+
+class CRequest : public CHostResult, public CBatchTotals {
+ public:
+  // Identity and control.
+  std::string StreamType;
+  std::string UserTraceData;
+  std::string RawRequest;
+  std::string ClientKeyBlob;
+  std::string WireResponse;
+  int ReturnCode = 1000;
+  std::string TextResponse;
+  int TranCodeId = kTranNone;
+  int OriginalTranCodeId = kTranNone;
+  std::string TranCode = "INVALID";
+  int HostMsgKind = 0;
+  int State = kStateCreated;
+  int Disposition = kDispositionError;
+
+  // Request fields, named after the request keys they come from.
+  std::string AuthCode;
+  std::string RefNo;
+  std::string InvoiceNo;
+  std::string VoucherNo;
+  std::string ClientAddress;
+  int MICRKeyed = 0;
+  std::string Track2;
+  std::string AcctNo;
+  std::string ExpDate;
+  std::string CardType;
+  std::string StateCode;
+  std::string RoutingNo;
+  std::string SequenceNo;
+  std::string PINBlock;
+  std::string DervdKey;
+  std::string Name;
+  std::string Address;
+  std::string Zip;
+  std::string CustomerCode;
+  std::string AcqRefData;
+  std::string CVVData;
+  std::string EMVAppID;
+  std::string EMVPANSeqNo;
+  std::string Authorize;  // amounts: whole cents as decimal text
+  std::string CashBack;
+  std::string Gratuity;
+  std::string Purchase;
+  std::string Tax;
+  std::string RequestedAuthorize;
+  std::string FSAPrescription;
+  std::string FSAVision;
+  std::string FSADental;
+  std::string FSAClinical;
+  bool Swiped = false;
+  bool HasZip = false;
+  bool DuplicateOverride = false;
+  bool HasCVV = false;
+  bool HasTax = false;
+  bool Contactless = false;
+  bool SkipTerminalCheck = false;
+  bool PartialAuthAllowed = false;
+  std::string EMVData;
+  std::string EMVEntrySource;
+  std::string EMVTSCounter;
+  int VSPActivation = 0;
+  std::string OperatorID;
+  std::string Memo;
+  std::string TerminalID;
+  std::string PinPadSerialNo;
+  std::string ShiftID;
+  std::string TerminalName;
+  std::string LaneTag;
+  std::string ClientID;
+
+  // Host working block: chip-data results of the host interface.
+  std::array<std::string, 42> HostWorking;
+  std::string ItemSeqNo;
+  std::string HostTranCode;
+  bool ForceCompletion = false;
+
+  // Queue and host bookkeeping.
+  int QueueId = -1;
+  int HostThreadReserved = -1;
+  std::time_t SendTime = 0;
+  int DialRetry = 0;
+
+  // Stores `text` in RawRequest, unwraps and decrypts the frame and, when the
+  // frame asks for processing, parses the payload. A record whose TranCodeId is
+  // still 0 afterwards has Disposition 2 and its ReturnCode set.
+  void Parse(const std::string& text);
+  // Takes the received frame apart (without its ETX): user trace data, type,
+  // key block, decryption of the payload into RawRequest.
+  void UnwrapFrame();
+  // Splits and validates the decrypted payload in RawRequest. On failure
+  // ReturnCode is set and TranCodeId stays 0; never throws, never logs.
+  void ParseFields();
+
+  // Field parsers: each sets ReturnCode on failure, or TranCodeId, TranCode and
+  // its fields on success.
+  bool ParseCredit(const RequestFields& fields);
+  bool ParseEmvCommon(const RequestFields& fields);
+  bool ParseEmvCredit(const RequestFields& fields);
+  bool ParseDebit(const RequestFields& fields);
+  bool ParseEbt(const RequestFields& fields);
+  bool ParseCheck(const RequestFields& fields);
+  bool ParseAdmin(const RequestFields& fields);
+  bool ParseBatchClose(const RequestFields& fields);
+
+  // Response documents: the error answer of ReturnCode (returns WireResponse),
+  // the result document, and the wire form chosen by Disposition.
+  std::string BuildErrorResponse();
+  std::string BuildResponse();
+  std::string FinishResponse(const std::string& document);
+
+  // EMV parameters: fill both lists from the built-in tables; write the report.
+  void LoadEmvParameters();
+  void WriteEmvReport();
+
+  // Empties the host result block (flags, texts, EMV lists) but keeps HostRequest.
+  void ClearHostResult();
+};
+
+}  // namespace paxelle

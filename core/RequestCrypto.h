@@ -1,0 +1,34 @@
+// The cryptography the transaction record needs from the client link: session-key
+// decryption of requests, encryption of responses, and card-reader decryption.
+// The client link's CMessageCrypto implements it and is installed at start-up,
+// so the core never depends on the client library.
+#pragma once
+
+#include <string>
+
+namespace paxelle {
+
+class IRequestCrypto {
+ public:
+  virtual ~IRequestCrypto() = default;
+
+  // Decrypts the hexadecimal ciphertext with the session key wrapped in the
+  // hexadecimal key blob; the clear text stops at the first zero byte.
+  virtual bool DecryptWithSessionKey(const std::string& keyBlobHex, const std::string& cipherHex,
+                                     std::string& clearText) = 0;
+  // Encrypts the clear text with the session key; the result is hexadecimal.
+  virtual bool EncryptWithSessionKey(const std::string& keyBlobHex, const std::string& clearText,
+                                     std::string& cipherHex) = 0;
+  // Decrypts an encrypting card reader's block. Returns 0 with the clear text,
+  // or the request return code of the defect (100254 block, 100255 key serial number).
+  virtual int DecryptCardData(const std::string& format, const std::string& blockHex,
+                              const std::string& keySerialHex, std::string& clearText) = 0;
+};
+
+// Installs the process-wide implementation (or none with nullptr). Call before
+// any session thread starts; the object must outlive every request parse.
+void SetRequestCrypto(IRequestCrypto* crypto);
+// The installed implementation, or nullptr.
+IRequestCrypto* GetRequestCrypto();
+
+}  // namespace paxelle

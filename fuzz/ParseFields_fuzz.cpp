@@ -1,0 +1,58 @@
+// Feeds arbitrary decrypted payloads to the request parser. The first byte picks
+// the merchant setting and whether a card-reader block decrypts to the rest of
+// the input, so every family and the reader path are reachable.
+#include "config/ParamStore.h"
+#include "core/Request.h"
+#include "core/RequestCrypto.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+using namespace paxelle;
+
+class EchoReaderCrypto : public IRequestCrypto {
+ public:
+  std::string clear;
+  bool DecryptWithSessionKey(const std::string&, const std::string&, std::string&) override { return false; }
+  bool EncryptWithSessionKey(const std::string&, const std::string&, std::string&) override { return false; }
+  int DecryptCardData(const std::string&, const std::string& block, const std::string&,
+                      std::string& clearText) override {
+    clearText = clear;
+    return block.size() % 7 == 0 ? 100254 : 0;
+  }
+};
+
+EchoReaderCrypto readerCrypto;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  char pattern[] = "/tmp/paxelle-fuzz-XXXXXX";
+  const char* directory = mkdtemp(pattern);
+  if (directory == nullptr) std::abort();
+  GetParamStore().SetPath(std::string(directory) + "/params");
+  CMerchantParams params;
+  params.SetValue(kParamMerchantCategory, "5");
+  params.SetValue(kParamEmvSupport, "1");
+  if (!GetParamStore().Save(params)) std::abort();
+  SetRequestCrypto(&readerCrypto);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  const std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
+  readerCrypto.clear = input.substr(input.size() / 2);
+  CRequest record;
+  record.SkipTerminalCheck = (data[0] & 1) != 0;
+  record.Disposition = kDispositionProcess;
+  record.RawRequest = input;
+  record.ParseFields();
+  if (record.TranCodeId == kTranNone && record.ReturnCode == 1000) std::abort();
+  CRequest copy = record;
+  (void)copy;
+  return 0;
+}
