@@ -1,0 +1,314 @@
+#include "common/TrafficLog.h"
+
+#include "common/Event.h"
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace paxelle {
+namespace {
+
+constexpr char kFs1[] = "\x1c" "1";
+constexpr char kFs2[] = "\x1c" "2";
+constexpr char kDc1 = 0x11;
+constexpr char kDc2 = 0x12;
+constexpr char kRs = 0x1e;
+constexpr char kUs = 0x1f;
+constexpr std::string_view kEncryptedMarker = " Encrypted Msg ] ";
+constexpr std::string_view kAdministrativeMarker = "TranType=Administrative";
+// The marker and the pair separator that follows it.
+constexpr std::size_t kAdministrativeCut = kAdministrativeMarker.size() + 1;
+constexpr std::string_view kNeverLogged = "TStream=Kelvara";
+constexpr std::string_view kEntryEnd = "\n----------\n";
+// A pass is written in pieces of about this size, so a large backlog does not
+// double its memory on the way to the file.
+constexpr std::size_t kWriteChunk = 64 * 1024;
+// The writer's wait is bounded only so that it re-checks its signals now and then.
+constexpr std::chrono::milliseconds kWriterWait{1000};
+
+// Deletes the first `open`, the first `close` at or after it and everything
+// between them; an unclosed range is left alone.
+void EraseRange(std::string& text, char open, char close) {
+  const auto from = text.find(open);
+  if (from == std::string::npos) return;
+  const auto to = text.find(close, from);
+  if (to == std::string::npos) return;
+  text.erase(from, to - from + 1);
+}
+
+// The file as the Windows build writes it in text mode: every LF becomes CR LF.
+void AppendTextMode(std::string& out, std::string_view text) {
+  for (char c : text) {
+    if (c == '\n') out.push_back('\r');
+    out.push_back(c);
+  }
+}
+
+class FileHandle {
+ public:
+  explicit FileHandle(int fd = -1) : fd_(fd) {}
+  ~FileHandle() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  FileHandle(FileHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  FileHandle& operator=(FileHandle&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+// Opens for appending and keeps every other open file description out with an
+// exclusive flock; a file someone else holds counts as not opened.
+FileHandle OpenUnshared(const std::string& path) {
+  FileHandle file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+  if (!file.valid()) return FileHandle();
+  if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) return FileHandle();
+  return file;
+}
+
+bool WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t written = ::write(fd, data.data(), data.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (written == 0) return false;
+    data.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+// vsnprintf into a string of exactly the formatted length.
+bool FormatText(std::string& out, const char* format, va_list arguments) PAXELLE_PRINTF(2, 0);
+bool FormatText(std::string& out, const char* format, va_list arguments) {
+  va_list measure;
+  va_copy(measure, arguments);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (length < 0) return false;
+  out.assign(static_cast<std::size_t>(length), '\0');
+  std::vsnprintf(out.data(), out.size() + 1, format, arguments);
+  return true;
+}
+
+std::string LogFileName(const std::string& directory, const std::tm& day, bool alternative) {
+  char name[64];
+  std::snprintf(name, sizeof name, alternative ? "/OPX%02d%02d%04d_ALT.log" : "/OPX%02d%02d%04d.log",
+                day.tm_mon + 1, day.tm_mday, day.tm_year + 1900);
+  return directory + name;
+}
+
+}  // namespace
+
+std::string ApplyPayloadMask(std::string_view line) {
+  auto frame = line.find(kFs1);
+  if (frame == std::string_view::npos) frame = line.find(kFs2);
+  if (frame != std::string_view::npos) {
+    // Only the words that follow the frame can end it; a "sent to" before the
+    // frame would repeat text and leave the frame in place.
+    auto rest = line.find("sent to", frame);
+    if (rest == std::string_view::npos) rest = line.find("received from", frame);
+    if (rest == std::string_view::npos) return std::string(line);
+    std::string masked(line.substr(0, frame));
+    masked += kEncryptedMarker;
+    masked += line.substr(rest);
+    return masked;
+  }
+  std::string masked(line);
+  EraseRange(masked, kDc1, kDc2);
+  EraseRange(masked, kRs, kUs);
+  return masked;
+}
+
+std::string ApplyAdministrativeMask(std::string_view line) {
+  const auto at = line.find(kAdministrativeMarker);
+  if (at == std::string_view::npos) return std::string(line);
+  std::string masked(line.substr(0, at));
+  if (at + kAdministrativeCut < line.size()) masked += line.substr(at + kAdministrativeCut);
+  return masked;
+}
+
+namespace {
+
+// Everything the writer thread uses. The writer holds its own reference, so a
+// writer that outlives Shutdown's wait still finds its state alive and frees it
+// when it ends.
+struct LogCore {
+  LogCore(std::string directoryIn, WallClock clockIn)
+      : directory(std::move(directoryIn)), clock(std::move(clockIn)) {}
+
+  void RunWriter();
+  void WritePass(const std::vector<std::string>& batch);
+
+  const std::string directory;
+  const WallClock clock;
+
+  std::mutex mutex;
+  std::condition_variable passDone;
+  std::vector<std::string> pending;  // guarded by mutex
+  bool accepting = true;             // guarded by mutex
+  std::uint64_t queued = 0;          // guarded by mutex: entries ever accepted
+  std::uint64_t processed = 0;       // guarded by mutex: entries through a write pass
+
+  Event wake{Event::Reset::kAuto};
+  Event stop{Event::Reset::kManual};
+  Event done{Event::Reset::kManual};
+};
+
+void LogCore::RunWriter() {
+  std::vector<std::string> batch;
+  bool ending = false;
+  while (!ending) {
+    const int signalled = Event::WaitAny({&stop, &wake}, kWriterWait);
+    if (signalled < 0) continue;
+    ending = signalled == 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      batch.swap(pending);
+    }
+    if (!batch.empty()) WritePass(batch);
+    const std::size_t taken = batch.size();
+    batch.clear();
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      processed += taken;
+    }
+    passDone.notify_all();
+  }
+  done.Set();
+}
+
+void LogCore::WritePass(const std::vector<std::string>& batch) {
+  const std::tm today = LocalTime(clock());
+  FileHandle file = OpenUnshared(LogFileName(directory, today, false));
+  if (!file.valid()) file = OpenUnshared(LogFileName(directory, today, true));
+  if (!file.valid()) return;  // the pass is lost; callers are never told
+
+  std::string out;
+  for (const std::string& line : batch) {
+    if (line.find(kNeverLogged) != std::string::npos) continue;
+    AppendTextMode(out, ApplyAdministrativeMask(ApplyPayloadMask(line)));
+    AppendTextMode(out, kEntryEnd);
+    if (out.size() >= kWriteChunk) {
+      if (!WriteAll(file.get(), out)) return;  // the rest of the pass is dropped
+      out.clear();
+    }
+  }
+  WriteAll(file.get(), out);
+}
+
+}  // namespace
+
+struct CTrafficLog::State {
+  std::shared_ptr<LogCore> core;
+  std::chrono::milliseconds shutdownWait;
+  std::thread writer;
+  std::mutex shutdownMutex;
+  bool shutDown = false;  // guarded by shutdownMutex
+};
+
+CTrafficLog::CTrafficLog(std::string directory, WallClock clock,
+                         std::chrono::milliseconds shutdownWait)
+    : state_(std::make_unique<State>()) {
+  state_->core = std::make_shared<LogCore>(std::move(directory), std::move(clock));
+  state_->shutdownWait = shutdownWait;
+  try {
+    state_->writer = std::thread([core = state_->core] { core->RunWriter(); });
+  } catch (const std::system_error&) {
+    // Without a writer nothing could ever be written: refuse every entry.
+    std::lock_guard<std::mutex> lock(state_->core->mutex);
+    state_->core->accepting = false;
+    state_->core->stop.Set();
+    state_->core->done.Set();
+  }
+}
+
+CTrafficLog::~CTrafficLog() { Shutdown(); }
+
+bool CTrafficLog::Log(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  const bool queued = LogV(format, arguments);
+  va_end(arguments);
+  return queued;
+}
+
+bool CTrafficLog::LogV(const char* format, va_list arguments) {
+  LogCore& core = *state_->core;
+  if (format == nullptr || core.stop.IsSet()) return false;
+  std::string entry = FormatLocalTime("[%H:%M:%S]", core.clock());
+  std::string message;
+  if (!FormatText(message, format, arguments)) return false;
+  entry += message;
+  {
+    // Checked again under the lock: an entry accepted here is always seen by
+    // the writer's last pass, which starts only after accepting is cleared.
+    std::lock_guard<std::mutex> lock(core.mutex);
+    if (!core.accepting) return false;
+    core.pending.push_back(std::move(entry));
+    ++core.queued;
+  }
+  core.wake.Set();
+  return true;
+}
+
+bool CTrafficLog::WaitUntilWritten(std::chrono::milliseconds timeout) {
+  LogCore& core = *state_->core;
+  std::unique_lock<std::mutex> lock(core.mutex);
+  const std::uint64_t target = core.queued;
+  return core.passDone.wait_for(lock, timeout, [&] { return core.processed >= target; });
+}
+
+void CTrafficLog::Shutdown() {
+  std::lock_guard<std::mutex> guard(state_->shutdownMutex);
+  if (state_->shutDown) return;
+  state_->shutDown = true;
+  LogCore& core = *state_->core;
+  {
+    std::lock_guard<std::mutex> lock(core.mutex);
+    core.accepting = false;
+  }
+  core.stop.Set();
+  if (!state_->writer.joinable()) return;
+  if (core.done.Wait(state_->shutdownWait)) {
+    state_->writer.join();
+  } else {
+    // The writer is stuck in the file system. It owns a reference to the core,
+    // so letting it go on alone cannot touch anything freed here.
+    state_->writer.detach();
+  }
+}
+
+CTrafficLog& GetTrafficLog() {
+  static CTrafficLog log;
+  return log;
+}
+
+bool Log(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  const bool queued = GetTrafficLog().LogV(format, arguments);
+  va_end(arguments);
+  return queued;
+}
+
+}  // namespace paxelle

@@ -1,0 +1,382 @@
+#include "common/TrafficLog.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace paxelle {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+constexpr milliseconds kPatience{60000};
+const std::string kFs(1, '\x1c');
+const std::string kEnd = "\r\n----------\r\n";
+
+// A private directory under the system's temporary directory, removed afterwards.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "paxelle-log-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+std::time_t LocalMoment(int year, int month, int day, int hour, int minute, int second) {
+  std::tm local{};
+  local.tm_year = year - 1900;
+  local.tm_mon = month - 1;
+  local.tm_mday = day;
+  local.tm_hour = hour;
+  local.tm_min = minute;
+  local.tm_sec = second;
+  local.tm_isdst = -1;
+  return std::mktime(&local);
+}
+
+WallClock FixedClock(std::time_t when) {
+  return [when] { return when; };
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Another open file description holding the file, as another program would.
+class HeldFile {
+ public:
+  explicit HeldFile(const fs::path& path)
+      : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600)) {
+    held_ = fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+  }
+  ~HeldFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  int fd_;
+  bool held_ = false;
+};
+
+// 8 December 2015, 14:03:22 local time, and that day's files.
+class TrafficLogTest : public ::testing::Test {
+ protected:
+  const std::time_t moment_ = LocalMoment(2015, 12, 8, 14, 3, 22);
+  TempDir dir_;
+  fs::path primary_ = dir_.path() / "OPX12082015.log";
+  fs::path alternative_ = dir_.path() / "OPX12082015_ALT.log";
+
+  std::unique_ptr<CTrafficLog> MakeLog() {
+    return std::make_unique<CTrafficLog>(dir_.path().string(), FixedClock(moment_));
+  }
+};
+
+TEST_F(TrafficLogTest, EntryIsStampMessageAndSeparatorWithCrLf) {
+  auto log = MakeLog();
+  EXPECT_TRUE(log->Log("Interfaces Stopped."));
+  EXPECT_TRUE(log->Log("Request ->[%s] from %s", "TranCode=Sale", "127.0.0.1"));
+  ASSERT_TRUE(log->WaitUntilWritten(kPatience));
+  EXPECT_EQ(ReadFile(primary_), "[14:03:22]Interfaces Stopped." + kEnd +
+                                    "[14:03:22]Request ->[TranCode=Sale] from 127.0.0.1" + kEnd);
+  EXPECT_FALSE(fs::exists(alternative_));
+}
+
+TEST_F(TrafficLogTest, LaterPassesAppendToTheDaysFile) {
+  auto log = MakeLog();
+  log->Log("first");
+  ASSERT_TRUE(log->WaitUntilWritten(kPatience));
+  log.reset();
+  log = MakeLog();
+  log->Log("second");
+  ASSERT_TRUE(log->WaitUntilWritten(kPatience));
+  EXPECT_EQ(ReadFile(primary_), "[14:03:22]first" + kEnd + "[14:03:22]second" + kEnd);
+}
+
+TEST_F(TrafficLogTest, ArgumentTextIsNeverTakenAsAFormat) {
+  auto log = MakeLog();
+  const char* hostile = "100%n off %s%s%d %x";
+  log->Log("[%s] sent to %s", hostile, "%n");
+  ASSERT_TRUE(log->WaitUntilWritten(kPatience));
+  EXPECT_EQ(ReadFile(primary_), "[14:03:22][100%n off %s%s%d %x] sent to %n" + kEnd);
+}
+
+TEST_F(TrafficLogTest, MessagesOfAnyLengthAreWrittenWhole) {
+  auto log = MakeLog();
+  std::string big(300000, 'x');
+  big.back() = 'y';
+  log->Log("%s", big.c_str());
+  log->Log("%s", "");
+  ASSERT_TRUE(log->WaitUntilWritten(kPatience));
+  EXPECT_EQ(ReadFile(primary_), "[14:03:22]" + big + kEnd + "[14:03:22]" + kEnd);
+}
+
+TEST_F(TrafficLogTest, EveryLineFeedIsStoredAsCrLf) {
+  auto log = MakeLog();
+  log->Log("line one\nline two\n");
+  ASSERT_TRUE(log->WaitUntilWritten(kPatience));
+  EXPECT_EQ(ReadFile(primary_), "[14:03:22]line one\r\nline two\r\n" + kEnd);
+}
+
+TEST_F(TrafficLogTest, LineWithKelvaraStreamIsNeverWritten) {
+  auto log = MakeLog();
+  log->Log("Request ->[%s] from %s", "TStream=Kelvara;secret", "127.0.0.1");
+  log->Log("kept");
+  ASSERT_TRUE(log->WaitUntilWritten(kPatience));
+  EXPECT_EQ(ReadFile(primary_), "[14:03:22]kept" + kEnd);
+}
+
+TEST_F(TrafficLogTest, WriterMasksPayloadThenAdministrativeMarker) {
+  auto log = MakeLog();
+  log->Log("[%s] sent to %s", (kFs + "2A1B2C3D").c_str(), "127.0.0.1");
+  log->Log("Request TranType=Administrative%sCmd=Version", kFs.c_str());
+  ASSERT_TRUE(log->WaitUntilWritten(kPatience));
+  EXPECT_EQ(ReadFile(primary_), "[14:03:22][ Encrypted Msg ] sent to 127.0.0.1" + kEnd +
+                                    "[14:03:22]Request Cmd=Version" + kEnd);
+}
+
+TEST_F(TrafficLogTest, HeldPrimaryFileSendsThePassToTheAlternative) {
+  auto log = MakeLog();
+  {
+    HeldFile other(primary_);
+    ASSERT_TRUE(other.held());
+    log->Log("while held");
+    ASSERT_TRUE(log->WaitUntilWritten(kPatience));
+  }
+  log->Log("after release");
+  ASSERT_TRUE(log->WaitUntilWritten(kPatience));
+  EXPECT_EQ(ReadFile(alternative_), "[14:03:22]while held" + kEnd);
+  EXPECT_EQ(ReadFile(primary_), "[14:03:22]after release" + kEnd);
+}
+
+TEST_F(TrafficLogTest, BothFilesHeldLosesThatPassOnly) {
+  auto log = MakeLog();
+  {
+    HeldFile first(primary_);
+    HeldFile second(alternative_);
+    ASSERT_TRUE(first.held() && second.held());
+    EXPECT_TRUE(log->Log("lost"));  // callers are never told
+    ASSERT_TRUE(log->WaitUntilWritten(kPatience));
+  }
+  log->Log("kept");
+  ASSERT_TRUE(log->WaitUntilWritten(kPatience));
+  EXPECT_EQ(ReadFile(primary_), "[14:03:22]kept" + kEnd);
+  EXPECT_EQ(ReadFile(alternative_), "");
+}
+
+TEST_F(TrafficLogTest, EntriesDrainedAfterMidnightGoToTheNewDay) {
+  // The stamp is taken on the calling thread, the file name on the writer's:
+  // the test thread sees 23:59:59 on 31 December, the writer 00:00:01 on 1 January.
+  const std::time_t beforeMidnight = LocalMoment(2015, 12, 31, 23, 59, 59);
+  const std::time_t afterMidnight = LocalMoment(2016, 1, 1, 0, 0, 1);
+  const std::thread::id caller = std::this_thread::get_id();
+  CTrafficLog log(dir_.path().string(), [=] {
+    return std::this_thread::get_id() == caller ? beforeMidnight : afterMidnight;
+  });
+  log.Log("last of the year");
+  ASSERT_TRUE(log.WaitUntilWritten(kPatience));
+  EXPECT_EQ(ReadFile(dir_.path() / "OPX01012016.log"), "[23:59:59]last of the year" + kEnd);
+  EXPECT_FALSE(fs::exists(dir_.path() / "OPX12312015.log"));
+}
+
+TEST_F(TrafficLogTest, MissingDirectoryDiscardsPassesAndIsNotCreated) {
+  const fs::path absent = dir_.path() / "KELVARA_LOGS";
+  CTrafficLog log(absent.string(), FixedClock(moment_));
+  EXPECT_TRUE(log.Log("nowhere to go"));
+  EXPECT_TRUE(log.WaitUntilWritten(kPatience));
+  EXPECT_FALSE(fs::exists(absent));
+}
+
+TEST_F(TrafficLogTest, WriteFailureDropsThePassAndLaterPassesWrite) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  fs::create_symlink("/dev/full", primary_);
+  auto log = MakeLog();
+  log->Log("cannot be stored");
+  log->Log("nor this");
+  ASSERT_TRUE(log->WaitUntilWritten(kPatience));
+  EXPECT_FALSE(fs::exists(alternative_));  // a failed write is not an open failure
+  fs::remove(primary_);
+  log->Log("stored");
+  ASSERT_TRUE(log->WaitUntilWritten(kPatience));
+  EXPECT_EQ(ReadFile(primary_), "[14:03:22]stored" + kEnd);
+}
+
+TEST_F(TrafficLogTest, ShutdownWritesWhatWasQueuedThenRefuses) {
+  auto log = MakeLog();
+  std::string expected;
+  for (int i = 0; i < 1000; ++i) {
+    ASSERT_TRUE(log->Log("entry %d", i));
+    expected += "[14:03:22]entry " + std::to_string(i) + kEnd;
+  }
+  log->Shutdown();
+  EXPECT_EQ(ReadFile(primary_), expected);
+  EXPECT_FALSE(log->Log("too late"));
+  EXPECT_TRUE(log->WaitUntilWritten(milliseconds(0)));
+  log->Shutdown();  // idempotent
+  log.reset();
+  EXPECT_EQ(ReadFile(primary_), expected);
+}
+
+TEST_F(TrafficLogTest, ConcurrentWritersKeepEveryEntryInThreadOrder) {
+  constexpr int kThreads = 8;
+  constexpr int kPerThread = 10000;
+  auto log = MakeLog();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&log, t] {
+      for (int i = 0; i < kPerThread; ++i) log->Log("T%d #%d", t, i);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  ASSERT_TRUE(log->WaitUntilWritten(kPatience));
+
+  const std::string content = ReadFile(primary_);
+  std::vector<int> next(kThreads, 0);
+  int entries = 0;
+  std::size_t at = 0;
+  while (at < content.size()) {
+    const auto end = content.find(kEnd, at);
+    ASSERT_NE(end, std::string::npos);
+    int thread = -1;
+    int index = -1;
+    ASSERT_EQ(std::sscanf(content.c_str() + at, "[14:03:22]T%d #%d", &thread, &index), 2);
+    ASSERT_TRUE(thread >= 0 && thread < kThreads);
+    ASSERT_EQ(index, next[thread]) << "thread " << thread;
+    ++next[thread];
+    ++entries;
+    at = end + kEnd.size();
+  }
+  EXPECT_EQ(entries, kThreads * kPerThread);
+}
+
+TEST_F(TrafficLogTest, WriterStuckPastShutdownNeverTouchesFreedState) {
+  // A FIFO in place of the day's file blocks the writer's open until a reader
+  // comes, long after Shutdown gave up waiting and the log object is gone.
+  ASSERT_EQ(::mkfifo(primary_.c_str(), 0600), 0);
+  auto log = std::make_unique<CTrafficLog>(dir_.path().string(), FixedClock(moment_),
+                                           milliseconds(100));
+  ASSERT_TRUE(log->Log("through the pipe"));
+  log->Shutdown();
+  EXPECT_FALSE(log->Log("refused"));
+  log.reset();
+
+  const int reader = ::open(primary_.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  std::string received;
+  char buffer[256];
+  for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) != 0;) {
+    if (n < 0) break;
+    received.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(reader);
+  EXPECT_EQ(received, "[14:03:22]through the pipe" + kEnd);
+}
+
+struct MaskCase {
+  const char* name;
+  std::string line;
+  std::string masked;
+};
+
+TEST(TrafficLogMaskTest, PayloadMask) {
+  const std::string dc1(1, '\x11'), dc2(1, '\x12'), rs(1, '\x1e'), us(1, '\x1f');
+  const MaskCase cases[] = {
+      {"frame sent", "[12:00:00][" + kFs + "2A1B2C] sent to 10.0.0.7",
+       "[12:00:00][ Encrypted Msg ] sent to 10.0.0.7"},
+      {"frame received", "[12:00:00]" + kFs + "2ABCDEF received from 10.0.0.7 ok",
+       "[12:00:00] Encrypted Msg ] received from 10.0.0.7 ok"},
+      {"FS 1 before FS 2", "a" + kFs + "2b" + kFs + "1c] sent to x",
+       "a" + kFs + "2b Encrypted Msg ] sent to x"},
+      {"sent to wins over an earlier received from",
+       "a" + kFs + "1 received from b sent to c", "a Encrypted Msg ] sent to c"},
+      {"FS 1 without either phrase is untouched, ranges too",
+       "a" + kFs + "1" + dc1 + "x" + dc2 + rs + "y" + us, "a" + kFs + "1" + dc1 + "x" + dc2 + rs + "y" + us},
+      {"phrase only before the frame leaves the line alone",
+       "sent to x [" + kFs + "2ABC]", "sent to x [" + kFs + "2ABC]"},
+      {"FS with another digit is no frame", "a" + kFs + "3" + dc1 + "x" + dc2 + "b",
+       "a" + kFs + "3b"},
+      {"DC1..DC2 and RS..US removed", "a" + dc1 + "key" + dc2 + "b" + rs + "pin" + us + "c", "abc"},
+      {"only the first range of each kind", dc1 + "1" + dc2 + dc1 + "2" + dc2 + rs + "3" + us + rs + "4" + us,
+       dc1 + "2" + dc2 + rs + "4" + us},
+      {"DC2 before DC1 is no range", "a" + dc2 + "b" + dc1 + "c", "a" + dc2 + "b" + dc1 + "c"},
+      {"DC1 without DC2", "a" + dc1 + "b", "a" + dc1 + "b"},
+      {"a later lone RS stays", "a" + rs + "b" + us + rs + "c", "a" + rs + "c"},
+      {"RS without later US", "a" + us + "b" + rs + "c", "a" + us + "b" + rs + "c"},
+      {"nothing to mask", "Interfaces Stopped.", "Interfaces Stopped."},
+      {"empty", "", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ApplyPayloadMask(c.line), c.masked) << c.name;
+}
+
+TEST(TrafficLogMaskTest, AdministrativeMask) {
+  const MaskCase cases[] = {
+      {"marker and next character", "Req TranType=Administrative" + kFs + "Cmd=Ver",
+       "Req Cmd=Ver"},
+      {"at the very end", "Req TranType=Administrative", "Req "},
+      {"one character after it", "TranType=Administrative;", ""},
+      {"only the first", "aTranType=Administrative;bTranType=Administrative;c",
+       "abTranType=Administrative;c"},
+      {"absent", "TranType=Credit;x", "TranType=Credit;x"},
+      {"cut short", "TranType=Administrativ", "TranType=Administrativ"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ApplyAdministrativeMask(c.line), c.masked) << c.name;
+}
+
+TEST(ProcessTrafficLogTest, FreeLogWritesToTheWorkingDirectorysLogFolder) {
+  TempDir dir;
+  ASSERT_TRUE(fs::create_directory(dir.path() / "KELVARA_LOGS"));
+  const fs::path previous = fs::current_path();
+  fs::current_path(dir.path());
+
+  std::vector<std::thread> threads;
+  std::atomic<CTrafficLog*> seen[4] = {};
+  for (auto& slot : seen) {
+    threads.emplace_back([&slot] { slot = &GetTrafficLog(); });
+  }
+  for (auto& thread : threads) thread.join();
+  for (auto& slot : seen) EXPECT_EQ(slot.load(), &GetTrafficLog());
+
+  const std::time_t before = SystemNow();
+  EXPECT_TRUE(Log("Server Startup %s", "%s"));
+  const bool written = GetTrafficLog().WaitUntilWritten(kPatience);
+  const std::time_t after = SystemNow();
+  fs::current_path(previous);
+  ASSERT_TRUE(written);
+
+  std::string content;
+  for (std::time_t when : {before, after}) {
+    const fs::path file =
+        dir.path() / "KELVARA_LOGS" / FormatLocalTime("OPX%m%d%Y.log", when);
+    if (content.empty()) content = ReadFile(file);
+  }
+  EXPECT_NE(content.find("]Server Startup %s" + kEnd), std::string::npos);
+}
+
+}  // namespace
+}  // namespace paxelle
