@@ -1,0 +1,227 @@
+#include "config/ParamStore.h"
+
+#include "common/Clock.h"
+#include "common/SystemErrorText.h"
+#include "common/TrafficLog.h"
+#include "config/PrivateFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+#include <vector>
+
+namespace paxelle {
+namespace {
+
+constexpr std::size_t kMaxLineLength = 500;
+// Far above any line this system writes; a bigger file is not ours to parse.
+constexpr std::size_t kMaxFileBytes = 64 * 1024;
+
+std::string HomeDirectory() {
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+      found != nullptr && found->pw_dir != nullptr) {
+    return found->pw_dir;
+  }
+  return ".";
+}
+
+// A hand-edited file may end in a line feed (or CR LF); the line never does.
+std::string_view WithoutLineEnd(std::string_view text) {
+  if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+  if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+  return text;
+}
+
+}  // namespace
+
+std::filesystem::path DefaultParamsPath() {
+  std::filesystem::path base;
+  const char* configHome = std::getenv("XDG_CONFIG_HOME");
+  // Relative values are invalid for this variable and are ignored.
+  if (configHome != nullptr && *configHome == '/') {
+    base = configHome;
+  } else {
+    base = std::filesystem::path(HomeDirectory()) / ".config";
+  }
+  return base / "Kelvara Applications" / "Paxelle" / "params";
+}
+
+CParamStore& GetParamStore() {
+  static CParamStore store;
+  return store;
+}
+
+CParamStore::CParamStore() = default;
+
+void CParamStore::SetPath(std::filesystem::path path) {
+  std::lock_guard lock(mutex_);
+  path_ = std::move(path);
+}
+
+std::filesystem::path CParamStore::Path() const {
+  std::lock_guard lock(mutex_);
+  return path_.empty() ? DefaultParamsPath() : path_;
+}
+
+CMerchantParams CParamStore::GetParams() const {
+  std::lock_guard lock(mutex_);
+  return current_;
+}
+
+bool CParamStore::Load() {
+  std::lock_guard writeLock(writeMutex_);
+  SetLoadNotice({});
+  const std::filesystem::path path = Path();
+  std::string content;
+  std::string error;
+  const ReadResult read = ReadPrivateFile(path, kMaxFileBytes, content, error);
+
+  CMerchantParams set;
+  const bool readable = read == ReadResult::Read && set.Deserialize(WithoutLineEnd(content));
+  {
+    std::lock_guard lock(mutex_);
+    current_ = set;  // the line's values, or the defaults when it had none to give
+  }
+  if (readable) return true;
+
+  if (read == ReadResult::Failed) {
+    // Writing the defaults now could destroy a configuration we merely failed to read.
+    SetLastError(kParamErrorRead, error);
+    SetLoadNotice("Parameter file could not be read (" + error + "); defaults used, nothing stored.");
+    Log("%s", LoadNotice().c_str());
+    return false;
+  }
+  if (WithoutLineEnd(content).empty()) {
+    if (SaveLocked(set)) return true;
+    SetLoadNotice("Defaults could not be stored: " + LastErrorText());
+    Log("%s", LoadNotice().c_str());
+    return false;
+  }
+
+  std::filesystem::path keptAs;
+  if (!KeepAside(path, keptAs)) {
+    SetLoadNotice("Parameter line could not be read nor kept aside (" + LastErrorText() +
+                  "); defaults used, nothing stored.");
+    Log("%s", LoadNotice().c_str());
+    return false;
+  }
+  const bool stored = SaveLocked(set);
+  if (stored) {
+    SetLoadNotice("Parameter line could not be read; kept as " + keptAs.string() + ", defaults stored.");
+  } else {
+    SetLoadNotice("Parameter line could not be read; kept as " + keptAs.string() +
+                  ", defaults could not be stored: " + LastErrorText());
+  }
+  Log("%s", LoadNotice().c_str());
+  return stored;
+}
+
+bool CParamStore::KeepAside(const std::filesystem::path& path, std::filesystem::path& keptAs) {
+  const std::string base =
+      path.filename().string() + ".unreadable-" + FormatLocalTime("%Y%m%d-%H%M%S", SystemNow());
+  // Two loads within one second must not let the second line replace the first.
+  for (int attempt = 1; attempt <= 100; ++attempt) {
+    std::filesystem::path candidate = path;
+    candidate.replace_filename(attempt == 1 ? base : base + "-" + std::to_string(attempt));
+    std::error_code ignored;
+    if (std::filesystem::symlink_status(candidate, ignored).type() !=
+        std::filesystem::file_type::not_found) {
+      continue;
+    }
+    if (std::rename(path.c_str(), candidate.c_str()) != 0) {
+      const int code = errno;
+      SetLastError(kParamErrorRead, "Cannot rename " + path.string() + " to " + candidate.string() +
+                                        ": " + SystemErrorText(code));
+      return false;
+    }
+    keptAs = candidate;
+    return true;
+  }
+  SetLastError(kParamErrorRead, "No free name to keep " + path.string() + " aside");
+  return false;
+}
+
+std::string CParamStore::LoadNotice() const {
+  std::lock_guard lock(mutex_);
+  return loadNotice_;
+}
+
+bool CParamStore::Save(const CMerchantParams& set) {
+  std::lock_guard writeLock(writeMutex_);
+  return SaveLocked(set);
+}
+
+bool CParamStore::ResetToDefaults() {
+  std::lock_guard writeLock(writeMutex_);
+  return SaveLocked(CMerchantParams());
+}
+
+bool CParamStore::SaveLocked(const CMerchantParams& set) {
+  // A ";" inside a value would shift every later field when the line is read back.
+  for (const auto& [number, entry] : set.Entries()) {
+    if (entry.value.find(';') != std::string::npos) {
+      SetLastError(kParamErrorSemicolon, "Entry " + std::to_string(number) + " (" + entry.name +
+                                             ") holds \";\", which the parameter line cannot carry");
+      return false;
+    }
+  }
+  if (set.Version().find(';') != std::string::npos) {
+    SetLastError(kParamErrorSemicolon, "The format version holds \";\"");
+    return false;
+  }
+  const std::string line = set.Serialize();
+  if (line.size() > kMaxLineLength) {
+    SetLastError(kParamErrorOverflow, "Param Settings would overflow");
+    return false;
+  }
+  if (!Persist(line)) return false;
+  std::lock_guard lock(mutex_);
+  current_ = set;
+  lastErrorCode_ = kParamErrorNone;
+  lastErrorText_.clear();
+  return true;
+}
+
+bool CParamStore::Persist(const std::string& line) {
+  std::string error;
+  if (ReplacePrivateFile(Path(), line, error)) return true;
+  SetLastError(kParamErrorWrite, error);
+  return false;
+}
+
+ConfigurationState CParamStore::GetConfigurationState() const {
+  const CMerchantParams stored = GetParams();
+  const CMerchantParams defaults;
+  if (stored == defaults) return ConfigurationState::ParamsNotSet;
+  if (stored.Version() == defaults.Version()) return ConfigurationState::ParamsReady;
+  return ConfigurationState::ParamsUnreadable;
+}
+
+int CParamStore::LastErrorCode() const {
+  std::lock_guard lock(mutex_);
+  return lastErrorCode_;
+}
+
+std::string CParamStore::LastErrorText() const {
+  std::lock_guard lock(mutex_);
+  return lastErrorText_;
+}
+
+void CParamStore::SetLastError(int code, std::string text) {
+  std::lock_guard lock(mutex_);
+  lastErrorCode_ = code;
+  lastErrorText_ = std::move(text);
+}
+
+void CParamStore::SetLoadNotice(std::string text) {
+  std::lock_guard lock(mutex_);
+  loadNotice_ = std::move(text);
+}
+
+}  // namespace paxelle

@@ -1,0 +1,32 @@
+// Reading and crash-safe replacement of small files that only their owner
+// may read (mode 0600 in directories created 0700).
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace paxelle {
+
+enum class ReadResult { Read, Missing, Failed };
+
+// Reads the whole of `path` into `content`. Missing: there is no such file.
+// Failed: it exists but is not a regular file, is larger than `maxBytes` or
+// cannot be read; `error` then says why.
+ReadResult ReadPrivateFile(const std::filesystem::path& path, std::size_t maxBytes,
+                           std::string& content, std::string& error);
+
+// Creates `directory` and any missing parents with mode 0700; directories
+// that exist are left as they are. False with `error` set on failure.
+bool CreatePrivateDirectories(const std::filesystem::path& directory, std::string& error);
+
+// Replaces `path` with `content` so that a crash leaves either the old or the
+// new file, never a mix: a temporary file (mode 0600) in the same directory is
+// written and synced, renamed over `path`, and the directory synced. Creates
+// the directory if needed. False with `error` set (and `path` untouched, no
+// temporary left) when any step before the rename fails.
+bool ReplacePrivateFile(const std::filesystem::path& path, std::string_view content,
+                        std::string& error);
+
+}  // namespace paxelle
