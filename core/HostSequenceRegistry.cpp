@@ -1,0 +1,60 @@
+#include "core/HostSequenceRegistry.h"
+
+#include "common/ProcessEvents.h"
+
+#include <algorithm>
+
+namespace paxelle {
+namespace {
+
+// Storage whose destructor leaves the registry alone: a worker that outlives the
+// shutdown wait still gives its ticket back during process exit.
+union LifelongRegistry {
+  LifelongRegistry() : registry() {}
+  ~LifelongRegistry() {}
+  HostSequenceRegistry registry;
+};
+
+}  // namespace
+
+int HostSequenceRegistry::Add() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  // Looked at under the lock: a stop that sets the event and then counts tickets either
+  // sees this ticket or makes this call return 0, never neither.
+  if (InterfacesStoppingEvent().IsSet()) return 0;
+  if (numbers_.size() >= static_cast<size_t>(kMaxNumber)) return 0;
+  int number = lastNumber_;
+  do {
+    number = number >= kMaxNumber ? 1 : number + 1;
+  } while (std::find(numbers_.begin(), numbers_.end(), number) != numbers_.end());
+  numbers_.push_back(number);
+  lastNumber_ = number;
+  return number;
+}
+
+bool HostSequenceRegistry::Remove(int number) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = std::find(numbers_.begin(), numbers_.end(), number);
+  if (found == numbers_.end()) return false;
+  numbers_.erase(found);
+  if (numbers_.empty()) numbers_.shrink_to_fit();
+  return true;
+}
+
+int HostSequenceRegistry::Count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<int>(numbers_.size());
+}
+
+void HostSequenceRegistry::Clear() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  numbers_.clear();
+  numbers_.shrink_to_fit();
+}
+
+HostSequenceRegistry& GetHostSequenceRegistry() {
+  static LifelongRegistry holder;
+  return holder.registry;
+}
+
+}  // namespace paxelle

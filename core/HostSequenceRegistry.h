@@ -1,0 +1,38 @@
+// HostSequenceRegistry: the locked set of tickets, one per host worker in flight, that
+// lets the host interface's stop wait for its workers.
+#pragma once
+
+#include <mutex>
+#include <vector>
+
+namespace paxelle {
+
+class HostSequenceRegistry {
+ public:
+  // Ticket numbers run 1..kMaxNumber and then wrap to 1.
+  static constexpr int kMaxNumber = 999999;
+
+  HostSequenceRegistry() = default;
+  HostSequenceRegistry(const HostSequenceRegistry&) = delete;
+  HostSequenceRegistry& operator=(const HostSequenceRegistry&) = delete;
+
+  // Takes the next ticket number not currently held and returns it; returns 0 and adds
+  // nothing once InterfacesStoppingEvent() is set.
+  int Add();
+  // Gives back ticket `number`; false when it is not held.
+  bool Remove(int number);
+  // Number of tickets held.
+  int Count() const;
+  // Drops every ticket; numbering continues where it was.
+  void Clear();
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<int> numbers_;  // in the order they were taken
+  int lastNumber_ = 0;
+};
+
+// The process-wide registry; built on first use and never destroyed.
+HostSequenceRegistry& GetHostSequenceRegistry();
+
+}  // namespace paxelle

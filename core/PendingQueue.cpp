@@ -1,0 +1,173 @@
+#include "core/PendingQueue.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace paxelle {
+namespace {
+
+// The states a client session picks up and answers.
+bool IsDeliverable(int state) {
+  switch (state) {
+    case kStateAborted:
+    case kStateTimedOut:
+    case kStateHostFailed:
+    case kStateFinishedLocally:
+    case kStateParsed:
+    case kStateReceivedUnparsed:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Storage whose destructor leaves the queue alone: a host worker that outlives the
+// shutdown wait may still write its record back while statics are being destroyed.
+union LifelongQueue {
+  LifelongQueue() : queue() {}
+  ~LifelongQueue() {}
+  PendingQueue queue;
+};
+
+}  // namespace
+
+PendingQueue::PendingQueue() : workQueued_(Event::Reset::kAuto) {}
+
+PendingQueue::~PendingQueue() = default;
+
+int PendingQueue::Enqueue(CRequest& record, DeliveryWaker waker) {
+  return Add(record, std::move(waker), false);
+}
+
+int PendingQueue::EnqueueExclusive(CRequest& record, DeliveryWaker waker) {
+  return Add(record, std::move(waker), true);
+}
+
+int PendingQueue::Add(CRequest& record, DeliveryWaker waker, bool exclusive) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (exclusiveId_ != 0) return kRefused;
+    const int id = NextFreeIdLocked();
+    if (id == 0) return kRefused;
+    const auto position = records_.insert(records_.end(), record);
+    position->QueueId = id;
+    index_.emplace(id, Slot{position, std::move(waker)});
+    lastId_ = id;
+    if (exclusive) exclusiveId_ = id;
+    record.QueueId = id;
+  }
+  workQueued_.Set();
+  return kAccepted;
+}
+
+int PendingQueue::NextFreeIdLocked() {
+  if (index_.size() >= static_cast<size_t>(kMaxQueueId)) return 0;
+  int id = lastId_;
+  // After a wrap an id may still belong to a record nobody has collected yet; handing
+  // it out twice would mix up two transactions, so skip it.
+  do {
+    id = (id >= kMaxQueueId || id < 0) ? 1 : id + 1;
+  } while (index_.count(id) != 0);
+  return id;
+}
+
+void PendingQueue::Snapshot(RequestList& out) const {
+  SnapshotWithExclusive(out);
+}
+
+bool PendingQueue::SnapshotWithExclusive(RequestList& out) const {
+  out.clear();
+  std::lock_guard<std::mutex> lock(mutex_);
+  out.insert(out.end(), records_.begin(), records_.end());
+  return exclusiveId_ != 0;
+}
+
+void PendingQueue::CollectByIds(const std::vector<int>& ids, RequestList& out) const {
+  out.clear();
+  if (ids.empty()) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const CRequest& record : records_) {
+    if (std::find(ids.begin(), ids.end(), record.QueueId) == ids.end()) continue;
+    out.push_back(record);
+    if (out.size() == ids.size()) break;
+  }
+}
+
+bool PendingQueue::FindById(int id, CRequest& out) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = index_.find(id);
+  if (found == index_.end()) return false;
+  out = *found->second.position;
+  return true;
+}
+
+bool PendingQueue::UpdateById(int id, const CRequest& record) {
+  DeliveryWaker waker;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = index_.find(id);
+    if (found == index_.end()) return false;
+    CRequest& stored = *found->second.position;
+    stored = record;
+    // The index is keyed by id; a stray QueueId in the copy must not detach the record.
+    stored.QueueId = id;
+    if (IsDeliverable(stored.State)) waker = found->second.waker;
+  }
+  if (waker) waker();
+  return true;
+}
+
+bool PendingQueue::RemoveLocked(int id, RequestList& removed, DeliveryWaker& waker) {
+  const auto found = index_.find(id);
+  if (found == index_.end()) return false;
+  removed.splice(removed.end(), records_, found->second.position);
+  waker = std::move(found->second.waker);
+  index_.erase(found);
+  // The exclusive state stands for "a batch close is queued": once that record is gone,
+  // however it left, keeping the flag would refuse every sale for good.
+  if (exclusiveId_ == id) exclusiveId_ = 0;
+  return true;
+}
+
+bool PendingQueue::RemoveById(int id) {
+  // Declared before the lock so the record and its waker are destroyed after unlocking.
+  RequestList removed;
+  DeliveryWaker waker;
+  std::lock_guard<std::mutex> lock(mutex_);
+  return RemoveLocked(id, removed, waker);
+}
+
+bool PendingQueue::RemoveBatchById(int id) {
+  return RemoveById(id);
+}
+
+int PendingQueue::ActiveCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<int>(records_.size());
+}
+
+bool PendingQueue::IsExclusive() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return exclusiveId_ != 0;
+}
+
+void PendingQueue::Clear() {
+  // Declared before the lock so the records are destroyed after unlocking.
+  RequestList records;
+  std::unordered_map<int, Slot> index;
+  std::lock_guard<std::mutex> lock(mutex_);
+  records.swap(records_);
+  index.swap(index_);
+  exclusiveId_ = 0;
+}
+
+Event& PendingQueue::WorkQueued() {
+  return workQueued_;
+}
+
+PendingQueue& GetPendingQueue() {
+  static LifelongQueue holder;
+  return holder.queue;
+}
+
+}  // namespace paxelle
