@@ -1,0 +1,59 @@
+// The current batch number and its open/closed status, kept in
+// "SynchroBatch.dat", with the automatic close at the host's daily close time.
+#pragma once
+
+#include "common/Clock.h"
+
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace paxelle {
+
+struct StateNote;
+
+class CBatchState {
+ public:
+  // The files live in `directory`, which must exist; `clock` gives "now" for
+  // the batch date and the close check.
+  explicit CBatchState(std::filesystem::path directory = ".", WallClock clock = SystemNow);
+  CBatchState(const CBatchState&) = delete;
+  CBatchState& operator=(const CBatchState&) = delete;
+
+  // The nine-character batch number ("%y%m%d" of its opening and a counter
+  // 001-999). Unless `readOnly` or `force`, first runs the automatic close
+  // check; unless `readOnly` (or when `force`), opens a new batch when the
+  // status is not "OPEN", and then sets `changed` (the caller resets the item
+  // counter). Failure texts are appended to `errors` and logged; a failed read
+  // leaves the number as it was in memory.
+  std::string GetBatchNo(bool readOnly, bool force, bool& changed, std::string& errors);
+  // Status "CLOSED", file rewritten (after the host accepted a batch close).
+  void SetClosed(std::string& errors);
+  // "Batch Close Option" (entry 12) and "Host Close Time" (entry 13, HHMM)
+  // values; the automatic close runs only for option "Y".
+  void SetSchedule(const std::string& batchCloseOption, const std::string& hostCloseTime);
+  // Current status text ("OPEN"/"CLOSED") as last read or written; empty
+  // before the file was first read.
+  std::string Status();
+
+ private:
+  void CheckAutomaticClose(std::time_t now, std::vector<StateNote>& notes);
+  void CloseLocked(const std::string& today, std::vector<StateNote>& notes);
+  void ReadBatchFile(const std::string& today, std::vector<StateNote>& notes);
+  void WriteBatchFile(std::vector<StateNote>& notes);
+
+  const std::filesystem::path directory_;
+  const WallClock clock_;
+  std::mutex mutex_;
+  std::string batchNo_;
+  std::string status_;
+  std::string closeOption_ = "N";
+  std::string closeTime_ = "0400";
+};
+
+// The process-wide batch state in the working directory.
+CBatchState& GetBatchState();
+
+}  // namespace paxelle
