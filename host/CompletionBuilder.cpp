@@ -1,0 +1,32 @@
+// The completion message that follows the exchange of a sent request.
+#include "common/TextHelpers.h"
+#include "host/HostLayouts.h"
+#include "host/HostRequestBuilder.h"
+
+namespace paxelle {
+
+std::string BuildCompletionRequest(const CRequest& sent, bool replyReceived) {
+  return BuildCompletionRequest(sent, replyReceived, ProcessHostMessageSources());
+}
+
+std::string BuildCompletionRequest(const CRequest& sent, bool replyReceived,
+                                   const HostMessageSources& sources) {
+  using namespace hostlayout;
+  std::string errors;  // logged by the batch state; the completion still goes out
+  bool changed = false;
+  const std::string batchNo = sources.batch.GetBatchNo(true, false, changed, errors);
+
+  std::string message(FirstChars(sent.HostRequest, 43));
+  message += "6";
+  message += OrderChannel(sources.params);
+  message += TerminalCapability(sources.params, sent.TranCodeId);
+  message += "N0000";
+  message += SpaceFill(batchNo, 9);
+  message += sent.ItemSeqNo;
+  message += SpaceFill(replyReceived ? "COMPLETED" : "REPLY NOT RECVD", 16);
+  AppendFields(message, {AccountField(sent), FirstPipePiece(sent.HostAcqRefData)});
+  while (!message.empty() && message.back() == kHostFieldSeparator) message.pop_back();
+  return message;
+}
+
+}  // namespace paxelle

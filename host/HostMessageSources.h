@@ -1,0 +1,24 @@
+// What a host message build reads besides the transaction record: the number
+// files, the merchant parameters and the clock.
+#pragma once
+
+#include "common/Clock.h"
+#include "config/MerchantParams.h"
+#include "host/BatchState.h"
+#include "host/SequenceCounters.h"
+
+namespace paxelle {
+
+// The counters and the batch state must outlive every build that uses them.
+struct HostMessageSources {
+  CSequenceCounters& counters;
+  CBatchState& batch;
+  CMerchantParams params;
+  WallClock clock;
+};
+
+// The process-wide counters and batch state, a copy of the current parameter
+// set and the system clock.
+HostMessageSources ProcessHostMessageSources();
+
+}  // namespace paxelle

@@ -1,0 +1,264 @@
+#include "host/HostRequestBuilder.h"
+
+#include "common/TextHelpers.h"
+#include "config/ParamStore.h"
+#include "host/HostLayouts.h"
+
+#include <cstdio>
+
+namespace paxelle {
+
+HostMessageSources ProcessHostMessageSources() {
+  return HostMessageSources{GetSequenceCounters(), GetBatchState(), GetParamStore().GetParams(),
+                            SystemNow};
+}
+
+std::string ZeroFill(std::string_view value, std::size_t width) {
+  std::string text = LeadingInteger(value) == 0 ? std::string("0") : std::string(value);
+  text.insert(0, width, '0');
+  return text.substr(text.size() - width);
+}
+
+std::string SpaceFill(std::string_view value, std::size_t width) {
+  std::string text(value);
+  text.append(width, ' ');
+  text.resize(width);
+  return text;
+}
+
+namespace hostlayout {
+
+std::string HeadPrefix(const CMerchantParams& params) {
+  const std::string category = params.GetNumber(kParamMerchantCategory) == 4 ? "LE" : "LG";
+  return category + "08A" + "4" + "11" + params.GetValue(kParamMerchantId) +
+         params.GetValue(kParamTerminalId) + params.GetValue(kParamCheckDigit);
+}
+
+std::string OrderChannel(const CMerchantParams& params) {
+  switch (params.GetNumber(kParamMerchantCategory)) {
+    case 3: return "1";
+    case 4: return "7";
+    default: return "0";
+  }
+}
+
+std::string TerminalCapability(const CMerchantParams& params, int tranCodeId) {
+  const int category = params.GetNumber(kParamMerchantCategory);
+  if (category == 3 || category == 4) return "4";
+  if (params.GetValue(kParamCustomerActivated) == "Y") return "3";
+  switch (tranCodeId) {
+    case kDebitSale:
+    case kDebitReturn:
+    case kDebitPreAuthCapture:
+    case kEbtFoodSale:
+    case kEbtFoodReturn:
+    case kEbtCashSale:
+    case kEbtVoucher:
+    case kEbtBalance:
+      return "2";
+    default:
+      return "1";
+  }
+}
+
+std::string CardCode(const CRequest& record) {
+  const std::string& type = record.CardType;
+  if (type == "VISA") return "01";
+  if (type == "M/C") return "02";
+  if (type == "AMEX") return "03";
+  if (type == "DCVR") return record.AcctNo.starts_with("601104") ? "12" : "04";
+  if (type == "DCLB") return "05";
+  if (type == "JCB") return "07";
+  return "01";
+}
+
+std::string SwipeEntryMode(const CRequest& record) {
+  if (!record.Swiped) return "0";
+  return record.Contactless ? "3" : "2";
+}
+
+std::string KeyedAccountField(const CRequest& record) {
+  const std::string_view expDate = record.ExpDate;
+  return record.AcctNo + "=" + std::string(LastChars(expDate, 2)) +
+         std::string(FirstChars(expDate, 2));
+}
+
+std::string AccountField(const CRequest& record) {
+  return record.Swiped ? record.Track2 : KeyedAccountField(record);
+}
+
+std::string LaneNumber(std::string_view laneTag) {
+  std::int64_t lane = LeadingInteger(LastChars(laneTag, 2));
+  if (lane < 1 || lane > 99) lane = 1;
+  char text[8];
+  std::snprintf(text, sizeof text, "%02d", static_cast<int>(lane));
+  return text;
+}
+
+bool HasCashBack(const CRequest& record) { return LeadingInteger(record.CashBack) > 0; }
+
+std::string CashBackField(const CRequest& record) {
+  return HasCashBack(record) ? ZeroFill(record.CashBack, 8) : std::string();
+}
+
+std::string PartialAuthFlag(const CRequest& record) {
+  return record.PartialAuthAllowed ? "1" : "0";
+}
+
+std::string FirstPipePiece(std::string_view text) {
+  return std::string(text.substr(0, text.find('|')));
+}
+
+std::string AddressBlock(CRequest& record) {
+  if (record.Zip.size() == 5) record.Zip += "9999";
+  const bool cvvUsable = record.HasCVV && (record.CVVData.size() == 3 || record.CVVData.size() == 4) &&
+                         AllDigits(record.CVVData);
+  return "A" + SpaceFill(record.Address, 20) + SpaceFill(record.Zip, 9) +
+         SpaceFill(cvvUsable ? std::string_view(record.CVVData) : std::string_view(), 4);
+}
+
+std::string PinData(CRequest& record) {
+  if (record.DervdKey.size() < 20) record.DervdKey.insert(0, 20 - record.DervdKey.size(), 'F');
+  return record.DervdKey + record.PINBlock;
+}
+
+void TranslateVoid(CRequest& record, HeadCodes& codes) {
+  const std::string_view acqRefData = record.AcqRefData;
+  const auto bar = acqRefData.find('|');
+  std::string_view voidedCode;
+  if (bar != std::string_view::npos) {
+    voidedCode = acqRefData.substr(bar + 1);
+    voidedCode = voidedCode.substr(0, voidedCode.find('|'));
+  }
+  if (voidedCode.size() != 2) voidedCode = "01";
+
+  codes.isVoid = true;
+  if (voidedCode == "01") {
+    codes.tranCode = "05";
+  } else if (voidedCode == "04") {
+    codes.tranCode = "06";
+  } else if (voidedCode == "02") {
+    codes.tranCode = "08";
+  } else if (voidedCode == "03") {
+    // A captured force cannot be voided at the host; it is returned instead.
+    codes.tranCode = "04";
+    codes.isVoid = false;
+    record.ForceCompletion = true;
+  } else {
+    codes.tranCode = "05";
+  }
+}
+
+std::string TransactionHead(CRequest& record, const HeadCodes& codes,
+                            const HostMessageSources& sources) {
+  // The number objects log their own failures; a failed counter reads 0 and
+  // the message still goes out.
+  std::string errors;
+  bool changed = false;
+  const std::string batchNo = sources.batch.GetBatchNo(false, false, changed, errors);
+  if (changed) sources.counters.ResetItems(errors);
+  const int stan = sources.counters.NextStan(errors);
+  const int item = sources.counters.NextItem(errors);
+  const std::time_t now = sources.clock();
+
+  std::string dateTime;
+  if (codes.isVoid) {
+    // The lane may send a longer RefNo or a short AcqRefData: both are cut or
+    // filled to their widths so the fields after them keep their positions.
+    record.ItemSeqNo = ZeroFill(record.RefNo, 4);
+    const std::string reference = FirstPipePiece(record.AcqRefData);
+    dateTime = SpaceFill(reference.size() > 12 ? std::string_view(reference).substr(12, 12)
+                                               : std::string_view(),
+                         12);
+  } else {
+    record.ItemSeqNo = ZeroFill(std::to_string(item), 4);
+    dateTime = FormatLocalTime("%y%m%d", now) + FormatLocalTime("%H%M%S", now);
+  }
+
+  std::string head = HeadPrefix(sources.params);
+  head += LaneNumber(record.LaneTag);
+  head += ZeroFill(std::to_string(stan), 4);
+  head += codes.tranCode;
+  head += codes.cardCode;
+  head += codes.entryMode;
+  head += codes.messageClass;
+  head += OrderChannel(sources.params);
+  head += TerminalCapability(sources.params, record.TranCodeId);
+  head += "N0000";
+  head += SpaceFill(batchNo, 9);
+  head += record.ItemSeqNo;
+  head += dateTime;
+  head += ZeroFill(record.Authorize, 8);
+  return head;
+}
+
+void AppendFields(std::string& message, std::initializer_list<std::string_view> fields) {
+  for (const std::string_view field : fields) {
+    message += kHostFieldSeparator;
+    message += field;
+  }
+}
+
+}  // namespace hostlayout
+
+bool BuildHostRequest(CRequest& record) {
+  return BuildHostRequest(record, ProcessHostMessageSources());
+}
+
+bool BuildHostRequest(CRequest& record, const HostMessageSources& sources) {
+  using namespace hostlayout;
+  switch (record.TranCodeId) {
+    case kCreditSale:
+    case kCreditReturn:
+    case kCreditVoidSale:
+    case kCreditVoidReturn:
+    case kCreditPreAuth:
+    case kCreditAuthOnly:
+    case kCreditZeroAuth:
+    case kCreditPreAuthCapture:
+    case kCreditReverseFsaSale:
+    case kCreditBalance:
+      BuildCreditLayout(record, sources);
+      return true;
+    case kCreditFsaSale:
+      BuildFsaLayout(record, sources);
+      return true;
+    case kCreditVoiceAuth:
+      BuildVoiceAuthLayout(record, sources);
+      return true;
+    case kDebitSale:
+    case kDebitReturn:
+      BuildDebitLayout(record, sources);
+      return true;
+    case kEbtFoodSale:
+    case kEbtFoodReturn:
+    case kEbtCashSale:
+    case kEbtVoucher:
+    case kEbtBalance:
+      BuildEbtLayout(record, sources);
+      return true;
+    case kEmvSale:
+    case kEmvReturn:
+    case kEmvVoidSale:
+    case kEmvVoidReturn:
+    case kEmvVoiceAuth:
+    case kEmvZeroAuth:
+    case kEmvChipOverrideSale:
+      BuildEmvLayout(record, sources);
+      return true;
+    case kBatchSummary:
+    case kBatchClose:
+      BuildBatchLayout(record, sources);
+      return true;
+    case kCheckPersonal:
+    case kCheckCompany:
+      return true;  // the check family has no host layout
+    case kEmvParamDownload:
+      record.HostMsgKind = 8;
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace paxelle

@@ -1,0 +1,38 @@
+// Turns a transaction record into the request message for the authorization
+// host, and builds the completion message that follows some exchanges.
+#pragma once
+
+#include "core/Request.h"
+#include "host/HostMessageSources.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace paxelle {
+
+// The field separator of host messages.
+inline constexpr char kHostFieldSeparator = '\x1c';
+
+// Builds the layout chosen by TranCodeId into HostRequest and sets ItemSeqNo,
+// HostTranCode, HostMsgKind and ForceCompletion as the layout asks. Takes the
+// numbers it carries from the process-wide sources. False, HostRequest left
+// as it was, for an id without a layout; the check ids succeed untouched.
+bool BuildHostRequest(CRequest& record);
+// The same with explicit sources (tests, the dial link).
+bool BuildHostRequest(CRequest& record, const HostMessageSources& sources);
+
+// The completion for a record whose request was sent: `replyReceived` tells
+// whether the host answered it. Takes no sequence numbers; reads the batch
+// number without opening a batch.
+std::string BuildCompletionRequest(const CRequest& sent, bool replyReceived);
+std::string BuildCompletionRequest(const CRequest& sent, bool replyReceived,
+                                   const HostMessageSources& sources);
+
+// The rightmost `width` characters of `value` behind `width` zeros; a value
+// that reads as the integer 0 (empty, non-numeric, zero) counts as "0".
+std::string ZeroFill(std::string_view value, std::size_t width);
+// The leftmost `width` characters of `value` followed by blanks.
+std::string SpaceFill(std::string_view value, std::size_t width);
+
+}  // namespace paxelle
