@@ -1,0 +1,68 @@
+#include "tools/lane/LaneDocument.h"
+
+namespace paxelle::lane {
+
+bool ElementText(std::string_view document, std::string_view name, std::string& text, std::size_t from) {
+  const std::string open = "<" + std::string(name) + ">";
+  const std::string close = "</" + std::string(name) + ">";
+  const std::size_t start = document.find(open, from);
+  if (start == std::string_view::npos) return false;
+  const std::size_t valueStart = start + open.size();
+  const std::size_t end = document.find(close, valueStart);
+  if (end == std::string_view::npos) return false;
+  text.assign(document.substr(valueStart, end - valueStart));
+  return true;
+}
+
+bool ParseCommandResponse(std::string_view document, CommandResponse& response, std::string& error) {
+  if (document.substr(0, 5) != "<?xml") {
+    error = "response is not an XML document";
+    return false;
+  }
+  std::string block;
+  if (!ElementText(document, "CmdResponse", block)) {
+    error = "response document has no CmdResponse block";
+    return false;
+  }
+  CommandResponse parsed;
+  const struct {
+    std::string_view name;
+    std::string* text;
+  } elements[] = {{"ResponseOrigin", &parsed.responseOrigin},
+                  {"OPXXReturnCode", &parsed.returnCodeText},
+                  {"CmdStatus", &parsed.cmdStatus},
+                  {"TextResponse", &parsed.textResponse},
+                  {"UserTraceData", &parsed.userTraceData}};
+  for (const auto& element : elements) {
+    if (!ElementText(block, element.name, *element.text)) {
+      error = "CmdResponse lacks " + std::string(element.name);
+      return false;
+    }
+  }
+  if (parsed.returnCodeText.size() != 6 ||
+      parsed.returnCodeText.find_first_not_of("0123456789") != std::string::npos) {
+    error = "OPXXReturnCode is not six digits";
+    return false;
+  }
+  parsed.returnCode = std::stoi(parsed.returnCodeText);
+  response = std::move(parsed);
+  return true;
+}
+
+bool IsQueuedReply(const CommandResponse& response) {
+  constexpr std::string_view kPrefix = "Queued:";
+  const std::string_view text = response.textResponse;
+  if (response.returnCode != 0 || response.cmdStatus != "Success" || text.substr(0, kPrefix.size()) != kPrefix) {
+    return false;
+  }
+  // "%03d" pads to three digits but does not cut a larger count.
+  const auto isNumber = [](std::string_view part) {
+    return part.size() >= 3 && part.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  const std::string_view numbers = text.substr(kPrefix.size());
+  const std::size_t colon = numbers.find(':');
+  return colon != std::string_view::npos && isNumber(numbers.substr(0, colon)) &&
+         isNumber(numbers.substr(colon + 1));
+}
+
+}  // namespace paxelle::lane
