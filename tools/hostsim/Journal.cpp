@@ -1,0 +1,53 @@
+#include "tools/hostsim/Journal.h"
+
+#include "common/Clock.h"
+#include "common/SystemErrorText.h"
+#include "tools/hostsim/MessageMask.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace paxelle::hostsim {
+
+std::string JournalLine(const SimMessage& read, std::string_view message, std::time_t when) {
+  std::string line = FormatLocalTime("%Y-%m-%d %H:%M:%S", when);
+  line += ' ';
+  line += KindName(read.kind);
+  if (read.kind == MessageKind::kCompletion) line += ' ' + read.status;
+  line += ' ';
+  line += PrintableText(MaskMessage(read, message));
+  return line;
+}
+
+Journal::~Journal() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool Journal::Open(const std::filesystem::path& path, std::string& error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    error = "cannot open the journal " + path.string() + ": " + SystemErrorText(errno);
+    return false;
+  }
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+  return true;
+}
+
+bool Journal::Record(const SimMessage& read, std::string_view message, std::time_t when) {
+  const std::string line = JournalLine(read, message, when) + '\n';
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (fd_ < 0) return false;
+  std::size_t written = 0;
+  while (written < line.size()) {
+    const ssize_t result = ::write(fd_, line.data() + written, line.size() - written);
+    if (result < 0 && errno == EINTR) continue;
+    if (result <= 0) return false;
+    written += static_cast<std::size_t>(result);
+  }
+  return true;
+}
+
+}  // namespace paxelle::hostsim

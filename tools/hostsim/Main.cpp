@@ -1,0 +1,77 @@
+// paxelle-hostsim: the authorization host simulator's command-line entry point.
+#include "tools/hostsim/HostSimulator.h"
+#include "tools/hostsim/Journal.h"
+#include "tools/hostsim/SimOptions.h"
+#include "tools/hostsim/SimServer.h"
+#include "tools/hostsim/StopSignal.h"
+#include "tools/hostsim/TlsContext.h"
+
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <thread>
+
+namespace {
+
+using namespace paxelle::hostsim;
+
+constexpr int kExitUsage = 2;
+constexpr int kExitStartFailed = 1;
+
+// SIGINT and SIGTERM are blocked in every thread and taken here, one second at a time, so
+// that no handler has to touch shared state.
+void WatchStopSignals(const sigset_t& signals, StopSignal& stop) {
+  const timespec second{1, 0};
+  while (!stop.Raised()) {
+    if (::sigtimedwait(&signals, nullptr, &second) > 0) stop.Raise();
+  }
+}
+
+int Fail(int code, const std::string& text) {
+  std::fprintf(stderr, "paxelle-hostsim: %s\n", text.c_str());
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SimOptions options;
+  std::string error;
+  if (!ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+    return Fail(kExitUsage, error + " (see --help)");
+  }
+  if (options.help) {
+    std::fputs(SimHelpText().c_str(), stdout);
+    return 0;
+  }
+
+  std::signal(SIGPIPE, SIG_IGN);
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  StopSignal stop;
+  if (!stop.Valid()) return Fail(kExitStartFailed, "cannot create the stop signal");
+  TlsServerContext tls;
+  if (!tls.Load(options.certFile, options.keyFile, error)) return Fail(kExitStartFailed, error);
+  Journal journal;
+  if (!options.journalFile.empty() && !journal.Open(options.journalFile, error)) {
+    return Fail(kExitStartFailed, error);
+  }
+  HostSimulator simulator(options.journalFile.empty() ? nullptr : &journal);
+  ServerLimits limits;
+  limits.delay = options.delay;
+  SimServer server(tls.Get(), simulator, stop, limits);
+  if (!server.Listen(options.port, error)) return Fail(kExitStartFailed, error);
+
+  std::printf("paxelle-hostsim listening on 127.0.0.1:%u\n", static_cast<unsigned>(server.Port()));
+  std::fflush(stdout);
+
+  std::thread watcher(WatchStopSignals, std::cref(stopSignals), std::ref(stop));
+  const bool healthy = server.Run();
+  stop.Raise();
+  watcher.join();
+  return healthy ? 0 : kExitStartFailed;
+}

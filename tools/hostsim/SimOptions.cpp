@@ -1,0 +1,124 @@
+#include "tools/hostsim/SimOptions.h"
+
+#include "tools/hostsim/AmountBehaviour.h"
+#include "tools/hostsim/SimText.h"
+
+#include <optional>
+
+namespace paxelle::hostsim {
+namespace {
+
+constexpr std::uint64_t kMaxDelayMs = 600000;
+
+// A whole number no larger than `max`, or nothing.
+std::optional<std::uint64_t> ReadNumber(const std::string& text, std::uint64_t max) {
+  if (!IsNumber(text) || text.size() > 9) return std::nullopt;
+  const std::uint64_t value = std::stoull(text);
+  if (value > max) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error) {
+  bool portGiven = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::optional<std::string> value;
+    if (const std::size_t equals = name.find('='); name.starts_with("--") && equals != std::string::npos) {
+      value = name.substr(equals + 1);
+      name.resize(equals);
+    }
+    if (name == "--help" || name == "-h") {
+      options.help = true;
+      continue;
+    }
+    if (name != "--port" && name != "--cert" && name != "--key" && name != "--journal" && name != "--delay-ms") {
+      error = "unknown option " + name;
+      return false;
+    }
+    if (!value) {
+      if (i + 1 >= args.size()) {
+        error = name + " needs a value";
+        return false;
+      }
+      value = args[++i];
+    }
+    if (name == "--port") {
+      const auto port = ReadNumber(*value, 65535);
+      if (!port) {
+        error = "--port must be a number from 0 to 65535, not \"" + *value + "\"";
+        return false;
+      }
+      options.port = static_cast<std::uint16_t>(*port);
+      portGiven = true;
+    } else if (name == "--delay-ms") {
+      const auto delay = ReadNumber(*value, kMaxDelayMs);
+      if (!delay) {
+        error = "--delay-ms must be a number from 0 to " + std::to_string(kMaxDelayMs) + ", not \"" + *value + "\"";
+        return false;
+      }
+      options.delay = std::chrono::milliseconds(*delay);
+    } else if (value->empty()) {
+      error = name + " needs a non-empty value";
+      return false;
+    } else if (name == "--cert") {
+      options.certFile = *value;
+    } else if (name == "--key") {
+      options.keyFile = *value;
+    } else {
+      options.journalFile = *value;
+    }
+  }
+  if (options.help) return true;
+  if (!portGiven || options.certFile.empty() || options.keyFile.empty()) {
+    error = "--port, --cert and --key are required";
+    return false;
+  }
+  return true;
+}
+
+std::string SimHelpText() {
+  return "Usage: paxelle-hostsim --port N --cert PEM --key PEM [--journal FILE] [--delay-ms N]\n"
+         "\n"
+         "Simulates the card authorization host for tests and demonstrations: a TLS server\n"
+         "(TLS 1.2 or newer) on 127.0.0.1 that reads host messages, each preceded by two\n"
+         "bytes of length (high byte first), and answers each one the same way.\n"
+         "\n"
+         "Options:\n"
+         "  --port N        port on 127.0.0.1; 0 picks a free one. Once listening, one line\n"
+         "                  \"paxelle-hostsim listening on 127.0.0.1:<port>\" goes to standard output\n"
+         "  --cert PEM      server certificate (chain) in PEM\n"
+         "  --key PEM       its private key in PEM\n"
+         "  --journal FILE  append one line per received message: time, kind (REQUEST,\n"
+         "                  COMPLETION with its status, BATCH-INQUIRY, BATCH-CLOSE or UNKNOWN)\n"
+         "                  and the message with account numbers and track data masked to their\n"
+         "                  last four digits and PIN data and CVV masked whole\n"
+         "  --delay-ms N    how long the delayed answer waits (default 2000, at most 600000)\n"
+         "  --help          this text\n"
+         "\n"
+         "Transaction requests are answered by the last two digits of the amount in cents:\n" +
+         BehaviourTableText() +
+         "\n"
+         "Answers: the request's first 76 characters, the approved amount, a four-digit response\n"
+         "code and a 16-character text; then, separated by FS, a 24-character reference block\n"
+         "whose characters 12-23 are the transaction's date and time, the authorization code,\n"
+         "an empty piece and the results \"AYM\" (AVS Y, CVV M). EBT answers add the food\n"
+         "balance 500.00 at 13-20 and the cash balance 250.00 at 21-28 of that last piece; EMV\n"
+         "answers add issuer authentication data as the ninth piece. Approved forces (voice\n"
+         "authorization, capture) carry \"UPLOADED\" at 60-75. Completions get a short\n"
+         "acknowledgement; messages of no known layout get response code 0030 \"FORMAT ERROR\".\n"
+         "\n"
+         "Batch: approved purchases (codes 01, 03, 11, 12, 21, 22) and returns (04, 17, 26) are\n"
+         "totalled per merchant and terminal (partial approvals only when the request allowed\n"
+         "them, at the approved amount; voids are not netted out). A batch inquiry answers\n"
+         "\"HOST TOTALS\" at 64 with the totals from 115; a batch close answers \"BATCH CLOSED\"\n"
+         "at 60 with the totals from 76 and starts a new batch. The control number a server\n"
+         "reads at 92-101 of the close answer lies inside those totals: the last three digits\n"
+         "of the credit return amount and the first seven of the net credit amount.\n"
+         "\n"
+         "A connection idle for 60 s is closed. SIGINT or SIGTERM ends the simulator (exit 0);\n"
+         "a usage error exits 2, a start-up failure 1.\n";
+}
+
+}  // namespace paxelle::hostsim

@@ -1,0 +1,28 @@
+// The command line of paxelle-hostsim and its help text.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace paxelle::hostsim {
+
+struct SimOptions {
+  bool help = false;
+  std::uint16_t port = 0;
+  std::string certFile;
+  std::string keyFile;
+  std::string journalFile;  // empty: no journal
+  std::chrono::milliseconds delay{2000};
+};
+
+// Reads `args` (without the program name): --port N, --cert PEM, --key PEM, --journal FILE,
+// --delay-ms N, --help; each value also as --name=VALUE. False with `error` set for an unknown
+// option, a missing or malformed value, or a missing --port, --cert or --key (unless --help).
+bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error);
+
+// The --help text: usage, every option, the answers and the amount behaviour table.
+std::string SimHelpText();
+
+}  // namespace paxelle::hostsim

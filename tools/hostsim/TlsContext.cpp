@@ -1,0 +1,43 @@
+#include "tools/hostsim/TlsContext.h"
+
+#include <openssl/err.h>
+
+namespace paxelle::hostsim {
+
+std::string TakeTlsErrorText(const std::string& fallback) {
+  const unsigned long code = ERR_get_error();
+  ERR_clear_error();
+  if (code == 0) return fallback;
+  char text[256];
+  ERR_error_string_n(code, text, sizeof text);
+  return text;
+}
+
+bool TlsServerContext::Load(const std::string& certFile, const std::string& keyFile, std::string& error) {
+  ERR_clear_error();
+  std::unique_ptr<SSL_CTX, Free> context(SSL_CTX_new(TLS_server_method()));
+  if (!context) {
+    error = "cannot create the TLS context: " + TakeTlsErrorText("unknown error");
+    return false;
+  }
+  SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
+  // A peer that drops the connection without a close notice has simply gone away.
+  SSL_CTX_set_options(context.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
+  if (SSL_CTX_use_certificate_chain_file(context.get(), certFile.c_str()) != 1) {
+    error = "cannot load the certificate " + certFile + ": " + TakeTlsErrorText("unreadable");
+    return false;
+  }
+  if (SSL_CTX_use_PrivateKey_file(context.get(), keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+    error = "cannot load the private key " + keyFile + ": " + TakeTlsErrorText("unreadable");
+    return false;
+  }
+  if (SSL_CTX_check_private_key(context.get()) != 1) {
+    error = "the private key " + keyFile + " does not match the certificate " + certFile;
+    ERR_clear_error();
+    return false;
+  }
+  context_ = std::move(context);
+  return true;
+}
+
+}  // namespace paxelle::hostsim
