@@ -1,0 +1,35 @@
+// The listener the POS lanes connect to: the generic listener on the client
+// port with a limit of 200 connections, serving each one with a client session.
+#pragma once
+
+#include "client/SessionSettings.h"
+#include "client/SocketListener.h"
+
+#include <memory>
+
+namespace paxelle {
+
+class CClientListener final : public CSocketListener {
+ public:
+  static constexpr int kClientPort = 9000;
+  static constexpr int kClientConnectionLimit = 200;
+
+  // Listens on `port` once started (0: any free port); every session runs
+  // under `settings`, whose log, when set, must outlive this listener.
+  explicit CClientListener(int port = kClientPort, const ClientSessionSettings& settings = {});
+  // Goes offline, stops accepting and waits for every session to end (see
+  // CSocketListener::Shutdown) before anything is freed.
+  ~CClientListener() override;
+
+  // Listen on the client port, then Start: the first non-zero result, else 0.
+  int StartOnClientPort();
+
+ protected:
+  std::unique_ptr<CSocketConnection> CreateConnection() override;
+
+ private:
+  const int clientPort_;
+  const ClientSessionSettings settings_;
+};
+
+}  // namespace paxelle

@@ -1,0 +1,422 @@
+#include "client/ClientSession.h"
+
+#include "client/HexText.h"
+#include "client/MessageCrypto.h"
+#include "client/RequestLogMask.h"
+#include "common/TrafficLog.h"
+#include "config/ParamStore.h"
+#include "core/AdminCommands.h"
+#include "core/MessageFrame.h"
+#include "core/PendingQueue.h"
+#include "core/ResponseDocuments.h"
+#include "core/ReturnCodes.h"
+#include "host/HostResponseParser.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <thread>
+
+namespace paxelle {
+namespace {
+
+constexpr std::size_t kReceiveChunk = 1023;
+constexpr auto kErrorPause = std::chrono::milliseconds(1);
+
+// Reply codes the session composes itself.
+constexpr int kReplyGreeting = 0;
+constexpr int kReplyLoginVerified = 2000;
+constexpr int kReplyLoginFailed = 2002;
+constexpr int kReplyGoingOffline = 2003;
+constexpr int kReplyDisconnecting = 2004;
+constexpr int kReplyMaxConnections = 2006;
+constexpr int kReplyPasswordFailed = 2009;
+constexpr int kReplyChallengeFailed = 2010;
+constexpr int kReplyUpgradeRequired = 2020;
+constexpr int kReplyQueued = 0;
+
+constexpr char kGreetingText[] = "CONNECTED to OPX_IP! -- Password ?";
+constexpr char kLoginVerifiedText[] = "Login Verified.";
+constexpr char kLoginFailedText[] = "Login Failed! -- Disconnecting.";
+constexpr char kPasswordFailedText[] = "Password Failed!(Client/Server) -- Disconnecting.";
+constexpr char kChallengeFailedText[] = "Password Failed!(Challenge/Response) -- Disconnecting.";
+constexpr char kUpgradeRequiredText[] = "Requires OPXClientX Upgrade to 3.xx or Above. - Failed! -- Disconnecting.";
+constexpr char kMaxConnectionsText[] = "REFUSED - Max Connections (Failed)";
+constexpr char kGoingOfflineText[] = "System going off line - please try again later...";
+constexpr char kDisconnectingText[] = "****Disconnecting****";
+constexpr char kBatchInProgressText[] = "Batch Settlement in Progress.";
+// The first number of the interim reply; lanes read it as a protocol constant.
+constexpr int kQueuedReplyTag = 45;
+
+CTrafficLog& ChosenLog(const ClientSessionSettings& settings) {
+  return settings.log != nullptr ? *settings.log : GetTrafficLog();
+}
+
+void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
+  for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+}
+
+bool IsHostResultState(int state) {
+  return state == kStateParsed || state == kStateReceivedUnparsed;
+}
+
+}  // namespace
+
+CClientSession::CClientSession(const ClientSessionSettings& settings)
+    : settings_(settings), log_(ChosenLog(settings)), wake_(std::make_shared<WakeSignal>()) {
+  // A zero wait would turn the bounded receive into a blocking one.
+  settings_.pollInterval = std::max(settings_.pollInterval, std::chrono::milliseconds(1));
+  settings_.drainStep = std::max(settings_.drainStep, std::chrono::milliseconds(1));
+  SetWakeSignal(wake_);
+}
+
+CClientSession::~CClientSession() = default;
+
+void CClientSession::Serve() {
+  Run(false);
+}
+
+void CClientSession::Refuse() {
+  Run(true);
+}
+
+void CClientSession::Run(bool refused) {
+  fetched_.clear();
+  char address[64];
+  std::snprintf(address, sizeof address, "%s:%04d", PeerAddressText().c_str(), SocketNumber());
+  clientAddress_ = address;
+
+  if (IsGoingOffline()) {
+    SendReply(kReplyGoingOffline, 'E', kGoingOfflineText, "");
+    return;
+  }
+  log_.Log("Socket Connect from %s", clientAddress_.c_str());
+
+  std::array<unsigned char, kChallengeBytes> challenge{};
+  if (!GetMessageCrypto().GenerateRandom(challenge.size(), challenge.data())) {
+    log_.Log("Random Buffer Generator Failed!!!");
+    challenge.fill(0);
+  }
+  Greet(challenge);
+
+  std::string replyValue;
+  std::string rest;
+  const LoginOutcome outcome = Login(challenge, replyValue, rest);
+  if (outcome == LoginOutcome::kVerified && !refused) {
+    std::string text = kLoginVerifiedText;
+    text += kRs;
+    text += replyValue;
+    text += kUs;
+    SendReply(kReplyLoginVerified, 'S', text, "");
+    idleDeadline_ = Clock::now() + settings_.idleLimit;
+    RequestLoop(rest);
+  } else {
+    AnswerLogin(outcome, refused);
+  }
+  AbandonPending();
+}
+
+void CClientSession::Greet(const std::array<unsigned char, kChallengeBytes>& challenge) {
+  std::string text = kGreetingText;
+  text += GetMessageCrypto().PublicKeyText();
+  text += kRs;
+  text += BytesToHex(std::span<const unsigned char>(challenge));
+  text += kUs;
+  SendReply(kReplyGreeting, 'S', text, "");
+}
+
+LoginOutcome CClientSession::Login(const std::array<unsigned char, kChallengeBytes>& challenge,
+                                   std::string& replyValue, std::string& rest) {
+  const auto start = Clock::now();
+  LoginMessageBuffer buffer;
+  char chunk[kReceiveChunk];
+  while (buffer.Current() == LoginMessageBuffer::State::kIncomplete && IsAlive()) {
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    if (elapsed >= settings_.loginLimit) return LoginOutcome::kFailed;
+    const auto wait = std::min(settings_.pollInterval, settings_.loginLimit - elapsed);
+    const int received = Receive(chunk, sizeof chunk, wait);
+    if (received > 0) {
+      const auto state = buffer.Append(std::string_view(chunk, static_cast<std::size_t>(received)));
+      if (state == LoginMessageBuffer::State::kComplete) break;
+      if (state == LoginMessageBuffer::State::kOverflow) return LoginOutcome::kFailed;
+    } else if (received < 0) {
+      std::this_thread::sleep_for(kErrorPause);
+    }
+    if (IsGoingOffline()) {
+      SendReply(kReplyGoingOffline, 'E', kGoingOfflineText, "");
+      return LoginOutcome::kGoingOffline;
+    }
+  }
+  if (buffer.Current() != LoginMessageBuffer::State::kComplete) return LoginOutcome::kFailed;
+  rest = buffer.TakeRest();
+
+  const CMerchantParams params = GetParamStore().GetParams();
+  LoginPolicy policy;
+  policy.passwordRequired = params.IsYes(kParamUsePassword);
+  policy.password = params.GetValue(kParamPassword);
+  const ChallengeCipher cipher = [](std::vector<unsigned char>& bytes, bool alternate) {
+    return GetMessageCrypto().EncryptChallenge(bytes.data(), bytes.size(), alternate);
+  };
+  const LoginVerdict verdict = CheckLoginMessage(buffer.Message(), challenge, policy, cipher);
+  if (verdict.encryptionFailed) log_.Log("Encryption failed on Random Block!!!");
+  replyValue = verdict.replyValue;
+  return verdict.outcome;
+}
+
+void CClientSession::AnswerLogin(LoginOutcome outcome, bool refused) {
+  switch (outcome) {
+    case LoginOutcome::kVerified:
+      if (refused) SendReply(kReplyMaxConnections, 'E', kMaxConnectionsText, "");
+      break;
+    case LoginOutcome::kFailed:
+      SendReply(kReplyLoginFailed, 'E', kLoginFailedText, "");
+      break;
+    case LoginOutcome::kPasswordMismatch:
+      SendReply(kReplyPasswordFailed, 'E', kPasswordFailedText, "");
+      break;
+    case LoginOutcome::kChallengeMismatch:
+      SendReply(kReplyChallengeFailed, 'E', kChallengeFailedText, "");
+      break;
+    case LoginOutcome::kUpgradeRequired:
+      SendReply(kReplyUpgradeRequired, 'E', kUpgradeRequiredText, "");
+      break;
+    case LoginOutcome::kGoingOffline:
+      break;  // the login has sent its reply already
+  }
+}
+
+void CClientSession::RequestLoop(const std::string& firstBytes) {
+  message_.clear();
+  // Whatever the client sent right behind its login message is its first request.
+  Accumulate(firstBytes);
+  bool leave = false;
+  if (!firstBytes.empty() && !IsAlive()) {
+    Drain();
+    leave = true;
+  }
+  char chunk[kReceiveChunk];
+  while (!leave) {
+    const int received = Receive(chunk, sizeof chunk, settings_.pollInterval);
+    if (received > 0) {
+      Accumulate(std::string_view(chunk, static_cast<std::size_t>(received)));
+      if (!IsAlive()) {
+        Drain();
+        break;
+      }
+    } else {
+      if (received < 0) std::this_thread::sleep_for(kErrorPause);
+      DeliverResponses();
+      RemoveDelivered();
+      if (!IsAlive() || Clock::now() >= idleDeadline_) {
+        Drain();
+        break;
+      }
+    }
+    if (!IsAlive()) {
+      Drain();
+      break;
+    }
+    if (IsGoingOffline()) {
+      SendReply(kReplyGoingOffline, 'E', kGoingOfflineText, "");
+      break;
+    }
+  }
+  if (IsAlive()) SendReply(kReplyDisconnecting, 'E', kDisconnectingText, "");
+}
+
+void CClientSession::Accumulate(std::string_view bytes) {
+  for (const char byte : bytes) {
+    if (byte == kEtx) {
+      HandleMessage(message_);
+      idleDeadline_ = Clock::now() + settings_.idleLimit;
+      message_.clear();
+      continue;
+    }
+    if (message_.size() >= kMaxClientMessageBytes) {
+      HandleMessage(message_);
+      idleDeadline_ = Clock::now() + settings_.idleLimit;
+      message_.clear();
+    }
+    message_.push_back(byte);
+  }
+}
+
+void CClientSession::HandleMessage(const std::string& text) {
+  CRequest record;
+  record.Parse(text);
+  record.ClientAddress = clientAddress_;
+  log_.Log("Request ->[%s] from %s", MaskLoggedRequest(record.RawRequest).c_str(), clientAddress_.c_str());
+
+  if (record.Disposition == kDispositionError) {
+    SendFramed(record.BuildErrorResponse());
+    return;
+  }
+  if (record.Disposition == kDispositionAbort) {
+    record.State = kStateWaitingForHost;
+  } else {
+    switch (record.TranCodeId) {
+      case kServerVersion:
+        SendFramed(BuildServerVersion(record));
+        return;
+      case kGetPaxelleParms:
+        SendFramed(BuildPaymentTypes(record));
+        return;
+      case kEmvOfflineDeclinedSale:
+        SendFramed(BuildOfflineDecline(record));
+        return;
+      default:
+        break;
+    }
+  }
+
+  PendingQueue& queue = GetPendingQueue();
+  if (record.Disposition == kDispositionProcess || record.Disposition == kDispositionBatchClose) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Queued:%03d:%03d", kQueuedReplyTag, queue.ActiveCount());
+    SendReply(kReplyQueued, 'S', text, record.UserTraceData);
+    record.State = kStateWaitingForHost;
+  }
+  // The waker may outlive this session inside the queue: it holds the signal, not the session.
+  PendingQueue::DeliveryWaker waker = [wake = std::shared_ptr<const WakeSignal>(wake_)] { wake->Signal(); };
+  const int result = record.Disposition == kDispositionBatchClose ? queue.EnqueueExclusive(record, std::move(waker))
+                                                                  : queue.Enqueue(record, std::move(waker));
+  if (result != PendingQueue::kAccepted) {
+    if (record.Disposition != kDispositionAbort) SendReply(kRcBatchInProgress, 'E', kBatchInProgressText, "");
+    return;
+  }
+  pendingIds_.push_back(record.QueueId);
+}
+
+void CClientSession::DeliverResponses() {
+  if (pendingIds_.empty()) return;
+  PendingQueue& queue = GetPendingQueue();
+  queue.CollectByIds(pendingIds_, fetched_);
+  for (CRequest& record : fetched_) {
+    std::string frame;
+    switch (record.State) {
+      case kStateAborted:
+        record.ReturnCode = kRcUserAbort;
+        frame = record.BuildErrorResponse();
+        break;
+      case kStateTimedOut:
+        record.ReturnCode = kRcTimeout;
+        record.Disposition = kDispositionError;
+        frame = record.BuildErrorResponse();
+        break;
+      case kStateHostFailed:
+        record.ReturnCode = kRcHostError;
+        record.Disposition = kDispositionError;
+        frame = record.BuildErrorResponse();
+        break;
+      case kStateFinishedLocally:
+        frame = record.BuildErrorResponse();
+        break;
+      case kStateReceivedUnparsed:
+        ParseHostResponse(record);
+        frame = record.WireResponse;
+        break;
+      case kStateParsed:
+        frame = record.WireResponse;
+        break;
+      default:
+        continue;  // still being worked on
+    }
+    const int sent = SendFramed(frame);
+    if (IsHostResultState(record.State) && sent < 0 && record.Approved) {
+      log_.Log("Unable to deliver approved response to Client for %s!\n", clientAddress_.c_str());
+    }
+    record.State = kStateDelivered;
+    queue.UpdateById(record.QueueId, record);
+  }
+  fetched_.clear();
+}
+
+void CClientSession::RemoveDelivered() {
+  if (pendingIds_.empty()) return;
+  PendingQueue& queue = GetPendingQueue();
+  queue.CollectByIds(pendingIds_, fetched_);
+  std::vector<int> stillQueued;
+  for (const CRequest& record : fetched_) {
+    if (record.State != kStateDelivered) {
+      stillQueued.push_back(record.QueueId);
+      continue;
+    }
+    if (record.TranCodeId == kBatchClose) {
+      queue.RemoveBatchById(record.QueueId);
+    } else {
+      queue.RemoveById(record.QueueId);
+    }
+  }
+  fetched_.clear();
+  // Ids the queue no longer holds (it is emptied when the interfaces restart)
+  // owe the client nothing any more; keeping them would only stall the drain.
+  std::erase_if(pendingIds_, [&stillQueued](int id) {
+    return std::find(stillQueued.begin(), stillQueued.end(), id) == stillQueued.end();
+  });
+}
+
+void CClientSession::Drain() {
+  if (pendingIds_.empty()) return;
+  const auto deadline = Clock::now() + settings_.drainLimit;
+  for (auto now = Clock::now(); now < deadline; now = Clock::now()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+    // A record reaching a deliverable state cuts the pause short.
+    if (wake_->WaitFor(std::min(settings_.drainStep, left))) wake_->Clear();
+    DeliverResponses();
+    RemoveDelivered();
+    if (pendingIds_.empty() || IsGoingOffline()) return;
+  }
+  AbandonPending();
+}
+
+void CClientSession::AbandonPending() {
+  if (pendingIds_.empty()) return;
+  PendingQueue& queue = GetPendingQueue();
+  queue.CollectByIds(pendingIds_, fetched_);
+  for (const CRequest& record : fetched_) {
+    if (record.State == kStateParsed && record.Approved) {
+      log_.Log("Unable to deliver approved response to Client for %s!\n", clientAddress_.c_str());
+    }
+    if (record.TranCodeId == kBatchClose) {
+      queue.RemoveBatchById(record.QueueId);
+    } else {
+      queue.RemoveById(record.QueueId);
+    }
+  }
+  fetched_.clear();
+  pendingIds_.clear();
+}
+
+int CClientSession::SendFramed(const std::string& frame) {
+  return SendFramedLogged(frame, frame);
+}
+
+int CClientSession::SendFramedLogged(const std::string& frame, const std::string& logged) {
+  const int sent = Send(frame);
+  if (sent < 0) {
+    log_.Log("[%s] sent to %s ** FAILED ** ", logged.c_str(), clientAddress_.c_str());
+  } else {
+    log_.Log("[%s] sent to %s", logged.c_str(), clientAddress_.c_str());
+  }
+  return sent;
+}
+
+int CClientSession::SendReply(int code, char statusLetter, const std::string& text,
+                              const std::string& userTraceData) {
+  CommandResponse response;
+  response.origin = "Server";
+  response.code = SixDigitCode(code);
+  response.statusLetter = statusLetter;
+  response.text = text;
+  response.userTraceData = userTraceData;
+  const std::string frame = FrameMessage(BuildCommandDocument(response), false);
+  if (code != kReplyLoginFailed) return SendFramed(frame);
+  // A login that never completed is mostly a client that went away: the log
+  // records it as a warning; the client still gets the frame as it is.
+  std::string logged = frame;
+  ReplaceAll(logged, "Error", "Warning");
+  return SendFramedLogged(frame, logged);
+}
+
+}  // namespace paxelle

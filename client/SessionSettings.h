@@ -1,0 +1,28 @@
+// The time limits a client session runs under and the log it writes to; the
+// defaults are the server's, tests shorten them.
+#pragma once
+
+#include <chrono>
+
+namespace paxelle {
+
+class CTrafficLog;
+
+struct ClientSessionSettings {
+  // A complete login message must arrive within this time after the greeting.
+  std::chrono::milliseconds loginLimit{std::chrono::seconds(30)};
+  // A logged-in client that sends nothing for this long is disconnected.
+  std::chrono::milliseconds idleLimit{std::chrono::seconds(3600)};
+  // Longest wait for client bytes before the session looks at its queued
+  // records and the going-offline flag (a finished record wakes it earlier).
+  std::chrono::milliseconds pollInterval{std::chrono::seconds(1)};
+  // How long the results of a client that has gone are waited for.
+  std::chrono::milliseconds drainLimit{std::chrono::seconds(300)};
+  // Pause between two looks at the queue while draining.
+  std::chrono::milliseconds drainStep{100};
+  // Where the session's lines go; null: the process-wide traffic log. Must
+  // outlive every session that uses it.
+  CTrafficLog* log = nullptr;
+};
+
+}  // namespace paxelle

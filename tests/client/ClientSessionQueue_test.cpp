@@ -1,0 +1,239 @@
+// The client session and the pending queue: the interim reply, delivery of
+// finished records (woken at once, not at the next poll), aborts, the batch
+// close's exclusivity, and what happens to the records of a lane that goes.
+// The tests play the host thread themselves through the queue.
+#include "client/ClientSession.h"
+
+#include "config/MerchantParams.h"
+#include "core/PendingQueue.h"
+#include "core/ReturnCodes.h"
+#include "tests/client/SessionTestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace paxelle {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FindQueued;
+using testing::SessionTest;
+using testing::TestLane;
+using testing::WaitUntil;
+
+// With a 30 s poll interval, only the wake-up can bring a result within the
+// tests' patience.
+ClientSessionSettings SlowPolling() {
+  ClientSessionSettings settings;
+  settings.pollInterval = 30s;
+  return settings;
+}
+
+ClientSessionSettings FastPolling() {
+  ClientSessionSettings settings;
+  settings.pollInterval = 50ms;
+  settings.drainStep = 20ms;
+  return settings;
+}
+
+// Sends a credit sale, reads its interim reply and finds its queued record.
+void QueueSale(TestLane& lane, const std::string& trace, CRequest& record) {
+  ASSERT_TRUE(lane.SendRequest(testing::CreditSalePayload(), trace));
+  lane::CommandResponse reply;
+  ASSERT_TRUE(lane.ReadReply(reply));
+  ASSERT_TRUE(lane::IsQueuedReply(reply)) << reply.textResponse;
+  EXPECT_EQ(reply.userTraceData, trace);
+  ASSERT_TRUE(WaitUntil([&] { return FindQueued(trace, record); }));
+}
+
+TEST_F(SessionTest, QueuedRequestIsAnsweredAsSoonAsTheHostFinishesIt) {
+  StartListener(SlowPolling());
+  TestLane lane;
+  ASSERT_TRUE(lane.LogIn(Port()));
+  ASSERT_TRUE(lane.SendRequest(testing::CreditSalePayload(), "sale-1"));
+  lane::CommandResponse reply;
+  ASSERT_TRUE(lane.ReadReply(reply));
+  EXPECT_EQ(reply.returnCode, 0);
+  EXPECT_EQ(reply.cmdStatus, "Success");
+  EXPECT_EQ(reply.textResponse, "Queued:045:000");
+
+  CRequest record;
+  ASSERT_TRUE(WaitUntil([&] { return FindQueued("sale-1", record); }));
+  EXPECT_EQ(record.State, kStateWaitingForHost);
+  EXPECT_EQ(record.TranCodeId, kCreditSale);
+  EXPECT_EQ(record.ClientAddress.rfind("127.0.0.1:", 0), 0u);
+  testing::FinishApproved(record);
+
+  lane::LaneResponse response;
+  ASSERT_TRUE(lane.ReadReply(reply, testing::kPatience, &response));
+  EXPECT_EQ(response.frameType, lane::kTypeEncrypted);
+  EXPECT_EQ(reply.cmdStatus, "Approved");
+  EXPECT_EQ(reply.responseOrigin, "Processor");
+  EXPECT_EQ(reply.userTraceData, "sale-1");
+  EXPECT_TRUE(WaitUntil([] { return GetPendingQueue().ActiveCount() == 0; }));
+}
+
+TEST_F(SessionTest, InterimReplyCountsTheRecordsAlreadyQueued) {
+  StartListener(SlowPolling());
+  TestLane lane;
+  ASSERT_TRUE(lane.LogIn(Port()));
+  CRequest first;
+  QueueSale(lane, "one", first);
+  ASSERT_TRUE(lane.SendRequest(testing::CreditSalePayload(), "two"));
+  lane::CommandResponse reply;
+  ASSERT_TRUE(lane.ReadReply(reply));
+  EXPECT_EQ(reply.textResponse, "Queued:045:001");
+}
+
+TEST_F(SessionTest, LocallyFinishedAndCancelledRecordsGetTheirErrorAnswers) {
+  StartListener(SlowPolling());
+  TestLane lane;
+  ASSERT_TRUE(lane.LogIn(Port()));
+  CRequest failed;
+  CRequest cancelled;
+  CRequest timedOut;
+  QueueSale(lane, "failed", failed);
+  QueueSale(lane, "cancelled", cancelled);
+  QueueSale(lane, "late", timedOut);
+
+  struct Case {
+    CRequest* record;
+    int state;
+    int returnCode;
+    std::string code;
+    std::string text;
+  };
+  for (const Case& c : {Case{&failed, kStateFinishedLocally, kRcGeneralFailure, "001001", ""},
+                        Case{&cancelled, kStateAborted, 0, "001010", "User Abort."},
+                        Case{&timedOut, kStateTimedOut, 0, "001007", ""}}) {
+    testing::FinishWithState(*c.record, c.state, c.returnCode);
+    lane::CommandResponse reply;
+    lane::LaneResponse response;
+    ASSERT_TRUE(lane.ReadReply(reply, testing::kPatience, &response)) << c.code;
+    EXPECT_EQ(response.frameType, lane::kTypeClear);
+    EXPECT_EQ(reply.returnCodeText, c.code);
+    EXPECT_EQ(reply.cmdStatus, "Error");
+    EXPECT_EQ(reply.userTraceData, c.record->UserTraceData);
+    if (!c.text.empty()) {
+      EXPECT_EQ(reply.textResponse, c.text);
+    }
+  }
+  EXPECT_TRUE(WaitUntil([] { return GetPendingQueue().ActiveCount() == 0; }));
+}
+
+TEST_F(SessionTest, AbortFrameIsQueuedWithoutAReply) {
+  StartListener(FastPolling());
+  TestLane lane;
+  ASSERT_TRUE(lane.LogIn(Port()));
+  CRequest sale;
+  QueueSale(lane, "waiting", sale);
+  ASSERT_TRUE(lane.Connection().SendAbort("stop"));
+
+  CRequest abort;
+  ASSERT_TRUE(WaitUntil([&] { return FindQueued("stop", abort); }));
+  EXPECT_EQ(abort.Disposition, kDispositionAbort);
+  EXPECT_EQ(abort.State, kStateWaitingForHost);
+  EXPECT_EQ(abort.ClientAddress, sale.ClientAddress);
+
+  // The host cancels the sale and marks the abort done.
+  testing::FinishWithState(sale, kStateAborted);
+  testing::FinishWithState(abort, kStateDelivered);
+  lane::CommandResponse reply;
+  ASSERT_TRUE(lane.ReadReply(reply));
+  EXPECT_EQ(reply.returnCodeText, "001010");
+  EXPECT_EQ(reply.userTraceData, "waiting");
+  EXPECT_TRUE(WaitUntil([] { return GetPendingQueue().ActiveCount() == 0; }));
+  // Nothing answered the abort itself.
+  std::string frame;
+  EXPECT_EQ(lane.Connection().ReadFrame(200ms, frame), lane::ReadStatus::kTimeout);
+}
+
+TEST_F(SessionTest, BatchCloseHoldsOffOtherLanesUntilItIsDelivered) {
+  Configure({{kParamBatchCloseOption, "N"}});
+  StartListener(SlowPolling());
+  TestLane closer;
+  TestLane seller;
+  ASSERT_TRUE(closer.LogIn(Port()));
+  ASSERT_TRUE(seller.LogIn(Port()));
+
+  ASSERT_TRUE(closer.SendRequest(testing::BatchClosePayload(), "close"));
+  lane::CommandResponse reply;
+  ASSERT_TRUE(closer.ReadReply(reply));
+  ASSERT_TRUE(lane::IsQueuedReply(reply));
+  CRequest close;
+  ASSERT_TRUE(WaitUntil([&] { return FindQueued("close", close); }));
+  EXPECT_TRUE(GetPendingQueue().IsExclusive());
+
+  ASSERT_TRUE(seller.SendRequest(testing::CreditSalePayload(), "refused-sale"));
+  ASSERT_TRUE(seller.ReadReply(reply));
+  EXPECT_TRUE(lane::IsQueuedReply(reply));
+  EXPECT_EQ(reply.textResponse.substr(0, 11), "Queued:045:");
+  ASSERT_TRUE(seller.ReadReply(reply));
+  EXPECT_EQ(reply.returnCodeText, "004015");
+  EXPECT_EQ(reply.textResponse, "Batch Settlement in Progress.");
+  CRequest absent;
+  EXPECT_FALSE(FindQueued("refused-sale", absent));
+
+  testing::FinishApproved(close);
+  ASSERT_TRUE(closer.ReadReply(reply));
+  EXPECT_EQ(reply.cmdStatus, "Success");
+  EXPECT_EQ(reply.userTraceData, "close");
+  ASSERT_TRUE(WaitUntil([] { return !GetPendingQueue().IsExclusive(); }));
+
+  CRequest sale;
+  QueueSale(seller, "next-sale", sale);
+}
+
+TEST_F(SessionTest, GoneLanesApprovalIsDeliveredIntoTheVoidAndLogged) {
+  ClientSessionSettings settings = FastPolling();
+  settings.drainLimit = testing::kPatience;
+  StartListener(settings);
+  CRequest sale;
+  {
+    TestLane lane;
+    ASSERT_TRUE(lane.LogIn(Port()));
+    ASSERT_TRUE(lane.SendRequest(testing::CreditSalePayload(), "orphan"));
+    ASSERT_TRUE(WaitUntil([&] { return FindQueued("orphan", sale); }));
+    // Closing with the interim reply unread resets the connection, so the
+    // result's send fails for certain.
+  }
+  testing::FinishApproved(sale);
+  ASSERT_TRUE(WaitUntil([] { return GetPendingQueue().ActiveCount() == 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return Listener().ConnectionCount() == 0; }));
+  const std::string logged = LoggedText();
+  EXPECT_NE(logged.find("Unable to deliver approved response to Client for " + sale.ClientAddress + "!"),
+            std::string::npos);
+  EXPECT_NE(logged.find("** FAILED **"), std::string::npos);
+}
+
+TEST_F(SessionTest, GoneLanesRecordsAreRemovedWhenTheDrainRunsOut) {
+  ClientSessionSettings settings = FastPolling();
+  settings.drainLimit = 300ms;
+  StartListener(settings);
+  {
+    TestLane lane;
+    ASSERT_TRUE(lane.LogIn(Port()));
+    CRequest sale;
+    QueueSale(lane, "never-finished", sale);
+  }
+  // The host never answers; the session gives the record up.
+  EXPECT_TRUE(WaitUntil([] { return GetPendingQueue().ActiveCount() == 0; }));
+  EXPECT_TRUE(WaitUntil([&] { return Listener().ConnectionCount() == 0; }));
+}
+
+TEST_F(SessionTest, GoingOfflineLeavesNoRecordBehind) {
+  StartListener(FastPolling());
+  TestLane lane;
+  ASSERT_TRUE(lane.LogIn(Port()));
+  CRequest sale;
+  QueueSale(lane, "offline", sale);
+  Listener().SetGoingOffline();
+  lane::CommandResponse reply;
+  ASSERT_TRUE(lane.ReadReply(reply));
+  EXPECT_EQ(reply.returnCode, 2003);
+  EXPECT_TRUE(WaitUntil([] { return GetPendingQueue().ActiveCount() == 0; }));
+  // A late write-back by the host finds nothing to update.
+  EXPECT_FALSE(GetPendingQueue().UpdateById(sale.QueueId, sale));
+}
+
+}  // namespace
+}  // namespace paxelle

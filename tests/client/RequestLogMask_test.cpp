@@ -1,0 +1,88 @@
+// The masked copy of a request that goes to the log: every card datum hidden,
+// wherever and however often it appears; everything else left as it was.
+#include "client/RequestLogMask.h"
+
+#include <gtest/gtest.h>
+
+namespace paxelle {
+namespace {
+
+// Fields are "key=value" pairs ended by FS; "|" stands for FS in the table.
+std::string Fields(std::string text) {
+  for (char& c : text) {
+    if (c == '|') c = '\x1c';
+  }
+  return text;
+}
+
+struct MaskCase {
+  const char* name;
+  std::string request;
+  std::string logged;
+};
+
+TEST(RequestLogMask, HidesEveryCardDatum) {
+  const MaskCase cases[] = {
+      {"account: all but the last four", "AcctNo=4111111111111111|Purchase=10.00|",
+       "AcctNo=XXXXXXXXXXXX1111|Purchase=10.00|"},
+      {"expiry date whole", "ExpDate=1228|", "ExpDate=XXXX|"},
+      {"value running to the end", "Memo=a|AcctNo=5500000000000004", "Memo=a|AcctNo=XXXXXXXXXXXX0004"},
+      {"short account kept", "AcctNo=123|", "AcctNo=123|"},
+      {"empty values", "AcctNo=|ExpDate=|CVVData=|", "AcctNo=|ExpDate=|CVVData=|"},
+      {"CVV and PIN block whole", "CVVData=123|PINBlock=0123456789ABCDEF|",
+       "CVVData=XXX|PINBlock=XXXXXXXXXXXXXXXX|"},
+      {"track 2: four before the separator and the separators stay", "Track2=4111111111111111=2812101|",
+       "Track2=XXXXXXXXXXXX1111=XXXXXXX|"},
+      {"track 2 with sentinels", "Track2=;4111111111111111=2812101?|", "Track2=XXXXXXXXXXXXX1111=XXXXXXXX|"},
+      {"track 2 with two separators", "Track2=4111111111111111=2812=101|", "Track2=XXXXXXXXXXXX1111=XXXX=XXX|"},
+      {"track 2 separator near the start", "Track2=41=2812|", "Track2=41=XXXX|"},
+      {"track 2 without a separator", "Track2=4111111111111111|", "Track2=XXXXXXXXXXXX1111|"},
+      {"account and expiry masked beside track 2", "Track2=4111111111111111=2812|AcctNo=4111111111111111|ExpDate=1228|",
+       "Track2=XXXXXXXXXXXX1111=XXXX|AcctNo=XXXXXXXXXXXX1111|ExpDate=XXXX|"},
+      {"every occurrence", "AcctNo=4111111111111111|AcctNo=5500000000000004|CVVData=1|CVVData=22|",
+       "AcctNo=XXXXXXXXXXXX1111|AcctNo=XXXXXXXXXXXX0004|CVVData=X|CVVData=XX|"},
+      {"chip data: account, track 2 equivalent, expiry", "EMVData=5A:4111111111111111|",
+       "EMVData=5A:XXXXXXXXXXXX1111|"},
+      {"chip data pairs", "EMVData=9F02:000000001000|57:4111111111111111D2812101|5F24:281231|5F34:01",
+       "EMVData=9F02:000000001000|57:XXXXXXXXXXXXXXXXXXXX2101|5F24:XXXXXX|5F34:01"},
+      {"key serial number and ciphertext stay", "DervdKey=FFFF9876543210E00001|EncryptedBlock=0A1B2C|",
+       "DervdKey=FFFF9876543210E00001|EncryptedBlock=0A1B2C|"},
+      {"no card data", "TStream=Admin|TranCode=ServerVersion|", "TStream=Admin|TranCode=ServerVersion|"},
+      {"empty request", "", ""},
+  };
+  for (const MaskCase& c : cases) {
+    // Chip data pairs are separated by "|" themselves: only the table's field ends become FS.
+    std::string request = c.request;
+    std::string logged = c.logged;
+    if (request.rfind("EMVData=", 0) != 0) {
+      request = Fields(request);
+      logged = Fields(logged);
+    }
+    EXPECT_EQ(MaskLoggedRequest(request), logged) << c.name;
+  }
+}
+
+TEST(RequestLogMask, ChipDataEndsAtTheNextField) {
+  const std::string request = "EMVData=5A:4111111111111111|5F24:281231\x1c" "AcctNo=4111111111111111\x1c";
+  EXPECT_EQ(MaskLoggedRequest(request), "EMVData=5A:XXXXXXXXXXXX1111|5F24:XXXXXX\x1c" "AcctNo=XXXXXXXXXXXX1111\x1c");
+}
+
+TEST(RequestLogMask, ChipTagsMatchInEitherCase) {
+  EXPECT_EQ(MaskLoggedRequest("EMVData=5a:4111111111111111|5f24:281231"),
+            "EMVData=5a:XXXXXXXXXXXX1111|5f24:XXXXXX");
+}
+
+TEST(RequestLogMask, KeepsTheLengthAndEveryOtherCharacter) {
+  const std::string request = "TStream=Transaction\x1c" "AcctNo=4111111111111111\x1c" "Name=J Doe\x1c";
+  const std::string logged = MaskLoggedRequest(request);
+  ASSERT_EQ(logged.size(), request.size());
+  for (std::size_t i = 0; i < request.size(); ++i) {
+    if (logged[i] != request[i]) {
+      EXPECT_EQ(logged[i], 'X') << i;
+    }
+  }
+  EXPECT_NE(logged.find("Name=J Doe"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace paxelle

@@ -1,0 +1,194 @@
+#include "tests/client/SessionTestSupport.h"
+
+#include "client/MessageCrypto.h"
+#include "config/ParamStore.h"
+#include "core/PendingQueue.h"
+#include "core/RequestCrypto.h"
+#include "core/RequestList.h"
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace paxelle::testing {
+
+void StartServerCrypto() {
+  // Lives for the whole process: the crypto object keeps no path, but the key
+  // file should not vanish under a later Startup.
+  static TempDir keyStore;
+  static const bool started = [] {
+    std::filesystem::copy_file(TestKeyPath(), CMessageCrypto::KeyFilePath(keyStore.Path()));
+    std::filesystem::permissions(keyStore.Path(), std::filesystem::perms::owner_all);
+    return GetMessageCrypto().Startup(keyStore.Path());
+  }();
+  ASSERT_TRUE(started);
+  SetRequestCrypto(&GetMessageCrypto());
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+}
+
+std::string PayloadText(std::initializer_list<std::pair<std::string, std::string>> pairs) {
+  std::string text;
+  for (const auto& [key, value] : pairs) text += key + "=" + value + '\x1c';
+  return text;
+}
+
+std::string CreditSalePayload() {
+  return PayloadText({{"TStream", "Transaction"},
+                      {"MerchantID", "123456789012345"},
+                      {"ClientID", "1"},
+                      {"TranType", "Credit"},
+                      {"TranCode", "Sale"},
+                      {"InvoiceNo", "1001"},
+                      {"RefNo", "1001"},
+                      {"AcctNo", "4111111111111111"},
+                      {"ExpDate", "1228"},
+                      {"Purchase", "10.00"}});
+}
+
+std::string ServerVersionPayload() {
+  return PayloadText({{"TStream", "Admin"},
+                      {"MerchantID", "123456789012345"},
+                      {"ClientID", "1"},
+                      {"TranType", "Administrative"},
+                      {"TranCode", "ServerVersion"}});
+}
+
+std::string GetParmsPayload() {
+  return PayloadText({{"TStream", "Admin"},
+                      {"MerchantID", "123456789012345"},
+                      {"ClientID", "1"},
+                      {"TranType", "Administrative"},
+                      {"TranCode", "GetPaxelleParms"}});
+}
+
+std::string BatchClosePayload() {
+  return PayloadText({{"TStream", "Admin"},
+                      {"MerchantID", "123456789012345"},
+                      {"ClientID", "1"},
+                      {"TranType", "Administrative"},
+                      {"TranCode", "BatchClose"}});
+}
+
+bool FindQueued(const std::string& trace, CRequest& record) {
+  RequestList records;
+  GetPendingQueue().Snapshot(records);
+  for (const CRequest& queued : records) {
+    if (queued.UserTraceData == trace) {
+      record = queued;
+      return true;
+    }
+  }
+  return false;
+}
+
+void FinishApproved(CRequest record) {
+  record.Approved = true;
+  record.AdminSuccess = true;
+  record.HostText = "APPROVED";
+  record.AdminText = "DONE";
+  record.HostAuthCode = "123456";
+  record.FinishResponse("");
+  record.State = kStateParsed;
+  EXPECT_TRUE(GetPendingQueue().UpdateById(record.QueueId, record));
+}
+
+void FinishWithState(CRequest record, int state, int returnCode) {
+  record.State = state;
+  if (returnCode != 0) record.ReturnCode = returnCode;
+  EXPECT_TRUE(GetPendingQueue().UpdateById(record.QueueId, record));
+}
+
+bool TestLane::ConnectAndLogin(int port, lane::LoginResult& result, const std::string& password, bool alternate) {
+  if (!Connect(port)) return false;
+  return connection_.Login(password, alternate, result);
+}
+
+bool TestLane::LogIn(int port, const std::string& password) {
+  lane::LoginResult result;
+  return ConnectAndLogin(port, result, password) && result.verified;
+}
+
+bool TestLane::ReadReply(lane::CommandResponse& reply, std::chrono::milliseconds timeout,
+                         lane::LaneResponse* response) {
+  lane::LaneResponse read;
+  if (connection_.ReadResponse(timeout, read) != lane::ReadStatus::kOk) return false;
+  std::string error;
+  if (!lane::ParseCommandResponse(read.document, reply, error)) return false;
+  if (response != nullptr) *response = std::move(read);
+  return true;
+}
+
+bool TestLane::WaitForClose(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  std::string frame;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    switch (connection_.ReadFrame(left, frame)) {
+      case lane::ReadStatus::kOk:
+        continue;
+      case lane::ReadStatus::kClosed:
+      case lane::ReadStatus::kError:
+        return true;
+      default:
+        return false;
+    }
+  }
+}
+
+void SessionTest::SetUp() {
+  ASSERT_FALSE(dir_.Path().empty());
+  GetPendingQueue().Clear();
+  std::filesystem::create_directories(dir_.Path() / "KELVARA_LOGS");
+  log_ = std::make_unique<CTrafficLog>((dir_.Path() / "KELVARA_LOGS").string());
+  GetParamStore().SetPath(dir_.Path() / "params");
+  Configure({});
+  StartListener();
+}
+
+void SessionTest::TearDown() {
+  listener_.reset();
+  // Every session removes what it queued, whichever way it ended.
+  EXPECT_EQ(GetPendingQueue().ActiveCount(), 0);
+  EXPECT_FALSE(GetPendingQueue().IsExclusive());
+  GetPendingQueue().Clear();
+  log_.reset();
+}
+
+void SessionTest::Configure(std::initializer_list<std::pair<int, std::string>> values) {
+  CMerchantParams set;
+  ASSERT_TRUE(set.SetValue(kParamMerchantId, "123456789012345"));
+  ASSERT_TRUE(set.SetValue(kParamTerminalId, "12345678"));
+  for (const auto& [number, value] : values) ASSERT_TRUE(set.SetValue(number, value)) << number;
+  ASSERT_TRUE(GetParamStore().Save(set)) << GetParamStore().LastErrorText();
+}
+
+void SessionTest::StartListener(ClientSessionSettings settings, int connectionLimit) {
+  listener_.reset();
+  settings.log = log_.get();
+  listener_ = std::make_unique<CClientListener>(0, settings);
+  if (connectionLimit != 0) {
+    ASSERT_EQ(listener_->SetConnectionLimit(connectionLimit), connectionLimit);
+  }
+  ASSERT_EQ(listener_->StartOnClientPort(), 0) << listener_->LastError();
+  ASSERT_GT(listener_->Port(), 0);
+}
+
+std::string SessionTest::LoggedText() {
+  log_->WaitUntilWritten(kPatience);
+  std::string text;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.Path() / "KELVARA_LOGS")) {
+    text += ReadBytes(entry.path());
+  }
+  return text;
+}
+
+}  // namespace paxelle::testing
