@@ -128,6 +128,28 @@ FakeLogin ServeLogin(FakePeer& peer, CMessageCrypto& crypto, const std::string& 
   return seen;
 }
 
+bool OpenRequest(CMessageCrypto& crypto, const std::string& message, FakeRequest& request) {
+  const std::size_t fs = message.find('\x1C');
+  const std::size_t dc1 = message.find('\x11');
+  const std::size_t dc2 = dc1 == std::string::npos ? dc1 : message.find('\x12', dc1);
+  if (fs == std::string::npos || fs + 1 >= message.size() || dc2 == std::string::npos) return false;
+  FakeRequest opened;
+  opened.userTrace = message.substr(0, fs);
+  opened.type = message[fs + 1];
+  opened.keyBlobHex = message.substr(dc1 + 1, dc2 - dc1 - 1);
+  if (!crypto.DecryptWithSessionKey(opened.keyBlobHex, message.substr(dc2 + 1), opened.payload)) return false;
+  request = std::move(opened);
+  return true;
+}
+
+bool AnswerRequest(FakePeer& peer, CMessageCrypto& crypto, const FakeRequest& request, const std::string& document,
+                   bool queued) {
+  std::string cipherHex;
+  if (!crypto.EncryptWithSessionKey(request.keyBlobHex, document, cipherHex)) return false;
+  if (queued && !peer.SendReply(0, 'S', "Queued:045:000", request.userTrace)) return false;
+  return peer.Send(FrameMessage(cipherHex, true));
+}
+
 FakeServer::FakeServer() { listener_ = ListenOnLoopback(port_); }
 
 FakeServer::~FakeServer() {

@@ -46,6 +46,25 @@ struct FakeLogin {
 // challenge otherwise (or, with `forgeAnswer`, with a wrong value).
 FakeLogin ServeLogin(FakePeer& peer, CMessageCrypto& crypto, const std::string& password, bool forgeAnswer = false);
 
+// A request message (as ReadMessage hands it out) opened the way the server's
+// session does.
+struct FakeRequest {
+  std::string userTrace;
+  char type = 0;
+  std::string keyBlobHex;
+  std::string payload;  // in clear; may hold card data, so never print it
+};
+
+// Opens `message` with the server's crypto; false when it is not a request
+// frame or its session key does not unwrap.
+bool OpenRequest(CMessageCrypto& crypto, const std::string& message, FakeRequest& request);
+
+// Answers `request` as the session does when the host has answered: the
+// "Queued:045:000" reply in clear (unless `queued` is false), then `document`
+// encrypted with the request's session key.
+bool AnswerRequest(FakePeer& peer, CMessageCrypto& crypto, const FakeRequest& request, const std::string& document,
+                   bool queued = true);
+
 class FakeServer {
  public:
   // Listens on an ephemeral loopback port.
