@@ -1,0 +1,75 @@
+#include "host/HostEndpoints.h"
+
+#include <charconv>
+#include <utility>
+
+namespace paxelle {
+namespace {
+
+// Storage whose destructor leaves the pair alone: a worker still running at exit
+// may fail over while statics are being destroyed.
+union LifelongEndpoints {
+  LifelongEndpoints() : endpoints() {}
+  ~LifelongEndpoints() {}
+  HostEndpoints endpoints;
+};
+
+}  // namespace
+
+HostEndpoints::HostEndpoints()
+    : configuredPrimary_{kDefaultHostName, kDefaultHostPort},
+      configuredSecondary_{kDefaultHostName, kDefaultHostPort},
+      primary_(configuredPrimary_),
+      secondary_(configuredSecondary_) {}
+
+void HostEndpoints::Configure(HostEndpoint primary, HostEndpoint secondary) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  configuredPrimary_ = std::move(primary);
+  configuredSecondary_ = std::move(secondary);
+  primary_ = configuredPrimary_;
+  secondary_ = configuredSecondary_;
+  primaryCurrent_ = true;
+  failOverCount_ = 0;
+}
+
+HostEndpoint HostEndpoints::Current() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return primaryCurrent_ ? primary_ : secondary_;
+}
+
+HostEndpoint HostEndpoints::FailOver(const HostEndpoint& tried) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++failOverCount_;
+  // Two workers failing on the same endpoint at once must not flip the pair
+  // twice: only a failure of the endpoint still current moves it.
+  if (tried == (primaryCurrent_ ? primary_ : secondary_)) primaryCurrent_ = !primaryCurrent_;
+  return primaryCurrent_ ? primary_ : secondary_;
+}
+
+void HostEndpoints::Reload() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  primary_ = configuredPrimary_;
+  secondary_ = configuredSecondary_;
+  primaryCurrent_ = true;
+  failOverCount_ = 0;
+}
+
+int HostEndpoints::FailOverCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return failOverCount_;
+}
+
+HostEndpoints& GetHostEndpoints() {
+  static LifelongEndpoints holder;
+  return holder.endpoints;
+}
+
+int PortNumber(const HostEndpoint& endpoint) {
+  const std::string& text = endpoint.port;
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return 0;
+  return value >= 1 && value <= 65535 ? value : 0;
+}
+
+}  // namespace paxelle

@@ -1,0 +1,295 @@
+#include "host/HostInterface.h"
+
+#include "common/ProcessEvents.h"
+#include "common/TrafficLog.h"
+#include "config/ParamStore.h"
+#include "core/HostSequenceRegistry.h"
+#include "core/PendingQueue.h"
+#include "core/ReturnCodes.h"
+#include "core/TranCodes.h"
+#include "host/HostEndpoints.h"
+#include "host/HostLink.h"
+#include "host/HostRequestBuilder.h"
+#include "host/HostWorker.h"
+
+#include <algorithm>
+#include <ctime>
+#include <iterator>
+#include <new>
+#include <system_error>
+#include <utility>
+
+namespace paxelle {
+namespace {
+
+constexpr auto kStartWaitSlice = std::chrono::milliseconds(250);
+constexpr auto kStopPollInterval = std::chrono::milliseconds(500);
+constexpr int kTransportDialOnly = 2;
+
+// The return code of a queued request that has no host message and is answered
+// without contacting the host; 0 for a request that goes to the host.
+int LocalAnswerCode(int tranCodeId) {
+  switch (tranCodeId) {
+    case kCheckPersonal:
+    case kCheckCompany:
+      return kRcCardTypeNotAccepted;
+    case kEmvAdjust:
+    case kEmvTimeoutReversal:
+      return kRcTimeout;
+    default:
+      return 0;
+  }
+}
+
+void FinishLocally(CRequest& record, int returnCode) {
+  record.State = kStateFinishedLocally;
+  record.ReturnCode = returnCode;
+  GetPendingQueue().UpdateById(record.QueueId, record);
+}
+
+}  // namespace
+
+CHostInterface::CHostInterface(HostInterfaceSettings settings) : settings_(settings) {}
+
+CHostInterface::~CHostInterface() {
+  {
+    std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+    if (thread_.joinable()) StopLocked();
+  }
+  JoinWorkers(true);
+}
+
+bool CHostInterface::Start() {
+  std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+  if (thread_.joinable()) return true;
+  SetLastError({});
+  started_.Pulse();
+  failed_.Pulse();
+  stop_.Pulse();
+  InterfacesStoppingEvent().Pulse();
+  shutdownRequested_ = false;
+  JoinWorkers(false);
+
+  threadEnded_ = false;
+  try {
+    thread_ = std::thread(&CHostInterface::PollingThread, this);
+  } catch (const std::system_error&) {
+    threadEnded_ = true;
+    SetLastError("The WorldPay Processing thread could NOT be started.\r\nThis error is FATAL!");
+    return false;
+  }
+  // The connection test ends on its own (every connect has a time-out), so the
+  // thread always reports started or failed, or ends.
+  for (;;) {
+    const int signalled = Event::WaitAny({&failed_, &started_}, kStartWaitSlice);
+    if (signalled == 1) return true;
+    if (signalled == 0) break;
+    if (threadEnded_) {
+      if (started_.IsSet()) return true;
+      break;
+    }
+  }
+  thread_.join();
+  StopLocked();
+  return false;
+}
+
+int CHostInterface::Stop() {
+  std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+  return StopLocked();
+}
+
+int CHostInterface::StopLocked() {
+  InterfacesStoppingEvent().Set();
+  HostSequenceRegistry& tickets = GetHostSequenceRegistry();
+  const auto deadline = std::chrono::steady_clock::now() + settings_.stopWait;
+  while (tickets.Count() > 0) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) break;
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(kStopPollInterval, deadline - now));
+  }
+  tickets.Clear();
+  stop_.Set();
+  if (thread_.joinable()) thread_.join();
+  started_.ResetEvent();
+  return 1;
+}
+
+std::string CHostInterface::LastErrorText() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lastError_;
+}
+
+void CHostInterface::SetTrafficObserver(std::function<void(HostTrafficEvent)> observer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  observer_ = std::move(observer);
+}
+
+void CHostInterface::SetShutdownRequest(std::function<void()> request) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  shutdownRequest_ = std::move(request);
+}
+
+void CHostInterface::SetLastError(std::string text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  lastError_ = std::move(text);
+}
+
+void CHostInterface::PollingThread() {
+  const CMerchantParams params = GetParamStore().GetParams();
+  if (params.GetNumber(kParamTransportMethod) != kTransportDialOnly && !params.IsYes(kParamNoConnectOnStartup)) {
+    if (!TestConnection()) {
+      failed_.Set();
+      threadEnded_ = true;
+      return;
+    }
+  }
+  started_.Set();
+  Event& workQueued = GetPendingQueue().WorkQueued();
+  for (;;) {
+    ProcessQueue();
+    JoinWorkers(false);
+    if (Event::WaitAny({&stop_, &workQueued}, settings_.pollInterval) == 0) break;
+  }
+  threadEnded_ = true;
+}
+
+bool CHostInterface::TestConnection() {
+  const int timeout = ConnectTimeoutMs(GetParamStore().GetParams());
+  HostEndpoints& endpoints = GetHostEndpoints();
+  HostEndpoint endpoint = endpoints.Current();
+  std::string errorText;
+  {
+    CHostLink link;
+    if (ConnectToEndpoint(link, endpoint, timeout, errorText)) {
+      link.Close();
+      return true;
+    }
+  }
+  std::string lastError = "Failed to Connect to WorldPay!\n" + errorText;
+  endpoint = endpoints.FailOver(endpoint);
+  CHostLink link;
+  if (ConnectToEndpoint(link, endpoint, timeout, errorText)) {
+    link.Close();
+    return true;
+  }
+  lastError += "\n" + errorText;
+  SetLastError(std::move(lastError));
+  return false;
+}
+
+void CHostInterface::ProcessQueue() {
+  RequestList snapshot;
+  GetPendingQueue().Snapshot(snapshot);
+  HandleAborts(snapshot);
+  for (const CRequest& record : snapshot) {
+    if (record.State == kStateWaitingForHost && record.Disposition == kDispositionProcess) Dispatch(record);
+  }
+  CheckBatchClose();
+}
+
+void CHostInterface::HandleAborts(RequestList& snapshot) {
+  PendingQueue& queue = GetPendingQueue();
+  for (auto abort = snapshot.begin(); abort != snapshot.end(); ++abort) {
+    // Acted on once: afterwards it is delivered and waits for its session to remove it.
+    if (abort->Disposition != kDispositionAbort || abort->State != kStateWaitingForHost) continue;
+    // Only what the lane had queued before the abort: socket addresses are reused at
+    // once, so a later record from the same address may be a new lane's work.
+    for (auto earlier = snapshot.begin(); earlier != abort; ++earlier) {
+      if (earlier->ClientAddress == abort->ClientAddress && earlier->Disposition != kDispositionAbort &&
+          earlier->State == kStateWaitingForHost) {
+        earlier->State = kStateAborted;
+        queue.UpdateById(earlier->QueueId, *earlier);
+      }
+    }
+    abort->State = kStateDelivered;
+    queue.UpdateById(abort->QueueId, *abort);
+  }
+}
+
+void CHostInterface::CheckBatchClose() {
+  PendingQueue& queue = GetPendingQueue();
+  if (!queue.IsExclusive()) return;
+  RequestList pending;
+  // The flag and the list must agree: read them in one step.
+  if (!queue.SnapshotWithExclusive(pending) || pending.size() != 1) return;
+  const CRequest& only = pending.front();
+  if (only.Disposition != kDispositionBatchClose && !shutdownRequested_) {
+    shutdownRequested_ = true;
+    Log("Batch in Progress - Bad List Item Shutting down Server!!");
+    std::function<void()> request;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      request = shutdownRequest_;
+    }
+    if (request) request();
+  }
+  if (only.State == kStateWaitingForHost && only.TranCodeId == kBatchClose) Dispatch(only);
+}
+
+void CHostInterface::Dispatch(CRequest record) {
+  PendingQueue& queue = GetPendingQueue();
+  if (const int code = LocalAnswerCode(record.TranCodeId); code != 0) {
+    FinishLocally(record, code);
+    return;
+  }
+  if (!BuildHostRequest(record)) {
+    // No layout for this id: nothing the host could read would be sent.
+    FinishLocally(record, kRcInvalidCommand);
+    return;
+  }
+  HostSequenceRegistry& tickets = GetHostSequenceRegistry();
+  const int ticket = tickets.Add();
+  if (ticket == 0) {
+    FinishLocally(record, kRcShuttingDown);
+    return;
+  }
+  record.State = kStateSending;
+  record.SendTime = std::time(nullptr);
+  if (!queue.UpdateById(record.QueueId, record)) {
+    // Its session has gone since the snapshot: nobody would receive the answer.
+    tickets.Remove(ticket);
+    return;
+  }
+  if (!StartWorker(record, ticket)) {
+    tickets.Remove(ticket);
+    FinishLocally(record, kRcWorkerFailed);
+  }
+}
+
+bool CHostInterface::StartWorker(CRequest record, int ticket) {
+  HostWorkerSettings workerSettings;
+  workerSettings.exchangeTimeout = settings_.exchangeTimeout;
+  std::lock_guard<std::mutex> lock(mutex_);
+  workerSettings.observer = observer_;
+  auto finished = std::make_shared<std::atomic<bool>>(false);
+  try {
+    workers_.reserve(workers_.size() + 1);
+    std::thread thread([record = std::move(record), ticket, workerSettings = std::move(workerSettings), finished]() mutable {
+      CHostWorker worker(std::move(record), ticket, std::move(workerSettings));
+      worker.Run();
+      finished->store(true);
+    });
+    workers_.push_back(Worker{std::move(thread), std::move(finished)});
+  } catch (const std::system_error&) {
+    return false;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+void CHostInterface::JoinWorkers(bool all) {
+  std::vector<Worker> ended;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto keep = std::stable_partition(workers_.begin(), workers_.end(),
+                                      [all](const Worker& worker) { return !all && !worker.finished->load(); });
+    std::move(keep, workers_.end(), std::back_inserter(ended));
+    workers_.erase(keep, workers_.end());
+  }
+  for (Worker& worker : ended) worker.thread.join();
+}
+
+}  // namespace paxelle

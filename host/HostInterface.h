@@ -1,0 +1,90 @@
+// The host processing engine: one polling thread that takes newly queued records
+// from the pending queue and hands each to a worker thread of its own.
+#pragma once
+
+#include "common/Event.h"
+#include "core/Request.h"
+#include "core/RequestList.h"
+#include "host/HostTraffic.h"
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace paxelle {
+
+struct HostInterfaceSettings {
+  std::chrono::milliseconds exchangeTimeout{35000};  // longest wait for a host answer
+  std::chrono::milliseconds pollInterval{50};        // longest sleep between queue passes
+  std::chrono::seconds stopWait{20};                 // how long Stop waits for workers
+};
+
+class CHostInterface {
+ public:
+  explicit CHostInterface(HostInterfaceSettings settings = {});
+  // Stops if running, then joins every thread it started; workers end soon after
+  // the interfaces-stopping event because every wait of theirs watches it.
+  ~CHostInterface();
+  CHostInterface(const CHostInterface&) = delete;
+  CHostInterface& operator=(const CHostInterface&) = delete;
+
+  // Clears the interfaces-stopping event and starts the polling thread, which first
+  // tests the connection to the host unless the merchant parameters say not to.
+  // True once the thread runs; false when the connection test failed or the thread
+  // could not start (LastErrorText says which). Call from one controlling thread.
+  bool Start();
+  // Sets the interfaces-stopping event, waits (bounded) for the workers in flight,
+  // then ends the polling thread. Returns 1. Workers still busy after the wait keep
+  // running until their exchange ends and are joined by the destructor.
+  int Stop();
+  // Why the last Start failed; empty after a successful one.
+  std::string LastErrorText() const;
+
+  // Receives the progress events of workers dispatched from now on; called on
+  // worker threads, so it must be thread-safe and outlive this object's workers.
+  void SetTrafficObserver(std::function<void(HostTrafficEvent)> observer);
+  // Called on the polling thread when the queue is found inconsistent during a batch
+  // close ("Bad List Item"): the application must close. Must not call Stop itself.
+  void SetShutdownRequest(std::function<void()> request);
+
+ private:
+  struct Worker {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> finished;
+  };
+
+  void PollingThread();
+  bool TestConnection();
+  // One pass over a queue snapshot: aborts, dispatch, batch close.
+  void ProcessQueue();
+  void HandleAborts(RequestList& snapshot);
+  void Dispatch(CRequest record);
+  bool StartWorker(CRequest record, int ticket);
+  void CheckBatchClose();
+  // Joins the workers that have ended (all of them, waiting, when `all`).
+  void JoinWorkers(bool all);
+  int StopLocked();
+  void SetLastError(std::string text);
+
+  const HostInterfaceSettings settings_;
+  Event started_{Event::Reset::kManual};
+  Event failed_{Event::Reset::kAuto};
+  Event stop_{Event::Reset::kAuto};
+  std::thread thread_;
+  std::atomic<bool> threadEnded_{true};
+  bool shutdownRequested_ = false;  // polling thread only
+
+  std::mutex lifecycleMutex_;  // Start, Stop and the destructor
+  mutable std::mutex mutex_;   // everything below
+  std::string lastError_;
+  HostTrafficObserver observer_;
+  std::function<void()> shutdownRequest_;
+  std::vector<Worker> workers_;
+};
+
+}  // namespace paxelle

@@ -1,0 +1,250 @@
+#include "host/HostSocket.h"
+
+#include "common/ProcessEvents.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <memory>
+
+namespace paxelle {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Connect and receive look at the clock and the stop event this often, so both are
+// honoured within about a millisecond without a second thread.
+constexpr int kPollStepMs = 1;
+// A send that makes no progress for this long is given up: the peer has stopped reading.
+constexpr auto kSendStallLimit = std::chrono::seconds(10);
+
+long long MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+bool SetNonBlocking(int socket, bool nonBlocking) {
+  int on = nonBlocking ? 1 : 0;
+  return ::ioctl(socket, FIONBIO, &on) == 0;
+}
+
+struct FreeAddressInfo {
+  void operator()(addrinfo* list) const { ::freeaddrinfo(list); }
+};
+
+}  // namespace
+
+CHostSocket::CHostSocket() = default;
+
+CHostSocket::~CHostSocket() { CloseQuietly(); }
+
+bool CHostSocket::ConnectByName(const std::string& name, int port, int timeoutMs) {
+  CloseQuietly();
+  if (port < 1 || port > 65535) {
+    SetLastError(EINVAL, "Invalid Host Port %d", port);
+    return false;
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int result = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+  const std::unique_ptr<addrinfo, FreeAddressInfo> list(found);
+  if (result != 0 || found == nullptr || found->ai_addrlen < sizeof(sockaddr_in)) {
+    const int code = result != 0 ? result : EAI_NONAME;
+    SetLastError(code, "DNS Lookup of '%s' Failed with Error %d.", name.c_str(), code);
+    return false;
+  }
+  sockaddr_in address = *reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  return ConnectAddress(address, timeoutMs);
+}
+
+bool CHostSocket::ConnectAddress(const sockaddr_in& address, int timeoutMs) {
+  CloseQuietly();
+  address_ = address;
+  socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (socket_ < 0) {
+    SetLastError(kHostSocketCreateFailed, "Socket Creation Failed");
+    return false;
+  }
+  if (!SetNonBlocking(socket_, true)) {
+    const int error = errno;
+    CloseQuietly();
+    SetLastError(error, "Socket ioctl (No Block) Failed with Error %d", error);
+    return false;
+  }
+  const Clock::time_point start = Clock::now();
+  if (::connect(socket_, reinterpret_cast<const sockaddr*>(&address_), sizeof address_) == 0) {
+    SetNonBlocking(socket_, false);
+    return true;
+  }
+  if (errno != EINPROGRESS && errno != EINTR) {
+    const int error = errno;
+    CloseQuietly();
+    SetLastError(error, "Got %d [0X%x] trying to Connect - Expected WSAEWOULDBLOCK", error,
+                 static_cast<unsigned>(error));
+    return false;
+  }
+  for (;;) {
+    pollfd watch{socket_, POLLOUT, 0};
+    const int ready = ::poll(&watch, 1, kPollStepMs);
+    if (ready < 0 && errno != EINTR) {
+      const int error = errno;
+      CloseQuietly();
+      SetLastError(error, "Socket Error Trying to Connect Error %d", error);
+      return false;
+    }
+    if (ready > 0) {
+      int pending = 0;
+      socklen_t length = sizeof pending;
+      if (::getsockopt(socket_, SOL_SOCKET, SO_ERROR, &pending, &length) != 0) pending = errno;
+      if (pending == 0 && (watch.revents & POLLOUT) != 0) {
+        SetNonBlocking(socket_, false);
+        return true;
+      }
+      break;  // refused, unreachable or reset while connecting
+    }
+    if (InterfacesStoppingEvent().IsSet() || MillisecondsSince(start) > timeoutMs) break;
+  }
+  CloseQuietly();
+  SetLastError(kHostSocketConnectFailed, "Socket Error Trying to Connect Error %d", kHostSocketConnectFailed);
+  return false;
+}
+
+bool CHostSocket::Close() {
+  CloseQuietly();
+  return true;
+}
+
+void CHostSocket::CloseQuietly() {
+  if (socket_ < 0) return;
+  SetNonBlocking(socket_, false);
+  ::shutdown(socket_, SHUT_RDWR);
+  ::close(socket_);
+  socket_ = -1;
+}
+
+int CHostSocket::Send(const char* data, int length) {
+  if (length == 0) return 0;
+  if (socket_ < 0 || data == nullptr || length < 0) {
+    systemError_ = socket_ < 0 ? ENOTCONN : EINVAL;
+    SetLastError(kHostSocketSendFailed, "Socket Error Sending %d", kHostSocketSendFailed);
+    return -1;
+  }
+  int sent = 0;
+  Clock::time_point lastProgress = Clock::now();
+  while (sent < length) {
+    const ssize_t written =
+        ::send(socket_, data + sent, static_cast<std::size_t>(length - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (written > 0) {
+      sent += static_cast<int>(written);
+      lastProgress = Clock::now();
+      continue;
+    }
+    int error = written < 0 ? errno : EIO;
+    if (error == EINTR) continue;
+    if (error == EAGAIN || error == EWOULDBLOCK) {
+      if (InterfacesStoppingEvent().IsSet()) {
+        error = ECANCELED;
+      } else if (Clock::now() - lastProgress > kSendStallLimit) {
+        error = ETIMEDOUT;
+      } else {
+        pollfd watch{socket_, POLLOUT, 0};
+        ::poll(&watch, 1, kPollStepMs);
+        continue;
+      }
+    }
+    systemError_ = error;
+    SetLastError(kHostSocketSendFailed, "Socket Error Sending %d", kHostSocketSendFailed);
+    return -1;
+  }
+  systemError_ = 0;
+  return sent;
+}
+
+int CHostSocket::Receive(char* buffer, int size, int timeoutMs) {
+  if (socket_ < 0 || buffer == nullptr || size <= 0) return 0;
+  const Clock::time_point start = Clock::now();
+  for (bool firstPass = true;; firstPass = false) {
+    pollfd watch{socket_, POLLIN, 0};
+    const int ready = ::poll(&watch, 1, firstPass ? 0 : kPollStepMs);
+    if (ready < 0 && errno != EINTR) {
+      systemError_ = errno;
+      SetLastError(systemError_, "Socket Error %d Receiving", systemError_);
+      return -1;
+    }
+    if (ready > 0) {
+      const ssize_t got = ::recv(socket_, buffer, static_cast<std::size_t>(size), MSG_DONTWAIT);
+      if (got >= 0) return static_cast<int>(got);  // 0: the peer closed the connection
+      const int error = errno;
+      if (error == ECONNRESET) return 0;
+      if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR) {
+        systemError_ = error;
+        SetLastError(error, "Socket Error %d Receiving", error);
+        return -1;
+      }
+    }
+    if (InterfacesStoppingEvent().IsSet() || MillisecondsSince(start) >= timeoutMs) return 0;
+  }
+}
+
+bool CHostSocket::BytesAvailable() const {
+  int count = 0;
+  return socket_ >= 0 && ::ioctl(socket_, FIONREAD, &count) == 0 && count > 0;
+}
+
+bool CHostSocket::IsAlive() const {
+  if (socket_ < 0) return false;
+  pollfd watch{socket_, POLLIN, 0};
+  if (::poll(&watch, 1, 0) < 0 || (watch.revents & POLLNVAL) != 0) return false;
+  char peeked = 0;
+  const ssize_t got = ::recv(socket_, &peeked, 1, MSG_PEEK | MSG_DONTWAIT);
+  if (got > 0) return true;
+  if (got == 0) return false;  // orderly close
+  switch (errno) {
+    case ECONNRESET:
+    case ECONNABORTED:
+    case ENETRESET:
+    case ENETDOWN:
+    case ENOTCONN:
+    case ENOTSOCK:
+    case EBADF:
+    case ESHUTDOWN:
+    case ETIMEDOUT:
+    case EPIPE:
+      return false;
+    default:
+      return true;  // nothing to read yet, or a passing condition
+  }
+}
+
+int CHostSocket::LastErrorCode() const { return lastErrorCode_; }
+
+std::string CHostSocket::LastErrorText() const { return lastErrorText_; }
+
+void CHostSocket::SetLastError(int code, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  va_list measure;
+  va_copy(measure, arguments);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  std::string text;
+  if (length > 0) {
+    text.assign(static_cast<std::size_t>(length), '\0');
+    std::vsnprintf(text.data(), text.size() + 1, format, arguments);
+  }
+  va_end(arguments);
+  lastErrorCode_ = code;
+  lastErrorText_ = std::move(text);
+}
+
+}  // namespace paxelle

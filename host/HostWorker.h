@@ -1,0 +1,70 @@
+// One record's trip to the host: connect with fail-over, exchange, parse, completion
+// (or the hand-over to the dial link), and the write-back into the pending queue.
+#pragma once
+
+#include "config/MerchantParams.h"
+#include "core/Request.h"
+#include "host/HostEndpoints.h"
+#include "host/HostTraffic.h"
+
+#include <chrono>
+#include <string>
+
+namespace paxelle {
+
+class CHostLink;
+
+struct HostWorkerSettings {
+  // Longest wait for the host's answer to a request or a completion.
+  std::chrono::milliseconds exchangeTimeout{35000};
+  // Told of every step the traffic view counts; may be empty.
+  HostTrafficObserver observer;
+};
+
+// The connect time-out of merchant entry 18 ("IP CONNECT TIMEOUT", seconds) in
+// milliseconds; an entry that reads 0 counts as the default 3 seconds.
+int ConnectTimeoutMs(const CMerchantParams& params);
+
+// Connects `link` to `endpoint` within `timeoutMs`. False with the reason in
+// `errorText` (the link's own text, or why the endpoint cannot be used).
+bool ConnectToEndpoint(CHostLink& link, const HostEndpoint& endpoint, int timeoutMs, std::string& errorText);
+
+// Connects to the current endpoint of GetHostEndpoints(), then, after a fail-over,
+// to the other one; when both fail it fails over once more so the next attempt
+// starts on the other endpoint. False with the last reason in `errorText`.
+bool ConnectWithFailOver(CHostLink& link, int timeoutMs, std::string& errorText);
+
+// True for the transactions the host expects a completion after.
+bool NeedsCompletion(const CRequest& record);
+
+class CHostWorker {
+ public:
+  // `record` is the worker's own copy (in State 2); `ticket` its entry in the
+  // process-wide HostSequenceRegistry, given back when the work ends.
+  CHostWorker(CRequest record, int ticket, HostWorkerSettings settings);
+  CHostWorker(const CHostWorker&) = delete;
+  CHostWorker& operator=(const CHostWorker&) = delete;
+
+  // Does the whole of the record's host work and writes the result into the
+  // pending queue. Runs on its own thread; touches nothing but process-wide objects
+  // and what it owns, and every wait in it watches the interfaces-stopping event.
+  void Run();
+
+ private:
+  enum class DialOutcome { kFinished, kStopped, kRecordGone };
+
+  // Network exchange; `dialFallBack` sends the record to the dial link when no
+  // endpoint can be reached.
+  void ExchangeOverIp(bool dialFallBack);
+  DialOutcome HandOverToDial();
+  void SendCompletion(bool replyReceived);
+  void WriteBack();
+  void Notify(HostTrafficEvent event) const;
+
+  CRequest record_;
+  const int ticket_;
+  const HostWorkerSettings settings_;
+  const CMerchantParams params_;
+};
+
+}  // namespace paxelle

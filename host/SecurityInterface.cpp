@@ -1,0 +1,97 @@
+#include "host/SecurityInterface.h"
+
+#include <openssl/err.h>
+#include <openssl/x509v3.h>
+#include <openssl/x509_vfy.h>
+
+#include <utility>
+
+namespace paxelle {
+namespace {
+
+// The oldest OpenSSL error of this thread (the queue emptied), or `fallback`.
+std::string TakeOpenSslError(const char* fallback) {
+  const unsigned long code = ERR_get_error();
+  ERR_clear_error();
+  if (code == 0) return fallback;
+  char text[256];
+  ERR_error_string_n(code, text, sizeof text);
+  return text;
+}
+
+}  // namespace
+
+CSecurityInterface::CSecurityInterface() = default;
+
+CSecurityInterface::~CSecurityInterface() { Unload(); }
+
+bool CSecurityInterface::Load(const std::string& extraCaFile) {
+  ERR_clear_error();
+  SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+  std::string failure;
+  if (context == nullptr) {
+    failure = "Cannot create the TLS client context: " + TakeOpenSslError("unknown error");
+  } else if (SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) != 1 ||
+             SSL_CTX_set_max_proto_version(context, 0) != 1) {
+    failure = "Cannot limit the TLS versions: " + TakeOpenSslError("unknown error");
+  } else if (SSL_CTX_set_default_verify_paths(context) != 1) {
+    failure = "Cannot use the system trust store: " + TakeOpenSslError("unknown error");
+  } else if (!extraCaFile.empty() && SSL_CTX_load_verify_locations(context, extraCaFile.c_str(), nullptr) != 1) {
+    failure = "Cannot load the host CA file '" + extraCaFile + "': " + TakeOpenSslError("unreadable");
+  }
+  if (!failure.empty()) {
+    SSL_CTX_free(context);
+    std::lock_guard<std::mutex> lock(mutex_);
+    lastErrorText_ = std::move(failure);
+    return false;
+  }
+  // The handshake never stops on a certificate problem: the link reads the result
+  // afterwards, so it can report it as a chain error value and skip it when told to.
+  SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
+  X509_VERIFY_PARAM_set_purpose(SSL_CTX_get0_param(context), X509_PURPOSE_SSL_SERVER);
+  std::lock_guard<std::mutex> lock(mutex_);
+  SSL_CTX_free(context_);
+  context_ = context;
+  lastErrorText_.clear();
+  return true;
+}
+
+void CSecurityInterface::Unload() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  SSL_CTX_free(context_);  // a connection made from it holds its own reference
+  context_ = nullptr;
+}
+
+bool CSecurityInterface::IsLoaded() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return context_ != nullptr;
+}
+
+SSL* CSecurityInterface::NewConnection() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return context_ != nullptr ? SSL_new(context_) : nullptr;
+}
+
+std::string CSecurityInterface::LastErrorText() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lastErrorText_;
+}
+
+namespace {
+
+// Storage whose destructor leaves the interface alone: a host worker that outlives the
+// shutdown wait may still open a link while static objects are being destroyed.
+union LifelongSecurityInterface {
+  LifelongSecurityInterface() : security() {}
+  ~LifelongSecurityInterface() {}
+  CSecurityInterface security;
+};
+
+}  // namespace
+
+CSecurityInterface& GetSecurityInterface() {
+  static LifelongSecurityInterface holder;
+  return holder.security;
+}
+
+}  // namespace paxelle

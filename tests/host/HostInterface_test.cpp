@@ -1,0 +1,694 @@
+// The host processing engine against the real host simulator over TLS: dispatch,
+// exchange outcomes, completions, fail-over, start-up test, aborts, locally answered
+// requests, batch close exclusivity, the dial hand-over and stopping.
+#include "host/HostInterface.h"
+
+#include "common/ProcessEvents.h"
+#include "config/ParamStore.h"
+#include "core/HostSequenceRegistry.h"
+#include "core/PendingQueue.h"
+#include "core/ReturnCodes.h"
+#include "host/HostEndpoints.h"
+#include "host/SecurityInterface.h"
+#include "tests/core/ParserTestSupport.h"
+#include "tests/core/ReversingCrypto.h"
+#include "tests/host/StateTestSupport.h"
+#include "tests/hostsim/SimTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace paxelle {
+namespace {
+
+using namespace std::chrono_literals;
+namespace sim = hostsim::simtest;
+using testing::LoggedWorkingDirectory;
+using testing::ParsePayload;
+using testing::Payload;
+using testing::ReadBytes;
+using testing::TempDir;
+
+// Bound for anything the tests wait on; only a hang comes near it.
+constexpr auto kPatience = 30s;
+
+const std::string kLaneA = "127.0.0.1:40001";
+const std::string kLaneB = "127.0.0.1:40002";
+
+const Payload kHeader = {{"TStream", "Transaction"}, {"MerchantID", "1"}, {"ClientID", "1"},
+                         {"InvoiceNo", "1001"},      {"RefNo", "1001"}};
+const Payload kSaleRequest = kHeader.With("TranType", "Credit")
+                                .With("TranCode", "Sale")
+                                .With("AcctNo", "4111111111111111")
+                                .With("ExpDate", "1228")
+                                .With("Purchase", "10.00");
+const Payload kEmvSaleRequest = kHeader.With("TranType", "EMVCredit")
+                             .With("TranCode", "EMVSale")
+                             .With("EMVEntrySource", "ChipRead")
+                             .With("Track2", "4111111111111111=2812101")
+                             .With("Purchase", "10.00");
+const Payload kCheckRequest = kHeader.With("TranType", "CheckAuth")
+                               .With("TranCode", "Sale")
+                               .With("MICR", "Keyed")
+                               .With("RoutingNo", "123456789")
+                               .With("AcctNo", "000123456")
+                               .With("SequenceNo", "1001")
+                               .With("StateCode", "NY")
+                               .With("Purchase", "25.00");
+const Payload kAdmin = {{"TStream", "Admin"}, {"MerchantID", "1"}, {"ClientID", "1"},
+                        {"TranType", "Administrative"}};
+
+bool IsAnswerable(int state) {
+  switch (state) {
+    case kStateAborted:
+    case kStateTimedOut:
+    case kStateHostFailed:
+    case kStateFinishedLocally:
+    case kStateDelivered:
+    case kStateParsed:
+    case kStateReceivedUnparsed:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = kPatience) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& needle) {
+  std::size_t count = 0;
+  for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) ++count;
+  return count;
+}
+
+// A loopback port nothing listens on.
+std::uint16_t ClosedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof(address);
+  std::uint16_t port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  ::close(fd);
+  return port;
+}
+
+HostEndpoint Loopback(std::uint16_t port) { return HostEndpoint{"localhost", std::to_string(port)}; }
+
+// Collects the progress events; outlives the interfaces that report to it.
+class TrafficRecorder {
+ public:
+  std::function<void(HostTrafficEvent)> Observer() {
+    return [this](HostTrafficEvent event) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      events_.push_back(event);
+    };
+  }
+  int Count(HostTrafficEvent event) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(std::count(events_.begin(), events_.end(), event));
+  }
+  int Total() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(events_.size());
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<HostTrafficEvent> events_;
+};
+
+// Plays the dial link for one record: answers each hand-over (State 9) with the next
+// state of its script, as the dial link would.
+struct DialAnswer {
+  int state;
+  std::string hostErrorText;
+};
+
+class DialStandIn {
+ public:
+  DialStandIn(int id, std::vector<DialAnswer> script)
+      : id_(id), script_(std::move(script)), thread_([this] { Run(); }) {}
+  ~DialStandIn() {
+    stop_ = true;
+    thread_.join();
+  }
+  DialStandIn(const DialStandIn&) = delete;
+  DialStandIn& operator=(const DialStandIn&) = delete;
+
+  // The records as they were handed over, one per hand-over answered.
+  std::vector<CRequest> HandOvers() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return handOvers_;
+  }
+
+ private:
+  void Run() {
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    std::size_t next = 0;
+    while (!stop_ && next < script_.size() && std::chrono::steady_clock::now() < deadline) {
+      CRequest record;
+      if (GetPendingQueue().FindById(id_, record) && record.State == kStateDialHandOver) {
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          handOvers_.push_back(record);
+        }
+        record.State = script_[next].state;
+        record.HostErrorText = script_[next].hostErrorText;
+        record.HostText = "ANSWERED BY DIAL";
+        GetPendingQueue().UpdateById(id_, record);
+        ++next;
+      }
+      std::this_thread::sleep_for(5ms);
+    }
+  }
+
+  const int id_;
+  const std::vector<DialAnswer> script_;
+  std::atomic<bool> stop_{false};
+  mutable std::mutex mutex_;
+  std::vector<CRequest> handOvers_;
+  std::thread thread_;  // last: starts once everything above exists
+};
+
+class HostInterfaceTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    pkiDir_ = std::make_unique<TempDir>();
+    pkiReady_ = sim::MakeTestPki(pkiDir_->Path(), pki_, pkiError_);
+  }
+  static void TearDownTestSuite() { pkiDir_.reset(); }
+
+  void SetUp() override {
+    ASSERT_TRUE(pkiReady_) << pkiError_;
+    previousParamsPath_ = GetParamStore().Path();
+    GetParamStore().SetPath(workdir_.Path() / "params");
+    SetParams({});
+    GetSecurityInterface().Unload();
+    ASSERT_TRUE(GetSecurityInterface().Load(pki_.caCert.string())) << GetSecurityInterface().LastErrorText();
+    GetPendingQueue().Clear();
+    GetHostSequenceRegistry().Clear();
+    DialLineConnectedEvent().ResetEvent();
+    const HostEndpoint nowhere = Loopback(ClosedPort());
+    GetHostEndpoints().Configure(nowhere, nowhere);
+  }
+
+  void TearDown() override {
+    host_.reset();
+    InterfacesStoppingEvent().ResetEvent();  // a stopped interface leaves it set
+    GetPendingQueue().Clear();
+    GetHostSequenceRegistry().Clear();
+    DialLineConnectedEvent().ResetEvent();
+    GetHostEndpoints().Configure(HostEndpoint{"localhost", "6661"}, HostEndpoint{"localhost", "6661"});
+    GetSecurityInterface().Unload();
+    GetParamStore().SetPath(previousParamsPath_);
+  }
+
+  // Saves a configured parameter set with the connection test off; `values` change it.
+  void SetParams(std::initializer_list<std::pair<int, std::string>> values) {
+    CMerchantParams set;
+    set.SetValue(kParamMerchantId, "123456789012345");
+    set.SetValue(kParamTerminalId, "12345678");
+    set.SetValue(kParamCheckDigit, "7");
+    set.SetValue(kParamNoConnectOnStartup, "Y");
+    set.SetValue(kParamConnectTimeout, "3");
+    set.SetValue(kParamEmvSupport, "1");
+    for (const auto& [number, value] : values) ASSERT_TRUE(set.SetValue(number, value)) << number << "=" << value;
+    ASSERT_TRUE(GetParamStore().Save(set)) << GetParamStore().LastErrorText();
+  }
+
+  // Starts paxelle-hostsim with `extra` options; returns its endpoint.
+  HostEndpoint StartSim(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {"--port", "0",
+                                     "--cert", pki_.serverCert.string(),
+                                     "--key", pki_.serverKey.string(),
+                                     "--journal", JournalPath().string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::string error;
+    sim_ = std::make_unique<sim::SimProcess>();
+    EXPECT_TRUE(sim_->Start(args, workdir_.Path() / "sim.err", error)) << error;
+    const std::uint16_t port = sim_->ReadListeningPort(10s);
+    EXPECT_NE(port, 0) << ReadBytes(workdir_.Path() / "sim.err");
+    return Loopback(port);
+  }
+
+  std::filesystem::path JournalPath() const { return workdir_.Path() / "journal.log"; }
+  std::string Journal() const { return ReadBytes(JournalPath()); }
+
+  CHostInterface& MakeHost(HostInterfaceSettings settings = {}) {
+    host_ = std::make_unique<CHostInterface>(settings);
+    host_->SetTrafficObserver(traffic_.Observer());
+    return *host_;
+  }
+
+  static CRequest Parsed(const Payload& payload, int expectedId) {
+    CRequest record = ParsePayload(payload.Text());
+    EXPECT_EQ(record.TranCodeId, expectedId) << "return code " << record.ReturnCode;
+    return record;
+  }
+
+  // Queues `record` for `lane` the way a session does; returns its QueueId.
+  static int Queue(CRequest record, const std::string& lane, bool exclusive = false) {
+    record.ClientAddress = lane;
+    record.ClientKeyBlob = testing::kSessionKeyHex;
+    record.State = kStateWaitingForHost;
+    const int result = exclusive ? GetPendingQueue().EnqueueExclusive(record) : GetPendingQueue().Enqueue(record);
+    EXPECT_EQ(result, PendingQueue::kAccepted);
+    return record.QueueId;
+  }
+
+  static CRequest Find(int id) {
+    CRequest record;
+    EXPECT_TRUE(GetPendingQueue().FindById(id, record)) << "record " << id << " left the queue";
+    return record;
+  }
+
+  // Waits until the record has an answer and no worker is left in flight.
+  static CRequest WaitUntilAnswered(int id) {
+    CRequest record;
+    const bool answered = WaitFor([&] { return GetPendingQueue().FindById(id, record) && IsAnswerable(record.State); });
+    EXPECT_TRUE(answered) << "record " << id << " still in State " << record.State;
+    EXPECT_TRUE(WaitFor([] { return GetHostSequenceRegistry().Count() == 0; })) << "a worker never ended";
+    return record;
+  }
+
+  static sim::TestPki pki_;
+  static std::unique_ptr<TempDir> pkiDir_;
+  static bool pkiReady_;
+  static std::string pkiError_;
+
+  LoggedWorkingDirectory workdir_;
+  testing::ReversingCrypto crypto_;
+  TrafficRecorder traffic_;
+  std::filesystem::path previousParamsPath_;
+  std::unique_ptr<sim::SimProcess> sim_;
+  std::unique_ptr<CHostInterface> host_;  // last: stopped and joined first
+};
+
+sim::TestPki HostInterfaceTest::pki_;
+std::unique_ptr<TempDir> HostInterfaceTest::pkiDir_;
+bool HostInterfaceTest::pkiReady_ = false;
+std::string HostInterfaceTest::pkiError_;
+
+TEST_F(HostInterfaceTest, ApprovedSaleIsParsedCompletedAndWrittenBack) {
+  const HostEndpoint host = StartSim();
+  GetHostEndpoints().Configure(host, host);
+  SetParams({{kParamNoConnectOnStartup, "N"}});
+  ASSERT_TRUE(MakeHost().Start()) << host_->LastErrorText();
+
+  const int id = Queue(Parsed(kSaleRequest, kCreditSale), kLaneA);
+  const CRequest record = WaitUntilAnswered(id);
+  EXPECT_EQ(record.State, kStateParsed);
+  EXPECT_TRUE(record.Approved);
+  EXPECT_FALSE(record.HostResponse.empty());
+  EXPECT_NE(record.SendTime, 0);
+
+  const std::string journal = Journal();
+  EXPECT_EQ(Occurrences(journal, " REQUEST "), 1u);
+  EXPECT_EQ(Occurrences(journal, " COMPLETION COMPLETED "), 1u);
+  const std::string logged = workdir_.Logged();
+  EXPECT_NE(logged.find("RESPONSE from WORLDPAY ->[{Truncated}] for " + kLaneA), std::string::npos);
+  EXPECT_NE(logged.find("Completion [COMPLETED] Sent on this Transaction for " + kLaneA), std::string::npos);
+  EXPECT_EQ(traffic_.Count(HostTrafficEvent::kSendingIp), 1);
+  EXPECT_EQ(traffic_.Count(HostTrafficEvent::kReceivedIp), 1);
+  EXPECT_EQ(GetHostEndpoints().FailOverCount(), 0);
+}
+
+TEST_F(HostInterfaceTest, AnswersDecideStateApprovalAndCompletion) {
+  struct Case {
+    const char* name;
+    Payload payload;
+    int tranCodeId;
+    bool approved;
+    const char* authorize;       // the amount the record ends with
+    const char* completionLine;  // journal text of the completion; null: none sent
+  };
+  const Case cases[] = {
+      {"declined sale", kSaleRequest.With("Purchase", "10.01"), kCreditSale, false, "1001", " COMPLETION COMPLETED "},
+      {"partially approved sale", kSaleRequest.With("Purchase", "10.02").With("PartialAuth", "Allow"), kCreditSale,
+       true, "501", " COMPLETION COMPLETED "},
+      {"balance inquiry", kSaleRequest.With("TranCode", "Balance"), kCreditBalance, true, nullptr, nullptr},
+      {"chip sale", kEmvSaleRequest, kEmvSale, true, "1000", " COMPLETION COMPLETED "},
+  };
+  const HostEndpoint host = StartSim();
+  GetHostEndpoints().Configure(host, host);
+  ASSERT_TRUE(MakeHost().Start());
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string before = Journal();
+    const int id = Queue(Parsed(c.payload, c.tranCodeId), kLaneA);
+    const CRequest record = WaitUntilAnswered(id);
+    EXPECT_EQ(record.State, kStateParsed);
+    EXPECT_EQ(record.Approved, c.approved);
+    if (c.authorize != nullptr) {
+      EXPECT_EQ(record.Authorize, c.authorize);
+    }
+
+    const std::string added = Journal().substr(before.size());
+    EXPECT_EQ(Occurrences(added, " REQUEST "), 1u);
+    EXPECT_EQ(Occurrences(added, " COMPLETION "), c.completionLine == nullptr ? 0u : 1u);
+    if (c.completionLine != nullptr) {
+      EXPECT_EQ(Occurrences(added, c.completionLine), 1u);
+    }
+  }
+  EXPECT_NE(workdir_.Logged().find("No Completion Sent on this Transaction for " + kLaneA), std::string::npos);
+}
+
+TEST_F(HostInterfaceTest, UnansweredRequestTimesOutAndIsCompletedAsNotReceived) {
+  const HostEndpoint host = StartSim();
+  GetHostEndpoints().Configure(host, host);
+  HostInterfaceSettings settings;
+  settings.exchangeTimeout = 1s;
+  ASSERT_TRUE(MakeHost(settings).Start());
+
+  const int id = Queue(Parsed(kSaleRequest.With("Purchase", "10.03"), kCreditSale), kLaneA);
+  const CRequest record = WaitUntilAnswered(id);
+  EXPECT_EQ(record.State, kStateTimedOut);
+  EXPECT_FALSE(record.Approved);
+  EXPECT_EQ(Occurrences(Journal(), " COMPLETION REPLY NOT RECVD "), 1u);
+  EXPECT_NE(workdir_.Logged().find("Completion [REPLY NOT RECVD] Sent on this Transaction for " + kLaneA),
+            std::string::npos);
+  EXPECT_EQ(traffic_.Count(HostTrafficEvent::kSendingIp), 1);
+  EXPECT_EQ(traffic_.Count(HostTrafficEvent::kReceivedIp), 0);
+}
+
+TEST_F(HostInterfaceTest, UnreachableHostFailsTheTransactionWithTheConnectError) {
+  ASSERT_TRUE(MakeHost().Start()) << "entry 9 is Y: the host must not be contacted";
+
+  const int id = Queue(Parsed(kSaleRequest, kCreditSale), kLaneA);
+  const CRequest record = WaitUntilAnswered(id);
+  EXPECT_EQ(record.State, kStateHostFailed);
+  ASSERT_FALSE(record.HostErrorText.empty());
+  EXPECT_NE(workdir_.Logged().find("RESPONSE from WORLDPAY INTERFACE ->[" + record.HostErrorText + "] for " + kLaneA),
+            std::string::npos);
+  // Both endpoints tried, then one more switch so the next attempt starts elsewhere.
+  EXPECT_EQ(GetHostEndpoints().FailOverCount(), 2);
+  EXPECT_EQ(traffic_.Total(), 0);
+}
+
+TEST_F(HostInterfaceTest, SecondaryEndpointTakesOverWhenThePrimaryIsDown) {
+  const HostEndpoint secondary = StartSim();
+  const HostEndpoint primary = Loopback(ClosedPort());
+  GetHostEndpoints().Configure(primary, secondary);
+  ASSERT_TRUE(MakeHost().Start());
+
+  const int id = Queue(Parsed(kSaleRequest, kCreditSale), kLaneA);
+  const CRequest record = WaitUntilAnswered(id);
+  EXPECT_EQ(record.State, kStateParsed);
+  EXPECT_TRUE(record.Approved);
+  EXPECT_EQ(GetHostEndpoints().Current(), secondary);
+  EXPECT_EQ(GetHostEndpoints().FailOverCount(), 1);
+  EXPECT_EQ(Occurrences(Journal(), " COMPLETION COMPLETED "), 1u);  // on the endpoint now current
+}
+
+TEST_F(HostInterfaceTest, StartUpConnectionTestFailsWhenNeitherEndpointAnswers) {
+  SetParams({{kParamNoConnectOnStartup, "N"}, {kParamConnectTimeout, "1"}});
+  CHostInterface& host = MakeHost();
+  EXPECT_FALSE(host.Start());
+  const std::string error = host.LastErrorText();
+  const std::string head = "Failed to Connect to WorldPay!\n";
+  ASSERT_EQ(error.compare(0, head.size(), head), 0) << error;
+  EXPECT_EQ(Occurrences(error, "\n"), 2u) << "one line for each endpoint tried: " << error;
+  EXPECT_NE(error.back(), '\n');
+  EXPECT_EQ(GetHostSequenceRegistry().Add(), 0) << "a failed start leaves the interfaces stopped";
+
+  // The operator's retry, once the host is there.
+  const HostEndpoint sim = StartSim();
+  GetHostEndpoints().Configure(sim, sim);
+  EXPECT_TRUE(host.Start()) << host.LastErrorText();
+  EXPECT_TRUE(host.LastErrorText().empty());
+}
+
+TEST_F(HostInterfaceTest, StartsWithoutContactingTheHostWhenNotAskedTo) {
+  struct Case {
+    const char* name;
+    const char* noConnect;
+    const char* transport;
+  };
+  const Case cases[] = {
+      {"do not connect on start-up", "Y", "0"},
+      {"dial only", "N", "2"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetParams({{kParamNoConnectOnStartup, c.noConnect}, {kParamTransportMethod, c.transport}});
+    CHostInterface host;
+    EXPECT_TRUE(host.Start()) << host.LastErrorText();
+    EXPECT_EQ(GetHostEndpoints().FailOverCount(), 0);
+    EXPECT_EQ(host.Stop(), 1);
+  }
+}
+
+TEST_F(HostInterfaceTest, AbortCancelsOnlyWhatItsLaneQueuedBeforeIt) {
+  const HostEndpoint host = StartSim();
+  GetHostEndpoints().Configure(host, host);
+  const CRequest sale = Parsed(kSaleRequest, kCreditSale);
+  CRequest abort = sale;
+  abort.Disposition = kDispositionAbort;
+
+  // All queued before the host thread looks, so one pass sees them together.
+  const int earlier = Queue(sale, kLaneA);
+  const int otherLane = Queue(sale, kLaneB);
+  const int abortId = Queue(abort, kLaneA);
+  const int later = Queue(sale, kLaneA);  // a new lane on the reused address
+  ASSERT_TRUE(MakeHost().Start());
+
+  EXPECT_EQ(WaitUntilAnswered(earlier).State, kStateAborted);
+  EXPECT_EQ(WaitUntilAnswered(otherLane).State, kStateParsed);
+  EXPECT_EQ(WaitUntilAnswered(abortId).State, kStateDelivered);
+  EXPECT_EQ(WaitUntilAnswered(later).State, kStateParsed);
+
+  // The delivered abort, still queued until its session removes it, does not touch
+  // what its address queues next.
+  const int next = Queue(sale, kLaneA);
+  EXPECT_EQ(WaitUntilAnswered(next).State, kStateParsed);
+  EXPECT_EQ(Find(abortId).State, kStateDelivered);
+  EXPECT_EQ(Occurrences(Journal(), " REQUEST "), 3u);
+}
+
+TEST_F(HostInterfaceTest, RequestsWithoutAHostMessageAreAnsweredAtOnce) {
+  struct Case {
+    const char* name;
+    Payload payload;
+    int tranCodeId;
+    int returnCode;
+  };
+  const Case cases[] = {
+      {"personal check", kCheckRequest, kCheckPersonal, kRcCardTypeNotAccepted},
+      {"company check", kCheckRequest.With("CardType", "CompanyCheck"), kCheckCompany, kRcCardTypeNotAccepted},
+      {"chip adjust", kEmvSaleRequest.With("TranCode", "EMVAdjust"), kEmvAdjust, kRcTimeout},
+      {"chip time-out reversal", kEmvSaleRequest.With("TranCode", "EMVTimeoutReversal").With("OriginalTranCode", "EMVSale"),
+       kEmvTimeoutReversal, kRcTimeout},
+  };
+  const HostEndpoint host = StartSim();
+  GetHostEndpoints().Configure(host, host);
+  ASSERT_TRUE(MakeHost().Start());
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int id = Queue(Parsed(c.payload, c.tranCodeId), kLaneA);
+    const CRequest record = WaitUntilAnswered(id);
+    EXPECT_EQ(record.State, kStateFinishedLocally);
+    EXPECT_EQ(record.ReturnCode, c.returnCode);
+    EXPECT_TRUE(record.HostRequest.empty());
+  }
+  EXPECT_EQ(Journal(), "");
+  EXPECT_EQ(traffic_.Total(), 0);
+}
+
+TEST_F(HostInterfaceTest, EmvParameterDownloadIsAnsweredWithoutAnExchange) {
+  const HostEndpoint host = StartSim();
+  GetHostEndpoints().Configure(host, host);
+  ASSERT_TRUE(MakeHost().Start());
+
+  const int id = Queue(Parsed(kAdmin.With("TranCode", "EMVParamDownload"), kEmvParamDownload), kLaneA);
+  const CRequest record = WaitUntilAnswered(id);
+  EXPECT_EQ(record.State, kStateParsed);
+  EXPECT_TRUE(record.AdminSuccess);
+  EXPECT_EQ(record.AdminText, "SUCCESS");
+  EXPECT_EQ(Journal(), "");
+  EXPECT_EQ(traffic_.Total(), 0);
+}
+
+TEST_F(HostInterfaceTest, BatchCloseGoesOutOnlyWhenItIsTheLastRecordQueued) {
+  const HostEndpoint host = StartSim();
+  GetHostEndpoints().Configure(host, host);
+  const int sale = Queue(Parsed(kSaleRequest, kCreditSale), kLaneA);
+  const CRequest closeRequest = Parsed(kAdmin.With("TranCode", "BatchClose"), kBatchClose);
+  ASSERT_EQ(closeRequest.Disposition, kDispositionBatchClose);
+  const int close = Queue(closeRequest, kLaneB, true);
+  std::atomic<bool> shutdownRequested{false};
+  MakeHost().SetShutdownRequest([&shutdownRequested] { shutdownRequested = true; });
+  ASSERT_TRUE(host_->Start());
+
+  EXPECT_EQ(WaitUntilAnswered(sale).State, kStateParsed);
+  std::this_thread::sleep_for(300ms);  // several passes of the polling thread
+  EXPECT_EQ(Find(close).State, kStateWaitingForHost) << "the sale's answer is not delivered yet";
+
+  ASSERT_TRUE(GetPendingQueue().RemoveById(sale));  // its session delivered it
+  const CRequest record = WaitUntilAnswered(close);
+  EXPECT_EQ(record.State, kStateParsed);
+  EXPECT_TRUE(record.AdminSuccess);
+  EXPECT_EQ(Occurrences(Journal(), " BATCH-CLOSE "), 1u);
+  EXPECT_FALSE(shutdownRequested);
+}
+
+TEST_F(HostInterfaceTest, StrayRecordDuringBatchCloseAsksTheApplicationToShutDown) {
+  const HostEndpoint host = StartSim();
+  GetHostEndpoints().Configure(host, host);
+  // Only a batch close may hold the queue exclusively; this sale does.
+  const int id = Queue(Parsed(kSaleRequest, kCreditSale), kLaneA, true);
+  std::atomic<int> requests{0};
+  MakeHost().SetShutdownRequest([&requests] { ++requests; });
+  ASSERT_TRUE(host_->Start());
+
+  ASSERT_TRUE(WaitFor([&requests] { return requests > 0; }));
+  EXPECT_EQ(WaitUntilAnswered(id).State, kStateParsed);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(requests, 1) << "asked once, not on every pass";
+  EXPECT_NE(workdir_.Logged().find("Batch in Progress - Bad List Item Shutting down Server!!"), std::string::npos);
+}
+
+TEST_F(HostInterfaceTest, QueuedRecordIsDispatchedWithoutWaitingForThePollInterval) {
+  const HostEndpoint host = StartSim();
+  GetHostEndpoints().Configure(host, host);
+  HostInterfaceSettings settings;
+  settings.pollInterval = std::chrono::minutes(10);
+  ASSERT_TRUE(MakeHost(settings).Start());
+  std::this_thread::sleep_for(100ms);  // the thread's first pass found nothing
+
+  const int id = Queue(Parsed(kSaleRequest, kCreditSale), kLaneA);
+  EXPECT_EQ(WaitUntilAnswered(id).State, kStateParsed);
+}
+
+TEST_F(HostInterfaceTest, StopEndsAWorkerWaitingForAnAnswer) {
+  const HostEndpoint host = StartSim();
+  GetHostEndpoints().Configure(host, host);
+  ASSERT_TRUE(MakeHost().Start());  // the full 35 s exchange time
+
+  const int id = Queue(Parsed(kSaleRequest.With("Purchase", "10.03"), kCreditSale), kLaneA);
+  ASSERT_TRUE(WaitFor([this] { return Occurrences(Journal(), " REQUEST ") == 1; }));
+
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(host_->Stop(), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, kPatience);
+  EXPECT_EQ(GetHostSequenceRegistry().Count(), 0);
+  EXPECT_EQ(Find(id).State, kStateTimedOut) << "the worker wrote its record back before Stop returned";
+
+  // Nothing is dispatched while stopped; a record queued now waits for the next start.
+  const int waiting = Queue(Parsed(kSaleRequest, kCreditSale), kLaneB);
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(Find(waiting).State, kStateWaitingForHost);
+  host_.reset();
+}
+
+TEST_F(HostInterfaceTest, ApprovalForALaneThatHasGoneIsLogged) {
+  const HostEndpoint host = StartSim({"--delay-ms", "1500"});
+  GetHostEndpoints().Configure(host, host);
+  ASSERT_TRUE(MakeHost().Start());
+
+  const int id = Queue(Parsed(kSaleRequest.With("Purchase", "10.06"), kCreditSale), kLaneA);
+  ASSERT_TRUE(WaitFor([id] {
+    CRequest record;
+    return GetPendingQueue().FindById(id, record) && record.State == kStateSending;
+  }));
+  ASSERT_TRUE(GetPendingQueue().RemoveById(id));  // the session ended meanwhile
+  ASSERT_TRUE(WaitFor([] { return GetHostSequenceRegistry().Count() == 0; }));
+  EXPECT_NE(workdir_.Logged().find("Unable to deliver approved response to Client for " + kLaneA + "!"),
+            std::string::npos);
+  EXPECT_EQ(Occurrences(Journal(), " COMPLETION COMPLETED "), 1u);
+}
+
+TEST_F(HostInterfaceTest, DialTransportHandsRecordsToTheDialLink) {
+  struct Case {
+    const char* name;
+    const char* transport;
+    bool lineUp;
+    std::vector<DialAnswer> script;
+    int finalState;
+    std::size_t handOvers;
+    int failOvers;  // network connect attempts that failed before the hand-over
+  };
+  const std::vector<Case> cases = {
+      {"dial only, answered", "2", false, {{kStateDialAnswered, ""}}, kStateReceivedUnparsed, 1, 0},
+      {"dial only, failed, no retry", "2", false, {{kStateDialFailed, "NO CARRIER"}}, kStateHostFailed, 1, 0},
+      {"line up, failed once then answered", "1", true,
+       {{kStateDialFailed, "NO CARRIER"}, {kStateDialAnswered, ""}}, kStateReceivedUnparsed, 2, 0},
+      {"line up, failed twice", "1", true,
+       {{kStateDialFailed, "NO CARRIER"}, {kStateDialFailed, "LINE DROPPED"}}, kStateHostFailed, 2, 0},
+      {"network down, falls back to dial", "1", false, {{kStateDialAnswered, ""}}, kStateReceivedUnparsed, 1, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetParams({{kParamTransportMethod, c.transport}, {kParamConnectTimeout, "1"}});
+    GetHostEndpoints().Reload();
+    if (c.lineUp) {
+      DialLineConnectedEvent().Set();
+    } else {
+      DialLineConnectedEvent().ResetEvent();
+    }
+    TrafficRecorder traffic;
+    CHostInterface host;
+    host.SetTrafficObserver(traffic.Observer());
+    const int id = Queue(Parsed(kSaleRequest, kCreditSale), kLaneA);
+    std::vector<CRequest> handOvers;
+    {
+      DialStandIn dial(id, c.script);
+      ASSERT_TRUE(host.Start());
+      const CRequest record = WaitUntilAnswered(id);
+      EXPECT_EQ(record.State, c.finalState);
+      if (c.finalState == kStateHostFailed) {
+        EXPECT_EQ(record.HostErrorText, c.script.back().hostErrorText);
+      }
+      host.Stop();
+      handOvers = dial.HandOvers();
+    }
+    ASSERT_EQ(handOvers.size(), c.handOvers);
+    EXPECT_EQ(handOvers.front().DialRetry, c.lineUp ? 1 : 0);
+    EXPECT_FALSE(handOvers.front().HostRequest.empty());
+    if (handOvers.size() > 1) {
+      EXPECT_EQ(handOvers[1].DialRetry, 0);
+      EXPECT_EQ(handOvers[1].HostRequest, handOvers[0].HostRequest);
+      EXPECT_TRUE(handOvers[1].HostText.empty()) << "the first attempt's result is cleared";
+      EXPECT_TRUE(handOvers[1].HostErrorText.empty());
+    }
+    EXPECT_EQ(traffic.Count(HostTrafficEvent::kSendingDial), static_cast<int>(c.handOvers));
+    EXPECT_EQ(traffic.Count(HostTrafficEvent::kReceivedDial), 1);
+    EXPECT_EQ(traffic.Count(HostTrafficEvent::kSendingIp), 0);
+    EXPECT_EQ(GetHostEndpoints().FailOverCount(), c.failOvers);
+    GetPendingQueue().Clear();
+  }
+}
+
+}  // namespace
+}  // namespace paxelle
