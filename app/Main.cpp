@@ -1,7 +1,10 @@
-// Entry point of the `paxelle` executable: the parameter commands, version
-// and help; every other use is refused with the usage text.
+// Entry point of the `paxelle` executable: the server itself, and the
+// parameter commands, version and help.
+#include "app/Application.h"
 #include "app/ParamsCommand.h"
+#include "app/ServerOptions.h"
 #include "config/ParamStore.h"
+#include "core/Version.h"
 
 #include <iostream>
 #include <optional>
@@ -10,47 +13,57 @@
 
 namespace {
 
-constexpr const char* kVersionText = "Paxelle XML Version WH 5.10";
-
 void PrintUsage(std::ostream& stream) {
-  stream << "usage: paxelle [--params FILE] [--version] [--help]\n"
-         << paxelle::ParamsUsage();
+  stream << paxelle::ServerUsage() << paxelle::ParamsUsage();
+}
+
+int RunServer(const std::vector<std::string>& args) {
+  paxelle::ServerOptions options;
+  std::string error;
+  if (!paxelle::ParseServerOptions(args, options, error)) {
+    std::cerr << "paxelle: " << error << "\n";
+    PrintUsage(std::cerr);
+    return 2;
+  }
+  if (options.showHelp) {
+    PrintUsage(std::cout);
+    return 0;
+  }
+  if (options.showVersion) {
+    std::cout << paxelle::kServerVersionText << "\n";
+    return 0;
+  }
+  // The window comes later; until then every server runs headless.
+  if (!options.headless) {
+    std::cerr << "paxelle: the window is not part of this build; running headless (--headless)\n";
+  }
+  paxelle::COpxWorldPayIP_HostApp app(std::move(options), std::cout, std::cerr);
+  return app.Run();
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  const std::vector<std::string> all(argv + 1, argv + argc);
   std::vector<std::string> args;
   std::optional<std::string> paramsFile;
   // --params may stand anywhere, also between the words of a params command.
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg != "--params") {
-      args.push_back(arg);
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (all[i] != "--params") {
+      args.push_back(all[i]);
       continue;
     }
     // An empty FILE would quietly mean the operator's real parameter file.
-    if (i + 1 >= argc || argv[i + 1][0] == '\0' || paramsFile) {
+    if (i + 1 >= all.size() || all[i + 1].empty() || paramsFile) {
       std::cerr << "paxelle: --params needs one non-empty FILE and may be given once\n";
       PrintUsage(std::cerr);
       return 2;
     }
-    paramsFile = argv[++i];
+    paramsFile = all[++i];
   }
-  if (paramsFile) paxelle::GetParamStore().SetPath(*paramsFile);
+  if (args.empty() || args[0] != "params") return RunServer(all);
 
-  if (!args.empty() && args[0] == "params") {
-    return paxelle::RunParamsCommand({args.begin() + 1, args.end()}, paxelle::GetParamStore(),
-                                     std::cout, std::cerr);
-  }
-  if (args.size() == 1 && args[0] == "--version") {
-    std::cout << kVersionText << "\n";
-    return 0;
-  }
-  if (args.size() == 1 && args[0] == "--help") {
-    PrintUsage(std::cout);
-    return 0;
-  }
-  PrintUsage(std::cerr);
-  return 2;
+  if (paramsFile) paxelle::GetParamStore().SetPath(*paramsFile);
+  return paxelle::RunParamsCommand({args.begin() + 1, args.end()}, paxelle::GetParamStore(), std::cout,
+                                   std::cerr);
 }

@@ -326,7 +326,7 @@ TEST_F(PaxelleBinaryTest, VersionHelpAndBadUsage) {
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("usage: paxelle"), std::string::npos);
 
-  for (const char* arguments : {"", "--bogus", "params", "params frobnicate", "--params",
+  for (const char* arguments : {"--bogus", "--client-port 0", "params", "params frobnicate", "--params",
                                 "--params '' params show", "--params a --params b params show"}) {
     const CommandResult bad = Run(arguments);
     EXPECT_EQ(bad.exitCode, 2) << arguments;

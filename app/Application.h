@@ -1,0 +1,59 @@
+// The application object: one server per working directory, start-up in a
+// fixed order, the main loop until a stop signal, and an exit that loses no
+// log entry.
+#pragma once
+
+#include "app/HeadlessOperator.h"
+#include "app/ServerOptions.h"
+#include "app/SignalLoop.h"
+#include "app/TrafficView.h"
+
+#include <iosfwd>
+#include <memory>
+
+namespace paxelle {
+
+enum ServerExitCode : int {
+  kServerExitOk = 0,      // stopped by SIGINT or SIGTERM
+  kServerExitFailed = 1,  // could not start, or had to shut down
+};
+
+class COpxWorldPayIP_HostApp {
+ public:
+  // Operator output goes to `out` and `err`, which must outlive this object.
+  COpxWorldPayIP_HostApp(ServerOptions options, std::ostream& out, std::ostream& err);
+  ~COpxWorldPayIP_HostApp();
+  COpxWorldPayIP_HostApp(const COpxWorldPayIP_HostApp&) = delete;
+  COpxWorldPayIP_HostApp& operator=(const COpxWorldPayIP_HostApp&) = delete;
+
+  // Starts the server and serves until a stop signal; returns the process's
+  // exit code. Must be called before any other thread of the process exists
+  // (the stop signals are blocked for every thread started later). Once.
+  int Run();
+
+ private:
+  // Start-up up to the main loop; false with `exitCode` set when the server
+  // cannot run.
+  bool InitInstance(int& exitCode);
+  // Destroys the interfaces, unloads TLS and the crypto, releases the instance
+  // lock and logs the shutdown.
+  void ExitInstance();
+  bool AcquireInstanceLock();
+  void CreateLogDirectory();
+  void LoadParameters();
+  ViewInterfaces MakeInterfaces();
+  // SIGHUP: what the setup dialog's OK does, with the parameters read again.
+  void Restart();
+
+  const ServerOptions options_;
+  SignalLoop loop_;
+  std::unique_ptr<HeadlessOperator> operator_;
+  std::unique_ptr<COpxView> view_;
+  int lockFd_ = -1;
+  bool cryptoStarted_ = false;
+  bool securityLoaded_ = false;
+  std::ostream& out_;
+  std::ostream& err_;
+};
+
+}  // namespace paxelle

@@ -1,0 +1,95 @@
+#include "app/HeadlessOperator.h"
+
+#include "app/TrafficView.h"
+#include "common/TrafficLog.h"
+
+namespace paxelle {
+
+HeadlessOperator::HeadlessOperator(std::ostream& out, std::ostream& err, Pause pause, HeadlessPolicy policy,
+                                   LogSink log)
+    : out_(out),
+      err_(err),
+      pause_(std::move(pause)),
+      policy_(policy),
+      log_(log ? std::move(log) : LogSink([](const std::string& text) { Log("%s", text.c_str()); })) {}
+
+void HeadlessOperator::ShowMessage(const std::string& text) {
+  PrintError(text);
+  log_(text);
+}
+
+void HeadlessOperator::ShowNotice(const std::string& text) { PrintError(text); }
+
+bool HeadlessOperator::AskYesNo(OperatorQuestion question, const std::string& text) {
+  log_(text);
+  PrintError(text);
+  if (question == OperatorQuestion::kStopWithClients) {
+    PrintError("Answered Yes: the server is stopping.");
+    return true;
+  }
+  if (retriesAnswered_ >= policy_.retryLimit) {
+    const std::string answer = "Answered No after " + std::to_string(policy_.retryLimit) + " retries.";
+    PrintError(answer);
+    log_(answer);
+    return false;
+  }
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(policy_.retryInterval).count();
+  PrintError("Retrying in " + std::to_string(seconds) + " s (" + std::to_string(retriesAnswered_ + 1) +
+             " of " + std::to_string(policy_.retryLimit) + ").");
+  if (!pause_(policy_.retryInterval)) {
+    PrintError("Answered No: the server was asked to stop or restart.");
+    return false;
+  }
+  ++retriesAnswered_;
+  return true;
+}
+
+void HeadlessOperator::ShowWait() { retriesAnswered_ = 0; }
+
+void HeadlessOperator::SetWaitText(const std::string& text) { PrintError(text); }
+
+void HeadlessOperator::CloseWait() {}
+
+void HeadlessOperator::ShowOfflineTitle() {
+  shownCounts_.reset();
+  if (offlineShown_) return;
+  offlineShown_ = true;
+  PrintTitle(kOfflineTitle);
+}
+
+void HeadlessOperator::SetStatusTitle(const std::string& title, int requests, int sockets) {
+  const std::pair counts{requests, sockets};
+  if (shownCounts_ == counts) return;
+  shownCounts_ = counts;
+  offlineShown_ = false;
+  PrintTitle(title);
+}
+
+void HeadlessOperator::NoteInterfacesStopped() { ShowOfflineTitle(); }
+
+void HeadlessOperator::AddTrafficRow(const std::string& row) {
+  out_ << row << '\n';
+  out_.flush();
+}
+
+void HeadlessOperator::PrintError(const std::string& text) {
+  std::string lines = "paxelle: ";
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      lines += '\n';
+    } else {
+      lines += text[i];
+    }
+  }
+  while (!lines.empty() && lines.back() == '\n') lines.pop_back();
+  err_ << lines << '\n';
+  err_.flush();
+}
+
+void HeadlessOperator::PrintTitle(const std::string& title) {
+  out_ << title << '\n';
+  out_.flush();
+}
+
+}  // namespace paxelle

@@ -1,0 +1,232 @@
+#include "app/ServerOptions.h"
+
+#include "common/TextHelpers.h"
+#include "config/ParamStore.h"
+
+#include <unistd.h>
+
+#include <optional>
+#include <set>
+
+namespace paxelle {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A decimal number from 1 to 65535 without sign, blanks or other characters.
+std::optional<int> PortValue(const std::string& text) {
+  if (text.empty() || text.size() > 5 || !AllDigits(text)) return std::nullopt;
+  const int port = LeadingInt(text);
+  if (port < 1 || port > 65535) return std::nullopt;
+  return port;
+}
+
+bool Absolute(const std::string& text, fs::path& path, std::string& error) {
+  std::error_code failure;
+  path = fs::absolute(text, failure);
+  if (failure) {
+    error = "\"" + text + "\" cannot be resolved: " + failure.message();
+    return false;
+  }
+  path = path.lexically_normal();
+  return true;
+}
+
+class Parser {
+ public:
+  Parser(const std::vector<std::string>& args, ServerOptions& options, std::string& error)
+      : args_(args), options_(options), error_(error) {}
+
+  bool Run() {
+    for (index_ = 0; index_ < args_.size(); ++index_) {
+      std::string name = args_[index_];
+      std::optional<std::string> inlineValue;
+      if (name.starts_with("--")) {
+        if (const std::size_t equals = name.find('='); equals != std::string::npos) {
+          inlineValue = name.substr(equals + 1);
+          name.resize(equals);
+        }
+      }
+      if (!Option(name, inlineValue)) return false;
+    }
+    if (!secondaryGiven_) options_.secondaryHost = options_.host;
+    return true;
+  }
+
+ private:
+  bool Option(const std::string& name, const std::optional<std::string>& inlineValue) {
+    if (name == "--headless" || name == "--version" || name == "--help") {
+      if (inlineValue) return Fail(name + " takes no value");
+      if (!Once(name)) return false;
+      if (name == "--headless") options_.headless = true;
+      if (name == "--version") options_.showVersion = true;
+      if (name == "--help") options_.showHelp = true;
+      return true;
+    }
+    std::string value;
+    if (name == "--workdir") {
+      if (!Value(name, inlineValue, value) || !Once(name)) return false;
+      fs::path path;
+      if (!Absolute(value, path, error_)) return Fail("--workdir " + error_);
+      std::error_code failure;
+      if (!fs::is_directory(path, failure)) return Fail("--workdir \"" + value + "\" is not a directory");
+      options_.workdir = path;
+      return true;
+    }
+    if (name == "--params" || name == "--keystore") {
+      if (!Value(name, inlineValue, value) || !Once(name)) return false;
+      fs::path path;
+      if (!Absolute(value, path, error_)) return Fail(name + " " + error_);
+      (name == "--params" ? options_.params : options_.keystore) = path;
+      return true;
+    }
+    if (name == "--host-ca") {
+      if (!Value(name, inlineValue, value) || !Once(name)) return false;
+      fs::path path;
+      if (!Absolute(value, path, error_)) return Fail("--host-ca " + error_);
+      std::error_code failure;
+      if (!fs::is_regular_file(path, failure) || ::access(path.c_str(), R_OK) != 0) {
+        return Fail("--host-ca \"" + value + "\" is not a readable file");
+      }
+      options_.hostCa = path.string();
+      return true;
+    }
+    if (name == "--client-port") {
+      if (!Value(name, inlineValue, value) || !Once(name)) return false;
+      const std::optional<int> port = PortValue(value);
+      if (!port) return Fail("--client-port \"" + value + "\" is not a port number from 1 to 65535");
+      options_.clientPort = *port;
+      return true;
+    }
+    if (name == "--host" || name == "--secondary-host") {
+      if (!Value(name, inlineValue, value) || !Once(name)) return false;
+      HostEndpoint endpoint;
+      std::string reason;
+      if (!ParseHostEndpoint(value, endpoint, reason)) return Fail(name + " " + reason);
+      (name == "--host" ? options_.host : options_.secondaryHost) = endpoint;
+      if (name == "--secondary-host") secondaryGiven_ = true;
+      return true;
+    }
+    if (name == "--com-device") {
+      if (!Value(name, inlineValue, value)) return false;
+      int port = 0;
+      std::string device;
+      std::string reason;
+      if (!ParseComDeviceAssignment(value, port, device, reason)) return Fail("--com-device " + reason);
+      fs::path path;
+      if (!Absolute(device, path, error_)) return Fail("--com-device " + error_);
+      if (!options_.comDevices.Assign(port, path.string())) {
+        return Fail("--com-device gives COM port " + std::to_string(port) + " more than one device");
+      }
+      return true;
+    }
+    return Fail("unknown argument \"" + name + "\"");
+  }
+
+  // The option's value, inline (--name=VALUE) or as the next argument; never empty.
+  bool Value(const std::string& name, const std::optional<std::string>& inlineValue, std::string& value) {
+    if (inlineValue) {
+      value = *inlineValue;
+    } else if (index_ + 1 < args_.size()) {
+      value = args_[++index_];
+    } else {
+      return Fail(name + " needs a value");
+    }
+    if (value.empty()) return Fail(name + " needs a non-empty value");
+    return true;
+  }
+
+  bool Once(const std::string& name) {
+    if (!seen_.insert(name).second) return Fail(name + " may be given once");
+    return true;
+  }
+
+  bool Fail(std::string text) {
+    error_ = std::move(text);
+    return false;
+  }
+
+  const std::vector<std::string>& args_;
+  ServerOptions& options_;
+  std::string& error_;
+  std::size_t index_ = 0;
+  std::set<std::string> seen_;
+  bool secondaryGiven_ = false;
+};
+
+}  // namespace
+
+bool ParseServerOptions(const std::vector<std::string>& args, ServerOptions& options,
+                        std::string& error) {
+  ServerOptions parsed;
+  std::error_code failure;
+  parsed.workdir = fs::current_path(failure);
+  if (failure) {
+    error = "the current directory cannot be read: " + failure.message();
+    return false;
+  }
+  parsed.params = DefaultParamsPath();
+  parsed.keystore = DefaultKeyStorePath();
+  if (!Parser(args, parsed, error).Run()) return false;
+  options = std::move(parsed);
+  return true;
+}
+
+bool ParseHostEndpoint(const std::string& text, HostEndpoint& endpoint, std::string& error) {
+  std::string name = text;
+  std::string port = kDefaultHostPort;
+  if (const std::size_t colon = text.rfind(':'); colon != std::string::npos) {
+    name = text.substr(0, colon);
+    port = text.substr(colon + 1);
+    if (!PortValue(port)) {
+      error = "\"" + text + "\": port \"" + port + "\" is not a number from 1 to 65535";
+      return false;
+    }
+  }
+  if (name.empty()) {
+    error = "\"" + text + "\" has no host name";
+    return false;
+  }
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    // Names and IPv4 addresses only: the host socket takes the first IPv4 address.
+    if (c == ':' || c == '[' || c == ']' || byte <= 0x20 || byte >= 0x7F) {
+      error = "\"" + text + "\" is not NAME[:PORT] with a host name or IPv4 address";
+      return false;
+    }
+  }
+  endpoint = {name, port};
+  return true;
+}
+
+fs::path DefaultKeyStorePath() { return DefaultParamsPath().parent_path() / "keys"; }
+
+std::string ServerUsage() {
+  return "usage: paxelle [--headless] [--workdir DIR] [--params FILE] [--keystore DIR]\n"
+         "               [--client-port N] [--host NAME[:PORT]] [--secondary-host NAME[:PORT]]\n"
+         "               [--host-ca FILE] [--com-device N=PATH]... [--version] [--help]\n"
+         "Runs the server until SIGINT or SIGTERM (exit 0); SIGHUP reloads the parameters\n"
+         "and stops and starts the interfaces again.\n"
+         "  --headless            operator messages to standard error and the traffic log,\n"
+         "                        traffic rows and the status title to standard output; the\n"
+         "                        window is not part of this build, so the server always\n"
+         "                        runs headless (without this option it says so first)\n"
+         "  --workdir DIR         state files, KELVARA_LOGS/, PARAM_LOADS/ and the lock file\n"
+         "                        (default: the current directory)\n"
+         "  --params FILE         the merchant parameter line (default:\n"
+         "                        ${XDG_CONFIG_HOME:-~/.config}/Kelvara Applications/Paxelle/params)\n"
+         "  --keystore DIR        the server's exchange key pair (default:\n"
+         "                        ${XDG_CONFIG_HOME:-~/.config}/Kelvara Applications/Paxelle/keys)\n"
+         "  --client-port N       port of the POS client listener, 1-65535 (default: 9000)\n"
+         "  --host NAME[:PORT]    the authorization host (default: localhost:6661)\n"
+         "  --secondary-host NAME[:PORT]\n"
+         "                        the host to fail over to (default: the --host value)\n"
+         "  --host-ca FILE        PEM certificates trusted for the host besides the system's\n"
+         "  --com-device N=PATH   device of COM port N (default: /dev/ttyS<N-1>); repeatable\n"
+         "  --version             print the version and exit\n"
+         "  --help                print this text and exit\n"
+         "Exit status: 0 after SIGINT/SIGTERM, 1 when the server cannot start or had to shut\n"
+         "down, 2 for a bad command line.\n";
+}
+
+}  // namespace paxelle

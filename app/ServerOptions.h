@@ -1,0 +1,46 @@
+// The server's command line: every option read, checked and resolved before
+// anything is started, so that a bad value changes nothing.
+#pragma once
+
+#include "dial/ComDevices.h"
+#include "host/HostEndpoints.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace paxelle {
+
+struct ServerOptions {
+  bool headless = false;
+  bool showVersion = false;
+  bool showHelp = false;
+  // Absolute paths: relative ones are resolved against the directory the
+  // server was started in, before it changes to the working directory.
+  std::filesystem::path workdir;   // default: the current directory
+  std::filesystem::path params;    // default: DefaultParamsPath()
+  std::filesystem::path keystore;  // default: DefaultKeyStorePath()
+  std::string hostCa;              // extra trusted certificates; empty: none
+  int clientPort = 9000;
+  HostEndpoint host{kDefaultHostName, kDefaultHostPort};
+  HostEndpoint secondaryHost{kDefaultHostName, kDefaultHostPort};  // default: the primary
+  ComDevices comDevices;
+};
+
+// Reads the server's arguments (without the program name) into `options`.
+// False with `error` naming the option and what is wrong with its value;
+// `options` is then left as it was.
+bool ParseServerOptions(const std::vector<std::string>& args, ServerOptions& options,
+                        std::string& error);
+
+// Reads NAME[:PORT] (PORT 1..65535, default 6661). False with `error` set.
+bool ParseHostEndpoint(const std::string& text, HostEndpoint& endpoint, std::string& error);
+
+// The directory of the exchange key pair when --keystore is not given: "keys"
+// beside the default params file.
+std::filesystem::path DefaultKeyStorePath();
+
+// The usage and option lines of the server, as --help prints them.
+std::string ServerUsage();
+
+}  // namespace paxelle

@@ -1,0 +1,66 @@
+// The server's main loop: the stop and restart signals, a periodic tick and
+// tasks posted from other threads, all handled on the thread that runs it.
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+
+namespace paxelle {
+
+class SignalLoop {
+ public:
+  struct Handlers {
+    std::function<void()> tick;     // every tick period
+    std::function<void()> restart;  // SIGHUP
+    // SIGINT or SIGTERM; Run returns 0 unless it answers false (stop refused).
+    std::function<bool()> stop;
+  };
+
+  SignalLoop() = default;
+  // Closes the descriptors; the signal mask stays as Open set it.
+  ~SignalLoop();
+  SignalLoop(const SignalLoop&) = delete;
+  SignalLoop& operator=(const SignalLoop&) = delete;
+
+  // Blocks SIGINT, SIGTERM and SIGHUP in the calling thread, and so in every
+  // thread it starts afterwards, so that only this loop receives them; ignores
+  // SIGPIPE process-wide. Call before any other thread exists. False with
+  // ErrorText() when the descriptors cannot be made.
+  bool Open();
+  std::string ErrorText() const { return errorText_; }
+
+  // Queues `task` to run on the loop's thread; callable from any thread while
+  // this object exists. Tasks still queued when Run returns never run.
+  void Post(std::function<void()> task);
+
+  // Waits `duration` on the loop's thread without running anything; false
+  // when a stop or restart signal arrived meanwhile (Run handles it later).
+  bool Pause(std::chrono::milliseconds duration);
+
+  // Runs until an accepted stop signal or Quit: the handlers and the posted
+  // tasks, one at a time. Returns 0 after a stop signal, else the code given to Quit.
+  int Run(const Handlers& handlers, std::chrono::milliseconds tickPeriod);
+  // Makes Run return `exitCode` once the current task is done (loop thread).
+  void Quit(int exitCode);
+
+ private:
+  // Waits at most `timeout` for a signal or a posted task; notes the signals.
+  void WaitForSignals(std::chrono::milliseconds timeout);
+  // Runs the queued tasks until the queue is empty or a signal or Quit is pending.
+  void RunPostedTasks();
+
+  int signalFd_ = -1;
+  int wakeFd_ = -1;
+  std::string errorText_;
+  bool stopPending_ = false;
+  bool restartPending_ = false;
+  bool quit_ = false;
+  int exitCode_ = 0;
+  std::mutex tasksMutex_;
+  std::deque<std::function<void()>> tasks_;
+};
+
+}  // namespace paxelle

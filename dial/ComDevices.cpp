@@ -1,0 +1,42 @@
+#include "dial/ComDevices.h"
+
+#include "common/TextHelpers.h"
+
+namespace paxelle {
+
+bool ComDevices::Assign(int port, std::string path) {
+  if (port < kFirstPort || port > kLastPort || path.empty()) return false;
+  return assigned_.emplace(port, std::move(path)).second;
+}
+
+std::string ComDevices::DevicePath(int port) const {
+  if (port < kFirstPort || port > kLastPort) return {};
+  if (const auto found = assigned_.find(port); found != assigned_.end()) return found->second;
+  return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+bool ParseComDeviceAssignment(std::string_view text, int& port, std::string& path,
+                              std::string& error) {
+  const std::size_t equals = text.find('=');
+  if (equals == std::string_view::npos) {
+    error = "\"" + std::string(text) + "\" is not N=PATH";
+    return false;
+  }
+  const std::string_view number = text.substr(0, equals);
+  const std::string_view device = text.substr(equals + 1);
+  // At most three digits keeps the conversion exact; the range check does the rest.
+  if (number.empty() || number.size() > 3 || !AllDigits(number) ||
+      LeadingInt(number) < ComDevices::kFirstPort || LeadingInt(number) > ComDevices::kLastPort) {
+    error = "COM port \"" + std::string(number) + "\" is not a number from 1 to 255";
+    return false;
+  }
+  if (device.empty()) {
+    error = "COM port " + std::string(number) + " is given no device path";
+    return false;
+  }
+  port = LeadingInt(number);
+  path = std::string(device);
+  return true;
+}
+
+}  // namespace paxelle

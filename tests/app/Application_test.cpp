@@ -1,0 +1,359 @@
+// The real `paxelle` server run as a process in a temporary working directory.
+// It never reaches beyond loopback: the host is always a closed local port or
+// is not contacted at start (entry 9 "Y").
+#include "config/ParamStore.h"
+#include "tests/config/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace paxelle {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+constexpr seconds kPatience{60};  // generous: sanitizer builds are slow
+constexpr char kShutdownEntry[] = "]Server Shutdown . . .\r\n----------\r\n";
+
+// A free loopback port (nothing listens on it once this returns).
+int FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (fd >= 0) ::close(fd);
+    return 0;
+  }
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+// A connected socket to the loopback `port`, or -1.
+int Connect(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+  if (fd >= 0) ::close(fd);
+  return -1;
+}
+
+bool CanConnect(int port) {
+  const int fd = Connect(port);
+  if (fd >= 0) ::close(fd);
+  return fd >= 0;
+}
+
+// One server process with its standard output and error in files.
+class ServerProcess {
+ public:
+  ServerProcess(fs::path directory, std::string name) : directory_(std::move(directory)), name_(std::move(name)) {}
+  ~ServerProcess() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      int status = 0;
+      ::waitpid(pid_, &status, 0);
+    }
+  }
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  bool Start(const std::vector<std::string>& args, const fs::path& workdir) {
+    std::vector<std::string> argv = {PAXELLE_BIN_DIR "/paxelle"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> pointers;
+    for (std::string& arg : argv) pointers.push_back(arg.data());
+    pointers.push_back(nullptr);
+    const std::string out = OutPath().string();
+    const std::string err = ErrPath().string();
+    const std::string dir = workdir.string();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      // Only async-signal-safe calls between fork and exec.
+      sigset_t none;
+      sigemptyset(&none);
+      ::sigprocmask(SIG_SETMASK, &none, nullptr);
+      const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (outFd < 0 || errFd < 0 || ::dup2(outFd, 1) < 0 || ::dup2(errFd, 2) < 0 || ::chdir(dir.c_str()) != 0) {
+        ::_exit(127);
+      }
+      ::execv(pointers[0], pointers.data());
+      ::_exit(127);
+    }
+    return pid_ > 0;
+  }
+
+  std::string Out() const { return testing::ReadBytes(OutPath()); }
+  std::string Err() const { return testing::ReadBytes(ErrPath()); }
+
+  bool Running() {
+    if (pid_ <= 0) return false;
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == 0) return true;
+    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    pid_ = -1;
+    return false;
+  }
+  void Signal(int signal) const {
+    if (pid_ > 0) ::kill(pid_, signal);
+  }
+  // The exit code once the process has ended within `limit`, else -1.
+  int WaitForExit(seconds limit = kPatience) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (Running()) {
+      if (std::chrono::steady_clock::now() > deadline) return -1;
+      std::this_thread::sleep_for(milliseconds(20));
+    }
+    return exitCode_;
+  }
+
+ private:
+  fs::path OutPath() const { return directory_ / (name_ + ".out"); }
+  fs::path ErrPath() const { return directory_ / (name_ + ".err"); }
+
+  fs::path directory_;
+  std::string name_;
+  pid_t pid_ = -1;
+  int exitCode_ = -1;
+};
+
+// Polls `read` until its text holds `part` `count` times, or the time is up.
+template <class Reader>
+bool WaitForText(Reader read, const std::string& part, int count = 1, seconds limit = kPatience) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    const std::string text = read();
+    int found = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) {
+      ++found;
+    }
+    if (found >= count) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(milliseconds(50));
+  }
+}
+
+int Count(const std::string& text, const std::string& part) {
+  int found = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++found;
+  return found;
+}
+
+class ServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(dir_.Path().empty());
+    run_ = dir_ / "run";
+    fs::create_directories(run_);
+    clientPort_ = FreePort();
+    closedHostPort_ = FreePort();
+    ASSERT_NE(clientPort_, 0);
+    ASSERT_NE(closedHostPort_, 0);
+  }
+
+  std::vector<std::string> Args(std::vector<std::string> extra = {}) const {
+    std::vector<std::string> args = {"--headless",
+                                     "--workdir",
+                                     run_.string(),
+                                     "--params",
+                                     (dir_ / "cfg" / "params").string(),
+                                     "--keystore",
+                                     (dir_ / "keys").string(),
+                                     "--client-port",
+                                     std::to_string(clientPort_),
+                                     "--host",
+                                     "127.0.0.1:" + std::to_string(closedHostPort_)};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
+
+  void Configure(const std::map<int, std::string>& values) {
+    CParamStore store;
+    store.SetPath(dir_ / "cfg" / "params");
+    CMerchantParams set;
+    ASSERT_TRUE(set.SetValue(kParamMerchantId, "123456789012345"));
+    ASSERT_TRUE(set.SetValue(kParamTerminalId, "12345678"));
+    for (const auto& [number, value] : values) ASSERT_TRUE(set.SetValue(number, value)) << number;
+    ASSERT_TRUE(store.Save(set)) << store.LastErrorText();
+  }
+
+  // Every log file of the run, oldest day first.
+  std::string LogText() const {
+    std::vector<fs::path> files;
+    std::error_code ignored;
+    for (const auto& item : fs::directory_iterator(run_ / "KELVARA_LOGS", ignored)) files.push_back(item.path());
+    std::sort(files.begin(), files.end());
+    std::string text;
+    for (const fs::path& file : files) text += testing::ReadBytes(file);
+    return text;
+  }
+  bool WaitForLog(const std::string& part, int count = 1) {
+    return WaitForText([this] { return LogText(); }, part, count);
+  }
+  static bool WaitForErr(const ServerProcess& server, const std::string& part) {
+    return WaitForText([&server] { return server.Err(); }, part);
+  }
+
+  void ExpectCleanShutdown(ServerProcess& server) {
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.WaitForExit(), 0) << server.Err();
+    const std::string log = LogText();
+    EXPECT_TRUE(log.ends_with(kShutdownEntry)) << "the last entry is the shutdown:\n" << log.substr(log.size() - 200);
+  }
+
+  testing::TempDir dir_;
+  fs::path run_;
+  int clientPort_ = 0;
+  int closedHostPort_ = 0;
+};
+
+TEST_F(ServerTest, UnconfiguredServerStaysUpWithoutItsPort) {
+  ServerProcess server(dir_.Path(), "server");
+  ASSERT_TRUE(server.Start(Args(), dir_.Path()));
+  ASSERT_TRUE(WaitForErr(server, "Configuration not Set! - Use Setup | Merchant Parameters")) << server.Err();
+  ASSERT_TRUE(WaitForLog("Server Startup Paxelle XML Version WH 5.10"));
+  EXPECT_FALSE(CanConnect(clientPort_));
+  std::this_thread::sleep_for(milliseconds(300));
+  EXPECT_TRUE(server.Running());
+  EXPECT_NE(server.Out().find("Paxelle XML 5.0 WorldPay OFFLINE       OFFLINE\n"), std::string::npos);
+  EXPECT_TRUE(fs::exists(run_ / "OpxWorldPayTCPIP.lock"));
+  ExpectCleanShutdown(server);
+  EXPECT_NE(LogText().find("]Configuration not Set! - Use Setup | Merchant Parameters\r\n"), std::string::npos);
+}
+
+TEST_F(ServerTest, SecondInstanceInTheSameDirectoryIsRefused) {
+  ServerProcess first(dir_.Path(), "first");
+  ASSERT_TRUE(first.Start(Args(), dir_.Path()));
+  ASSERT_TRUE(WaitForErr(first, "Configuration not Set!")) << first.Err();
+
+  ServerProcess second(dir_.Path(), "second");
+  std::vector<std::string> args = Args();
+  args[8] = std::to_string(FreePort());  // its own client port: only the lock may stop it
+  ASSERT_TRUE(second.Start(args, dir_.Path()));
+  const int code = second.WaitForExit();
+  EXPECT_NE(code, 0);
+  EXPECT_NE(code, -1) << "it ends by itself";
+  EXPECT_NE(second.Err().find("Only one instance of OPX WorldPay TCPIP may be run at a time!"), std::string::npos)
+      << second.Err();
+  EXPECT_TRUE(first.Running());
+  ExpectCleanShutdown(first);
+  EXPECT_EQ(Count(LogText(), "Server Shutdown . . ."), 1) << "only the running server logs its shutdown";
+}
+
+TEST_F(ServerTest, ConfiguredServerServesUntilTerminated) {
+  Configure({{kParamNoConnectOnStartup, "Y"}});
+  ServerProcess server(dir_.Path(), "server");
+  ASSERT_TRUE(server.Start(Args(), dir_.Path()));
+  ASSERT_TRUE(WaitForLog("]TCP/IP Server initialized successfully.\r\n")) << server.Err();
+  ASSERT_TRUE(WaitForLog("]Interfaces initialized successfully.\r\n"));
+  EXPECT_TRUE(CanConnect(clientPort_));
+  ASSERT_TRUE(WaitForText([&] { return server.Out(); }, "  Paxelle XML 5.0 RBS WorldPay-Lynk #Requests-> 0"));
+  EXPECT_TRUE(fs::exists(run_ / "SynchroBatch.dat"));
+
+  // A lane still connected: the stop question is asked, and answered Yes.
+  const int lane = Connect(clientPort_);
+  ASSERT_GE(lane, 0);
+  ASSERT_TRUE(WaitForText([&] { return server.Out(); }, "#Sockets-> 1 ")) << server.Out();
+  ExpectCleanShutdown(server);
+  ::close(lane);
+  EXPECT_NE(server.Err().find("paxelle: There are Client connections in Process.\n"
+                              "Are you SURE you want to do this?\n"
+                              "paxelle: Answered Yes: the server is stopping.\n"),
+            std::string::npos)
+      << server.Err();
+  const std::string log = LogText();
+  EXPECT_LT(log.rfind("]Interfaces Stopped.\r\n"), log.rfind("Server Shutdown . . ."));
+  EXPECT_FALSE(CanConnect(clientPort_));
+}
+
+TEST_F(ServerTest, HangUpReloadsTheParametersAndRestartsTheInterfaces) {
+  ServerProcess server(dir_.Path(), "server");
+  ASSERT_TRUE(server.Start(Args(), dir_.Path()));
+  ASSERT_TRUE(WaitForErr(server, "Configuration not Set!")) << server.Err();
+  EXPECT_FALSE(CanConnect(clientPort_));
+
+  // What `paxelle params set` in another shell does.
+  Configure({{kParamNoConnectOnStartup, "Y"}});
+  server.Signal(SIGHUP);
+  ASSERT_TRUE(WaitForLog("]TCP/IP Server initialized successfully.\r\n")) << server.Err();
+  EXPECT_TRUE(CanConnect(clientPort_));
+
+  server.Signal(SIGHUP);
+  ASSERT_TRUE(WaitForLog("]TCP/IP Server initialized successfully.\r\n", 2)) << server.Err();
+  const std::string log = LogText();
+  EXPECT_EQ(Count(log, "]Interfaces Stopped.\r\n"), 2);
+  EXPECT_LT(log.rfind("]Interfaces Stopped.\r\n"), log.rfind("]TCP/IP Server initialized successfully."));
+  EXPECT_TRUE(CanConnect(clientPort_));
+  ExpectCleanShutdown(server);
+}
+
+TEST_F(ServerTest, DialBackupWithoutItsDeviceStopsTheInterfaces) {
+  Configure({{kParamNoConnectOnStartup, "Y"}, {kParamTransportMethod, "1"}, {kParamModemComPort, "1"}});
+  ServerProcess server(dir_.Path(), "server");
+  ASSERT_TRUE(server.Start(Args({"--com-device", "1=" + (dir_ / "no-such-tty").string()}), dir_.Path()));
+  ASSERT_TRUE(WaitForErr(server, "Could not Open Com Port 1.")) << server.Err();
+  ASSERT_TRUE(WaitForLog("]Interfaces Stopped.\r\n"));
+  EXPECT_FALSE(CanConnect(clientPort_));
+  EXPECT_TRUE(server.Running());
+  EXPECT_EQ(LogText().find("TCP/IP Server initialized successfully."), std::string::npos);
+  ExpectCleanShutdown(server);
+}
+
+TEST_F(ServerTest, HostDownAtStartIsRetriedUntilStopped) {
+  Configure({{kParamNoConnectOnStartup, "N"}});
+  ServerProcess server(dir_.Path(), "server");
+  ASSERT_TRUE(server.Start(Args(), dir_.Path()));
+  ASSERT_TRUE(WaitForErr(server, "Retrying in 10 s (1 of 30).")) << server.Err();
+  EXPECT_NE(server.Err().find("\n   Retry?\n"), std::string::npos) << server.Err();
+  EXPECT_FALSE(CanConnect(clientPort_));
+  // A stop during the retry pause answers No and ends the server at once.
+  ExpectCleanShutdown(server);
+}
+
+TEST_F(ServerTest, UnusableHostCertificateFileIsFatal) {
+  const fs::path ca = dir_ / "ca.pem";
+  testing::WriteBytes(ca, "this is no certificate\n");
+  ServerProcess server(dir_.Path(), "server");
+  ASSERT_TRUE(server.Start(Args({"--host-ca", ca.string()}), dir_.Path()));
+  const int code = server.WaitForExit();
+  EXPECT_NE(code, 0);
+  EXPECT_NE(code, -1);
+  EXPECT_NE(server.Err().find("Could Not Start SSPI \nEnsure that 128 bit encryption is installed.- FATAL Error!!"),
+            std::string::npos)
+      << server.Err();
+  EXPECT_FALSE(CanConnect(clientPort_));
+}
+
+TEST_F(ServerTest, BadCommandLineExitsWithItsReason) {
+  ServerProcess server(dir_.Path(), "server");
+  ASSERT_TRUE(server.Start(Args({"--com-device", "0=/dev/ttyS0"}), dir_.Path()));
+  EXPECT_EQ(server.WaitForExit(), 2);
+  EXPECT_NE(server.Err().find("--com-device COM port \"0\" is not a number from 1 to 255"), std::string::npos)
+      << server.Err();
+  EXPECT_FALSE(fs::exists(run_ / "OpxWorldPayTCPIP.lock")) << "nothing was started";
+}
+
+}  // namespace
+}  // namespace paxelle
