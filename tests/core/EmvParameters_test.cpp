@@ -80,9 +80,10 @@ struct PublishedKey {
 };
 
 // The check values below are the literals the schemes publish with their
-// production CA public keys (the Visa, Mastercard, American Express and
-// Discover production key lists, as republished with their check values in
-// EFTlab's public "CA Public Keys" table); they are written here, not computed.
+// production CA public keys: the Visa, Mastercard, American Express and
+// Discover production CA public key lists, as carried with their check values
+// in the public EMV terminal CA-key tables that kernels load. They are written
+// here, not computed.
 constexpr PublishedKey kPublishedKeys[] = {
     {"A000000003", "07", 288, "311217", "B4BC56CC4E88324932CBC643D6898F6FE593B172"},
     {"A000000003", "08", 352, "311224", "20D213126955DE205ADC2FD2822BD22DE21CF9A8"},
