@@ -1,0 +1,150 @@
+// The pending queue seen from the lanes: a queued batch close keeps every other
+// request out, and an abort frame cancels only what still waits for the host.
+#include "tests/e2e/E2eFixture.h"
+
+#include "tools/lane/LaneFrames.h"
+
+#include <csignal>
+#include <map>
+#include <thread>
+
+namespace paxelle::e2e {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+std::string Payload(const std::vector<std::string>& pairs) {
+  std::string payload;
+  for (const std::string& pair : pairs) {
+    if (!payload.empty()) payload += lane::kFs;
+    payload += pair;
+  }
+  return payload;
+}
+
+const std::vector<std::string> kBatchClose = {"TStream=Admin", "MerchantID=1", "ClientID=1", "TranCode=BatchClose"};
+
+class E2eQueueTest : public E2eTest {
+ protected:
+  // Reads the "Queued:" reply that acknowledges a request.
+  void ExpectQueuedReply(lane::LaneConnection& lane) {
+    lane::LaneResponse frame;
+    ASSERT_EQ(lane.ReadResponse(seconds(10), frame), lane::ReadStatus::kOk) << lane.LastError();
+    lane::CommandResponse reply;
+    std::string error;
+    ASSERT_TRUE(lane::ParseCommandResponse(frame.document, reply, error)) << error;
+    ASSERT_TRUE(lane::IsQueuedReply(reply)) << reply.returnCodeText << " " << reply.textResponse;
+  }
+};
+
+// Wakes a stopped simulator whatever way the test ends.
+class ResumeOnExit {
+ public:
+  explicit ResumeOnExit(ChildProcess& process) : process_(process) {}
+  ~ResumeOnExit() { process_.Signal(SIGCONT); }
+  ResumeOnExit(const ResumeOnExit&) = delete;
+  ResumeOnExit& operator=(const ResumeOnExit&) = delete;
+
+ private:
+  ChildProcess& process_;
+};
+
+TEST_F(E2eQueueTest, SaleWhileABatchCloseIsQueuedIsRefusedUntilTheCloseIsAnswered) {
+  ASSERT_NO_FATAL_FAILURE(Provision());
+  ASSERT_NO_FATAL_FAILURE(StartHost());
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  lane::LaneConnection closer;
+  lane::LaneConnection seller;
+  ASSERT_NO_FATAL_FAILURE(LogIn(closer));
+  ASSERT_NO_FATAL_FAILURE(LogIn(seller));
+
+  // A stopped simulator still completes TCP connects but never shakes hands, so the
+  // close stays at the host (the handshake waits up to 10 s per attempt).
+  ASSERT_TRUE(Host().Signal(SIGSTOP));
+  ResumeOnExit resume(Host());
+  ASSERT_TRUE(closer.SendRequest(Payload(kBatchClose))) << closer.LastError();
+  ASSERT_NO_FATAL_FAILURE(ExpectQueuedReply(closer));
+  // The session queues the close right after acknowledging it.
+  std::this_thread::sleep_for(milliseconds(300));
+
+  ASSERT_TRUE(seller.SendRequest(Payload(SalePairs("10.00", 4001)))) << seller.LastError();
+  std::string document;
+  lane::CommandResponse refused;
+  bool queued = false;
+  ASSERT_TRUE(ReadFinal(seller, seconds(10), document, refused, &queued)) << seller.LastError();
+  EXPECT_TRUE(queued);
+  EXPECT_EQ(refused.returnCodeText, "004015");
+  EXPECT_EQ(refused.textResponse, "Batch Settlement in Progress.");
+
+  ASSERT_TRUE(Host().Signal(SIGCONT));
+  lane::CommandResponse closed;
+  ASSERT_TRUE(ReadFinal(closer, seconds(40), document, closed)) << closer.LastError();
+  EXPECT_EQ(closed.cmdStatus, "Success") << document;
+  EXPECT_EQ(Journal("BATCH-CLOSE").size(), 1u);
+
+  // Once the close's answer is delivered and removed, sales are queued again.
+  lane::CommandResponse sale;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    ASSERT_TRUE(seller.SendRequest(Payload(SalePairs("10.00", 4002)))) << seller.LastError();
+    ASSERT_TRUE(ReadFinal(seller, seconds(20), document, sale)) << seller.LastError();
+    if (sale.returnCodeText != "004015") break;
+    std::this_thread::sleep_for(milliseconds(100));
+  }
+  EXPECT_EQ(sale.cmdStatus, "Approved") << Scrubbed(document);
+}
+
+TEST_F(E2eQueueTest, AbortCancelsOnlyTheRequestsStillWaitingForTheHost) {
+  ASSERT_NO_FATAL_FAILURE(Provision());
+  ASSERT_NO_FATAL_FAILURE(StartHost({"--delay-ms", "1500"}));
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  lane::LaneConnection lane;
+  ASSERT_NO_FATAL_FAILURE(LogIn(lane));
+
+  // A sale already at the host (the .06 answer comes late) is not cancelled, nor is
+  // a sale sent after the abort.
+  ASSERT_TRUE(lane.SendRequest(Payload(SalePairs("10.06", 3001)))) << lane.LastError();
+  ASSERT_NO_FATAL_FAILURE(ExpectQueuedReply(lane));
+  ASSERT_TRUE(WaitForServerOut("Sending Auth Request (IP) to WorldPay.", seconds(10)));
+  ASSERT_TRUE(lane.SendAbort()) << lane.LastError();
+  ASSERT_TRUE(lane.SendRequest(Payload(SalePairs("10.00", 3002)))) << lane.LastError();
+  std::map<std::string, std::string> statusByInvoice;
+  for (int i = 0; i < 2; ++i) {
+    std::string document;
+    lane::CommandResponse final;
+    ASSERT_TRUE(ReadFinal(lane, seconds(20), document, final)) << lane.LastError();
+    statusByInvoice[ElementOf(document, "InvoiceNo")] = final.cmdStatus;
+  }
+  EXPECT_EQ(statusByInvoice["3001"], "Approved");
+  EXPECT_EQ(statusByInvoice["3002"], "Approved");
+  // The abort frame itself is never answered.
+  lane::LaneResponse extra;
+  EXPECT_EQ(lane.ReadResponse(milliseconds(1500), extra), lane::ReadStatus::kTimeout) << extra.document;
+
+  // A sale still in the queue when the abort arrives is cancelled. The host thread
+  // wakes as soon as a sale is queued and often takes it before the abort, sent
+  // right behind it, is read; the sale is then simply approved. So sale-and-abort
+  // pairs are sent until one sale is caught (mostly the first or second).
+  constexpr int kTries = 20;
+  int sentToHost = 2;
+  bool cancelled = false;
+  for (int attempt = 0; attempt < kTries && !cancelled; ++attempt) {
+    ASSERT_TRUE(lane.SendRequest(Payload(SalePairs("10.00", 3100 + attempt)))) << lane.LastError();
+    ASSERT_TRUE(lane.SendAbort()) << lane.LastError();
+    std::string document;
+    lane::CommandResponse final;
+    ASSERT_TRUE(ReadFinal(lane, seconds(20), document, final)) << lane.LastError();
+    if (final.returnCodeText == "001010") {
+      EXPECT_EQ(final.textResponse, "User Abort.");
+      cancelled = true;
+    } else {
+      EXPECT_EQ(final.cmdStatus, "Approved") << Scrubbed(document);
+      ++sentToHost;
+    }
+  }
+  EXPECT_TRUE(cancelled) << "no sale was cancelled in " << kTries << " tries";
+  EXPECT_EQ(Journal("REQUEST").size(), static_cast<std::size_t>(sentToHost));
+}
+
+}  // namespace
+}  // namespace paxelle::e2e
