@@ -15,7 +15,7 @@ struct EntryDefinition {
   const char* type;
   int minLength;
   int maxLength;
-  const char* defaultValue;  // nullptr: derived from the specification
+  const char* defaultValue;  // nullptr: derived from the entry's type and length rules
 };
 
 // Names are stored keys and stay exactly as they are, spelling included.
