@@ -5,6 +5,7 @@
 #include "client/HiddenText.h"
 #include "config/PrivateFile.h"
 #include "common/SystemErrorText.h"
+#include "core/MessageFrame.h"
 
 #include <algorithm>
 #include <array>
@@ -34,8 +35,6 @@ constexpr char kKeyFileName[] = "PaxelleWorldPayIP_Host{5B3E2C1A-7D4F-4E8B-9A61-
 constexpr std::size_t kMaxKeyFileBytes = 64 * 1024;
 constexpr std::size_t kExchangeKeyBits = 1024;
 constexpr unsigned int kExchangeKeyExponent = 65537;
-constexpr char kDc1 = 0x11;
-constexpr char kDc2 = 0x12;
 
 // The CryptoAPI codes the start-up log has always shown, so that its lines
 // read the same to support whatever platform the server runs on.

@@ -58,18 +58,6 @@ bool IsDeadPeekError(int error) {
 
 }  // namespace
 
-SocketHandle::SocketHandle(SocketHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-SocketHandle& SocketHandle::operator=(SocketHandle&& other) noexcept {
-  if (this != &other) Reset(std::exchange(other.fd_, -1));
-  return *this;
-}
-
-void SocketHandle::Reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
-}
-
 WakeSignal::WakeSignal() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 void WakeSignal::Signal() const {
@@ -105,7 +93,7 @@ CSocketConnection::~CSocketConnection() {
   if (socket_.IsValid()) ::shutdown(socket_.Get(), SHUT_RDWR);
 }
 
-void CSocketConnection::Attach(SocketHandle socket, const sockaddr_in& peer,
+void CSocketConnection::Attach(UniqueFd socket, const sockaddr_in& peer,
                                std::shared_ptr<const ListenerShared> listener) {
   socket_ = std::move(socket);
   peer_ = peer;

@@ -3,6 +3,8 @@
 // owner can raise to cut a receive wait short. Knows nothing of payments.
 #pragma once
 
+#include "common/PosixFile.h"
+
 #include <netinet/in.h>
 
 #include <atomic>
@@ -13,27 +15,6 @@
 #include <string_view>
 
 namespace paxelle {
-
-// Owns one file descriptor and closes it when destroyed or reset.
-class SocketHandle {
- public:
-  SocketHandle() = default;
-  // Takes ownership of `fd` (-1 for none).
-  explicit SocketHandle(int fd) : fd_(fd) {}
-  ~SocketHandle() { Reset(); }
-  SocketHandle(const SocketHandle&) = delete;
-  SocketHandle& operator=(const SocketHandle&) = delete;
-  SocketHandle(SocketHandle&& other) noexcept;
-  SocketHandle& operator=(SocketHandle&& other) noexcept;
-
-  int Get() const { return fd_; }
-  bool IsValid() const { return fd_ >= 0; }
-  // Closes the held descriptor (if any) and takes `fd` instead.
-  void Reset(int fd = -1);
-
- private:
-  int fd_ = -1;
-};
 
 // A wake-up any thread may raise and one owner waits for by polling Fd(): an
 // eventfd, so raising it never blocks and repeated raises merge into one.
@@ -56,7 +37,7 @@ class WakeSignal {
   bool WaitFor(std::chrono::milliseconds timeout) const;
 
  private:
-  SocketHandle fd_;
+  UniqueFd fd_;
 };
 
 // What a listener shares with the connections it serves; they hold it by
@@ -78,7 +59,7 @@ class CSocketConnection {
 
   // Hands over the accepted socket, its peer and the listener's shared state;
   // called once by the listener before Serve or Refuse.
-  void Attach(SocketHandle socket, const sockaddr_in& peer, std::shared_ptr<const ListenerShared> listener);
+  void Attach(UniqueFd socket, const sockaddr_in& peer, std::shared_ptr<const ListenerShared> listener);
 
   // Runs a connection within the listener's limit; returns when it is over.
   virtual void Serve() = 0;
@@ -115,7 +96,7 @@ class CSocketConnection {
   bool IsGoingOffline() const;
 
  private:
-  SocketHandle socket_;
+  UniqueFd socket_;
   sockaddr_in peer_{};
   std::shared_ptr<const ListenerShared> listener_;
   std::shared_ptr<const WakeSignal> wake_;

@@ -57,7 +57,7 @@ int CSocketListener::Listen(int port, int backlog) {
     SetLastError("port " + std::to_string(port) + " is out of range");
     return kListenBindFailed;
   }
-  SocketHandle socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!socket.IsValid()) {
     SetLastError(ErrnoText("socket", errno));
     return kListenSocketFailed;
@@ -169,7 +169,7 @@ void CSocketListener::AcceptLoop() {
 
     sockaddr_in peer{};
     socklen_t length = sizeof peer;
-    SocketHandle accepted(::accept4(listenSocket_.Get(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC));
+    UniqueFd accepted(::accept4(listenSocket_.Get(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC));
     if (!accepted.IsValid()) {
       const int error = errno;
       if (error == EINTR || error == ECONNABORTED || error == EPROTO || error == EAGAIN || error == EWOULDBLOCK) {
@@ -191,7 +191,7 @@ void CSocketListener::AcceptLoop() {
   running_ = false;
 }
 
-bool CSocketListener::Dispatch(SocketHandle socket, const sockaddr_in& peer) {
+bool CSocketListener::Dispatch(UniqueFd socket, const sockaddr_in& peer) {
   bool refused = limit_.load() <= count_.load();
   if (refused && limit_.load() == 1) {
     if (stopSignal_.WaitFor(kSingleSlotPause)) {

@@ -92,14 +92,14 @@ class CSocketListener {
   void JoinEndedAcceptLoop();
   // Decides the refuse flag and starts the connection's thread; false when the
   // stop signal was raised during the limit-1 pause.
-  bool Dispatch(SocketHandle socket, const sockaddr_in& peer);
+  bool Dispatch(UniqueFd socket, const sockaddr_in& peer);
   void RunConnection(std::uint64_t serial, std::unique_ptr<CSocketConnection> connection, bool refused);
   // Joins the threads of connections that have ended.
   void ReapFinished();
   void SetLastError(std::string text);
 
   std::shared_ptr<ListenerShared> shared_;
-  SocketHandle listenSocket_;
+  UniqueFd listenSocket_;
   WakeSignal stopSignal_;
   std::thread acceptThread_;
   std::atomic<bool> running_{false};

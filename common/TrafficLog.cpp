@@ -1,8 +1,8 @@
 #include "common/TrafficLog.h"
 
 #include "common/Event.h"
+#include "common/PosixFile.h"
 
-#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -14,7 +14,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <unistd.h>
 
 namespace paxelle {
 namespace {
@@ -55,46 +54,13 @@ void AppendTextMode(std::string& out, std::string_view text) {
   }
 }
 
-class FileHandle {
- public:
-  explicit FileHandle(int fd = -1) : fd_(fd) {}
-  ~FileHandle() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  FileHandle(FileHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  FileHandle& operator=(FileHandle&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
-
 // Opens for appending and keeps every other open file description out with an
 // exclusive flock; a file someone else holds counts as not opened.
-FileHandle OpenUnshared(const std::string& path) {
-  FileHandle file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
-  if (!file.valid()) return FileHandle();
-  if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) return FileHandle();
+UniqueFd OpenUnshared(const std::string& path) {
+  UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+  if (!file.IsValid()) return UniqueFd();
+  if (::flock(file.Get(), LOCK_EX | LOCK_NB) != 0) return UniqueFd();
   return file;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t written = ::write(fd, data.data(), data.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (written == 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
 }
 
 // vsnprintf into a string of exactly the formatted length.
@@ -199,9 +165,9 @@ void LogCore::RunWriter() {
 
 void LogCore::WritePass(const std::vector<std::string>& batch) {
   const std::tm today = LocalTime(clock());
-  FileHandle file = OpenUnshared(LogFileName(directory, today, false));
-  if (!file.valid()) file = OpenUnshared(LogFileName(directory, today, true));
-  if (!file.valid()) return;  // the pass is lost; callers are never told
+  UniqueFd file = OpenUnshared(LogFileName(directory, today, false));
+  if (!file.IsValid()) file = OpenUnshared(LogFileName(directory, today, true));
+  if (!file.IsValid()) return;  // the pass is lost; callers are never told
 
   std::string out;
   for (const std::string& line : batch) {
@@ -209,11 +175,11 @@ void LogCore::WritePass(const std::vector<std::string>& batch) {
     AppendTextMode(out, ApplyAdministrativeMask(ApplyPayloadMask(line)));
     AppendTextMode(out, kEntryEnd);
     if (out.size() >= kWriteChunk) {
-      if (!WriteAll(file.get(), out)) return;  // the rest of the pass is dropped
+      if (!WriteAll(file.Get(), out)) return;  // the rest of the pass is dropped
       out.clear();
     }
   }
-  WriteAll(file.get(), out);
+  WriteAll(file.Get(), out);
 }
 
 }  // namespace

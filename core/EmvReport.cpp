@@ -1,13 +1,13 @@
 // The readable report of the EMV parameters a lane downloaded, one file per
 // merchant and terminal under "PARAM_LOADS" in the working directory.
 #include "common/Clock.h"
+#include "common/PosixFile.h"
 #include "common/SystemErrorText.h"
 #include "common/TrafficLog.h"
 #include "config/ParamStore.h"
 #include "core/Request.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -125,42 +125,6 @@ bool EnsureReportDirectory() {
   return false;
 }
 
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t written = ::write(fd, data.data(), data.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
-// Every lane of a merchant downloads into the same file, so the text goes to a
-// private file first and replaces the report in one rename: a reader never
-// sees two downloads mixed. On failure `error` holds the errno.
-bool ReplaceFile(const std::string& path, const std::string& text, int& error) {
-  std::string temporary = path + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) {
-    error = errno;
-    return false;
-  }
-  bool written = ::fchmod(fd, 0644) == 0 && WriteAll(fd, text);
-  if (!written) error = errno;
-  if (::close(fd) != 0 && written) {
-    written = false;
-    error = errno;
-  }
-  if (written && ::rename(temporary.c_str(), path.c_str()) != 0) {
-    written = false;
-    error = errno;
-  }
-  if (!written) ::unlink(temporary.c_str());
-  return written;
-}
-
 }  // namespace
 
 void CRequest::WriteEmvReport() {
@@ -171,9 +135,12 @@ void CRequest::WriteEmvReport() {
 
   if (!EnsureReportDirectory()) return;
   const std::string path = std::string(kReportDirectory) + "/EMVParam_" + merchantId + "_" + terminalId + ".log";
-  int error = 0;
-  if (!ReplaceFile(path, text, error)) {
-    Log("error writing %s: %d(%s)\n", path.c_str(), error, SystemErrorText(error).c_str());
+  // Every lane of a merchant downloads into the same file: replacing it whole
+  // means a reader never sees two downloads mixed.
+  const ReplaceResult written = ReplaceFileAtomically(path, text, 0644);
+  if (!written.Ok()) {
+    Log("error writing %s: %d(%s)\n", path.c_str(), written.systemError,
+        SystemErrorText(written.systemError).c_str());
   }
 }
 

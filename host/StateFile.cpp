@@ -1,5 +1,6 @@
 #include "host/StateFile.h"
 
+#include "common/PosixFile.h"
 #include "common/SystemErrorText.h"
 #include "common/TrafficLog.h"
 
@@ -7,47 +8,13 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace paxelle {
 namespace {
 
 constexpr std::size_t kMaxStateBytes = 64 * 1024;
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() { Close(); }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-  int Get() const { return fd_; }
-  bool Valid() const { return fd_ >= 0; }
-  // Closes now and reports close's own failure (a delayed write error).
-  bool Close() {
-    if (fd_ < 0) return true;
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result == 0;
-  }
-
- private:
-  int fd_;
-};
-
 StateFileResult Failure(StateFileStatus status, int systemError) { return {status, systemError}; }
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
 
 std::vector<std::string> SplitTextModeLines(std::string_view content) {
   std::vector<std::string> lines;
@@ -91,8 +58,8 @@ std::string TextModeBytes(std::string_view text) {
 StateFileResult ReadStateLines(const std::filesystem::path& path, std::vector<std::string>& lines) {
   lines.clear();
   // Non-blocking so that a FIFO planted under the name cannot stall the caller.
-  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!file.Valid()) {
+  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!file.IsValid()) {
     const int code = errno;
     if (code == ENOENT || code == ENOTDIR) return Failure(StateFileStatus::Missing, code);
     return Failure(StateFileStatus::OpenFailed, code);
@@ -103,43 +70,18 @@ StateFileResult ReadStateLines(const std::filesystem::path& path, std::vector<st
     return Failure(StateFileStatus::OpenFailed, S_ISDIR(status.st_mode) ? EISDIR : EINVAL);
   }
   std::string content;
-  char buffer[4096];
-  while (content.size() < kMaxStateBytes) {
-    const ssize_t got = ::read(file.Get(), buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return Failure(StateFileStatus::IoFailed, errno);
-    }
-    if (got == 0) break;
-    content.append(buffer, static_cast<std::size_t>(got));
-  }
+  if (!ReadUpTo(file.Get(), kMaxStateBytes, content)) return Failure(StateFileStatus::IoFailed, errno);
   if (content.size() > kMaxStateBytes) content.resize(kMaxStateBytes);
   lines = SplitTextModeLines(content);
   return {};
 }
 
 StateFileResult ReplaceStateFile(const std::filesystem::path& path, std::string_view bytes) {
-  std::filesystem::path directory = path.parent_path();
-  if (directory.empty()) directory = ".";
-  std::string temporary = (directory / ("." + path.filename().string() + ".tmp-XXXXXX")).string();
-  FileDescriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
-  if (!file.Valid()) return Failure(StateFileStatus::OpenFailed, errno);
-
-  auto fail = [&](int code) {
-    file.Close();
-    ::unlink(temporary.c_str());
-    return Failure(StateFileStatus::IoFailed, code);
-  };
-  if (!WriteAll(file.Get(), bytes)) return fail(errno);
-  if (::fsync(file.Get()) != 0) return fail(errno);
-  if (!file.Close()) return fail(errno);
-  if (::rename(temporary.c_str(), path.c_str()) != 0) return fail(errno);
-
-  // The rename is done; syncing the directory makes it survive a power cut.
-  // Some file systems refuse fsync on a directory, which is no failure of ours.
-  FileDescriptor directoryFile(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (directoryFile.Valid()) ::fsync(directoryFile.Get());
-  return {};
+  const ReplaceResult result = ReplaceFileAtomically(path, bytes, 0600);
+  if (result.Ok()) return {};
+  // Only a temporary that cannot be made counts as not opened; every later step is an I/O failure.
+  const bool opened = result.failedStep != ReplaceStep::kCreateTemporary;
+  return Failure(opened ? StateFileStatus::IoFailed : StateFileStatus::OpenFailed, result.systemError);
 }
 
 int FileExceptionCause(int systemError) {

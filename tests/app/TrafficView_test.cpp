@@ -4,6 +4,7 @@
 #include "core/PendingQueue.h"
 #include "host/BatchState.h"
 #include "host/SequenceCounters.h"
+#include "tests/common/LocalMoment.h"
 #include "tests/config/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -19,19 +20,8 @@ namespace paxelle {
 namespace {
 
 using std::chrono::milliseconds;
+using testing::LocalMoment;
 using Journal = std::vector<std::string>;
-
-std::time_t LocalMoment(int year, int month, int day, int hour, int minute, int second) {
-  std::tm parts{};
-  parts.tm_year = year - 1900;
-  parts.tm_mon = month - 1;
-  parts.tm_mday = day;
-  parts.tm_hour = hour;
-  parts.tm_min = minute;
-  parts.tm_sec = second;
-  parts.tm_isdst = -1;
-  return std::mktime(&parts);
-}
 
 TEST(TrafficTextTest, RowStampAndTitles) {
   const std::time_t when = LocalMoment(2015, 12, 8, 14, 3, 22);

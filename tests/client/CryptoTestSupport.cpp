@@ -1,34 +1,8 @@
 #include "CryptoTestSupport.h"
 
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
-
-#include <stdlib.h>
 
 namespace paxelle::testing {
-
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "paxelle-crypto-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-}
-
-std::string ReadBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 std::filesystem::path TestKeyPath() {
   return std::filesystem::path(PAXELLE_SOURCE_DIR) / "tests/client/fixtures/TestExchangeKey.pem";

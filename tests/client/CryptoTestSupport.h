@@ -2,28 +2,13 @@
 // cryptography tests: every expected value is made outside the code under test.
 #pragma once
 
+#include "tests/config/TempDir.h"
+
 #include <filesystem>
 #include <string>
 #include <vector>
 
 namespace paxelle::testing {
-
-// A fresh directory under the system's temporary directory, removed with
-// everything in it at the end of the test.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
-std::string ReadBytes(const std::filesystem::path& path);
-void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 
 // The fixed RSA key pair made once with `openssl genrsa 1024` for these tests.
 std::filesystem::path TestKeyPath();

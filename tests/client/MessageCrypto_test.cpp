@@ -17,6 +17,7 @@ namespace paxelle {
 namespace {
 
 using testing::Hex;
+using testing::Mode;
 using testing::ReadBytes;
 using testing::RunOpenssl;
 using testing::TempDir;
@@ -31,10 +32,6 @@ constexpr char kTripleDesBlobHeader[] = "010200000366000000A40000";
 // Challenge keys: MD5 of the prepared materials, computed apart from this code.
 constexpr char kStandardChallengeKey[] = "7BF47FDB66D1AA81DB0D019816FFFD03";
 constexpr char kAlternateChallengeKey[] = "61985F951FB503CBE290F1CC93269C9B";
-
-std::filesystem::perms ModeOf(const std::filesystem::path& path) {
-  return std::filesystem::status(path).permissions() & std::filesystem::perms::mask;
-}
 
 class MessageCryptoTest : public ::testing::Test {
  protected:
@@ -108,8 +105,8 @@ TEST_F(MessageCryptoTest, FirstStartCreatesAPrivateKeyStoreAndLogsTheCreation) {
   ASSERT_TRUE(crypto.Startup(Store()));
   EXPECT_TRUE(crypto.IsStarted());
 
-  EXPECT_EQ(ModeOf(Store()), std::filesystem::perms::owner_all);
-  EXPECT_EQ(ModeOf(KeyFile()), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(Mode(Store()), std::filesystem::perms::owner_all);
+  EXPECT_EQ(Mode(KeyFile()), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   EXPECT_EQ(KeyFile().filename().string(), "PaxelleWorldPayIP_Host{5B3E2C1A-7D4F-4E8B-9A61-2C0F3D8E7B14}.pem");
   EXPECT_EQ(Openssl("rsa -check -noout", ReadBytes(KeyFile())), "RSA key ok\n");
   const std::string text = crypto.PublicKeyText();
@@ -168,7 +165,7 @@ TEST_F(MessageCryptoTest, CorruptKeyFileIsDeletedAndReplaced) {
   CMessageCrypto crypto(*log_);
   ASSERT_TRUE(crypto.Startup(Store()));
   EXPECT_EQ(Openssl("rsa -check -noout", ReadBytes(KeyFile())), "RSA key ok\n");
-  EXPECT_EQ(ModeOf(KeyFile()), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(Mode(KeyFile()), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
   const std::string log = LogText();
   for (const char* line : {"Failed ('A') with [0x8009000b] ", "Failed ('B') with [0x8009000f] ",

@@ -36,8 +36,8 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
   return true;
 }
 
-SocketHandle ConnectTo(int port) {
-  SocketHandle socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+UniqueFd ConnectTo(int port) {
+  UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -47,7 +47,7 @@ SocketHandle ConnectTo(int port) {
 }
 
 // Closes with an RST instead of a FIN.
-void ResetConnection(SocketHandle& socket) {
+void ResetConnection(UniqueFd& socket) {
   const linger abortive{1, 0};
   ::setsockopt(socket.Get(), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
   socket.Reset();
@@ -143,7 +143,7 @@ TEST(SocketListener, StopWakesABlockedAcceptAndStartResumes) {
   EXPECT_FALSE(listener.IsRunning());
 
   ASSERT_EQ(listener.Start(), 0);
-  SocketHandle client = ConnectTo(listener.Port());
+  UniqueFd client = ConnectTo(listener.Port());
   ASSERT_TRUE(client.IsValid());
   EXPECT_TRUE(WaitUntil([&] { return served.load() == 1; }));
 }
@@ -186,8 +186,8 @@ class ProbeTest : public ::testing::Test {
   }
 
   // Connects a client and waits until its connection is being served.
-  SocketHandle ConnectClient() {
-    SocketHandle client = ConnectTo(listener_->Port());
+  UniqueFd ConnectClient() {
+    UniqueFd client = ConnectTo(listener_->Port());
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait_for(lock, kPatience, [this] { return connection_ != nullptr; });
     return client;
@@ -207,7 +207,7 @@ class ProbeTest : public ::testing::Test {
 };
 
 TEST_F(ProbeTest, IdleConnectionIsAliveAndOrderlyCloseIsDead) {
-  SocketHandle client = ConnectClient();
+  UniqueFd client = ConnectClient();
   ASSERT_NE(connection_, nullptr);
   EXPECT_TRUE(Connection().IsAlive());
   EXPECT_EQ(Connection().PeerAddressText(), "127.0.0.1");
@@ -223,14 +223,14 @@ TEST_F(ProbeTest, IdleConnectionIsAliveAndOrderlyCloseIsDead) {
 }
 
 TEST_F(ProbeTest, ResetConnectionIsDead) {
-  SocketHandle client = ConnectClient();
+  UniqueFd client = ConnectClient();
   ASSERT_NE(connection_, nullptr);
   ResetConnection(client);
   EXPECT_TRUE(WaitUntil([&] { return !Connection().IsAlive(); }));
 }
 
 TEST_F(ProbeTest, SendDeliversEveryByteToASlowReader) {
-  SocketHandle client = ConnectClient();
+  UniqueFd client = ConnectClient();
   ASSERT_NE(connection_, nullptr);
   // Far more than the socket buffers hold: one send call cannot take it all.
   const std::string text(16 * 1024 * 1024, 'p');
@@ -244,7 +244,7 @@ TEST_F(ProbeTest, SendDeliversEveryByteToASlowReader) {
 }
 
 TEST_F(ProbeTest, SendToAResetPeerFails) {
-  SocketHandle client = ConnectClient();
+  UniqueFd client = ConnectClient();
   ASSERT_NE(connection_, nullptr);
   ResetConnection(client);
   ASSERT_TRUE(WaitUntil([&] { return !Connection().IsAlive(); }));
@@ -252,7 +252,7 @@ TEST_F(ProbeTest, SendToAResetPeerFails) {
 }
 
 TEST_F(ProbeTest, WakeSignalCutsAReceiveShort) {
-  SocketHandle client = ConnectClient();
+  UniqueFd client = ConnectClient();
   ASSERT_NE(connection_, nullptr);
   auto wake = std::make_shared<WakeSignal>();
   ASSERT_TRUE(wake->IsValid());
@@ -270,7 +270,7 @@ TEST_F(ProbeTest, WakeSignalCutsAReceiveShort) {
 }
 
 TEST_F(ProbeTest, GoingOfflineIsSeenByTheConnection) {
-  SocketHandle client = ConnectClient();
+  UniqueFd client = ConnectClient();
   ASSERT_NE(connection_, nullptr);
   EXPECT_FALSE(Connection().IsGoingOffline());
   listener_->SetGoingOffline();
@@ -289,9 +289,9 @@ TEST(SocketListener, LimitOfOneHandsTheSecondClientToRefuse) {
   ASSERT_EQ(listener.SetConnectionLimit(1), 1);
   ASSERT_EQ(listener.Listen(0), kListenOk);
   ASSERT_EQ(listener.Start(), 0);
-  SocketHandle first = ConnectTo(listener.Port());
+  UniqueFd first = ConnectTo(listener.Port());
   ASSERT_TRUE(WaitUntil([&] { return served.load() == 1; }));
-  SocketHandle second = ConnectTo(listener.Port());
+  UniqueFd second = ConnectTo(listener.Port());
   ASSERT_TRUE(WaitUntil([&] { return refused.load() == 1; }));
   EXPECT_EQ(listener.ConnectionCount(), 2);
   release = true;
@@ -300,7 +300,7 @@ TEST(SocketListener, LimitOfOneHandsTheSecondClientToRefuse) {
 
 TEST(SocketListener, DestructionWaitsForEveryConnection) {
   std::atomic<int> ended{0};
-  SocketHandle client;
+  UniqueFd client;
   {
     ScriptedListener listener([&](CSocketConnection& connection, bool) {
       // A session that ends only when told the listener is going offline.

@@ -1,5 +1,8 @@
 #include "common/TrafficLog.h"
 
+#include "tests/common/LocalMoment.h"
+#include "tests/config/TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -21,49 +24,16 @@ namespace paxelle {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::LocalMoment;
+using testing::ReadBytes;
+using testing::TempDir;
 using std::chrono::milliseconds;
 constexpr milliseconds kPatience{60000};
 const std::string kFs(1, '\x1c');
 const std::string kEnd = "\r\n----------\r\n";
 
-// A private directory under the system's temporary directory, removed afterwards.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "paxelle-log-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-std::time_t LocalMoment(int year, int month, int day, int hour, int minute, int second) {
-  std::tm local{};
-  local.tm_year = year - 1900;
-  local.tm_mon = month - 1;
-  local.tm_mday = day;
-  local.tm_hour = hour;
-  local.tm_min = minute;
-  local.tm_sec = second;
-  local.tm_isdst = -1;
-  return std::mktime(&local);
-}
-
 WallClock FixedClock(std::time_t when) {
   return [when] { return when; };
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Another open file description holding the file, as another program would.
@@ -90,11 +60,11 @@ class TrafficLogTest : public ::testing::Test {
  protected:
   const std::time_t moment_ = LocalMoment(2015, 12, 8, 14, 3, 22);
   TempDir dir_;
-  fs::path primary_ = dir_.path() / "OPX12082015.log";
-  fs::path alternative_ = dir_.path() / "OPX12082015_ALT.log";
+  fs::path primary_ = dir_.Path() / "OPX12082015.log";
+  fs::path alternative_ = dir_.Path() / "OPX12082015_ALT.log";
 
   std::unique_ptr<CTrafficLog> MakeLog() {
-    return std::make_unique<CTrafficLog>(dir_.path().string(), FixedClock(moment_));
+    return std::make_unique<CTrafficLog>(dir_.Path().string(), FixedClock(moment_));
   }
 };
 
@@ -103,7 +73,7 @@ TEST_F(TrafficLogTest, EntryIsStampMessageAndSeparatorWithCrLf) {
   EXPECT_TRUE(log->Log("Interfaces Stopped."));
   EXPECT_TRUE(log->Log("Request ->[%s] from %s", "TranCode=Sale", "127.0.0.1"));
   ASSERT_TRUE(log->WaitUntilWritten(kPatience));
-  EXPECT_EQ(ReadFile(primary_), "[14:03:22]Interfaces Stopped." + kEnd +
+  EXPECT_EQ(ReadBytes(primary_), "[14:03:22]Interfaces Stopped." + kEnd +
                                     "[14:03:22]Request ->[TranCode=Sale] from 127.0.0.1" + kEnd);
   EXPECT_FALSE(fs::exists(alternative_));
 }
@@ -116,7 +86,7 @@ TEST_F(TrafficLogTest, LaterPassesAppendToTheDaysFile) {
   log = MakeLog();
   log->Log("second");
   ASSERT_TRUE(log->WaitUntilWritten(kPatience));
-  EXPECT_EQ(ReadFile(primary_), "[14:03:22]first" + kEnd + "[14:03:22]second" + kEnd);
+  EXPECT_EQ(ReadBytes(primary_), "[14:03:22]first" + kEnd + "[14:03:22]second" + kEnd);
 }
 
 TEST_F(TrafficLogTest, ArgumentTextIsNeverTakenAsAFormat) {
@@ -124,7 +94,7 @@ TEST_F(TrafficLogTest, ArgumentTextIsNeverTakenAsAFormat) {
   const char* hostile = "100%n off %s%s%d %x";
   log->Log("[%s] sent to %s", hostile, "%n");
   ASSERT_TRUE(log->WaitUntilWritten(kPatience));
-  EXPECT_EQ(ReadFile(primary_), "[14:03:22][100%n off %s%s%d %x] sent to %n" + kEnd);
+  EXPECT_EQ(ReadBytes(primary_), "[14:03:22][100%n off %s%s%d %x] sent to %n" + kEnd);
 }
 
 TEST_F(TrafficLogTest, MessagesOfAnyLengthAreWrittenWhole) {
@@ -134,14 +104,14 @@ TEST_F(TrafficLogTest, MessagesOfAnyLengthAreWrittenWhole) {
   log->Log("%s", big.c_str());
   log->Log("%s", "");
   ASSERT_TRUE(log->WaitUntilWritten(kPatience));
-  EXPECT_EQ(ReadFile(primary_), "[14:03:22]" + big + kEnd + "[14:03:22]" + kEnd);
+  EXPECT_EQ(ReadBytes(primary_), "[14:03:22]" + big + kEnd + "[14:03:22]" + kEnd);
 }
 
 TEST_F(TrafficLogTest, EveryLineFeedIsStoredAsCrLf) {
   auto log = MakeLog();
   log->Log("line one\nline two\n");
   ASSERT_TRUE(log->WaitUntilWritten(kPatience));
-  EXPECT_EQ(ReadFile(primary_), "[14:03:22]line one\r\nline two\r\n" + kEnd);
+  EXPECT_EQ(ReadBytes(primary_), "[14:03:22]line one\r\nline two\r\n" + kEnd);
 }
 
 TEST_F(TrafficLogTest, LineWithKelvaraStreamIsNeverWritten) {
@@ -149,7 +119,7 @@ TEST_F(TrafficLogTest, LineWithKelvaraStreamIsNeverWritten) {
   log->Log("Request ->[%s] from %s", "TStream=Kelvara;secret", "127.0.0.1");
   log->Log("kept");
   ASSERT_TRUE(log->WaitUntilWritten(kPatience));
-  EXPECT_EQ(ReadFile(primary_), "[14:03:22]kept" + kEnd);
+  EXPECT_EQ(ReadBytes(primary_), "[14:03:22]kept" + kEnd);
 }
 
 TEST_F(TrafficLogTest, WriterMasksPayloadThenAdministrativeMarker) {
@@ -157,7 +127,7 @@ TEST_F(TrafficLogTest, WriterMasksPayloadThenAdministrativeMarker) {
   log->Log("[%s] sent to %s", (kFs + "2A1B2C3D").c_str(), "127.0.0.1");
   log->Log("Request TranType=Administrative%sCmd=Version", kFs.c_str());
   ASSERT_TRUE(log->WaitUntilWritten(kPatience));
-  EXPECT_EQ(ReadFile(primary_), "[14:03:22][ Encrypted Msg ] sent to 127.0.0.1" + kEnd +
+  EXPECT_EQ(ReadBytes(primary_), "[14:03:22][ Encrypted Msg ] sent to 127.0.0.1" + kEnd +
                                     "[14:03:22]Request Cmd=Version" + kEnd);
 }
 
@@ -171,8 +141,8 @@ TEST_F(TrafficLogTest, HeldPrimaryFileSendsThePassToTheAlternative) {
   }
   log->Log("after release");
   ASSERT_TRUE(log->WaitUntilWritten(kPatience));
-  EXPECT_EQ(ReadFile(alternative_), "[14:03:22]while held" + kEnd);
-  EXPECT_EQ(ReadFile(primary_), "[14:03:22]after release" + kEnd);
+  EXPECT_EQ(ReadBytes(alternative_), "[14:03:22]while held" + kEnd);
+  EXPECT_EQ(ReadBytes(primary_), "[14:03:22]after release" + kEnd);
 }
 
 TEST_F(TrafficLogTest, BothFilesHeldLosesThatPassOnly) {
@@ -186,8 +156,8 @@ TEST_F(TrafficLogTest, BothFilesHeldLosesThatPassOnly) {
   }
   log->Log("kept");
   ASSERT_TRUE(log->WaitUntilWritten(kPatience));
-  EXPECT_EQ(ReadFile(primary_), "[14:03:22]kept" + kEnd);
-  EXPECT_EQ(ReadFile(alternative_), "");
+  EXPECT_EQ(ReadBytes(primary_), "[14:03:22]kept" + kEnd);
+  EXPECT_EQ(ReadBytes(alternative_), "");
 }
 
 TEST_F(TrafficLogTest, EntriesDrainedAfterMidnightGoToTheNewDay) {
@@ -196,17 +166,17 @@ TEST_F(TrafficLogTest, EntriesDrainedAfterMidnightGoToTheNewDay) {
   const std::time_t beforeMidnight = LocalMoment(2015, 12, 31, 23, 59, 59);
   const std::time_t afterMidnight = LocalMoment(2016, 1, 1, 0, 0, 1);
   const std::thread::id caller = std::this_thread::get_id();
-  CTrafficLog log(dir_.path().string(), [=] {
+  CTrafficLog log(dir_.Path().string(), [=] {
     return std::this_thread::get_id() == caller ? beforeMidnight : afterMidnight;
   });
   log.Log("last of the year");
   ASSERT_TRUE(log.WaitUntilWritten(kPatience));
-  EXPECT_EQ(ReadFile(dir_.path() / "OPX01012016.log"), "[23:59:59]last of the year" + kEnd);
-  EXPECT_FALSE(fs::exists(dir_.path() / "OPX12312015.log"));
+  EXPECT_EQ(ReadBytes(dir_.Path() / "OPX01012016.log"), "[23:59:59]last of the year" + kEnd);
+  EXPECT_FALSE(fs::exists(dir_.Path() / "OPX12312015.log"));
 }
 
 TEST_F(TrafficLogTest, MissingDirectoryDiscardsPassesAndIsNotCreated) {
-  const fs::path absent = dir_.path() / "KELVARA_LOGS";
+  const fs::path absent = dir_.Path() / "KELVARA_LOGS";
   CTrafficLog log(absent.string(), FixedClock(moment_));
   EXPECT_TRUE(log.Log("nowhere to go"));
   EXPECT_TRUE(log.WaitUntilWritten(kPatience));
@@ -224,7 +194,7 @@ TEST_F(TrafficLogTest, WriteFailureDropsThePassAndLaterPassesWrite) {
   fs::remove(primary_);
   log->Log("stored");
   ASSERT_TRUE(log->WaitUntilWritten(kPatience));
-  EXPECT_EQ(ReadFile(primary_), "[14:03:22]stored" + kEnd);
+  EXPECT_EQ(ReadBytes(primary_), "[14:03:22]stored" + kEnd);
 }
 
 TEST_F(TrafficLogTest, ShutdownWritesWhatWasQueuedThenRefuses) {
@@ -235,12 +205,12 @@ TEST_F(TrafficLogTest, ShutdownWritesWhatWasQueuedThenRefuses) {
     expected += "[14:03:22]entry " + std::to_string(i) + kEnd;
   }
   log->Shutdown();
-  EXPECT_EQ(ReadFile(primary_), expected);
+  EXPECT_EQ(ReadBytes(primary_), expected);
   EXPECT_FALSE(log->Log("too late"));
   EXPECT_TRUE(log->WaitUntilWritten(milliseconds(0)));
   log->Shutdown();  // idempotent
   log.reset();
-  EXPECT_EQ(ReadFile(primary_), expected);
+  EXPECT_EQ(ReadBytes(primary_), expected);
 }
 
 TEST_F(TrafficLogTest, ConcurrentWritersKeepEveryEntryInThreadOrder) {
@@ -256,7 +226,7 @@ TEST_F(TrafficLogTest, ConcurrentWritersKeepEveryEntryInThreadOrder) {
   for (auto& thread : threads) thread.join();
   ASSERT_TRUE(log->WaitUntilWritten(kPatience));
 
-  const std::string content = ReadFile(primary_);
+  const std::string content = ReadBytes(primary_);
   std::vector<int> next(kThreads, 0);
   int entries = 0;
   std::size_t at = 0;
@@ -279,7 +249,7 @@ TEST_F(TrafficLogTest, WriterStuckPastShutdownNeverTouchesFreedState) {
   // A FIFO in place of the day's file blocks the writer's open until a reader
   // comes, long after Shutdown gave up waiting and the log object is gone.
   ASSERT_EQ(::mkfifo(primary_.c_str(), 0600), 0);
-  auto log = std::make_unique<CTrafficLog>(dir_.path().string(), FixedClock(moment_),
+  auto log = std::make_unique<CTrafficLog>(dir_.Path().string(), FixedClock(moment_),
                                            milliseconds(100));
   ASSERT_TRUE(log->Log("through the pipe"));
   log->Shutdown();
@@ -350,9 +320,9 @@ TEST(TrafficLogMaskTest, AdministrativeMask) {
 
 TEST(ProcessTrafficLogTest, FreeLogWritesToTheWorkingDirectorysLogFolder) {
   TempDir dir;
-  ASSERT_TRUE(fs::create_directory(dir.path() / "KELVARA_LOGS"));
+  ASSERT_TRUE(fs::create_directory(dir.Path() / "KELVARA_LOGS"));
   const fs::path previous = fs::current_path();
-  fs::current_path(dir.path());
+  fs::current_path(dir.Path());
 
   std::vector<std::thread> threads;
   std::atomic<CTrafficLog*> seen[4] = {};
@@ -372,8 +342,8 @@ TEST(ProcessTrafficLogTest, FreeLogWritesToTheWorkingDirectorysLogFolder) {
   std::string content;
   for (std::time_t when : {before, after}) {
     const fs::path file =
-        dir.path() / "KELVARA_LOGS" / FormatLocalTime("OPX%m%d%Y.log", when);
-    if (content.empty()) content = ReadFile(file);
+        dir.Path() / "KELVARA_LOGS" / FormatLocalTime("OPX%m%d%Y.log", when);
+    if (content.empty()) content = ReadBytes(file);
   }
   EXPECT_NE(content.find("]Server Startup %s" + kEnd), std::string::npos);
 }

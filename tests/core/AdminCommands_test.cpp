@@ -5,6 +5,7 @@
 #include "core/Request.h"
 #include "core/RequestCrypto.h"
 #include "core/Version.h"
+#include "tests/core/FrameText.h"
 #include "tests/core/ParserTestSupport.h"
 #include "tests/core/ReversingCrypto.h"
 
@@ -16,17 +17,13 @@
 namespace paxelle {
 namespace {
 
+using namespace testing::frame_text;
 using testing::HexOfReversed;
 using testing::kSessionKeyHex;
 using testing::ParamsFixture;
 using testing::ReversingCrypto;
 
-const std::string FS = "\x1c";
-const std::string STX = "\x02";
-const std::string ETX = "\x03";
-
 std::string Encrypted(const std::string& document) { return FS + "200" + STX + HexOfReversed(document) + ETX; }
-std::string Clear(const std::string& document) { return FS + "000" + STX + document + ETX; }
 
 // A whole local answer: Server, the code, Success, the text, the trace, the body.
 std::string Answer(const std::string& code, const std::string& text, const std::string& body) {

@@ -4,6 +4,7 @@
 
 #include "core/Request.h"
 #include "core/ReturnCodes.h"
+#include "tests/core/FrameText.h"
 #include "tests/core/ParserTestSupport.h"
 #include "tests/core/ReversingCrypto.h"
 
@@ -14,17 +15,12 @@
 namespace paxelle {
 namespace {
 
+using namespace testing::frame_text;
 using testing::HexOfReversed;
 using testing::kSessionKeyHex;
 using testing::ParamsFixture;
 using testing::Payload;
 using testing::ReversingCrypto;
-
-const std::string FS = "\x1c";
-const std::string STX = "\x02";
-const std::string ETX = "\x03";
-const std::string DC1 = "\x11";
-const std::string DC2 = "\x12";
 
 const Payload kSale = {{"TStream", "Transaction"}, {"MerchantID", "1"},       {"ClientID", "1"},
                        {"InvoiceNo", "1001"},      {"RefNo", "1001"},         {"TranType", "Credit"},

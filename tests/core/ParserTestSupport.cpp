@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 namespace paxelle::testing {
 
 Payload Payload::With(const std::string& key, const std::string& value) const {
@@ -35,15 +33,8 @@ CRequest ParsePayload(const std::string& payload) {
 }
 
 ParamsFixture::ParamsFixture() {
-  char pattern[] = "/tmp/paxelle-params-XXXXXX";
-  directory_ = mkdtemp(pattern);
   GetParamStore().SetPath(directory_ / "params");
   Configure({});
-}
-
-ParamsFixture::~ParamsFixture() {
-  std::error_code ignored;
-  std::filesystem::remove_all(directory_, ignored);
 }
 
 void ParamsFixture::Configure(std::initializer_list<std::pair<int, std::string>> values) {

@@ -3,6 +3,7 @@
 
 #include "config/MerchantParams.h"
 #include "core/Request.h"
+#include "tests/config/TempDir.h"
 
 #include <filesystem>
 #include <initializer_list>
@@ -33,11 +34,10 @@ CRequest ParsePayload(const std::string& payload);
 class ParamsFixture {
  public:
   ParamsFixture();
-  ~ParamsFixture();
   void Configure(std::initializer_list<std::pair<int, std::string>> values);
 
  private:
-  std::filesystem::path directory_;
+  TempDir directory_;
 };
 
 }  // namespace paxelle::testing

@@ -5,6 +5,7 @@
 #include "core/MessageFrame.h"
 #include "core/Request.h"
 #include "core/ReturnCodes.h"
+#include "tests/core/FrameText.h"
 #include "tests/core/ParserTestSupport.h"
 #include "tests/core/ReversingCrypto.h"
 
@@ -15,19 +16,12 @@
 namespace paxelle {
 namespace {
 
+using namespace testing::frame_text;
 using testing::HexOfReversed;
 using testing::kSessionKeyHex;
 using testing::ParamsFixture;
 using testing::Payload;
 using testing::ReversingCrypto;
-
-const std::string FS = "\x1c";
-const std::string STX = "\x02";
-const std::string ETX = "\x03";
-const std::string DC1 = "\x11";
-const std::string DC2 = "\x12";
-
-std::string Clear(const std::string& document) { return FS + "000" + STX + document + ETX; }
 
 // The error document as the lane must receive it, written out.
 std::string ErrorDocument(const std::string& code, const std::string& text, const std::string& trace,

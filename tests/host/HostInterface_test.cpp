@@ -45,7 +45,6 @@ using testing::LoggedWorkingDirectory;
 using testing::ParsePayload;
 using testing::Payload;
 using testing::ReadBytes;
-using testing::TempDir;
 
 // Bound for anything the tests wait on; only a hang comes near it.
 constexpr auto kPatience = 30s;
@@ -200,14 +199,8 @@ class DialStandIn {
   std::thread thread_;  // last: starts once everything above exists
 };
 
-class HostInterfaceTest : public ::testing::Test {
+class HostInterfaceTest : public sim::TestPkiSuite {
  protected:
-  static void SetUpTestSuite() {
-    pkiDir_ = std::make_unique<TempDir>();
-    pkiReady_ = sim::MakeTestPki(pkiDir_->Path(), pki_, pkiError_);
-  }
-  static void TearDownTestSuite() { pkiDir_.reset(); }
-
   void SetUp() override {
     ASSERT_TRUE(pkiReady_) << pkiError_;
     previousParamsPath_ = GetParamStore().Path();
@@ -301,11 +294,6 @@ class HostInterfaceTest : public ::testing::Test {
     return record;
   }
 
-  static sim::TestPki pki_;
-  static std::unique_ptr<TempDir> pkiDir_;
-  static bool pkiReady_;
-  static std::string pkiError_;
-
   LoggedWorkingDirectory workdir_;
   testing::ReversingCrypto crypto_;
   TrafficRecorder traffic_;
@@ -313,11 +301,6 @@ class HostInterfaceTest : public ::testing::Test {
   std::unique_ptr<sim::SimProcess> sim_;
   std::unique_ptr<CHostInterface> host_;  // last: stopped and joined first
 };
-
-sim::TestPki HostInterfaceTest::pki_;
-std::unique_ptr<TempDir> HostInterfaceTest::pkiDir_;
-bool HostInterfaceTest::pkiReady_ = false;
-std::string HostInterfaceTest::pkiError_;
 
 TEST_F(HostInterfaceTest, ApprovedSaleIsParsedCompletedAndWrittenBack) {
   const HostEndpoint host = StartSim();

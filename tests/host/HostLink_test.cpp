@@ -4,6 +4,7 @@
 #include "config/ParamStore.h"
 #include "tests/config/TempDir.h"
 #include "tests/host/StateTestSupport.h"
+#include "tests/host/StopLater.h"
 #include "tests/hostsim/SimTestSupport.h"
 #include "tools/hostsim/StopSignal.h"
 #include "tools/hostsim/TlsStream.h"
@@ -38,6 +39,7 @@ namespace paxelle {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::StopLater;
 using hostsim::IoResult;
 using hostsim::TlsStream;
 using std::chrono::milliseconds;
@@ -308,25 +310,6 @@ CRequest RequestOf(const std::string& hostRequest) {
   record.HostRequest = hostRequest;
   return record;
 }
-
-// Sets the interfaces-stopping event after `delay` and clears it again when the case ends.
-class StopLater {
- public:
-  explicit StopLater(milliseconds delay)
-      : thread_([delay] {
-          std::this_thread::sleep_for(delay);
-          InterfacesStoppingEvent().Set();
-        }) {}
-  ~StopLater() {
-    thread_.join();
-    InterfacesStoppingEvent().ResetEvent();
-  }
-  StopLater(const StopLater&) = delete;
-  StopLater& operator=(const StopLater&) = delete;
-
- private:
-  std::thread thread_;
-};
 
 bool LeftCleanly(const Visit& visit) {
   return visit.leaving == IoResult::kClosed && visit.leavingText.find("closed the connection") != std::string::npos;

@@ -1,6 +1,8 @@
 #include "host/HostSocket.h"
 
+#include "common/PosixFile.h"
 #include "common/ProcessEvents.h"
+#include "tests/host/StopLater.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -21,27 +23,12 @@ namespace {
 
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
+using testing::StopLater;
 
 // Far longer than any of these operations takes when it works; a case that runs into it
 // has waited for a time-out it should not have waited for.
 constexpr int kLongTimeoutMs = 60000;
 constexpr auto kWellBeforeTheTimeout = std::chrono::seconds(30);
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd = -1) : fd_(fd) {}
-  ~Descriptor() { Reset(); }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int Get() const { return fd_; }
-  void Reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
 
 sockaddr_in Loopback(std::uint16_t port) {
   sockaddr_in address{};
@@ -79,12 +66,12 @@ class LoopbackListener {
   }
 
  private:
-  Descriptor fd_;
+  UniqueFd fd_;
 };
 
 // A loopback port nobody listens on.
 std::uint16_t ClosedPort() {
-  Descriptor probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  UniqueFd probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const sockaddr_in address = Loopback(0);
   ::bind(probe.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
   return LocalPort(probe.Get());
@@ -99,32 +86,13 @@ std::size_t OpenDescriptorCount() {
 // A listener whose accept queue is full: a further connect is never answered.
 struct SilentHost {
   LoopbackListener listener{0};
-  Descriptor filler{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+  UniqueFd filler{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
 
   bool Fill() {
     const sockaddr_in address = Loopback(listener.Port());
     return listener.Valid() &&
            ::connect(filler.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
   }
-};
-
-// Sets the interfaces-stopping event after `delay` and clears it again when the case ends.
-class StopLater {
- public:
-  explicit StopLater(milliseconds delay)
-      : thread_([delay] {
-          std::this_thread::sleep_for(delay);
-          InterfacesStoppingEvent().Set();
-        }) {}
-  ~StopLater() {
-    thread_.join();
-    InterfacesStoppingEvent().ResetEvent();
-  }
-  StopLater(const StopLater&) = delete;
-  StopLater& operator=(const StopLater&) = delete;
-
- private:
-  std::thread thread_;
 };
 
 long long MillisecondsSince(Clock::time_point start) {
@@ -211,7 +179,7 @@ TEST(HostSocketConnectTest, ConnectsByNameAndReplacesAnEarlierConnection) {
   ASSERT_TRUE(listener.Valid());
   CHostSocket socket;
   ASSERT_TRUE(socket.ConnectByName("localhost", listener.Port(), 3000)) << socket.LastErrorText();
-  Descriptor first(listener.Accept(milliseconds(5000)));
+  UniqueFd first(listener.Accept(milliseconds(5000)));
   ASSERT_GE(first.Get(), 0);
   EXPECT_TRUE(socket.IsAlive());
 
@@ -236,7 +204,7 @@ class ConnectedHostSocketTest : public ::testing::Test {
 
   LoopbackListener listener_;
   CHostSocket socket_;
-  Descriptor peer_;
+  UniqueFd peer_;
 };
 
 TEST_F(ConnectedHostSocketTest, ReceiveReturnsWhatThePeerSentEvenWithoutTimeToWait) {

@@ -3,27 +3,16 @@
 #pragma once
 
 #include "common/TrafficLog.h"
+#include "tests/common/LocalMoment.h"
 #include "tests/config/TempDir.h"
 
 #include <chrono>
-#include <ctime>
 #include <filesystem>
 #include <string>
 
 namespace paxelle::testing {
 
 inline constexpr std::chrono::milliseconds kLogPatience{60000};
-
-inline std::time_t LocalMoment(int year, int month, int day, int hour, int minute) {
-  std::tm local{};
-  local.tm_year = year - 1900;
-  local.tm_mon = month - 1;
-  local.tm_mday = day;
-  local.tm_hour = hour;
-  local.tm_min = minute;
-  local.tm_isdst = -1;
-  return std::mktime(&local);
-}
 
 // Makes a fresh directory the working directory for the life of the object,
 // so the process-wide traffic log writes into its "KELVARA_LOGS".

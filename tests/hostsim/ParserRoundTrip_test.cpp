@@ -33,18 +33,10 @@ const Payload kCredit = kHeader.With("TranType", "Credit")
                             .With("CVVData", "123");
 const Payload kPin = kHeader.With("PINBlock", "0123456789ABCDEF").With("DervdKey", "9876543210E00001");
 
-class ParserRoundTripTest : public ::testing::Test {
+class ParserRoundTripTest : public TestPkiSuite {
  protected:
-  static void SetUpTestSuite() {
-    pkiDir_ = std::make_unique<paxelle::testing::TempDir>();
-    std::string error;
-    pkiReady_ = MakeTestPki(pkiDir_->Path(), pki_, error);
-    if (!pkiReady_) std::fprintf(stderr, "%s\n", error.c_str());
-  }
-  static void TearDownTestSuite() { pkiDir_.reset(); }
-
   void SetUp() override {
-    ASSERT_TRUE(pkiReady_);
+    ASSERT_TRUE(pkiReady_) << pkiError_;
     params_.Configure({{kParamEmvSupport, "2"}});
     std::string error;
     ASSERT_TRUE(process_.Start({"--port", "0", "--cert", pki_.serverCert.string(), "--key",
@@ -82,10 +74,6 @@ class ParserRoundTripTest : public ::testing::Test {
     EXPECT_NE(record.TranCodeId, 0) << "refused with " << record.ReturnCode;
     return record;
   }
-
-  static inline std::unique_ptr<paxelle::testing::TempDir> pkiDir_;
-  static inline TestPki pki_;
-  static inline bool pkiReady_ = false;
 
   paxelle::testing::ParamsFixture params_;
   paxelle::testing::TempDir dir_;

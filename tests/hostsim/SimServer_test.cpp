@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <csignal>
-#include <memory>
 #include <thread>
 
 namespace paxelle::hostsim {
@@ -19,18 +18,10 @@ using namespace std::chrono_literals;
 
 constexpr auto kAnswerLimit = 10s;
 
-class SimServerTest : public ::testing::Test {
+class SimServerTest : public TestPkiSuite {
  protected:
-  static void SetUpTestSuite() {
-    pkiDir_ = std::make_unique<testing::TempDir>();
-    std::string error;
-    pkiReady_ = MakeTestPki(pkiDir_->Path(), pki_, error);
-    if (!pkiReady_) std::fprintf(stderr, "%s\n", error.c_str());
-  }
-  static void TearDownTestSuite() { pkiDir_.reset(); }
-
   void SetUp() override {
-    ASSERT_TRUE(pkiReady_);
+    ASSERT_TRUE(pkiReady_) << pkiError_;
     journal_ = dir_ / "journal.txt";
     std::string error;
     ASSERT_TRUE(process_.Start({"--port", "0", "--cert", pki_.serverCert.string(), "--key", pki_.serverKey.string(),
@@ -68,10 +59,6 @@ class SimServerTest : public ::testing::Test {
     head.cents = cents;
     return head;
   }
-
-  static inline std::unique_ptr<testing::TempDir> pkiDir_;
-  static inline TestPki pki_;
-  static inline bool pkiReady_ = false;
 
   testing::TempDir dir_;
   std::filesystem::path journal_;

@@ -1,5 +1,6 @@
 #include "tests/hostsim/SimTestSupport.h"
 
+#include "tests/config/TempDir.h"
 #include "tools/hostsim/HostFraming.h"
 #include "tools/hostsim/SimText.h"
 
@@ -14,8 +15,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace paxelle::hostsim::simtest {
@@ -63,13 +62,6 @@ bool RunQuietly(const std::vector<std::string>& args, const std::filesystem::pat
   const pid_t pid = Spawn(args, logFd, logFd);
   ::close(logFd);
   return pid > 0 && WaitForExit(pid, std::chrono::seconds(60)) == 0;
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 }  // namespace
@@ -175,12 +167,20 @@ bool MakeTestPki(const std::filesystem::path& directory, TestPki& pki, std::stri
                                          "-CAkey", in("ca.key"), "-CAcreateserial", "-out", in("server.pem"),
                                          "-days", "2", "-extfile", in("server.ext")};
   if (!RunQuietly(ca, log) || !RunQuietly(request, log) || !RunQuietly(sign, log)) {
-    error = "openssl failed: " + ReadFile(log);
+    error = "openssl failed: " + testing::ReadBytes(log);
     return false;
   }
   pki = {in("ca.pem"), in("server.pem"), in("server.key")};
   return true;
 }
+
+void TestPkiSuite::SetUpTestSuite() {
+  pkiDir_ = std::make_unique<paxelle::testing::TempDir>();
+  pkiError_.clear();
+  pkiReady_ = MakeTestPki(pkiDir_->Path(), pki_, pkiError_);
+}
+
+void TestPkiSuite::TearDownTestSuite() { pkiDir_.reset(); }
 
 SimProcess::~SimProcess() {
   if (pid_ > 0) {
@@ -279,7 +279,7 @@ RunResult RunSimToEnd(const std::vector<std::string>& args, const std::filesyste
   }
   result.exitCode = process.Wait(std::chrono::seconds(10));
   result.out = process.RemainingOutput();
-  result.err = ReadFile(errorFile);
+  result.err = testing::ReadBytes(errorFile);
   return result;
 }
 

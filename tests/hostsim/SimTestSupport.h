@@ -3,6 +3,7 @@
 // process, and a small TLS client that speaks the host framing.
 #pragma once
 
+#include "tests/config/TempDir.h"
 #include "tools/hostsim/StopSignal.h"
 #include "tools/hostsim/TlsStream.h"
 
@@ -82,6 +83,20 @@ struct TestPki {
   std::filesystem::path serverKey;
 };
 bool MakeTestPki(const std::filesystem::path& directory, TestPki& pki, std::string& error);
+
+// A suite whose cases share one test PKI, made once for the suite in a
+// temporary directory of its own. Cases check `pkiReady_` (and show
+// `pkiError_`) in their SetUp.
+class TestPkiSuite : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite();
+  static void TearDownTestSuite();
+
+  static inline std::unique_ptr<paxelle::testing::TempDir> pkiDir_;
+  static inline TestPki pki_;
+  static inline bool pkiReady_ = false;
+  static inline std::string pkiError_;
+};
 
 // The real paxelle-hostsim executable as a child process: standard output through a pipe,
 // standard error into a file.

@@ -4,11 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <memory>
-
 #include "client/MessageCrypto.h"
-#include "common/TrafficLog.h"
 #include "core/MessageFrame.h"
 #include "tests/lane/FakeServer.h"
 #include "tests/lane/LaneTestSupport.h"
@@ -22,24 +18,11 @@ using testing::FakeLogin;
 using testing::FakePeer;
 using testing::FakeServer;
 using testing::ServeLogin;
-using testing::TempDir;
 
 const std::string kPayload = "TranType=Credit\x1CTranCode=BatchSummary\x1CMemo=connection test";
 
-class LaneConnectionTest : public ::testing::Test {
+class LaneConnectionTest : public testing::ServerCryptoSuite {
  protected:
-  static void SetUpTestSuite() {
-    dir_ = std::make_unique<TempDir>();
-    std::filesystem::create_directory(dir_->Path() / "logs");
-    log_ = std::make_unique<CTrafficLog>(*dir_ / "logs");
-    server_ = std::make_unique<CMessageCrypto>(*log_);
-    started_ = server_->Startup(dir_->Path() / "keys");
-  }
-  static void TearDownTestSuite() {
-    server_.reset();
-    log_.reset();
-    dir_.reset();
-  }
   void SetUp() override {
     ASSERT_TRUE(started_) << "the server's crypto did not start";
     lane_.SetIoTimeout(5s);
@@ -86,18 +69,9 @@ class LaneConnectionTest : public ::testing::Test {
     peer.Send(FrameMessage(cipherHex, true));
   }
 
-  static std::unique_ptr<TempDir> dir_;
-  static std::unique_ptr<CTrafficLog> log_;
-  static std::unique_ptr<CMessageCrypto> server_;
-  static bool started_;
   FakeServer fake_;
   LaneConnection lane_;
 };
-
-std::unique_ptr<TempDir> LaneConnectionTest::dir_;
-std::unique_ptr<CTrafficLog> LaneConnectionTest::log_;
-std::unique_ptr<CMessageCrypto> LaneConnectionTest::server_;
-bool LaneConnectionTest::started_ = false;
 
 TEST_F(LaneConnectionTest, LogsInWithEitherMaterialAndProvesTheServer) {
   for (const bool alternate : {false, true}) {

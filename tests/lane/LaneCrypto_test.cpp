@@ -49,7 +49,8 @@ class LaneCryptoTest : public ::testing::Test {
   std::string OpenSslRc4(const std::string& key, const std::string& clear) {
     WriteBytes(dir_ / "clear", clear);
     const bool ran = RunOpenSsl("enc -rc4 -provider legacy -provider default -nosalt -K " + PlainHex(key) +
-                                    " -in '" + (dir_ / "clear") + "' -out '" + (dir_ / "cipher") + "'",
+                                    " -in '" + (dir_ / "clear").string() + "' -out '" +
+                                    (dir_ / "cipher").string() + "'",
                                 dir_ / "enc.log");
     EXPECT_TRUE(ran) << ReadBytes(dir_ / "enc.log");
     return ReadBytes(dir_ / "cipher");
@@ -57,8 +58,9 @@ class LaneCryptoTest : public ::testing::Test {
 
   std::string OpenSslMd5(const std::string& data) {
     WriteBytes(dir_ / "data", data);
-    const bool ran = RunOpenSsl("dgst -md5 -binary -out '" + (dir_ / "digest") + "' '" + (dir_ / "data") + "'",
-                                dir_ / "dgst.log");
+    const bool ran = RunOpenSsl(
+        "dgst -md5 -binary -out '" + (dir_ / "digest").string() + "' '" + (dir_ / "data").string() + "'",
+        dir_ / "dgst.log");
     EXPECT_TRUE(ran) << ReadBytes(dir_ / "dgst.log");
     return ReadBytes(dir_ / "digest");
   }

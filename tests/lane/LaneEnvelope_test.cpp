@@ -4,34 +4,16 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "tests/lane/LaneTestSupport.h"
 #include "tools/lane/LaneHex.h"
 
 namespace paxelle::lane {
 namespace {
 
-using testing::MakeTestRsaKey;
-using testing::ReadBytes;
-using testing::Reversed;
-using testing::RunOpenSsl;
-using testing::TempDir;
-using testing::TestRsaKey;
-using testing::WriteBytes;
-
 const std::string kPayload = "TranType=Credit\x1CTranCode=BatchSummary\x1CMemo=lane test";
 
-class LaneEnvelopeTest : public ::testing::Test {
+class LaneEnvelopeTest : public testing::TestRsaKeySuite {
  protected:
-  static void SetUpTestSuite() {
-    dir_ = std::make_unique<TempDir>();
-    key_ = std::make_unique<TestRsaKey>(MakeTestRsaKey(*dir_));
-  }
-  static void TearDownTestSuite() {
-    key_.reset();
-    dir_.reset();
-  }
   void SetUp() override {
     ASSERT_TRUE(key_->made) << "the openssl command could not make a test key";
     ASSERT_TRUE(serverKey_.Import(crypto_, key_->publicKeyBlob)) << serverKey_.LastError();
@@ -59,12 +41,7 @@ class LaneEnvelopeTest : public ::testing::Test {
     ASSERT_TRUE(HexToBytes(frame.substr(dc1 + 1, dc2 - dc1 - 1), blob));
     ASSERT_TRUE(HexToBytes(frame.substr(dc2 + 1, frame.size() - dc2 - 2), ciphertext));
     ASSERT_EQ(blob.substr(0, 12), std::string("\x01\x02\x00\x00\x01\x68\x00\x00\x00\xA4\x00\x00", 12));
-    WriteBytes(*dir_ / "wrapped", Reversed(blob.substr(12)));
-    ASSERT_TRUE(RunOpenSsl("pkeyutl -decrypt -inkey '" + key_->privateKeyPath +
-                               "' -pkeyopt rsa_padding_mode:pkcs1 -in '" + (*dir_ / "wrapped") + "' -out '" +
-                               (*dir_ / "unwrapped") + "'",
-                           *dir_ / "pkeyutl.log"));
-    sessionKey = ReadBytes(*dir_ / "unwrapped");
+    ASSERT_TRUE(OpenSslUnwrap(blob, sessionKey));
     ASSERT_TRUE(crypto_.Rc4(sessionKey, ciphertext, payload));
   }
 
@@ -75,14 +52,9 @@ class LaneEnvelopeTest : public ::testing::Test {
     return BytesToHex(ciphertext);
   }
 
-  static std::unique_ptr<TempDir> dir_;
-  static std::unique_ptr<TestRsaKey> key_;
   LaneCrypto crypto_;
   LaneServerKey serverKey_;
 };
-
-std::unique_ptr<TempDir> LaneEnvelopeTest::dir_;
-std::unique_ptr<TestRsaKey> LaneEnvelopeTest::key_;
 
 TEST_F(LaneEnvelopeTest, SealedRequestOpensToThePayloadUnderItsOwnSessionKey) {
   for (const char type : {'2', 'M'}) {

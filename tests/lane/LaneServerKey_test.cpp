@@ -5,53 +5,27 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "tests/lane/LaneTestSupport.h"
 
 namespace paxelle::lane {
 namespace {
 
-using testing::MakeTestRsaKey;
 using testing::ReadBytes;
-using testing::Reversed;
-using testing::RunOpenSsl;
-using testing::TempDir;
-using testing::TestRsaKey;
-using testing::WriteBytes;
 
-class LaneServerKeyTest : public ::testing::Test {
+class LaneServerKeyTest : public testing::TestRsaKeySuite {
  protected:
-  static void SetUpTestSuite() {
-    dir_ = std::make_unique<TempDir>();
-    key_ = std::make_unique<TestRsaKey>(MakeTestRsaKey(*dir_));
-  }
-  static void TearDownTestSuite() {
-    key_.reset();
-    dir_.reset();
-  }
   void SetUp() override { ASSERT_TRUE(key_->made) << "the openssl command could not make a test key"; }
 
-  // The SIMPLEBLOB's wrapped key, put back in big-endian order and decrypted
-  // by the openssl command with PKCS#1 v1.5 padding.
+  // The SIMPLEBLOB's wrapped key as the openssl command unwraps it.
   std::string OpenSslUnwrap(const std::string& blob) {
-    WriteBytes(*dir_ / "wrapped", Reversed(blob.substr(12)));
-    const bool ran = RunOpenSsl("pkeyutl -decrypt -inkey '" + key_->privateKeyPath +
-                                    "' -pkeyopt rsa_padding_mode:pkcs1 -in '" + (*dir_ / "wrapped") + "' -out '" +
-                                    (*dir_ / "unwrapped") + "'",
-                                *dir_ / "pkeyutl.log");
-    EXPECT_TRUE(ran) << ReadBytes(*dir_ / "pkeyutl.log");
-    return ReadBytes(*dir_ / "unwrapped");
+    std::string key;
+    EXPECT_TRUE(TestRsaKeySuite::OpenSslUnwrap(blob, key)) << ReadBytes(PkeyutlLog());
+    return key;
   }
 
-  static std::unique_ptr<TempDir> dir_;
-  static std::unique_ptr<TestRsaKey> key_;
   LaneCrypto crypto_;
   LaneServerKey serverKey_;
 };
-
-std::unique_ptr<TempDir> LaneServerKeyTest::dir_;
-std::unique_ptr<TestRsaKey> LaneServerKeyTest::key_;
 
 TEST_F(LaneServerKeyTest, ImportsTheBlobOpenSslExports) {
   ASSERT_TRUE(serverKey_.Import(crypto_, key_->publicKeyBlob)) << serverKey_.LastError();

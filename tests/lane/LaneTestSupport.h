@@ -1,46 +1,24 @@
-// Shared pieces of the lane tests: a temporary directory, the `openssl`
-// command, and small byte helpers.
+// Shared pieces of the lane tests: the `openssl` command, small byte helpers,
+// and the suites that hold a test key pair or the server's own crypto object.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <memory>
 #include <string>
+
+#include "client/MessageCrypto.h"
+#include "common/TrafficLog.h"
+#include "tests/config/TempDir.h"
 
 namespace paxelle::lane::testing {
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "paxelle-lane-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::filesystem::path& Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
-
-inline std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
+using paxelle::testing::ReadBytes;
+using paxelle::testing::TempDir;
+using paxelle::testing::WriteBytes;
 
 // Runs `openssl` with `arguments` (already quoted for the shell), its output
 // and errors going to `log`; true when it exited 0.
@@ -76,8 +54,8 @@ struct TestRsaKey {
 
 inline TestRsaKey MakeTestRsaKey(const TempDir& dir) {
   TestRsaKey key;
-  key.privateKeyPath = dir / "server-key.pem";
-  const std::string blobPath = dir / "server-key.blob";
+  key.privateKeyPath = (dir / "server-key.pem").string();
+  const std::string blobPath = (dir / "server-key.blob").string();
   key.made = RunOpenSsl("genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out '" + key.privateKeyPath + "'",
                         dir / "genpkey.log") &&
              RunOpenSsl("rsa -in '" + key.privateKeyPath + "' -pubout -outform MSBLOB -out '" + blobPath + "'",
@@ -85,5 +63,62 @@ inline TestRsaKey MakeTestRsaKey(const TempDir& dir) {
   if (key.made) key.publicKeyBlob = ReadBytes(blobPath);
   return key;
 }
+
+// A suite whose cases share one test key pair, made once for the suite in a
+// temporary directory of its own. Cases check `key_->made` in their SetUp.
+class TestRsaKeySuite : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = std::make_unique<TempDir>();
+    key_ = std::make_unique<TestRsaKey>(MakeTestRsaKey(*dir_));
+  }
+  static void TearDownTestSuite() {
+    key_.reset();
+    dir_.reset();
+  }
+
+  // The wrapped key of a SIMPLEBLOB (what follows its 12-byte header), put
+  // back in big-endian order and decrypted by the openssl command with the
+  // suite's private key and PKCS#1 v1.5 padding. False when the command
+  // failed; its messages are then in PkeyutlLog().
+  static bool OpenSslUnwrap(const std::string& blob, std::string& key) {
+    WriteBytes(*dir_ / "wrapped", Reversed(blob.substr(12)));
+    if (!RunOpenSsl("pkeyutl -decrypt -inkey '" + key_->privateKeyPath + "' -pkeyopt rsa_padding_mode:pkcs1 -in '" +
+                        (*dir_ / "wrapped").string() + "' -out '" + (*dir_ / "unwrapped").string() + "'",
+                    PkeyutlLog())) {
+      return false;
+    }
+    key = ReadBytes(*dir_ / "unwrapped");
+    return true;
+  }
+  static std::string PkeyutlLog() { return (*dir_ / "pkeyutl.log").string(); }
+
+  static inline std::unique_ptr<TempDir> dir_;
+  static inline std::unique_ptr<TestRsaKey> key_;
+};
+
+// A suite whose cases talk to the server's own CMessageCrypto, started once
+// for the suite on a fresh key store and logging into a traffic log of its
+// own, both in a temporary directory. Cases check `started_` in their SetUp.
+class ServerCryptoSuite : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = std::make_unique<TempDir>();
+    std::filesystem::create_directory(dir_->Path() / "logs");
+    log_ = std::make_unique<CTrafficLog>(*dir_ / "logs");
+    server_ = std::make_unique<CMessageCrypto>(*log_);
+    started_ = server_->Startup(dir_->Path() / "keys");
+  }
+  static void TearDownTestSuite() {
+    server_.reset();
+    log_.reset();
+    dir_.reset();
+  }
+
+  static inline std::unique_ptr<TempDir> dir_;
+  static inline std::unique_ptr<CTrafficLog> log_;
+  static inline std::unique_ptr<CMessageCrypto> server_;
+  static inline bool started_ = false;
+};
 
 }  // namespace paxelle::lane::testing

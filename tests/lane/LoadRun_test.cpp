@@ -9,16 +9,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <set>
 #include <sstream>
 #include <thread>
 
 #include "client/MessageCrypto.h"
-#include "common/TrafficLog.h"
 #include "core/ResponseDocuments.h"
 #include "tests/lane/FakeServer.h"
 #include "tests/lane/LaneTestSupport.h"
@@ -30,7 +27,6 @@ using namespace std::chrono_literals;
 using testing::FakePeer;
 using testing::FakeRequest;
 using testing::ServeLogin;
-using testing::TempDir;
 
 // ---------------------------------------------------------------------------
 // Pure parts
@@ -161,20 +157,8 @@ std::string StatusDocument(char letter, const std::string& text, const std::stri
   return BuildCommandDocument(reply);
 }
 
-class LoadRunTest : public ::testing::Test {
+class LoadRunTest : public testing::ServerCryptoSuite {
  protected:
-  static void SetUpTestSuite() {
-    dir_ = std::make_unique<TempDir>();
-    std::filesystem::create_directory(dir_->Path() / "logs");
-    log_ = std::make_unique<CTrafficLog>(*dir_ / "logs");
-    server_ = std::make_unique<CMessageCrypto>(*log_);
-    started_ = server_->Startup(dir_->Path() / "keys");
-  }
-  static void TearDownTestSuite() {
-    server_.reset();
-    log_.reset();
-    dir_.reset();
-  }
   void SetUp() override { ASSERT_TRUE(started_) << "the server's crypto did not start"; }
 
   static LaneSessionOptions Session(int port) {
@@ -185,16 +169,7 @@ class LoadRunTest : public ::testing::Test {
     return session;
   }
 
-  static std::unique_ptr<TempDir> dir_;
-  static std::unique_ptr<CTrafficLog> log_;
-  static std::unique_ptr<CMessageCrypto> server_;
-  static bool started_;
 };
-
-std::unique_ptr<TempDir> LoadRunTest::dir_;
-std::unique_ptr<CTrafficLog> LoadRunTest::log_;
-std::unique_ptr<CMessageCrypto> LoadRunTest::server_;
-bool LoadRunTest::started_ = false;
 
 TEST_F(LoadRunTest, EveryLaneSendsItsSalesAndTheOutcomesAreCounted) {
   constexpr int kLanes = 3;

@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,9 +16,9 @@
 #include <thread>
 
 #include "client/MessageCrypto.h"
-#include "common/TrafficLog.h"
 #include "core/MessageFrame.h"
 #include "core/ResponseDocuments.h"
+#include "tests/client/ListenerHarnessProcess.h"
 #include "tests/lane/FakeServer.h"
 #include "tests/lane/LaneTestSupport.h"
 
@@ -196,20 +195,8 @@ struct LaneRun {
   std::chrono::milliseconds elapsed{0};
 };
 
-class OpxLaneBinaryTest : public ::testing::Test {
+class OpxLaneBinaryTest : public testing::ServerCryptoSuite {
  protected:
-  static void SetUpTestSuite() {
-    dir_ = std::make_unique<TempDir>();
-    std::filesystem::create_directory(dir_->Path() / "logs");
-    log_ = std::make_unique<CTrafficLog>(*dir_ / "logs");
-    server_ = std::make_unique<CMessageCrypto>(*log_);
-    started_ = server_->Startup(dir_->Path() / "keys");
-  }
-  static void TearDownTestSuite() {
-    server_.reset();
-    log_.reset();
-    dir_.reset();
-  }
   void SetUp() override {
     ASSERT_TRUE(started_) << "the server's crypto did not start";
     ASSERT_TRUE(std::filesystem::exists(Binary())) << Binary();
@@ -267,19 +254,10 @@ class OpxLaneBinaryTest : public ::testing::Test {
     });
   }
 
-  static std::unique_ptr<TempDir> dir_;
-  static std::unique_ptr<CTrafficLog> log_;
-  static std::unique_ptr<CMessageCrypto> server_;
-  static bool started_;
   TempDir runs_;
   int runCount_ = 0;
   FakeServer fake_;
 };
-
-std::unique_ptr<TempDir> OpxLaneBinaryTest::dir_;
-std::unique_ptr<CTrafficLog> OpxLaneBinaryTest::log_;
-std::unique_ptr<CMessageCrypto> OpxLaneBinaryTest::server_;
-bool OpxLaneBinaryTest::started_ = false;
 
 TEST_F(OpxLaneBinaryTest, RequestPrintsTheInterimReplyAndTheFinalDocument) {
   FakeRequest seen;
@@ -463,107 +441,25 @@ TEST_F(OpxLaneBinaryTest, LoadPrintsOneSummaryLine) {
 // ---------------------------------------------------------------------------
 // The executable against the real client listener
 
-// The listener harness as a child process: its standard input on a pipe (the
-// harness stops when it ends), its first output line read back. Killed and
-// reaped when a test leaves it running.
-class ListenerHarness {
- public:
-  ListenerHarness() = default;
-  ListenerHarness(const ListenerHarness&) = delete;
-  ListenerHarness& operator=(const ListenerHarness&) = delete;
-  ~ListenerHarness() {
-    CloseInput();
-    if (output_ >= 0) ::close(output_);
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-    }
+// Starts the listener harness on any free port with a fresh key store and
+// default parameters in `dir`, and reads the port it listens on.
+bool StartListenerHarness(paxelle::testing::ListenerHarnessProcess& harness, const TempDir& dir, int& port) {
+  std::string line;
+  if (!harness.Start({dir / "keys", dir / "params", "0"}, dir.Path()) || !harness.ReadLine(line, 30s) ||
+      !line.starts_with("listening on ")) {
+    return false;
   }
-
-  static std::string Binary() { return std::string(PAXELLE_BIN_DIR) + "/paxelle-listener-harness"; }
-
-  // Starts it on any free port with a fresh key store and default parameters
-  // in `dir`, and reads the port it listens on.
-  bool Start(const TempDir& dir, int& port) {
-    int input[2];
-    int output[2];
-    if (::pipe2(input, O_CLOEXEC) != 0) return false;
-    if (::pipe2(output, O_CLOEXEC) != 0) {
-      ::close(input[0]);
-      ::close(input[1]);
-      return false;
-    }
-    std::vector<std::string> words{Binary(), dir / "keys", dir / "params", "0"};
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addchdir_np(&actions, dir.Path().c_str());
-    const int spawned = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(input[0]);
-    ::close(output[1]);
-    input_ = input[1];
-    output_ = output[0];
-    if (spawned != 0) {
-      pid_ = -1;
-      return false;
-    }
-    std::string line;
-    if (!ReadLine(line, 30s) || !line.starts_with("listening on ")) return false;
-    port = std::atoi(line.c_str() + 13);
-    return port > 0;
-  }
-
-  // Ends its input, which stops it; its exit status, or -1 when it did not end within `timeout`.
-  int Stop(std::chrono::milliseconds timeout) {
-    CloseInput();
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      if (std::chrono::steady_clock::now() >= deadline) return -1;
-      std::this_thread::sleep_for(10ms);
-    }
-  }
-
- private:
-  bool ReadLine(std::string& line, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left <= 0ms) return false;
-      pollfd descriptor{output_, POLLIN, 0};
-      if (::poll(&descriptor, 1, static_cast<int>(left.count())) <= 0) continue;
-      char c;
-      if (::read(output_, &c, 1) != 1) return false;
-      if (c == '\n') return true;
-      line += c;
-    }
-  }
-  void CloseInput() {
-    if (input_ >= 0) ::close(input_);
-    input_ = -1;
-  }
-
-  pid_t pid_ = -1;
-  int input_ = -1;
-  int output_ = -1;
-};
+  port = std::atoi(line.c_str() + 13);
+  return port > 0;
+}
 
 TEST_F(OpxLaneBinaryTest, AsksTheRealListenerForItsServerVersion) {
-  ASSERT_TRUE(std::filesystem::exists(ListenerHarness::Binary())) << ListenerHarness::Binary();
+  ASSERT_TRUE(std::filesystem::exists(paxelle::testing::ListenerHarnessProcess::Binary()))
+      << paxelle::testing::ListenerHarnessProcess::Binary();
   TempDir dir;
-  ListenerHarness harness;
+  paxelle::testing::ListenerHarnessProcess harness;
   int port = 0;
-  ASSERT_TRUE(harness.Start(dir, port)) << "the listener harness did not start";
+  ASSERT_TRUE(StartListenerHarness(harness, dir, port)) << "the listener harness did not start";
 
   const LaneRun run = Run({"--server", "127.0.0.1:" + std::to_string(port), "--trace", "version", "--timeout", "20",
                            "request", "TStream=Admin", "TranCode=ServerVersion", "MerchantID=1", "ClientID=1"});
@@ -575,7 +471,8 @@ TEST_F(OpxLaneBinaryTest, AsksTheRealListenerForItsServerVersion) {
   EXPECT_NE(run.out.find("<UserTraceData>version</UserTraceData>"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("<ProductVersion>WH 5.10</ProductVersion>"), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("Queued:"), std::string::npos) << "a local command is answered without an interim reply";
-  EXPECT_EQ(harness.Stop(30s), 0);
+  harness.CloseInput();
+  EXPECT_EQ(harness.Wait(30s), 0);
 }
 
 }  // namespace

@@ -2,12 +2,8 @@
 // object: each side opens what the other sealed.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <memory>
-
 #include "client/HexText.h"
 #include "client/MessageCrypto.h"
-#include "common/TrafficLog.h"
 #include "core/Request.h"
 #include "core/RequestCrypto.h"
 #include "core/TranCodes.h"
@@ -19,24 +15,10 @@
 namespace paxelle::lane {
 namespace {
 
-using testing::TempDir;
-
 const std::string kPayload = "TranType=Credit\x1CTranCode=BatchSummary\x1CMemo=cross check";
 
-class ServerCryptoTest : public ::testing::Test {
+class ServerCryptoTest : public testing::ServerCryptoSuite {
  protected:
-  static void SetUpTestSuite() {
-    dir_ = std::make_unique<TempDir>();
-    std::filesystem::create_directory(dir_->Path() / "logs");
-    log_ = std::make_unique<CTrafficLog>(*dir_ / "logs");
-    server_ = std::make_unique<CMessageCrypto>(*log_);
-    started_ = server_->Startup(dir_->Path() / "keys");
-  }
-  static void TearDownTestSuite() {
-    server_.reset();
-    log_.reset();
-    dir_.reset();
-  }
   void SetUp() override {
     ASSERT_TRUE(started_) << "the server's crypto did not start";
     const std::string text = server_->PublicKeyText();
@@ -56,18 +38,9 @@ class ServerCryptoTest : public ::testing::Test {
     cipherHex = frame.substr(dc2 + 1, frame.size() - dc2 - 2);
   }
 
-  static std::unique_ptr<TempDir> dir_;
-  static std::unique_ptr<CTrafficLog> log_;
-  static std::unique_ptr<CMessageCrypto> server_;
-  static bool started_;
   LaneCrypto crypto_;
   LaneServerKey serverKey_;
 };
-
-std::unique_ptr<TempDir> ServerCryptoTest::dir_;
-std::unique_ptr<CTrafficLog> ServerCryptoTest::log_;
-std::unique_ptr<CMessageCrypto> ServerCryptoTest::server_;
-bool ServerCryptoTest::started_ = false;
 
 TEST_F(ServerCryptoTest, ServerDecryptsTheLanesRequestToThePayload) {
   SealedRequest sealed;

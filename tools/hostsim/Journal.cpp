@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <unistd.h>
 
 namespace paxelle::hostsim {
 
@@ -20,9 +19,7 @@ std::string JournalLine(const SimMessage& read, std::string_view message, std::t
   return line;
 }
 
-Journal::~Journal() {
-  if (fd_ >= 0) ::close(fd_);
-}
+Journal::~Journal() = default;
 
 bool Journal::Open(const std::filesystem::path& path, std::string& error) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -31,23 +28,14 @@ bool Journal::Open(const std::filesystem::path& path, std::string& error) {
     error = "cannot open the journal " + path.string() + ": " + SystemErrorText(errno);
     return false;
   }
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
+  fd_.Reset(fd);
   return true;
 }
 
 bool Journal::Record(const SimMessage& read, std::string_view message, std::time_t when) {
   const std::string line = JournalLine(read, message, when) + '\n';
   std::lock_guard<std::mutex> lock(mutex_);
-  if (fd_ < 0) return false;
-  std::size_t written = 0;
-  while (written < line.size()) {
-    const ssize_t result = ::write(fd_, line.data() + written, line.size() - written);
-    if (result < 0 && errno == EINTR) continue;
-    if (result <= 0) return false;
-    written += static_cast<std::size_t>(result);
-  }
-  return true;
+  return fd_.IsValid() && WriteAll(fd_.Get(), line);
 }
 
 }  // namespace paxelle::hostsim

@@ -2,6 +2,7 @@
 // appended to a file that any connection thread may write to.
 #pragma once
 
+#include "common/PosixFile.h"
 #include "tools/hostsim/SimMessage.h"
 
 #include <ctime>
@@ -35,7 +36,7 @@ class Journal {
 
  private:
   std::mutex mutex_;
-  int fd_ = -1;
+  UniqueFd fd_;  // guarded by mutex_
 };
 
 }  // namespace paxelle::hostsim
