@@ -14,7 +14,10 @@ CClientListener::~CClientListener() {
 }
 
 int CClientListener::StartOnClientPort() {
-  const int listened = Listen(clientPort_);
+  // A backlog of 5 drops lanes that connect together (a store opening all its
+  // lanes at once); with the server speaking first such a lane would wait
+  // forever for its greeting. Let the kernel queue as many as may be served.
+  const int listened = Listen(clientPort_, ConnectionLimit());
   if (listened != kListenOk) return listened;
   return Start();
 }

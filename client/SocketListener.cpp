@@ -3,6 +3,7 @@
 #include "common/SystemErrorText.h"
 
 #include <arpa/inet.h>
+#include <netinet/tcp.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -186,6 +187,10 @@ void CSocketListener::AcceptLoop() {
       ::shutdown(accepted.Get(), SHUT_RDWR);
       break;
     }
+    // A reply often follows the previous one closely ("Queued", then the
+    // result); it must not wait for the lane's delayed ACK.
+    const int noDelay = 1;
+    ::setsockopt(accepted.Get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
     if (!Dispatch(std::move(accepted), peer)) break;
   }
   running_ = false;

@@ -3,6 +3,7 @@
 #include "common/ProcessEvents.h"
 
 #include <arpa/inet.h>
+#include <netinet/tcp.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -75,6 +76,9 @@ bool CHostSocket::ConnectAddress(const sockaddr_in& address, int timeoutMs) {
     SetLastError(kHostSocketCreateFailed, "Socket Creation Failed");
     return false;
   }
+  // Request and answer are single small messages; none may wait for a delayed ACK.
+  const int noDelay = 1;
+  ::setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
   if (!SetNonBlocking(socket_, true)) {
     const int error = errno;
     CloseQuietly();

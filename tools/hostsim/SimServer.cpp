@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <system_error>
@@ -79,6 +80,9 @@ bool SimServer::Run() {
       }
       continue;
     }
+    // Answers go out at once, like the real host's, not behind a delayed ACK.
+    const int noDelay = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
     if (connections_.size() >= limits_.maxConnections) {
       Report("too many connections; one refused");
       ::close(fd);
