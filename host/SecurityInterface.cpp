@@ -19,6 +19,21 @@ std::string TakeOpenSslError(const char* fallback) {
   return text;
 }
 
+// OpenSSL fills a certificate's extension cache (key identifiers, purposes) the
+// first time a chain check needs it, and two handshakes running at once can fill
+// the cache of the same trusted certificate together. Filling every cache here,
+// before any connection exists, leaves the shared certificates read-only afterwards.
+void FillCertificateCaches(SSL_CTX* context) {
+  X509_STORE* store = SSL_CTX_get_cert_store(context);
+  if (X509_STORE_lock(store) != 1) return;
+  STACK_OF(X509_OBJECT)* objects = X509_STORE_get0_objects(store);
+  for (int i = 0; i < sk_X509_OBJECT_num(objects); ++i) {
+    X509* certificate = X509_OBJECT_get0_X509(sk_X509_OBJECT_value(objects, i));
+    if (certificate != nullptr) X509_check_purpose(certificate, -1, 0);
+  }
+  X509_STORE_unlock(store);
+}
+
 }  // namespace
 
 CSecurityInterface::CSecurityInterface() = default;
@@ -49,6 +64,7 @@ bool CSecurityInterface::Load(const std::string& extraCaFile) {
   // afterwards, so it can report it as a chain error value and skip it when told to.
   SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
   X509_VERIFY_PARAM_set_purpose(SSL_CTX_get0_param(context), X509_PURPOSE_SSL_SERVER);
+  FillCertificateCaches(context);
   std::lock_guard<std::mutex> lock(mutex_);
   SSL_CTX_free(context_);
   context_ = context;
