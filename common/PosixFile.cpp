@@ -58,7 +58,13 @@ bool ReadUpTo(int fd, std::size_t limit, std::string& content) {
   return true;
 }
 
-ReplaceResult ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode) {
+void SyncDirectory(const std::filesystem::path& directory) {
+  UniqueFd directoryFile(::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (directoryFile.IsValid()) ::fsync(directoryFile.Get());
+}
+
+ReplaceResult ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode,
+                                    DirectorySync sync) {
   std::filesystem::path directory = path.parent_path();
   if (directory.empty()) directory = ".";
   std::string temporary = (directory / ("." + path.filename().string() + ".tmp-XXXXXX")).string();
@@ -76,11 +82,7 @@ ReplaceResult ReplaceFileAtomically(const std::filesystem::path& path, std::stri
   if (::fsync(file.Get()) != 0) return fail(ReplaceStep::kSync);
   if (!file.Close()) return fail(ReplaceStep::kClose);
   if (::rename(temporary.c_str(), path.c_str()) != 0) return fail(ReplaceStep::kRename);
-
-  // The rename is done; syncing the directory makes it survive a power cut.
-  // Some file systems refuse fsync on a directory, which is no failure of ours.
-  UniqueFd directoryFile(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (directoryFile.IsValid()) ::fsync(directoryFile.Get());
+  if (sync == DirectorySync::kNow) SyncDirectory(directory);
   return {};
 }
 

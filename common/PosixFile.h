@@ -60,6 +60,15 @@ struct ReplaceResult {
 // `path`, and the directory synced (where the file system allows it). A
 // temporary left by an interrupted replacement is never reused or read. Never
 // creates directories. On failure `path` is untouched and the temporary removed.
-ReplaceResult ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode);
+// With DirectorySync::kDeferred the rename is not yet durable: the caller
+// calls SyncDirectory once for several replacements, before it relies on any
+// of them surviving a power cut.
+enum class DirectorySync { kNow, kDeferred };
+ReplaceResult ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode,
+                                    DirectorySync sync = DirectorySync::kNow);
+
+// Makes the renames done in `directory` survive a power cut. Some file systems
+// refuse fsync on a directory, which is no failure of the caller's.
+void SyncDirectory(const std::filesystem::path& directory);
 
 }  // namespace paxelle

@@ -157,8 +157,9 @@ std::string TransactionHead(CRequest& record, const HeadCodes& codes,
   bool changed = false;
   const std::string batchNo = sources.batch.GetBatchNo(false, false, changed, errors);
   if (changed) sources.counters.ResetItems(errors);
-  const int stan = sources.counters.NextStan(errors);
-  const int item = sources.counters.NextItem(errors);
+  int stan = 0;
+  int item = 0;
+  sources.counters.NextStanAndItem(stan, item, errors);
   const std::time_t now = sources.clock();
 
   std::string dateTime;

@@ -34,7 +34,13 @@ int CSequenceCounters::NextStan(std::string& errors) { return Next(kStanFile, kN
 
 int CSequenceCounters::NextItem(std::string& errors) { return Next(kItemFile, kNumberMax, errors); }
 
-int CSequenceCounters::Next(const std::string& fileName, int max, std::string& errors) {
+void CSequenceCounters::NextStanAndItem(int& stan, int& item, std::string& errors) {
+  stan = Next(kStanFile, kNumberMax, errors, DirectorySync::kDeferred);
+  item = Next(kItemFile, kNumberMax, errors, DirectorySync::kDeferred);
+  SyncDirectory(directory_);
+}
+
+int CSequenceCounters::Next(const std::string& fileName, int max, std::string& errors, DirectorySync sync) {
   std::vector<StateNote> notes;
   int value = 0;
   try {
@@ -47,7 +53,7 @@ int CSequenceCounters::Next(const std::string& fileName, int max, std::string& e
       value = stored < 0 || stored >= max ? 1 : static_cast<int>(stored) + 1;
       // A rewrite that cannot even be opened still hands out the number, as
       // the Windows build does; a failure part-way is a file exception.
-      if (StoreStateFile(path, NumberFileBytes(value), kTexts, false, notes) ==
+      if (StoreStateFile(path, NumberFileBytes(value), kTexts, false, notes, sync) ==
           StateFileStatus::IoFailed) {
         value = 0;
       }

@@ -3,6 +3,8 @@
 // reuse a number.
 #pragma once
 
+#include "common/PosixFile.h"
+
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -20,11 +22,16 @@ class CSequenceCounters {
   // Failure texts are appended to `errors` (and logged); the result is then 0.
   int NextStan(std::string& errors);
   int NextItem(std::string& errors);
+  // Both numbers of one message, as NextStan then NextItem. The directory is
+  // synced once for the two rewrites, before either number is handed out:
+  // the polling thread takes these for every message, one after another.
+  void NextStanAndItem(int& stan, int& item, std::string& errors);
   // Advances the number in `fileName` (created holding 0 when missing) and
   // returns it; a stored number at or above `max`, or below 0, is followed by 1.
   // When only the rewrite cannot be opened, its text is added and the number
   // is still returned.
-  int Next(const std::string& fileName, int max, std::string& errors);
+  int Next(const std::string& fileName, int max, std::string& errors,
+           DirectorySync sync = DirectorySync::kNow);
   // Item file := 0, so the next item number is 1. Whatever the file held
   // before, readable or not, is replaced.
   void ResetItems(std::string& errors);

@@ -76,8 +76,8 @@ StateFileResult ReadStateLines(const std::filesystem::path& path, std::vector<st
   return {};
 }
 
-StateFileResult ReplaceStateFile(const std::filesystem::path& path, std::string_view bytes) {
-  const ReplaceResult result = ReplaceFileAtomically(path, bytes, 0600);
+StateFileResult ReplaceStateFile(const std::filesystem::path& path, std::string_view bytes, DirectorySync sync) {
+  const ReplaceResult result = ReplaceFileAtomically(path, bytes, 0600, sync);
   if (result.Ok()) return {};
   // Only a temporary that cannot be made counts as not opened; every later step is an I/O failure.
   const bool opened = result.failedStep != ReplaceStep::kCreateTemporary;
@@ -139,8 +139,8 @@ bool LoadStateLines(const std::filesystem::path& path, std::string_view initialB
 
 StateFileStatus StoreStateFile(const std::filesystem::path& path, std::string_view bytes,
                                const StateFileTexts& texts, bool creating,
-                               std::vector<StateNote>& notes) {
-  const StateFileResult result = ReplaceStateFile(path, bytes);
+                               std::vector<StateNote>& notes, DirectorySync sync) {
+  const StateFileResult result = ReplaceStateFile(path, bytes, sync);
   switch (result.status) {
     case StateFileStatus::Done:
       break;

@@ -3,6 +3,8 @@
 // text-mode files, with the failure texts each file reports.
 #pragma once
 
+#include "common/PosixFile.h"
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -34,8 +36,10 @@ StateFileResult ReadStateLines(const std::filesystem::path& path, std::vector<st
 // temporary left by an interrupted rewrite is never reused or read.
 // OpenFailed: the temporary could not be created (e.g. the directory is not
 // writable). IoFailed: a later step failed; `path` is untouched and the
-// temporary removed. Never creates directories.
-StateFileResult ReplaceStateFile(const std::filesystem::path& path, std::string_view bytes);
+// temporary removed. Never creates directories. With DirectorySync::kDeferred
+// the caller syncs the directory itself (SyncDirectory).
+StateFileResult ReplaceStateFile(const std::filesystem::path& path, std::string_view bytes,
+                                 DirectorySync sync = DirectorySync::kNow);
 
 // The cause number the Windows build's file-exception texts carry for a
 // system error (1 generic, 2 not found, 3 bad path, 4 too many open files,
@@ -70,7 +74,8 @@ bool LoadStateLines(const std::filesystem::path& path, std::string_view initialB
 // Rewrites `path` with `bytes` (ReplaceStateFile) and returns how that ended;
 // on failure the file's text (the creation text when `creating`) is added to `notes`.
 StateFileStatus StoreStateFile(const std::filesystem::path& path, std::string_view bytes,
-                    const StateFileTexts& texts, bool creating, std::vector<StateNote>& notes);
+                               const StateFileTexts& texts, bool creating, std::vector<StateNote>& notes,
+                               DirectorySync sync = DirectorySync::kNow);
 
 // Appends each note's text to `errors` and logs it with its detail. Call it
 // without holding a lock: the log is another component.

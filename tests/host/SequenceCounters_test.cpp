@@ -45,6 +45,22 @@ TEST_F(SequenceCountersTest, MissingStanFileGivesOneAndHoldsIt) {
   EXPECT_EQ(ReadBytes(Stan()), "2\r\r\n");
 }
 
+TEST_F(SequenceCountersTest, StanAndItemTogetherAdvanceBothFilesLikeTwoCalls) {
+  WriteBytes(Stan(), "9999\r\r\n");
+  int stan = 0;
+  int item = 0;
+  counters_.NextStanAndItem(stan, item, errors_);
+  EXPECT_EQ(stan, 1);
+  EXPECT_EQ(item, 1);
+  counters_.NextStanAndItem(stan, item, errors_);
+  EXPECT_EQ(stan, 2);
+  EXPECT_EQ(item, 2);
+  EXPECT_EQ(ReadBytes(Stan()), "2\r\r\n");
+  EXPECT_EQ(ReadBytes(Item()), "2\r\r\n");
+  EXPECT_EQ(Listing(dir_.Path()), (std::vector<std::string>{"SynchroStan.dat", "SynchroStan2.dat"}));
+  EXPECT_EQ(errors_, "");
+}
+
 TEST_F(SequenceCountersTest, NextFollowsTheStoredNumber) {
   const struct {
     const char* stored;
