@@ -238,29 +238,32 @@ const std::string kResultStart =
     "\t\t<ResponseOrigin>Processor</ResponseOrigin>\r\n"
     "\t\t<OPXXReturnCode>000000</OPXXReturnCode>\r\n";
 
+// What SaleRecord() answers: declined, so no CaptureStatus.
+const std::string kDeclinedSaleDocument =
+    kResultStart +
+    "\t\t<CmdStatus>Declined</CmdStatus>\r\n"
+    "\t\t<TextResponse>DECLINED</TextResponse>\r\n"
+    "\t\t<UserTraceData>lane7</UserTraceData>\r\n"
+    "\t</CmdResponse>\r\n"
+    "\t<TranResponse>\r\n"
+    "\t\t<MerchantID>123456789012345</MerchantID>\r\n"
+    "\t\t<TerminalID>12345678</TerminalID>\r\n"
+    "\t\t<AcctNo>XXXXXXXXXXXX1111</AcctNo>\r\n"
+    "\t\t<ExpDate>XXXX</ExpDate>\r\n"
+    "\t\t<CardType>VISA</CardType>\r\n"
+    "\t\t<TranCode>Sale</TranCode>\r\n"
+    "\t\t<RefNo>12_34</RefNo>\r\n"
+    "\t\t<InvoiceNo>1001</InvoiceNo>\r\n"
+    "\t\t<Amount>\r\n"
+    "\t\t\t<Purchase>10.00</Purchase>\r\n"
+    "\t\t\t<Authorize>10.00</Authorize>\r\n"
+    "\t\t</Amount>\r\n"
+    "\t</TranResponse>\r\n"
+    "</RStream>\r\n";
+
 TEST_F(ResponseDocumentsTest, DeclinedSaleHasTranResponseWithoutCaptureStatus) {
   CRequest record = SaleRecord();
-  EXPECT_EQ(record.BuildResponse(),
-            kResultStart +
-                "\t\t<CmdStatus>Declined</CmdStatus>\r\n"
-                "\t\t<TextResponse>DECLINED</TextResponse>\r\n"
-                "\t\t<UserTraceData>lane7</UserTraceData>\r\n"
-                "\t</CmdResponse>\r\n"
-                "\t<TranResponse>\r\n"
-                "\t\t<MerchantID>123456789012345</MerchantID>\r\n"
-                "\t\t<TerminalID>12345678</TerminalID>\r\n"
-                "\t\t<AcctNo>XXXXXXXXXXXX1111</AcctNo>\r\n"
-                "\t\t<ExpDate>XXXX</ExpDate>\r\n"
-                "\t\t<CardType>VISA</CardType>\r\n"
-                "\t\t<TranCode>Sale</TranCode>\r\n"
-                "\t\t<RefNo>12_34</RefNo>\r\n"
-                "\t\t<InvoiceNo>1001</InvoiceNo>\r\n"
-                "\t\t<Amount>\r\n"
-                "\t\t\t<Purchase>10.00</Purchase>\r\n"
-                "\t\t\t<Authorize>10.00</Authorize>\r\n"
-                "\t\t</Amount>\r\n"
-                "\t</TranResponse>\r\n"
-                "</RStream>\r\n");
+  EXPECT_EQ(record.BuildResponse(), kDeclinedSaleDocument);
 }
 
 TEST_F(ResponseDocumentsTest, ApprovedSaleWritesEveryElementInOrder) {
@@ -543,28 +546,6 @@ TEST_F(ResponseDocumentsTest, AdministrativeRecordWithoutBodyHasCommandResponseO
 }
 
 // ---- the wire form ----
-
-const std::string kDeclinedSaleDocument =
-    kResultStart +
-    "\t\t<CmdStatus>Declined</CmdStatus>\r\n"
-    "\t\t<TextResponse>DECLINED</TextResponse>\r\n"
-    "\t\t<UserTraceData>lane7</UserTraceData>\r\n"
-    "\t</CmdResponse>\r\n"
-    "\t<TranResponse>\r\n"
-    "\t\t<MerchantID>123456789012345</MerchantID>\r\n"
-    "\t\t<TerminalID>12345678</TerminalID>\r\n"
-    "\t\t<AcctNo>XXXXXXXXXXXX1111</AcctNo>\r\n"
-    "\t\t<ExpDate>XXXX</ExpDate>\r\n"
-    "\t\t<CardType>VISA</CardType>\r\n"
-    "\t\t<TranCode>Sale</TranCode>\r\n"
-    "\t\t<RefNo>12_34</RefNo>\r\n"
-    "\t\t<InvoiceNo>1001</InvoiceNo>\r\n"
-    "\t\t<Amount>\r\n"
-    "\t\t\t<Purchase>10.00</Purchase>\r\n"
-    "\t\t\t<Authorize>10.00</Authorize>\r\n"
-    "\t\t</Amount>\r\n"
-    "\t</TranResponse>\r\n"
-    "</RStream>\r\n";
 
 TEST_F(ResponseDocumentsTest, ProcessedRecordIsAnsweredEncrypted) {
   ReversingCrypto crypto;

@@ -12,15 +12,11 @@
 #include "host/SecurityInterface.h"
 #include "tests/core/ParserTestSupport.h"
 #include "tests/core/ReversingCrypto.h"
+#include "tests/host/LoopbackSockets.h"
 #include "tests/host/StateTestSupport.h"
 #include "tests/hostsim/SimTestSupport.h"
 
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -41,6 +37,7 @@ namespace {
 
 using namespace std::chrono_literals;
 namespace sim = hostsim::simtest;
+using testing::ClosedPort;
 using testing::LoggedWorkingDirectory;
 using testing::ParsePayload;
 using testing::Payload;
@@ -106,21 +103,6 @@ std::size_t Occurrences(const std::string& text, const std::string& needle) {
 }
 
 // A loopback port nothing listens on.
-std::uint16_t ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof(address);
-  std::uint16_t port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  ::close(fd);
-  return port;
-}
-
 HostEndpoint Loopback(std::uint16_t port) { return HostEndpoint{"localhost", std::to_string(port)}; }
 
 // Collects the progress events; outlives the interfaces that report to it.

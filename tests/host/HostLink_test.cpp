@@ -3,6 +3,7 @@
 #include "common/ProcessEvents.h"
 #include "config/ParamStore.h"
 #include "tests/config/TempDir.h"
+#include "tests/host/LoopbackSockets.h"
 #include "tests/host/StateTestSupport.h"
 #include "tests/host/StopLater.h"
 #include "tests/hostsim/SimTestSupport.h"
@@ -39,6 +40,7 @@ namespace paxelle {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::LoopbackListener;
 using testing::StopLater;
 using hostsim::IoResult;
 using hostsim::TlsStream;
@@ -221,7 +223,6 @@ class TestHost {
   ~TestHost() {
     stop_.Raise();
     if (thread_.joinable()) thread_.join();
-    if (listener_ >= 0) ::close(listener_);
     SSL_CTX_free(context_);
   }
   TestHost(const TestHost&) = delete;
@@ -243,22 +244,15 @@ class TestHost {
     } else {
       SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
     }
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 8) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (!listener_.Valid()) {
       error = "cannot listen on 127.0.0.1";
       return false;
     }
-    port_ = ntohs(address.sin_port);
     thread_ = std::thread([this, script = std::move(script)] { Serve(script); });
     return true;
   }
 
-  int Port() const { return port_; }
+  int Port() const { return listener_.Port(); }
 
   // The visits of the first `count` connections, once they are over (fewer when they do
   // not end within the host's patience).
@@ -271,9 +265,9 @@ class TestHost {
  private:
   void Serve(const HostScript& script) {
     for (;;) {
-      pollfd watch[2] = {{listener_, POLLIN, 0}, {stop_.Fd(), POLLIN, 0}};
+      pollfd watch[2] = {{listener_.Fd(), POLLIN, 0}, {stop_.Fd(), POLLIN, 0}};
       if (::poll(watch, 2, -1) < 0 || watch[1].revents != 0) return;
-      const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      const int fd = ::accept4(listener_.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
       if (fd < 0) continue;
       Visit visit;
       {
@@ -292,8 +286,7 @@ class TestHost {
   }
 
   SSL_CTX* context_ = nullptr;
-  int listener_ = -1;
-  int port_ = 0;
+  LoopbackListener listener_;
   hostsim::StopSignal stop_;
   std::thread thread_;
   std::mutex mutex_;
@@ -668,43 +661,26 @@ TEST_F(HostLinkTest, AHostOfferingOnlyTls11IsRefused) {
 }
 
 TEST_F(HostLinkTest, AHostThatHangsUpDuringTheHandshakeDisconnectedUnexpectedly) {
-  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener, 1), 0);
-  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  std::thread hangUp([listener] {
-    pollfd watch{listener, POLLIN, 0};
-    if (::poll(&watch, 1, 20000) > 0) ::close(::accept(listener, nullptr, nullptr));
-  });
+  const LoopbackListener listener(1);
+  ASSERT_TRUE(listener.Valid());
+  std::thread hangUp([&listener] { UniqueFd accepted(listener.Accept(milliseconds(20000))); });
   CHostLink link(security_);
-  EXPECT_FALSE(link.Connect("localhost", ntohs(address.sin_port), kConnectTimeoutMs));
+  EXPECT_FALSE(link.Connect("localhost", listener.Port(), kConnectTimeoutMs));
   hangUp.join();
-  ::close(listener);
   EXPECT_EQ(link.LastErrorCode(), 3103);
   EXPECT_EQ(link.LastErrorText(), "Server disconnected unexpectedly.");
 }
 
 TEST_F(HostLinkTest, TheInterfacesStoppingEventEndsAHandshake) {
   // The kernel completes the connection, but nobody ever answers the client's greeting.
-  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener, 1), 0);
-  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const LoopbackListener listener(1);
+  ASSERT_TRUE(listener.Valid());
   CHostLink link(security_);
   const auto start = Clock::now();
   {
     StopLater stop(milliseconds(100));
-    EXPECT_FALSE(link.Connect("localhost", ntohs(address.sin_port), kConnectTimeoutMs));
+    EXPECT_FALSE(link.Connect("localhost", listener.Port(), kConnectTimeoutMs));
   }
-  ::close(listener);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(9)) << "ended by the stop, not by the 10 s read limit";
   EXPECT_EQ(link.LastErrorText(), "Server disconnected unexpectedly.");
 }

@@ -2,6 +2,7 @@
 
 #include "common/PosixFile.h"
 #include "common/ProcessEvents.h"
+#include "tests/host/LoopbackSockets.h"
 #include "tests/host/StopLater.h"
 
 #include <arpa/inet.h>
@@ -23,59 +24,16 @@ namespace {
 
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
+using testing::ClosedPort;
+using testing::LocalPort;
+using testing::LoopbackAddress;
+using testing::LoopbackListener;
 using testing::StopLater;
 
 // Far longer than any of these operations takes when it works; a case that runs into it
 // has waited for a time-out it should not have waited for.
 constexpr int kLongTimeoutMs = 60000;
 constexpr auto kWellBeforeTheTimeout = std::chrono::seconds(30);
-
-sockaddr_in Loopback(std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
-
-std::uint16_t LocalPort(int fd) {
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  return ntohs(address.sin_port);
-}
-
-// A listening socket on 127.0.0.1 with a port of the system's choosing.
-class LoopbackListener {
- public:
-  explicit LoopbackListener(int backlog = 8) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    const sockaddr_in address = Loopback(0);
-    if (::bind(fd_.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd_.Get(), backlog) != 0) {
-      fd_.Reset();
-    }
-  }
-  bool Valid() const { return fd_.Get() >= 0; }
-  std::uint16_t Port() const { return LocalPort(fd_.Get()); }
-
-  // One connection accepted within `limit`, or -1.
-  int Accept(milliseconds limit) const {
-    pollfd watch{fd_.Get(), POLLIN, 0};
-    if (::poll(&watch, 1, static_cast<int>(limit.count())) <= 0) return -1;
-    return ::accept4(fd_.Get(), nullptr, nullptr, SOCK_CLOEXEC);
-  }
-
- private:
-  UniqueFd fd_;
-};
-
-// A loopback port nobody listens on.
-std::uint16_t ClosedPort() {
-  UniqueFd probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  const sockaddr_in address = Loopback(0);
-  ::bind(probe.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  return LocalPort(probe.Get());
-}
 
 std::size_t OpenDescriptorCount() {
   std::size_t count = 0;
@@ -89,7 +47,7 @@ struct SilentHost {
   UniqueFd filler{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
 
   bool Fill() {
-    const sockaddr_in address = Loopback(listener.Port());
+    const sockaddr_in address = LoopbackAddress(listener.Port());
     return listener.Valid() &&
            ::connect(filler.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
   }
@@ -140,7 +98,7 @@ TEST(HostSocketConnectTest, AClosedLoopbackPortIsRefusedWith3006BeforeTheTimeOut
   const std::size_t openBefore = OpenDescriptorCount();
   CHostSocket socket;
   const auto start = Clock::now();
-  EXPECT_FALSE(socket.ConnectAddress(Loopback(ClosedPort()), kLongTimeoutMs));
+  EXPECT_FALSE(socket.ConnectAddress(LoopbackAddress(ClosedPort()), kLongTimeoutMs));
   EXPECT_LT(Clock::now() - start, kWellBeforeTheTimeout);
   EXPECT_EQ(socket.LastErrorCode(), 3006);
   EXPECT_EQ(socket.LastErrorText(), kConnectFailedText);
@@ -154,7 +112,7 @@ TEST(HostSocketConnectTest, AHostThatNeverAnswersTimesOutWith3006) {
   const std::size_t openBefore = OpenDescriptorCount();
   CHostSocket socket;
   const auto start = Clock::now();
-  EXPECT_FALSE(socket.ConnectAddress(Loopback(host.listener.Port()), 300));
+  EXPECT_FALSE(socket.ConnectAddress(LoopbackAddress(host.listener.Port()), 300));
   EXPECT_GE(MillisecondsSince(start), 300) << "gave up before its time-out";
   EXPECT_EQ(socket.LastErrorCode(), 3006);
   EXPECT_EQ(socket.LastErrorText(), kConnectFailedText);
@@ -168,7 +126,7 @@ TEST(HostSocketConnectTest, TheInterfacesStoppingEventEndsAConnect) {
   const auto start = Clock::now();
   {
     StopLater stop(milliseconds(100));
-    EXPECT_FALSE(socket.ConnectAddress(Loopback(host.listener.Port()), kLongTimeoutMs));
+    EXPECT_FALSE(socket.ConnectAddress(LoopbackAddress(host.listener.Port()), kLongTimeoutMs));
   }
   EXPECT_LT(Clock::now() - start, kWellBeforeTheTimeout);
   EXPECT_EQ(socket.LastErrorCode(), 3006);
@@ -193,7 +151,7 @@ class ConnectedHostSocketTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(listener_.Valid());
-    ASSERT_TRUE(socket_.ConnectAddress(Loopback(listener_.Port()), 3000)) << socket_.LastErrorText();
+    ASSERT_TRUE(socket_.ConnectAddress(LoopbackAddress(listener_.Port()), 3000)) << socket_.LastErrorText();
     peer_.Reset(listener_.Accept(milliseconds(5000)));
     ASSERT_GE(peer_.Get(), 0);
   }
@@ -301,7 +259,7 @@ TEST_F(ConnectedHostSocketTest, CloseEndsTheConnectionAndMayBeRepeated) {
 }
 
 TEST_F(ConnectedHostSocketTest, AFailedConnectClosesTheEarlierConnection) {
-  EXPECT_FALSE(socket_.ConnectAddress(Loopback(ClosedPort()), 3000));
+  EXPECT_FALSE(socket_.ConnectAddress(LoopbackAddress(ClosedPort()), 3000));
   char byte = 0;
   EXPECT_EQ(::recv(peer_.Get(), &byte, 1, 0), 0);
   EXPECT_FALSE(socket_.IsAlive());
