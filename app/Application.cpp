@@ -1,16 +1,7 @@
 #include "app/Application.h"
 
-#include "client/ClientListener.h"
-#include "client/MessageCrypto.h"
 #include "common/SystemErrorText.h"
-#include "common/TrafficLog.h"
-#include "config/ParamStore.h"
-#include "core/RequestCrypto.h"
 #include "core/Version.h"
-#include "dial/DialBackup.h"
-#include "host/HostEndpoints.h"
-#include "host/HostInterface.h"
-#include "host/SecurityInterface.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -25,51 +16,12 @@ namespace paxelle {
 namespace {
 
 constexpr char kLockFileName[] = "OpxWorldPayTCPIP.lock";
-constexpr char kLogDirectory[] = "KELVARA_LOGS";
 constexpr char kSecondInstanceText[] = "Only one instance of OPX WorldPay TCPIP may be run at a time!";
 constexpr char kLogDirectoryText[] = "Unable to create Log Directory - logging disabled!";
 constexpr char kCryptoFailedText[] =
     "Could Not Start Crypto API \r\nEnsure that 128 bit encryption is installed.- FATAL Error!!";
 constexpr char kSecurityFailedText[] =
     "Could Not Start SSPI \r\nEnsure that 128 bit encryption is installed.- FATAL Error!!";
-
-class ListenerControl final : public ClientListenerControl {
- public:
-  explicit ListenerControl(int port) : listener_(port) {}
-  int SetConnectionLimit(int limit) override { return listener_.SetConnectionLimit(limit); }
-  int StartOnClientPort() override { return listener_.StartOnClientPort(); }
-  int Stop() override { return listener_.Stop(); }
-  int ConnectionCount() const override { return listener_.ConnectionCount(); }
-  void SetGoingOffline(bool goingOffline) override { listener_.SetGoingOffline(goingOffline); }
-
- private:
-  CClientListener listener_;
-};
-
-class HostControl final : public HostInterfaceControl {
- public:
-  HostControl(std::function<void(HostTrafficEvent)> observer, std::function<void()> shutdownRequest) {
-    host_.SetTrafficObserver(std::move(observer));
-    host_.SetShutdownRequest(std::move(shutdownRequest));
-  }
-  bool Start() override { return host_.Start(); }
-  int Stop() override { return host_.Stop(); }
-  std::string LastErrorText() const override { return host_.LastErrorText(); }
-
- private:
-  CHostInterface host_;
-};
-
-class DialControl final : public DialBackupControl {
- public:
-  explicit DialControl(ComDevices devices) : dial_(std::move(devices)) {}
-  bool Start(int portNumber) override { return dial_.Start(portNumber); }
-  void Stop() override { dial_.Stop(); }
-  std::string LastError() const override { return dial_.LastError(); }
-
- private:
-  CDialBackup dial_;
-};
 
 }  // namespace
 
@@ -86,8 +38,12 @@ int COpxWorldPayIP_HostApp::Run() {
     err_ << "paxelle: " << loop_.ErrorText() << '\n';
     return kServerExitFailed;
   }
+  // Built after the signals are blocked: the log's writer is a thread.
+  objects_ = std::make_unique<CServerObjects>(options_.workdir);
+  CTrafficLog& log = objects_->context.log;
   operator_ = std::make_unique<HeadlessOperator>(
-      out_, err_, [this](std::chrono::milliseconds duration) { return loop_.Pause(duration); });
+      out_, err_, [this](std::chrono::milliseconds duration) { return loop_.Pause(duration); },
+      [&log](const std::string& text) { log.Log("%s", text.c_str()); });
 
   int exitCode = kServerExitOk;
   if (InitInstance(exitCode)) {
@@ -101,46 +57,42 @@ int COpxWorldPayIP_HostApp::Run() {
   // shut down and must not write a shutdown line into the running one's log.
   if (lockFd_ >= 0) ExitInstance();
   // Everything logged up to here reaches the file before the process ends.
-  GetTrafficLog().Shutdown();
+  log.Shutdown();
   return exitCode;
 }
 
 bool COpxWorldPayIP_HostApp::InitInstance(int& exitCode) {
   exitCode = kServerExitFailed;
-  if (::chdir(options_.workdir.c_str()) != 0) {
-    operator_->ShowNotice("Cannot change to the working directory " + options_.workdir.string() + ": " +
-                          SystemErrorText(errno));
-    return false;
-  }
   if (!AcquireInstanceLock()) return false;
   CreateLogDirectory();
   LoadParameters();
 
-  if (!GetMessageCrypto().Startup(options_.keystore)) {
-    GetMessageCrypto().Shutdown();
+  CMessageCrypto& crypto = objects_->crypto;
+  if (!crypto.Startup(options_.keystore)) {
+    crypto.Shutdown();
     operator_->ShowMessage(kCryptoFailedText);
     return false;
   }
   cryptoStarted_ = true;
-  SetRequestCrypto(&GetMessageCrypto());
 
-  GetHostEndpoints().Configure(options_.host, options_.secondaryHost);
-  if (!GetSecurityInterface().Load(options_.hostCa)) {
-    operator_->ShowNotice(GetSecurityInterface().LastErrorText());
-    GetSecurityInterface().Unload();
+  CHostContext& host = objects_->host;
+  host.endpoints.Configure(options_.host, options_.secondaryHost);
+  if (!host.security.Load(options_.hostCa)) {
+    operator_->ShowNotice(host.security.LastErrorText());
+    host.security.Unload();
     operator_->ShowMessage(kSecurityFailedText);
     return false;
   }
   securityLoaded_ = true;
 
-  view_ = std::make_unique<COpxView>(*operator_, ProcessViewServices(), MakeInterfaces());
-  Log("Server Startup %s", std::string(kServerVersionText).c_str());
+  view_ = std::make_unique<COpxView>(*operator_, objects_->ViewServicesOf(), MakeInterfaces());
+  objects_->context.log.Log("Server Startup %s", std::string(kServerVersionText).c_str());
   exitCode = kServerExitOk;
   return true;
 }
 
 bool COpxWorldPayIP_HostApp::AcquireInstanceLock() {
-  const int fd = ::open(kLockFileName, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  const int fd = ::open(objects_->context.PathOf(kLockFileName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
     if (fd >= 0) ::close(fd);
@@ -156,15 +108,16 @@ bool COpxWorldPayIP_HostApp::AcquireInstanceLock() {
 }
 
 void COpxWorldPayIP_HostApp::CreateLogDirectory() {
-  if (::mkdir(kLogDirectory, 0755) == 0) return;
+  const std::string directory = objects_->context.PathOf(kLogDirectoryName).string();
+  if (::mkdir(directory.c_str(), 0755) == 0) return;
   struct stat status {};
   // Something else of that name is no more use than no directory.
-  if (errno == EEXIST && ::stat(kLogDirectory, &status) == 0 && S_ISDIR(status.st_mode)) return;
+  if (errno == EEXIST && ::stat(directory.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) return;
   operator_->ShowMessage(kLogDirectoryText);
 }
 
 void COpxWorldPayIP_HostApp::LoadParameters() {
-  CParamStore& store = GetParamStore();
+  CParamStore& store = objects_->context.params;
   store.SetPath(options_.params);
   store.Load();
   // The store has logged what it had to do; the operator should see it too.
@@ -183,12 +136,8 @@ ViewInterfaces COpxWorldPayIP_HostApp::MakeInterfaces() {
       if (view_ && view_->RequestStop()) loop_.Quit(kServerExitFailed);
     });
   };
-  const int clientPort = options_.clientPort;
-  return ViewInterfaces{
-      [clientPort] { return std::make_unique<ListenerControl>(clientPort); },
-      std::make_unique<HostControl>(std::move(observer), std::move(shutdownRequest)),
-      std::make_unique<DialControl>(options_.comDevices),
-  };
+  return objects_->MakeInterfaces(options_.clientPort, options_.comDevices, std::move(observer),
+                                  std::move(shutdownRequest));
 }
 
 void COpxWorldPayIP_HostApp::Restart() {
@@ -201,19 +150,16 @@ void COpxWorldPayIP_HostApp::ExitInstance() {
   // The interface objects stop themselves as they are destroyed; a stop
   // signal has normally stopped them already.
   view_.reset();
-  if (securityLoaded_) GetSecurityInterface().Unload();
+  if (securityLoaded_) objects_->host.security.Unload();
   securityLoaded_ = false;
-  if (cryptoStarted_) {
-    SetRequestCrypto(nullptr);
-    GetMessageCrypto().Shutdown();
-  }
+  if (cryptoStarted_) objects_->crypto.Shutdown();
   cryptoStarted_ = false;
   if (lockFd_ >= 0) {
     ::flock(lockFd_, LOCK_UN);
     ::close(lockFd_);
     lockFd_ = -1;
   }
-  Log("Server Shutdown . . .");
+  objects_->context.log.Log("Server Shutdown . . .");
 }
 
 }  // namespace paxelle

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/HeadlessOperator.h"
+#include "app/ServerObjects.h"
 #include "app/ServerOptions.h"
 #include "app/SignalLoop.h"
 #include "app/TrafficView.h"
@@ -47,6 +48,8 @@ class COpxWorldPayIP_HostApp {
 
   const ServerOptions options_;
   SignalLoop loop_;
+  // Declared before the operator and the view, which use it: destroyed after them.
+  std::unique_ptr<CServerObjects> objects_;
   std::unique_ptr<HeadlessOperator> operator_;
   std::unique_ptr<COpxView> view_;
   int lockFd_ = -1;

@@ -1,17 +1,12 @@
 #include "app/HeadlessOperator.h"
 
 #include "app/TrafficView.h"
-#include "common/TrafficLog.h"
 
 namespace paxelle {
 
-HeadlessOperator::HeadlessOperator(std::ostream& out, std::ostream& err, Pause pause, HeadlessPolicy policy,
-                                   LogSink log)
-    : out_(out),
-      err_(err),
-      pause_(std::move(pause)),
-      policy_(policy),
-      log_(log ? std::move(log) : LogSink([](const std::string& text) { Log("%s", text.c_str()); })) {}
+HeadlessOperator::HeadlessOperator(std::ostream& out, std::ostream& err, Pause pause, LogSink log,
+                                   HeadlessPolicy policy)
+    : out_(out), err_(err), pause_(std::move(pause)), policy_(policy), log_(std::move(log)) {}
 
 void HeadlessOperator::ShowMessage(const std::string& text) {
   PrintError(text);

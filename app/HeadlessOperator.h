@@ -27,10 +27,8 @@ class HeadlessOperator final : public IOperatorInterface {
   // Receives one traffic log entry.
   using LogSink = std::function<void(const std::string&)>;
 
-  // `out` and `err` must outlive this object; `log` defaults to the
-  // process-wide traffic log.
-  HeadlessOperator(std::ostream& out, std::ostream& err, Pause pause, HeadlessPolicy policy = {},
-                   LogSink log = {});
+  // `out` and `err` must outlive this object; every message also goes to `log`.
+  HeadlessOperator(std::ostream& out, std::ostream& err, Pause pause, LogSink log, HeadlessPolicy policy = {});
   HeadlessOperator(const HeadlessOperator&) = delete;
   HeadlessOperator& operator=(const HeadlessOperator&) = delete;
 

@@ -63,7 +63,8 @@ int main(int argc, char* argv[]) {
   }
   if (args.empty() || args[0] != "params") return RunServer(all);
 
-  if (paramsFile) paxelle::GetParamStore().SetPath(*paramsFile);
-  return paxelle::RunParamsCommand({args.begin() + 1, args.end()}, paxelle::GetParamStore(), std::cout,
-                                   std::cerr);
+  // The command writes no traffic log: it is not a server and may run beside one.
+  paxelle::CParamStore store;
+  if (paramsFile) store.SetPath(*paramsFile);
+  return paxelle::RunParamsCommand({args.begin() + 1, args.end()}, store, std::cout, std::cerr);
 }

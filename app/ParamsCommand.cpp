@@ -74,17 +74,23 @@ bool LoadStore(CParamStore& store, std::ostream& err) {
   return loaded;
 }
 
-int Show(CParamStore& store, std::ostream& out, std::ostream& err) {
-  if (!LoadStore(store, err)) return kParamsExitFailed;
-  const CMerchantParams set = store.GetParams();
+// Reads only: showing the parameters must never create, move or rewrite a file.
+int Show(const CParamStore& store, std::ostream& out, std::ostream& err) {
+  CMerchantParams set;
+  std::string error;
+  const StoredLine stored = store.ReadStored(set, error);
+  if (stored == StoredLine::kUnreadable || stored == StoredLine::kFailed) {
+    err << "params: " << store.Path().string() << ": " << error << "\n";
+    return stored == StoredLine::kFailed ? kParamsExitFailed : kParamsExitRefused;
+  }
   for (const auto& [number, entry] : set.Entries()) {
     const bool hide = number == kParamPassword && !entry.value.empty();
     char prefix[8];
     std::snprintf(prefix, sizeof prefix, "%02d ", number);
     out << prefix << entry.name << " = " << (hide ? kHiddenPassword : entry.value) << "\n";
   }
-  out << "Configuration: " << StateName(store.GetConfigurationState()) << "\n";
-  out << "File: " << store.Path().string() << "\n";
+  out << "Configuration: " << StateName(ConfigurationStateOf(set)) << "\n";
+  out << "File: " << store.Path().string() << (stored == StoredLine::kRead ? "" : " (not stored)") << "\n";
   return kParamsExitOk;
 }
 

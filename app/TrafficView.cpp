@@ -1,6 +1,5 @@
 #include "app/TrafficView.h"
 
-#include "common/TrafficLog.h"
 #include "config/ParamStore.h"
 #include "core/PendingQueue.h"
 #include "host/BatchState.h"
@@ -72,19 +71,6 @@ const char* TrafficRowMessage(HostTrafficEvent event) {
 void TrafficRows::Add(std::string row) {
   rows_.push_front(std::move(row));
   if (rows_.size() > kTrafficRowLimit) rows_.resize(kTrafficRowsKept);
-}
-
-ViewServices ProcessViewServices() {
-  return ViewServices{
-      GetParamStore(),
-      GetBatchState(),
-      GetSequenceCounters(),
-      GetPendingQueue(),
-      [](const std::string& text) { Log("%s", text.c_str()); },
-      SystemNow,
-      [](milliseconds duration) { std::this_thread::sleep_for(duration); },
-      [] { return std::chrono::steady_clock::now(); },
-  };
 }
 
 COpxView::COpxView(IOperatorInterface& operatorInterface, ViewServices services, ViewInterfaces interfaces)

@@ -98,9 +98,6 @@ struct ViewServices {
   std::function<std::chrono::steady_clock::time_point()> now;
 };
 
-// The process-wide objects, the traffic log, the system clocks and real sleeps.
-ViewServices ProcessViewServices();
-
 class COpxView {
  public:
   // The longest StopInterfaces waits for clients to end before it destroys

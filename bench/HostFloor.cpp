@@ -6,12 +6,10 @@
 #include "config/ParamStore.h"
 #include "core/Request.h"
 #include "core/TranCodes.h"
-#include "host/BatchState.h"
+#include "host/HostContext.h"
 #include "host/HostLink.h"
 #include "host/HostRequestBuilder.h"
 #include "host/HostResponseParser.h"
-#include "host/SecurityInterface.h"
-#include "host/SequenceCounters.h"
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -130,8 +128,8 @@ std::string SalePayload(int thread, int sequence, const std::string& amount) {
 }
 
 // One exchange on a fresh link; true when an answer arrived.
-bool ExchangeOnce(const FloorOptions& options, const CRequest& record, std::string& answer) {
-  CHostLink link;
+bool ExchangeOnce(const FloorOptions& options, CHostContext& host, const CRequest& record, std::string& answer) {
+  CHostLink link(host.security, host.server);
   const bool answered =
       link.Connect(options.host, options.port, kConnectTimeoutMs) && link.SetRequest(record) && link.Exchange();
   if (answered) answer = link.Response();
@@ -147,14 +145,14 @@ struct Tally {
 
 // Builds the thread's sales before the start (the number files they take are the
 // server's cost, not the host's), then times each request and its completion.
-void RunThread(const FloorOptions& options, int thread, HostMessageSources& sources, std::latch& ready,
-               Tally& tally) {
+void RunThread(const FloorOptions& options, int thread, CHostContext& host, HostMessageSources& sources,
+               std::latch& ready, Tally& tally) {
   std::vector<CRequest> sales;
   int errors = 0;
   for (int i = 0; i < options.count; ++i) {
     CRequest record;
     record.RawRequest = SalePayload(thread, i, options.amount);
-    record.ParseFields();
+    record.ParseFields(host.server);
     if (record.TranCodeId == 0 || !BuildHostRequest(record, sources)) {
       ++errors;
       continue;
@@ -166,18 +164,18 @@ void RunThread(const FloorOptions& options, int thread, HostMessageSources& sour
   for (CRequest& record : sales) {
     const auto start = Clock::now();
     std::string answer;
-    if (!ExchangeOnce(options, record, answer)) {
+    if (!ExchangeOnce(options, host, record, answer)) {
       ++errors;
       continue;
     }
     record.HostResponse = answer;
     record.State = kStateParsed;
-    ParseHostResponse(record, sources.batch);
+    ParseHostResponse(record, sources.batch, host.server);
     CRequest completion = record;
     completion.ClearHostResult();
     completion.HostRequest = BuildCompletionRequest(record, true, sources);
     std::string acknowledgement;
-    const bool completed = ExchangeOnce(options, completion, acknowledgement);
+    const bool completed = ExchangeOnce(options, host, completion, acknowledgement);
     latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     if (!record.Approved || !completed) ++errors;
   }
@@ -232,17 +230,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "paxelle-host-floor: no parameter file %s\n", options.params.c_str());
     return kExitUsage;
   }
-  CParamStore& store = GetParamStore();
-  store.SetPath(std::filesystem::absolute(options.params));
-  if (!store.Load() || store.GetConfigurationState() != ConfigurationState::ParamsReady) {
-    std::fprintf(stderr, "paxelle-host-floor: the parameters in %s are not set\n", options.params.c_str());
-    return kExitUsage;
-  }
-  if (!GetSecurityInterface().Load(options.hostCa)) {
-    std::fprintf(stderr, "paxelle-host-floor: %s\n", GetSecurityInterface().LastErrorText().c_str());
-    return kExitUsage;
-  }
-
   ScratchDirectory scratch;
   const std::filesystem::path workdir =
       options.workdir.empty() ? scratch.Path() : std::filesystem::absolute(options.workdir, ignored);
@@ -250,20 +237,26 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "paxelle-host-floor: no working directory\n");
     return kExitUsage;
   }
-  // The traffic log writes under the current directory when it finds its folder there.
-  if (::chdir(workdir.c_str()) != 0) {
-    std::fprintf(stderr, "paxelle-host-floor: cannot change to %s\n", workdir.c_str());
+  CServerContext context(workdir);
+  CHostContext host(context);
+  CParamStore& store = context.params;
+  store.SetPath(std::filesystem::absolute(options.params));
+  if (!store.Load() || store.GetConfigurationState() != ConfigurationState::ParamsReady) {
+    std::fprintf(stderr, "paxelle-host-floor: the parameters in %s are not set\n", options.params.c_str());
     return kExitUsage;
   }
-  CSequenceCounters counters(".");
-  CBatchState batch(".");
-  HostMessageSources sources{counters, batch, store.GetParams(), SystemNow};
+  if (!host.security.Load(options.hostCa)) {
+    std::fprintf(stderr, "paxelle-host-floor: %s\n", host.security.LastErrorText().c_str());
+    return kExitUsage;
+  }
+  HostMessageSources sources = HostMessageSourcesOf(host);
 
   Tally tally;
   std::latch ready(options.threads + 1);
   std::vector<std::thread> threads;
   for (int thread = 1; thread <= options.threads; ++thread) {
-    threads.emplace_back(RunThread, std::cref(options), thread, std::ref(sources), std::ref(ready), std::ref(tally));
+    threads.emplace_back(RunThread, std::cref(options), thread, std::ref(host), std::ref(sources), std::ref(ready),
+                         std::ref(tally));
   }
   ready.arrive_and_wait();
   const auto start = Clock::now();
@@ -277,6 +270,6 @@ int main(int argc, char** argv) {
               options.threads, planned, tally.errors, seconds,
               seconds > 0 ? static_cast<double>(latencies.size()) / seconds : 0.0, Percentile(latencies, 50),
               Percentile(latencies, 99));
-  GetSecurityInterface().Unload();
+  host.security.Unload();
   return tally.errors == 0 ? kExitOk : kExitErrors;
 }

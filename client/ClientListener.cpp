@@ -4,8 +4,8 @@
 
 namespace paxelle {
 
-CClientListener::CClientListener(int port, const ClientSessionSettings& settings)
-    : clientPort_(port), settings_(settings) {
+CClientListener::CClientListener(const ClientLinkParts& parts, int port, const ClientSessionSettings& settings)
+    : parts_(parts), clientPort_(port), settings_(settings) {
   SetConnectionLimit(kClientConnectionLimit);
 }
 
@@ -23,7 +23,7 @@ int CClientListener::StartOnClientPort() {
 }
 
 std::unique_ptr<CSocketConnection> CClientListener::CreateConnection() {
-  return std::make_unique<CClientSession>(settings_);
+  return std::make_unique<CClientSession>(parts_, settings_);
 }
 
 }  // namespace paxelle

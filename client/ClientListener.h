@@ -14,9 +14,9 @@ class CClientListener final : public CSocketListener {
   static constexpr int kClientPort = 9000;
   static constexpr int kClientConnectionLimit = 200;
 
-  // Listens on `port` once started (0: any free port); every session runs
-  // under `settings`, whose log, when set, must outlive this listener.
-  explicit CClientListener(int port = kClientPort, const ClientSessionSettings& settings = {});
+  // Listens on `port` once started (0: any free port); every session works
+  // with `parts` (which must outlive this listener) under `settings`.
+  CClientListener(const ClientLinkParts& parts, int port, const ClientSessionSettings& settings = {});
   // Goes offline, stops accepting and waits for every session to end (see
   // CSocketListener::Shutdown) before anything is freed.
   ~CClientListener() override;
@@ -28,6 +28,7 @@ class CClientListener final : public CSocketListener {
   std::unique_ptr<CSocketConnection> CreateConnection() override;
 
  private:
+  const ClientLinkParts parts_;
   const int clientPort_;
   const ClientSessionSettings settings_;
 };

@@ -4,10 +4,9 @@
 #include "client/MessageCrypto.h"
 #include "client/RequestLogMask.h"
 #include "common/TrafficLog.h"
-#include "config/ParamStore.h"
 #include "core/AdminCommands.h"
 #include "core/MessageFrame.h"
-#include "core/PendingQueue.h"
+#include "core/ServerContext.h"
 #include "core/ResponseDocuments.h"
 #include "core/ReturnCodes.h"
 #include "host/HostResponseParser.h"
@@ -47,10 +46,6 @@ constexpr char kBatchInProgressText[] = "Batch Settlement in Progress.";
 // The first number of the interim reply; lanes read it as a protocol constant.
 constexpr int kQueuedReplyTag = 45;
 
-CTrafficLog& ChosenLog(const ClientSessionSettings& settings) {
-  return settings.log != nullptr ? *settings.log : GetTrafficLog();
-}
-
 void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
   for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
     text.replace(at, from.size(), to);
@@ -63,8 +58,8 @@ bool IsHostResultState(int state) {
 
 }  // namespace
 
-CClientSession::CClientSession(const ClientSessionSettings& settings)
-    : settings_(settings), log_(ChosenLog(settings)), wake_(std::make_shared<WakeSignal>()) {
+CClientSession::CClientSession(const ClientLinkParts& parts, const ClientSessionSettings& settings)
+    : parts_(parts), server_(parts.server), settings_(settings), log_(parts.server.log), wake_(std::make_shared<WakeSignal>()) {
   // A zero wait would turn the bounded receive into a blocking one.
   settings_.pollInterval = std::max(settings_.pollInterval, std::chrono::milliseconds(1));
   settings_.drainStep = std::max(settings_.drainStep, std::chrono::milliseconds(1));
@@ -94,7 +89,7 @@ void CClientSession::Run(bool refused) {
   log_.Log("Socket Connect from %s", clientAddress_.c_str());
 
   std::array<unsigned char, kChallengeBytes> challenge{};
-  if (!GetMessageCrypto().GenerateRandom(challenge.size(), challenge.data())) {
+  if (!parts_.crypto.GenerateRandom(challenge.size(), challenge.data())) {
     log_.Log("Random Buffer Generator Failed!!!");
     challenge.fill(0);
   }
@@ -119,7 +114,7 @@ void CClientSession::Run(bool refused) {
 
 void CClientSession::Greet(const std::array<unsigned char, kChallengeBytes>& challenge) {
   std::string text = kGreetingText;
-  text += GetMessageCrypto().PublicKeyText();
+  text += parts_.crypto.PublicKeyText();
   text += kRs;
   text += BytesToHex(std::span<const unsigned char>(challenge));
   text += kUs;
@@ -151,12 +146,12 @@ LoginOutcome CClientSession::Login(const std::array<unsigned char, kChallengeByt
   if (buffer.Current() != LoginMessageBuffer::State::kComplete) return LoginOutcome::kFailed;
   rest = buffer.TakeRest();
 
-  const CMerchantParams params = GetParamStore().GetParams();
+  const CMerchantParams params = server_.params.GetParams();
   LoginPolicy policy;
   policy.passwordRequired = params.IsYes(kParamUsePassword);
   policy.password = params.GetValue(kParamPassword);
-  const ChallengeCipher cipher = [](std::vector<unsigned char>& bytes, bool alternate) {
-    return GetMessageCrypto().EncryptChallenge(bytes.data(), bytes.size(), alternate);
+  const ChallengeCipher cipher = [this](std::vector<unsigned char>& bytes, bool alternate) {
+    return parts_.crypto.EncryptChallenge(bytes.data(), bytes.size(), alternate);
   };
   const LoginVerdict verdict = CheckLoginMessage(buffer.Message(), challenge, policy, cipher);
   if (verdict.encryptionFailed) log_.Log("Encryption failed on Random Block!!!");
@@ -244,12 +239,12 @@ void CClientSession::Accumulate(std::string_view bytes) {
 
 void CClientSession::HandleMessage(const std::string& text) {
   CRequest record;
-  record.Parse(text);
+  record.Parse(text, server_);
   record.ClientAddress = clientAddress_;
   log_.Log("Request ->[%s] from %s", MaskLoggedRequest(record.RawRequest).c_str(), clientAddress_.c_str());
 
   if (record.Disposition == kDispositionError) {
-    SendFramed(record.BuildErrorResponse());
+    SendFramed(record.BuildErrorResponse(server_));
     return;
   }
   if (record.Disposition == kDispositionAbort) {
@@ -257,20 +252,20 @@ void CClientSession::HandleMessage(const std::string& text) {
   } else {
     switch (record.TranCodeId) {
       case kServerVersion:
-        SendFramed(BuildServerVersion(record));
+        SendFramed(BuildServerVersion(record, server_.requestCrypto));
         return;
       case kGetPaxelleParms:
-        SendFramed(BuildPaymentTypes(record));
+        SendFramed(BuildPaymentTypes(record, server_));
         return;
       case kEmvOfflineDeclinedSale:
-        SendFramed(BuildOfflineDecline(record));
+        SendFramed(BuildOfflineDecline(record, server_.requestCrypto));
         return;
       default:
         break;
     }
   }
 
-  PendingQueue& queue = GetPendingQueue();
+  PendingQueue& queue = server_.queue;
   if (record.Disposition == kDispositionProcess || record.Disposition == kDispositionBatchClose) {
     char text[64];
     std::snprintf(text, sizeof text, "Queued:%03d:%03d", kQueuedReplyTag, queue.ActiveCount());
@@ -290,30 +285,30 @@ void CClientSession::HandleMessage(const std::string& text) {
 
 void CClientSession::DeliverResponses() {
   if (pendingIds_.empty()) return;
-  PendingQueue& queue = GetPendingQueue();
+  PendingQueue& queue = server_.queue;
   queue.CollectByIds(pendingIds_, fetched_);
   for (CRequest& record : fetched_) {
     std::string frame;
     switch (record.State) {
       case kStateAborted:
         record.ReturnCode = kRcUserAbort;
-        frame = record.BuildErrorResponse();
+        frame = record.BuildErrorResponse(server_);
         break;
       case kStateTimedOut:
         record.ReturnCode = kRcTimeout;
         record.Disposition = kDispositionError;
-        frame = record.BuildErrorResponse();
+        frame = record.BuildErrorResponse(server_);
         break;
       case kStateHostFailed:
         record.ReturnCode = kRcHostError;
         record.Disposition = kDispositionError;
-        frame = record.BuildErrorResponse();
+        frame = record.BuildErrorResponse(server_);
         break;
       case kStateFinishedLocally:
-        frame = record.BuildErrorResponse();
+        frame = record.BuildErrorResponse(server_);
         break;
       case kStateReceivedUnparsed:
-        ParseHostResponse(record);
+        ParseHostResponse(record, parts_.batch, server_);
         frame = record.WireResponse;
         break;
       case kStateParsed:
@@ -334,7 +329,7 @@ void CClientSession::DeliverResponses() {
 
 void CClientSession::RemoveDelivered() {
   if (pendingIds_.empty()) return;
-  PendingQueue& queue = GetPendingQueue();
+  PendingQueue& queue = server_.queue;
   queue.CollectByIds(pendingIds_, fetched_);
   std::vector<int> stillQueued;
   for (const CRequest& record : fetched_) {
@@ -372,7 +367,7 @@ void CClientSession::Drain() {
 
 void CClientSession::AbandonPending() {
   if (pendingIds_.empty()) return;
-  PendingQueue& queue = GetPendingQueue();
+  PendingQueue& queue = server_.queue;
   queue.CollectByIds(pendingIds_, fetched_);
   for (const CRequest& record : fetched_) {
     if (record.State == kStateParsed && record.Approved) {

@@ -21,7 +21,8 @@ class CTrafficLog;
 
 class CClientSession final : public CSocketConnection {
  public:
-  explicit CClientSession(const ClientSessionSettings& settings);
+  // `parts` must outlive the session.
+  CClientSession(const ClientLinkParts& parts, const ClientSessionSettings& settings);
   ~CClientSession() override;
 
   // The whole session for a connection within the limit; returns when it is
@@ -64,6 +65,8 @@ class CClientSession final : public CSocketConnection {
   void AbandonPending();
   int SendFramedLogged(const std::string& frame, const std::string& logged);
 
+  const ClientLinkParts parts_;
+  CServerContext& server_;
   ClientSessionSettings settings_;
   CTrafficLog& log_;
   std::shared_ptr<WakeSignal> wake_;

@@ -344,8 +344,6 @@ struct CMessageCrypto::Engine {
   }
 };
 
-CMessageCrypto::CMessageCrypto() : CMessageCrypto(GetTrafficLog()) {}
-
 CMessageCrypto::CMessageCrypto(CTrafficLog& log) : log_(log) {}
 
 CMessageCrypto::~CMessageCrypto() { Shutdown(); }
@@ -499,11 +497,6 @@ int CMessageCrypto::DecryptCardData(const std::string& format, const std::string
                                     const std::string& keySerialHex, std::string& clearText) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   return DecryptReaderBlock(format, blockHex, keySerialHex, clearText, engine_ ? engine_->libctx.get() : nullptr);
-}
-
-CMessageCrypto& GetMessageCrypto() {
-  static CMessageCrypto crypto;
-  return crypto;
 }
 
 }  // namespace paxelle

@@ -16,8 +16,6 @@ namespace paxelle {
 
 class CMessageCrypto final : public IRequestCrypto {
  public:
-  // Logs to the process-wide traffic log.
-  CMessageCrypto();
   // Logs to `log`, which must outlive this object.
   explicit CMessageCrypto(CTrafficLog& log);
   // Shuts down.
@@ -75,9 +73,6 @@ class CMessageCrypto final : public IRequestCrypto {
   mutable std::recursive_mutex mutex_;
   std::unique_ptr<Engine> engine_;  // present while started
 };
-
-// The process-wide object, logging to the process-wide traffic log.
-CMessageCrypto& GetMessageCrypto();
 
 // Turns a challenge key material, in place, into the bytes hashed for its key
 // (the lane side does the same): byte i plus 2 when i is even, plus 1 when i

@@ -1,12 +1,14 @@
-// The time limits a client session runs under and the log it writes to; the
-// defaults are the server's, tests shorten them.
+// The time limits a client session runs under (the defaults are the server's,
+// tests shorten them) and the parts of the server it works with.
 #pragma once
 
 #include <chrono>
 
 namespace paxelle {
 
-class CTrafficLog;
+class CBatchState;
+class CMessageCrypto;
+class CServerContext;
 
 struct ClientSessionSettings {
   // A complete login message must arrive within this time after the greeting.
@@ -20,9 +22,14 @@ struct ClientSessionSettings {
   std::chrono::milliseconds drainLimit{std::chrono::seconds(300)};
   // Pause between two looks at the queue while draining.
   std::chrono::milliseconds drainStep{100};
-  // Where the session's lines go; null: the process-wide traffic log. Must
-  // outlive every session that uses it.
-  CTrafficLog* log = nullptr;
+};
+
+// What the listener and its sessions use of the server; every object must
+// outlive the listener.
+struct ClientLinkParts {
+  CServerContext& server;  // queue, parameters, log, request cryptography
+  CMessageCrypto& crypto;  // challenge and public key of the login
+  CBatchState& batch;      // closed by a batch close answered over the dial link
 };
 
 }  // namespace paxelle

@@ -264,17 +264,4 @@ void CTrafficLog::Shutdown() {
   }
 }
 
-CTrafficLog& GetTrafficLog() {
-  static CTrafficLog log;
-  return log;
-}
-
-bool Log(const char* format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
-  const bool queued = GetTrafficLog().LogV(format, arguments);
-  va_end(arguments);
-  return queued;
-}
-
 }  // namespace paxelle

@@ -14,13 +14,15 @@
 
 namespace paxelle {
 
+// The daily files' folder, under the server's working directory.
+inline constexpr char kLogDirectoryName[] = "KELVARA_LOGS";
+
 class CTrafficLog {
  public:
-  // Entries go to `directory` (relative paths resolve against the working
-  // directory at each write pass); `clock` gives the time stamps and the day
-  // and must be callable from any thread. `shutdownWait` bounds how long
-  // Shutdown waits for the writer (10 s in the server; tests shorten it).
-  explicit CTrafficLog(std::string directory = "KELVARA_LOGS", WallClock clock = SystemNow,
+  // Entries go to `directory`; `clock` gives the time stamps and the day and
+  // must be callable from any thread. `shutdownWait` bounds how long Shutdown
+  // waits for the writer (10 s in the server; tests shorten it).
+  explicit CTrafficLog(std::string directory, WallClock clock = SystemNow,
                        std::chrono::milliseconds shutdownWait = std::chrono::seconds(10));
   // Stops the writer after it has written what was queued (waits at most shutdownWait).
   ~CTrafficLog();
@@ -46,12 +48,6 @@ class CTrafficLog {
   struct State;
   std::unique_ptr<State> state_;
 };
-
-// The process-wide log, created (with its writer thread) on first use.
-CTrafficLog& GetTrafficLog();
-
-// Queues one entry on the process-wide log.
-bool Log(const char* format, ...) PAXELLE_PRINTF(1, 2);
 
 // The masks the writer applies to every line, exposed for tests.
 std::string ApplyPayloadMask(std::string_view line);

@@ -52,12 +52,11 @@ std::filesystem::path DefaultParamsPath() {
   return base / "Kelvara Applications" / "Paxelle" / "params";
 }
 
-CParamStore& GetParamStore() {
-  static CParamStore store;
-  return store;
-}
+CParamStore::CParamStore(CTrafficLog* log) : log_(log) {}
 
-CParamStore::CParamStore() = default;
+void CParamStore::LogLoadNotice() {
+  if (log_ != nullptr) log_->Log("%s", LoadNotice().c_str());
+}
 
 void CParamStore::SetPath(std::filesystem::path path) {
   std::lock_guard lock(mutex_);
@@ -74,33 +73,45 @@ CMerchantParams CParamStore::GetParams() const {
   return current_;
 }
 
+StoredLine CParamStore::ReadStored(CMerchantParams& set, std::string& error) const {
+  set = CMerchantParams();
+  std::string content;
+  switch (ReadPrivateFile(Path(), kMaxFileBytes, content, error)) {
+    case ReadResult::Missing: return StoredLine::kMissing;
+    case ReadResult::Failed: return StoredLine::kFailed;
+    case ReadResult::Read: break;
+  }
+  const std::string_view line = WithoutLineEnd(content);
+  if (line.empty()) return StoredLine::kEmpty;
+  if (set.Deserialize(line)) return StoredLine::kRead;
+  error = "the stored line is not one this version can read";
+  return StoredLine::kUnreadable;
+}
+
 bool CParamStore::Load() {
   std::lock_guard writeLock(writeMutex_);
   SetLoadNotice({});
   const std::filesystem::path path = Path();
-  std::string content;
-  std::string error;
-  const ReadResult read = ReadPrivateFile(path, kMaxFileBytes, content, error);
-
   CMerchantParams set;
-  const bool readable = read == ReadResult::Read && set.Deserialize(WithoutLineEnd(content));
+  std::string error;
+  const StoredLine found = ReadStored(set, error);
   {
     std::lock_guard lock(mutex_);
     current_ = set;  // the line's values, or the defaults when it had none to give
   }
-  if (readable) return true;
+  if (found == StoredLine::kRead) return true;
 
-  if (read == ReadResult::Failed) {
+  if (found == StoredLine::kFailed) {
     // Writing the defaults now could destroy a configuration we merely failed to read.
     SetLastError(kParamErrorRead, error);
     SetLoadNotice("Parameter file could not be read (" + error + "); defaults used, nothing stored.");
-    Log("%s", LoadNotice().c_str());
+    LogLoadNotice();
     return false;
   }
-  if (WithoutLineEnd(content).empty()) {
+  if (found != StoredLine::kUnreadable) {
     if (SaveLocked(set)) return true;
     SetLoadNotice("Defaults could not be stored: " + LastErrorText());
-    Log("%s", LoadNotice().c_str());
+    LogLoadNotice();
     return false;
   }
 
@@ -108,7 +119,7 @@ bool CParamStore::Load() {
   if (!KeepAside(path, keptAs)) {
     SetLoadNotice("Parameter line could not be read nor kept aside (" + LastErrorText() +
                   "); defaults used, nothing stored.");
-    Log("%s", LoadNotice().c_str());
+    LogLoadNotice();
     return false;
   }
   const bool stored = SaveLocked(set);
@@ -118,7 +129,7 @@ bool CParamStore::Load() {
     SetLoadNotice("Parameter line could not be read; kept as " + keptAs.string() +
                   ", defaults could not be stored: " + LastErrorText());
   }
-  Log("%s", LoadNotice().c_str());
+  LogLoadNotice();
   return stored;
 }
 
@@ -195,8 +206,9 @@ bool CParamStore::Persist(const std::string& line) {
   return false;
 }
 
-ConfigurationState CParamStore::GetConfigurationState() const {
-  const CMerchantParams stored = GetParams();
+ConfigurationState CParamStore::GetConfigurationState() const { return ConfigurationStateOf(GetParams()); }
+
+ConfigurationState ConfigurationStateOf(const CMerchantParams& stored) {
   const CMerchantParams defaults;
   if (stored == defaults) return ConfigurationState::ParamsNotSet;
   if (stored.Version() == defaults.Version()) return ConfigurationState::ParamsReady;

@@ -1,5 +1,4 @@
-// The process-wide holder of the current merchant parameter set and its
-// persisted line (one line in the params file, mode 0600, replaced atomically).
+// The holder of the current merchant parameter set and its persisted line (one line in the params file, mode 0600, replaced atomically).
 #pragma once
 
 #include "config/MerchantParams.h"
@@ -12,6 +11,9 @@ namespace paxelle {
 
 enum class ConfigurationState { ParamsNotSet, ParamsReady, ParamsUnreadable };
 
+// What the params file holds, as read without changing anything.
+enum class StoredLine { kRead, kMissing, kEmpty, kUnreadable, kFailed };
+
 // Error codes of a refused Save, in the store's last error.
 enum ParamStoreError : int {
   kParamErrorNone = 0,
@@ -21,9 +23,13 @@ enum ParamStoreError : int {
   kParamErrorRead = 10005,        // the file exists but could not be read or kept aside
 };
 
+class CTrafficLog;
+
 class CParamStore {
  public:
-  CParamStore();
+  // What Load had to do beyond reading goes to `log` too, when there is one; it
+  // must outlive the store.
+  explicit CParamStore(CTrafficLog* log = nullptr);
   CParamStore(const CParamStore&) = delete;
   CParamStore& operator=(const CParamStore&) = delete;
 
@@ -35,6 +41,9 @@ class CParamStore {
   // A copy of the current set, taken under the lock.
   CMerchantParams GetParams() const;
 
+  // Reads the persisted line into `set` (the defaults unless kRead) and changes
+  // nothing, on disk or in the store; `error` says why for kUnreadable and kFailed.
+  StoredLine ReadStored(CMerchantParams& set, std::string& error) const;
   // Reads the persisted line into the current set. A missing or empty file
   // gets the defaults persisted. An unreadable line of another version is
   // renamed aside (and logged) before the defaults are persisted, so the
@@ -62,10 +71,12 @@ class CParamStore {
   bool KeepAside(const std::filesystem::path& path, std::filesystem::path& keptAs);
   void SetLastError(int code, std::string text);
   void SetLoadNotice(std::string text);
+  void LogLoadNotice();
 
   // Held across a whole Load/Save/ResetToDefaults so that the file and the
   // current set are replaced in the same order; never held by readers.
   std::mutex writeMutex_;
+  CTrafficLog* const log_;
   mutable std::mutex mutex_;
   std::filesystem::path path_;
   CMerchantParams current_;
@@ -74,10 +85,10 @@ class CParamStore {
   std::string loadNotice_;
 };
 
+// ParamsNotSet for the defaults, ParamsReady for a set of this version.
+ConfigurationState ConfigurationStateOf(const CMerchantParams& set);
+
 // ${XDG_CONFIG_HOME:-~/.config}/Kelvara Applications/Paxelle/params
 std::filesystem::path DefaultParamsPath();
-
-// The process-wide store.
-CParamStore& GetParamStore();
 
 }  // namespace paxelle

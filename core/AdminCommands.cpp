@@ -2,12 +2,12 @@
 #include "core/AdminCommands.h"
 
 #include "common/TextHelpers.h"
-#include "config/ParamStore.h"
 #include "core/EmvParameters.h"
 #include "core/MessageFrame.h"
 #include "core/RequestCrypto.h"
 #include "core/ResponseDocuments.h"
 #include "core/ReturnCodes.h"
+#include "core/ServerContext.h"
 #include "core/Version.h"
 
 namespace paxelle {
@@ -19,9 +19,8 @@ constexpr std::size_t kRidLength = 10;
 constexpr std::size_t kVersionNumberLength = 7;  // "WH 5.10"
 
 // Error answers are never encrypted: a failed encryption is reported in clear.
-std::string EncryptAndFrame(CRequest& record, const std::string& document) {
+std::string EncryptAndFrame(CRequest& record, const std::string& document, IRequestCrypto* crypto) {
   std::string cipher;
-  IRequestCrypto* crypto = GetRequestCrypto();
   if (crypto != nullptr && crypto->EncryptWithSessionKey(record.ClientKeyBlob, document, cipher)) {
     record.WireResponse = FrameMessage(cipher, true);
     return record.WireResponse;
@@ -40,7 +39,8 @@ std::string EncryptAndFrame(CRequest& record, const std::string& document) {
   return record.WireResponse;
 }
 
-std::string Answer(CRequest& record, const char* code, std::string_view text, const std::string& body) {
+std::string Answer(CRequest& record, const char* code, std::string_view text, const std::string& body,
+                   IRequestCrypto* crypto) {
   CommandResponse response;
   response.origin = "Server";
   response.code = code;
@@ -52,12 +52,12 @@ std::string Answer(CRequest& record, const char* code, std::string_view text, co
   document += BuildCommandFragment(response);
   document += body;
   document += kDocumentEnd;
-  return EncryptAndFrame(record, document);
+  return EncryptAndFrame(record, document, crypto);
 }
 
 }  // namespace
 
-std::string BuildServerVersion(CRequest& record) {
+std::string BuildServerVersion(CRequest& record, IRequestCrypto* crypto) {
   std::string body = "\t<ServerVersion>\r\n";
   body += "\t\t<ProductName>Paxelle</ProductName>\r\n";
   body += "\t\t<ProductClass>Host Based</ProductClass>\r\n";
@@ -66,11 +66,11 @@ std::string BuildServerVersion(CRequest& record) {
   body += LastChars(kServerVersionText, kVersionNumberLength);
   body += "</ProductVersion>\r\n";
   body += "\t</ServerVersion>\r\n";
-  return Answer(record, kVersionCode, kServerVersionText, body);
+  return Answer(record, kVersionCode, kServerVersionText, body, crypto);
 }
 
-std::string BuildPaymentTypes(CRequest& record) {
-  const int emvSupport = GetParamStore().GetParams().GetNumber(kParamEmvSupport);
+std::string BuildPaymentTypes(CRequest& record, const CServerContext& context) {
+  const int emvSupport = context.params.GetParams().GetNumber(kParamEmvSupport);
   const char* types = emvSupport == 1 ? "Credit" : emvSupport == 2 ? "Credit,Debit" : "None";
 
   // The element is spelled "Params" although the command is "GetPaxelleParms".
@@ -79,15 +79,15 @@ std::string BuildPaymentTypes(CRequest& record) {
   body += types;
   body += "</PaymentTypes>\r\n";
   body += "\t</GetPaxelleParams>\r\n";
-  return Answer(record, kParamsCode, "Success", body);
+  return Answer(record, kParamsCode, "Success", body, context.requestCrypto);
 }
 
-std::string BuildOfflineDecline(CRequest& record) {
+std::string BuildOfflineDecline(CRequest& record, IRequestCrypto* crypto) {
   const AidParams params = EmvAidParamsFor(std::string(FirstChars(record.EMVAppID, kRidLength)));
   std::string body = "\t<OfflineDecline>\r\n";
   AppendAidParamsElements(params, "1", body);
   body += "\t</OfflineDecline>\r\n";
-  return Answer(record, kVersionCode, kServerVersionText, body);
+  return Answer(record, kVersionCode, kServerVersionText, body, crypto);
 }
 
 }  // namespace paxelle

@@ -9,6 +9,9 @@
 
 namespace paxelle {
 
+class CServerContext;
+class IRequestCrypto;
+
 // Each builder returns the finished wire answer (also stored in WireResponse):
 // the document encrypted with the record's session key and framed with type
 // "2". When it cannot be encrypted (or no crypto is installed) the record gets
@@ -16,14 +19,14 @@ namespace paxelle {
 // framed in clear with type "0".
 
 // "ServerVersion": product name, class, provider and version.
-std::string BuildServerVersion(CRequest& record);
+std::string BuildServerVersion(CRequest& record, IRequestCrypto* crypto);
 
 // "GetPaxelleParms": the payment types the lane's chip reader may offer, from
 // merchant parameter 19 ("EMV SUPPORT").
-std::string BuildPaymentTypes(CRequest& record);
+std::string BuildPaymentTypes(CRequest& record, const CServerContext& context);
 
 // "EMVOfflineDeclinedSale": the application parameters of the scheme whose RID
 // begins the record's EMVAppID; no element lines for a scheme not carried.
-std::string BuildOfflineDecline(CRequest& record);
+std::string BuildOfflineDecline(CRequest& record, IRequestCrypto* crypto);
 
 }  // namespace paxelle

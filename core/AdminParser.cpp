@@ -4,7 +4,7 @@
 
 #include "common/AmountText.h"
 #include "common/TextHelpers.h"
-#include "config/ParamStore.h"
+#include "config/MerchantParams.h"
 #include "core/ParseSupport.h"
 #include "core/ReturnCodes.h"
 
@@ -13,7 +13,7 @@ namespace paxelle {
 using parse::Refuse;
 using parse::Value;
 
-bool CRequest::ParseAdmin(const RequestFields& fields) {
+bool CRequest::ParseAdmin(const RequestFields& fields, const CMerchantParams& params) {
   std::string word;
   if (!fields.Lookup("TranCode", word)) return Refuse(*this, kRcFieldTranCode);
   const bool tranTypeOptional = word == "BatchSummary" || word == "BatchClose" ||
@@ -27,7 +27,7 @@ bool CRequest::ParseAdmin(const RequestFields& fields) {
     HostMsgKind = 5;
     code = kBatchSummary;
   } else if (word == "BatchClose") {
-    if (!ParseBatchClose(fields)) return false;
+    if (!ParseBatchClose(fields, params)) return false;
     code = kBatchClose;
   } else if (word == "ServerVersion") {
     code = kServerVersion;
@@ -43,8 +43,8 @@ bool CRequest::ParseAdmin(const RequestFields& fields) {
   return true;
 }
 
-bool CRequest::ParseBatchClose(const RequestFields& fields) {
-  if (GetParamStore().GetParams().IsYes(kParamBatchCloseOption)) {
+bool CRequest::ParseBatchClose(const RequestFields& fields, const CMerchantParams& params) {
+  if (params.IsYes(kParamBatchCloseOption)) {
     HostErrorText = "Merchant setting does not allow Merchant Initiated Batch Close.";
     return Refuse(*this, kRcHostError);
   }

@@ -1,6 +1,6 @@
 // The administrative body of a result document: batch summary and close, and
 // the frame of the EMV parameter download answer.
-#include "config/ParamStore.h"
+#include "core/ServerContext.h"
 #include "core/EmvParamBody.h"
 #include "core/ResponseBodies.h"
 #include "core/ResponseDocuments.h"
@@ -34,7 +34,7 @@ void AppendBatchContent(const CRequest& record, std::string& body) {
   body += Line("ControlNo", record.ControlNo);
 }
 
-std::string BuildAdminResponseBody(CRequest& record) {
+std::string BuildAdminResponseBody(CRequest& record, CServerContext& context) {
   std::string element;
   bool batch = true;
   if (record.TranCodeId == kBatchSummary) {
@@ -49,13 +49,13 @@ std::string BuildAdminResponseBody(CRequest& record) {
   }
 
   std::string body = "\t<" + element + ">\r\n";
-  body += Line("MerchantID", GetParamStore().GetParams().GetValue(kParamMerchantId));
+  body += Line("MerchantID", context.params.GetParams().GetValue(kParamMerchantId));
   body += Line("TerminalID", record.TerminalID);
   body += Line("OperatorID", record.OperatorID);
   if (batch) {
     AppendBatchContent(record, body);
   } else {
-    AppendEmvParamDownloadContent(record, body);
+    AppendEmvParamDownloadContent(record, body, context);
   }
   body += "\t</" + element + ">\r\n";
   return body;

@@ -12,7 +12,7 @@ std::string Line(const std::string& name, const std::string& value) { return Mak
 
 }  // namespace
 
-void AppendEmvParamDownloadContent(CRequest& record, std::string& body) {
+void AppendEmvParamDownloadContent(CRequest& record, std::string& body, CServerContext& context) {
   record.LoadEmvParameters();
 
   int number = 1;
@@ -30,7 +30,7 @@ void AppendEmvParamDownloadContent(CRequest& record, std::string& body) {
     AppendAidParamsElements(params, std::to_string(number++), body);
   }
 
-  record.WriteEmvReport();
+  record.WriteEmvReport(context);
 
   body += Line("TranDate", record.TranDate);
   body += Line("TranTime", record.TranTime);

@@ -8,8 +8,11 @@
 
 namespace paxelle {
 
+class CServerContext;
+
 // Appends the parameter lists and trailing lines of the EMVParamDownload body
 // to `body`; may fill the record's parameter lists on the way.
-void AppendEmvParamDownloadContent(CRequest& record, std::string& body);
+// Writes the EMV report under the context's working directory.
+void AppendEmvParamDownloadContent(CRequest& record, std::string& body, CServerContext& context);
 
 }  // namespace paxelle

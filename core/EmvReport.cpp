@@ -4,8 +4,8 @@
 #include "common/PosixFile.h"
 #include "common/SystemErrorText.h"
 #include "common/TrafficLog.h"
-#include "config/ParamStore.h"
 #include "core/Request.h"
+#include "core/ServerContext.h"
 
 #include <sys/stat.h>
 
@@ -113,33 +113,34 @@ std::string ReportText(const CRequest& record, const std::string& merchantId, co
 
 // Creates the report directory when it is missing. A file of that name counts
 // as a failure: nothing could be written below it.
-bool EnsureReportDirectory() {
-  if (::mkdir(kReportDirectory, 0777) == 0) return true;
+bool EnsureReportDirectory(const std::string& directory, CTrafficLog& log) {
+  if (::mkdir(directory.c_str(), 0777) == 0) return true;
   int error = errno;
   if (error == EEXIST) {
     struct stat info {};
-    if (::stat(kReportDirectory, &info) == 0 && S_ISDIR(info.st_mode)) return true;
+    if (::stat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return true;
     error = ENOTDIR;
   }
-  Log("error at CreateDirectory: %d(%s)\n", error, SystemErrorText(error).c_str());
+  log.Log("error at CreateDirectory: %d(%s)\n", error, SystemErrorText(error).c_str());
   return false;
 }
 
 }  // namespace
 
-void CRequest::WriteEmvReport() {
-  const CMerchantParams params = GetParamStore().GetParams();
+void CRequest::WriteEmvReport(CServerContext& context) {
+  const CMerchantParams params = context.params.GetParams();
   const std::string merchantId = params.GetValue(kParamMerchantId);
   const std::string terminalId = params.GetValue(kParamTerminalId);
   const std::string text = ReportText(*this, merchantId, terminalId, SystemNow());
 
-  if (!EnsureReportDirectory()) return;
-  const std::string path = std::string(kReportDirectory) + "/EMVParam_" + merchantId + "_" + terminalId + ".log";
+  const std::string directory = context.PathOf(kReportDirectory).string();
+  if (!EnsureReportDirectory(directory, context.log)) return;
+  const std::string path = directory + "/EMVParam_" + merchantId + "_" + terminalId + ".log";
   // Every lane of a merchant downloads into the same file: replacing it whole
   // means a reader never sees two downloads mixed.
   const ReplaceResult written = ReplaceFileAtomically(path, text, 0644);
   if (!written.Ok()) {
-    Log("error writing %s: %d(%s)\n", path.c_str(), written.systemError,
+    context.log.Log("error writing %s: %d(%s)\n", path.c_str(), written.systemError,
         SystemErrorText(written.systemError).c_str());
   }
 }

@@ -1,27 +1,14 @@
 #include "core/HostSequenceRegistry.h"
 
-#include "common/ProcessEvents.h"
-
 #include <algorithm>
 
 namespace paxelle {
-namespace {
-
-// Storage whose destructor leaves the registry alone: a worker that outlives the
-// shutdown wait still gives its ticket back during process exit.
-union LifelongRegistry {
-  LifelongRegistry() : registry() {}
-  ~LifelongRegistry() {}
-  HostSequenceRegistry registry;
-};
-
-}  // namespace
 
 int HostSequenceRegistry::Add() {
   std::lock_guard<std::mutex> lock(mutex_);
   // Looked at under the lock: a stop that sets the event and then counts tickets either
   // sees this ticket or makes this call return 0, never neither.
-  if (InterfacesStoppingEvent().IsSet()) return 0;
+  if (stopping_.IsSet()) return 0;
   if (numbers_.size() >= static_cast<size_t>(kMaxNumber)) return 0;
   int number = lastNumber_;
   do {
@@ -50,11 +37,6 @@ void HostSequenceRegistry::Clear() {
   std::lock_guard<std::mutex> lock(mutex_);
   numbers_.clear();
   numbers_.shrink_to_fit();
-}
-
-HostSequenceRegistry& GetHostSequenceRegistry() {
-  static LifelongRegistry holder;
-  return holder.registry;
 }
 
 }  // namespace paxelle

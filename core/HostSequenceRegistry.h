@@ -2,6 +2,8 @@
 // lets the host interface's stop wait for its workers.
 #pragma once
 
+#include "common/Event.h"
+
 #include <mutex>
 #include <vector>
 
@@ -12,12 +14,14 @@ class HostSequenceRegistry {
   // Ticket numbers run 1..kMaxNumber and then wrap to 1.
   static constexpr int kMaxNumber = 999999;
 
-  HostSequenceRegistry() = default;
+  // Add refuses tickets while `stopping` (the interfaces-stopping event, which must
+  // outlive the registry) is set.
+  explicit HostSequenceRegistry(const Event& stopping) : stopping_(stopping) {}
   HostSequenceRegistry(const HostSequenceRegistry&) = delete;
   HostSequenceRegistry& operator=(const HostSequenceRegistry&) = delete;
 
   // Takes the next ticket number not currently held and returns it; returns 0 and adds
-  // nothing once InterfacesStoppingEvent() is set.
+  // nothing once the interfaces-stopping event is set.
   int Add();
   // Gives back ticket `number`; false when it is not held.
   bool Remove(int number);
@@ -27,12 +31,10 @@ class HostSequenceRegistry {
   void Clear();
 
  private:
+  const Event& stopping_;
   mutable std::mutex mutex_;
   std::vector<int> numbers_;  // in the order they were taken
   int lastNumber_ = 0;
 };
-
-// The process-wide registry; built on first use and never destroyed.
-HostSequenceRegistry& GetHostSequenceRegistry();
 
 }  // namespace paxelle

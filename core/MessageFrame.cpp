@@ -3,6 +3,7 @@
 
 #include "core/Request.h"
 #include "core/RequestCrypto.h"
+#include "core/ServerContext.h"
 #include "core/ReturnCodes.h"
 
 namespace paxelle {
@@ -14,7 +15,7 @@ constexpr auto npos = std::string::npos;
 // `stx`. The key block has to lie wholly after the STX: the ciphertext is what
 // follows the STX once the block is cut out, so a block elsewhere would shift
 // the payload under the STX and could never be a frame a client sent.
-void UnwrapEncrypted(CRequest& record, std::string::size_type stx) {
+void UnwrapEncrypted(CRequest& record, std::string::size_type stx, IRequestCrypto* crypto) {
   record.Disposition = kDispositionProcess;
   record.ClientKeyBlob.clear();
 
@@ -32,7 +33,6 @@ void UnwrapEncrypted(CRequest& record, std::string::size_type stx) {
   // stx < dc1, so the cut left the STX in place and raw.size() > stx.
   const std::string cipher = raw.substr(stx + 1);
   std::string clear;
-  IRequestCrypto* crypto = GetRequestCrypto();
   if (crypto == nullptr || !crypto->DecryptWithSessionKey(record.ClientKeyBlob, cipher, clear)) {
     record.Disposition = kDispositionError;
     record.ReturnCode = kRcDecryptFailed;
@@ -55,7 +55,7 @@ std::string FrameMessage(const std::string& payload, bool encrypted) {
   return frame;
 }
 
-void CRequest::UnwrapFrame() {
+void CRequest::UnwrapFrame(IRequestCrypto* crypto) {
   ReturnCode = kRcUnrecognizedFormat;
   const auto fs = RawRequest.find(kFs);
   if (fs == npos) {
@@ -73,7 +73,7 @@ void CRequest::UnwrapFrame() {
   switch (RawRequest[fs + 1]) {
     case '2':
     case 'M':
-      UnwrapEncrypted(*this, stx);
+      UnwrapEncrypted(*this, stx, crypto);
       break;
     case 'A':
       Disposition = kDispositionAbort;
@@ -96,11 +96,11 @@ void CRequest::UnwrapFrame() {
   }
 }
 
-void CRequest::Parse(const std::string& text) {
+void CRequest::Parse(const std::string& text, const CServerContext& context) {
   RawRequest = text;
-  UnwrapFrame();
+  UnwrapFrame(context.requestCrypto);
   if (Disposition != kDispositionProcess) return;
-  ParseFields();
+  ParseFields(context);
   if (TranCodeId == kTranNone) Disposition = kDispositionError;
 }
 

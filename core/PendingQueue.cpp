@@ -21,14 +21,6 @@ bool IsDeliverable(int state) {
   }
 }
 
-// Storage whose destructor leaves the queue alone: a host worker that outlives the
-// shutdown wait may still write its record back while statics are being destroyed.
-union LifelongQueue {
-  LifelongQueue() : queue() {}
-  ~LifelongQueue() {}
-  PendingQueue queue;
-};
-
 }  // namespace
 
 PendingQueue::PendingQueue() : workQueued_(Event::Reset::kAuto) {}
@@ -163,11 +155,6 @@ void PendingQueue::Clear() {
 
 Event& PendingQueue::WorkQueued() {
   return workQueued_;
-}
-
-PendingQueue& GetPendingQueue() {
-  static LifelongQueue holder;
-  return holder.queue;
 }
 
 }  // namespace paxelle

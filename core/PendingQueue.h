@@ -90,7 +90,4 @@ class PendingQueue {
   Event workQueued_;
 };
 
-// The process-wide queue; built on first use and never destroyed.
-PendingQueue& GetPendingQueue();
-
 }  // namespace paxelle

@@ -13,6 +13,10 @@
 
 namespace paxelle {
 
+class CMerchantParams;
+class CServerContext;
+class IRequestCrypto;
+
 // What the host interface writes into the record and the response documents read.
 struct CHostResult {
   bool Approved = false;
@@ -165,13 +169,14 @@ class CRequest : public CHostResult, public CBatchTotals {
   // Stores `text` in RawRequest, unwraps and decrypts the frame and, when the
   // frame asks for processing, parses the payload. A record whose TranCodeId is
   // still 0 afterwards has Disposition 2 and its ReturnCode set.
-  void Parse(const std::string& text);
+  // `context` gives the merchant parameters and the request cryptography.
+  void Parse(const std::string& text, const CServerContext& context);
   // Takes the received frame apart (without its ETX): user trace data, type,
   // key block, decryption of the payload into RawRequest.
-  void UnwrapFrame();
+  void UnwrapFrame(IRequestCrypto* crypto);
   // Splits and validates the decrypted payload in RawRequest. On failure
   // ReturnCode is set and TranCodeId stays 0; never throws, never logs.
-  void ParseFields();
+  void ParseFields(const CServerContext& context);
 
   // Field parsers: each sets ReturnCode on failure, or TranCodeId, TranCode and
   // its fields on success.
@@ -181,18 +186,20 @@ class CRequest : public CHostResult, public CBatchTotals {
   bool ParseDebit(const RequestFields& fields);
   bool ParseEbt(const RequestFields& fields);
   bool ParseCheck(const RequestFields& fields);
-  bool ParseAdmin(const RequestFields& fields);
-  bool ParseBatchClose(const RequestFields& fields);
+  bool ParseAdmin(const RequestFields& fields, const CMerchantParams& params);
+  bool ParseBatchClose(const RequestFields& fields, const CMerchantParams& params);
 
   // Response documents: the error answer of ReturnCode (returns WireResponse),
   // the result document, and the wire form chosen by Disposition.
-  std::string BuildErrorResponse();
-  std::string BuildResponse();
-  std::string FinishResponse(const std::string& document);
+  // `context` gives the merchant parameters, the session-key cryptography, the
+  // log (the built document) and the working directory (the EMV report).
+  std::string BuildErrorResponse(CServerContext& context);
+  std::string BuildResponse(CServerContext& context);
+  std::string FinishResponse(const std::string& document, CServerContext& context);
 
   // EMV parameters: fill both lists from the built-in tables; write the report.
   void LoadEmvParameters();
-  void WriteEmvReport();
+  void WriteEmvReport(CServerContext& context);
 
   // Empties the host result block (flags, texts, EMV lists) but keeps HostRequest.
   void ClearHostResult();

@@ -1,7 +1,7 @@
 // The cryptography the transaction record needs from the client link: session-key
 // decryption of requests, encryption of responses, and card-reader decryption.
-// The client link's CMessageCrypto implements it and is installed at start-up,
-// so the core never depends on the client library.
+// The client link's CMessageCrypto implements it and the server context carries
+// it, so the core never depends on the client library.
 #pragma once
 
 #include <string>
@@ -24,11 +24,5 @@ class IRequestCrypto {
   virtual int DecryptCardData(const std::string& format, const std::string& blockHex,
                               const std::string& keySerialHex, std::string& clearText) = 0;
 };
-
-// Installs the process-wide implementation (or none with nullptr). Call before
-// any session thread starts; the object must outlive every request parse.
-void SetRequestCrypto(IRequestCrypto* crypto);
-// The installed implementation, or nullptr.
-IRequestCrypto* GetRequestCrypto();
 
 }  // namespace paxelle

@@ -2,10 +2,10 @@
 #include "core/Request.h"
 
 #include "common/TextHelpers.h"
-#include "config/ParamStore.h"
 #include "core/ParseSupport.h"
 #include "core/RequestCrypto.h"
 #include "core/ReturnCodes.h"
+#include "core/ServerContext.h"
 
 #include <algorithm>
 
@@ -42,7 +42,8 @@ bool TrackFromReaderText(const std::string& clear, std::string& track) {
 
 }  // namespace
 
-void CRequest::ParseFields() {
+void CRequest::ParseFields(const CServerContext& context) {
+  const CMerchantParams params = context.params.GetParams();
   ReturnCode = kRcInvalidCommand;
   RequestFields fields = RequestFields::FromPayload(RawRequest);
 
@@ -98,7 +99,7 @@ void CRequest::ParseFields() {
   if (fields.Lookup("TerminalID", value)) {
     const bool checked =
         SkipTerminalCheck ||
-        GetParamStore().GetParams().GetNumber(kParamMerchantCategory) == kTerminalIdCategory;
+        params.GetNumber(kParamMerchantCategory) == kTerminalIdCategory;
     if (checked) {
       if (value.size() != 3) {
         Refuse(*this, kRcFieldTerminalId);
@@ -109,7 +110,7 @@ void CRequest::ParseFields() {
   }
 
   if (StreamType == "Admin") {
-    ParseAdmin(fields);
+    ParseAdmin(fields, params);
     return;
   }
 
@@ -144,7 +145,7 @@ void CRequest::ParseFields() {
     fields.Remove("AcctNo");
     fields.Remove("ExpDate");
     fields.Remove("Track2");
-    IRequestCrypto* crypto = GetRequestCrypto();
+    IRequestCrypto* crypto = context.requestCrypto;
     if (crypto == nullptr) {
       Refuse(*this, kRcGeneralFailure);
       return;
@@ -163,7 +164,7 @@ void CRequest::ParseFields() {
   if (tranType == "Credit") {
     ParseCredit(fields);
   } else if (tranType == "EMVCredit") {
-    if (GetParamStore().GetParams().GetNumber(kParamEmvSupport) == 0) {
+    if (params.GetNumber(kParamEmvSupport) == 0) {
       Refuse(*this, kRcEmvNotEnabled);
       return;
     }

@@ -2,12 +2,12 @@
 // operations: error answer, result document, wire form.
 #include "core/ResponseDocuments.h"
 
-#include "common/TrafficLog.h"
 #include "core/MessageFrame.h"
 #include "core/Request.h"
 #include "core/RequestCrypto.h"
 #include "core/ResponseBodies.h"
 #include "core/ReturnCodes.h"
+#include "core/ServerContext.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -212,7 +212,7 @@ std::string MaskAccount(std::string_view text) {
 
 std::string MaskAll(std::string_view text) { return std::string(text.size(), 'X'); }
 
-std::string CRequest::BuildErrorResponse() {
+std::string CRequest::BuildErrorResponse(CServerContext& context) {
   int code = ReturnCode;
   TextResponse = ReturnCodeText(code, HostErrorText);
   ReturnCode = code;
@@ -228,10 +228,10 @@ std::string CRequest::BuildErrorResponse() {
   response.statusLetter = 'E';
   response.text = TextResponse;
   response.userTraceData = UserTraceData;
-  return FinishResponse(BuildCommandDocument(response, extra));
+  return FinishResponse(BuildCommandDocument(response, extra), context);
 }
 
-std::string CRequest::BuildResponse() {
+std::string CRequest::BuildResponse(CServerContext& context) {
   CommandResponse response;
   response.origin = "Processor";
   response.code = SixDigitCode(0);
@@ -241,11 +241,11 @@ std::string CRequest::BuildResponse() {
   if (StreamType == "Admin") {
     response.statusLetter = AdminSuccess ? 'S' : 'E';
     response.text = AdminText;
-    body = BuildAdminResponseBody(*this);
+    body = BuildAdminResponseBody(*this, context);
   } else {
     response.statusLetter = Approved ? 'A' : 'D';
     response.text = HostText;
-    body = BuildTranResponseBody(*this);
+    body = BuildTranResponseBody(*this, context.params.GetParams());
   }
 
   std::string out(kDocumentStart);
@@ -255,15 +255,15 @@ std::string CRequest::BuildResponse() {
   return out;
 }
 
-std::string CRequest::FinishResponse(const std::string& document) {
+std::string CRequest::FinishResponse(const std::string& document, CServerContext& context) {
   switch (Disposition) {
     case kDispositionProcess:
     case kDispositionBatchClose: {
       // The document shows the account masked only, so it may be logged whole.
-      const std::string built = BuildResponse();
-      Log("Response Built [%s] for %s", built.c_str(), ClientAddress.c_str());
+      const std::string built = BuildResponse(context);
+      context.log.Log("Response Built [%s] for %s", built.c_str(), ClientAddress.c_str());
       std::string cipher;
-      IRequestCrypto* crypto = GetRequestCrypto();
+      IRequestCrypto* crypto = context.requestCrypto;
       if (crypto != nullptr && crypto->EncryptWithSessionKey(ClientKeyBlob, built, cipher)) {
         WireResponse = FrameMessage(cipher, true);
         break;

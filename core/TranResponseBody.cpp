@@ -1,7 +1,7 @@
 // The TranResponse body of a transaction's result document.
 #include "common/AmountText.h"
 #include "common/TextHelpers.h"
-#include "config/ParamStore.h"
+#include "config/MerchantParams.h"
 #include "core/ResponseBodies.h"
 #include "core/ResponseDocuments.h"
 
@@ -34,8 +34,7 @@ bool ReportsCapture(int tranCodeId) {
 
 }  // namespace
 
-std::string BuildTranResponseBody(const CRequest& record) {
-  const CMerchantParams params = GetParamStore().GetParams();
+std::string BuildTranResponseBody(const CRequest& record, const CMerchantParams& params) {
   const int id = record.TranCodeId;
 
   std::string out = "\t<TranResponse>\r\n";

@@ -1,6 +1,6 @@
 #include "dial/DialBackup.h"
 
-#include "common/ProcessEvents.h"
+#include "core/ServerContext.h"
 #include "common/TrafficLog.h"
 
 #include <cstdio>
@@ -40,19 +40,20 @@ std::string DialLinkUnavailableText(int portNumber) {
       portNumber);
 }
 
-CDialBackup::CDialBackup(ComDevices devices, std::unique_ptr<SerialDevice> device)
-    : devices_(std::move(devices)),
+CDialBackup::CDialBackup(CServerContext& server, ComDevices devices, std::unique_ptr<SerialDevice> device)
+    : server_(server),
+      devices_(std::move(devices)),
       device_(device ? std::move(device) : std::make_unique<PosixSerialDevice>()) {}
 
 CDialBackup::~CDialBackup() { Stop(); }
 
 bool CDialBackup::Start(int portNumber) {
-  DialLineConnectedEvent().ResetEvent();
+  server_.dialLineConnected.ResetEvent();
   device_->Close();
   const std::string path = devices_.DevicePath(portNumber);
   if (path.empty() || !device_->Open(path)) {
     // The device's own reason goes to the log; the operator gets the fixed text.
-    if (!path.empty()) Log("Com Port %d: %s", portNumber, device_->ErrorText().c_str());
+    if (!path.empty()) server_.log.Log("Com Port %d: %s", portNumber, device_->ErrorText().c_str());
     SetLastError(ComPortOpenFailedText(portNumber));
     return false;
   }

@@ -14,11 +14,14 @@
 
 namespace paxelle {
 
+class CServerContext;
+
 class CDialBackup {
  public:
   // Ports are opened at the paths `devices` names, through `device`; the
-  // machine's own device when none is given.
-  explicit CDialBackup(ComDevices devices = {}, std::unique_ptr<SerialDevice> device = nullptr);
+  // machine's own device when none is given. `server` must outlive this object.
+  explicit CDialBackup(CServerContext& server, ComDevices devices = {},
+                       std::unique_ptr<SerialDevice> device = nullptr);
   // Stop().
   ~CDialBackup();
   CDialBackup(const CDialBackup&) = delete;
@@ -37,6 +40,7 @@ class CDialBackup {
  private:
   void SetLastError(std::string text);
 
+  CServerContext& server_;
   const ComDevices devices_;
   std::unique_ptr<SerialDevice> device_;
   mutable std::mutex mutex_;  // guards lastError_

@@ -1,7 +1,7 @@
 // Feeds arbitrary decrypted payloads to the request parser. The first byte picks
 // the merchant setting and whether a card-reader block decrypts to the rest of
 // the input, so every family and the reader path are reachable.
-#include "config/ParamStore.h"
+#include "core/ServerContext.h"
 #include "core/Request.h"
 #include "core/RequestCrypto.h"
 
@@ -26,6 +26,7 @@ class EchoReaderCrypto : public IRequestCrypto {
 };
 
 EchoReaderCrypto readerCrypto;
+CServerContext* serverContext = nullptr;
 
 }  // namespace
 
@@ -33,12 +34,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char pattern[] = "/tmp/paxelle-fuzz-XXXXXX";
   const char* directory = mkdtemp(pattern);
   if (directory == nullptr) std::abort();
-  GetParamStore().SetPath(std::string(directory) + "/params");
+  static CServerContext context(directory);
+  serverContext = &context;
+  context.params.SetPath(std::string(directory) + "/params");
   CMerchantParams params;
   params.SetValue(kParamMerchantCategory, "5");
   params.SetValue(kParamEmvSupport, "1");
-  if (!GetParamStore().Save(params)) std::abort();
-  SetRequestCrypto(&readerCrypto);
+  if (!context.params.Save(params)) std::abort();
+  context.requestCrypto = &readerCrypto;
   return 0;
 }
 
@@ -50,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   record.SkipTerminalCheck = (data[0] & 1) != 0;
   record.Disposition = kDispositionProcess;
   record.RawRequest = input;
-  record.ParseFields();
+  record.ParseFields(*serverContext);
   if (record.TranCodeId == kTranNone && record.ReturnCode == 1000) std::abort();
   CRequest copy = record;
   (void)copy;

@@ -6,7 +6,7 @@
 //   2: a valid key block and ciphertext with the input spliced into the frame
 //      around them (trace text, type character, key block position).
 #include "client/MessageCrypto.h"
-#include "config/ParamStore.h"
+#include "core/ServerContext.h"
 #include "core/MessageFrame.h"
 #include "core/Request.h"
 #include "core/RequestCrypto.h"
@@ -38,6 +38,8 @@ std::string Seal(const std::string& payload) {
   return lane::BytesToHex(cipher);
 }
 
+CServerContext* serverContext = nullptr;
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -48,16 +50,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::filesystem::create_directories(store);
   std::filesystem::copy_file(PAXELLE_SOURCE_DIR "/tests/client/fixtures/TestExchangeKey.pem",
                              CMessageCrypto::KeyFilePath(store));
-  GetParamStore().SetPath(std::filesystem::path(directory) / "params");
+  // No log folder is made: the log drops what it is given.
+  static CServerContext context(directory);
+  serverContext = &context;
+  context.params.SetPath(std::filesystem::path(directory) / "params");
   CMerchantParams params;
   params.SetValue(kParamMerchantId, "123456789012345");
   params.SetValue(kParamEmvSupport, "2");
-  if (!GetParamStore().Save(params)) std::abort();
+  if (!context.params.Save(params)) std::abort();
 
-  static CTrafficLog quietLog(std::string(directory) + "/no-such-log-directory");
-  static CMessageCrypto crypto(quietLog);
+  static CMessageCrypto crypto(context.log);
   if (!crypto.Startup(store)) std::abort();
-  SetRequestCrypto(&crypto);
+  context.requestCrypto = &crypto;
 
   static FixedLane lane;
   fixedLane = &lane;
@@ -93,11 +97,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   CRequest record;
-  record.Parse(frame);
+  record.Parse(frame, *serverContext);
   if (record.Disposition == kDispositionError) {
-    record.BuildErrorResponse();
+    record.BuildErrorResponse(*serverContext);
   } else if (record.Disposition == kDispositionProcess || record.Disposition == kDispositionBatchClose) {
-    record.FinishResponse({});
+    record.FinishResponse({}, *serverContext);
   }
   return 0;
 }

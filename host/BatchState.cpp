@@ -89,8 +89,8 @@ std::time_t PreviousCloseMoment(const std::tm& now, int closeHhmm) {
 
 }  // namespace
 
-CBatchState::CBatchState(std::filesystem::path directory, WallClock clock)
-    : directory_(std::move(directory)), clock_(std::move(clock)) {}
+CBatchState::CBatchState(std::filesystem::path directory, CTrafficLog& log, WallClock clock)
+    : directory_(std::move(directory)), log_(log), clock_(std::move(clock)) {}
 
 std::string CBatchState::GetBatchNo(bool readOnly, bool force, bool& changed, std::string& errors) {
   changed = false;
@@ -120,7 +120,7 @@ std::string CBatchState::GetBatchNo(bool readOnly, bool force, bool& changed, st
   } catch (const std::exception&) {
     notes.push_back({kBatchTexts.unknownException, {}});
   }
-  ReportStateNotes(notes, errors);
+  ReportStateNotes(notes, errors, log_);
   return batchNo;
 }
 
@@ -132,7 +132,7 @@ void CBatchState::SetClosed(std::string& errors) {
   } catch (const std::exception&) {
     notes.push_back({kBatchTexts.unknownException, {}});
   }
-  ReportStateNotes(notes, errors);
+  ReportStateNotes(notes, errors, log_);
 }
 
 void CBatchState::SetSchedule(const std::string& batchCloseOption, const std::string& hostCloseTime) {
@@ -212,11 +212,6 @@ void CBatchState::ReadBatchFile(const std::string& today, std::vector<StateNote>
 
 void CBatchState::WriteBatchFile(std::vector<StateNote>& notes) {
   StoreStateFile(directory_ / kBatchFile, TwoLineBytes(batchNo_, status_), kBatchTexts, false, notes);
-}
-
-CBatchState& GetBatchState() {
-  static CBatchState state;
-  return state;
 }
 
 }  // namespace paxelle

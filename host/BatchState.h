@@ -13,12 +13,14 @@
 namespace paxelle {
 
 struct StateNote;
+class CTrafficLog;
 
 class CBatchState {
  public:
   // The files live in `directory`, which must exist; `clock` gives "now" for
   // the batch date and the close check.
-  explicit CBatchState(std::filesystem::path directory = ".", WallClock clock = SystemNow);
+  // Failures are logged to `log`, which must outlive the state.
+  CBatchState(std::filesystem::path directory, CTrafficLog& log, WallClock clock = SystemNow);
   CBatchState(const CBatchState&) = delete;
   CBatchState& operator=(const CBatchState&) = delete;
 
@@ -45,6 +47,7 @@ class CBatchState {
   void WriteBatchFile(std::vector<StateNote>& notes);
 
   const std::filesystem::path directory_;
+  CTrafficLog& log_;
   const WallClock clock_;
   std::mutex mutex_;
   std::string batchNo_;
@@ -52,8 +55,5 @@ class CBatchState {
   std::string closeOption_ = "N";
   std::string closeTime_ = "0400";
 };
-
-// The process-wide batch state in the working directory.
-CBatchState& GetBatchState();
 
 }  // namespace paxelle

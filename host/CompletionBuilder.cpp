@@ -5,10 +5,6 @@
 
 namespace paxelle {
 
-std::string BuildCompletionRequest(const CRequest& sent, bool replyReceived) {
-  return BuildCompletionRequest(sent, replyReceived, ProcessHostMessageSources());
-}
-
 std::string BuildCompletionRequest(const CRequest& sent, bool replyReceived,
                                    const HostMessageSources& sources) {
   using namespace hostlayout;

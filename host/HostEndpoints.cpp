@@ -4,18 +4,6 @@
 #include <utility>
 
 namespace paxelle {
-namespace {
-
-// Storage whose destructor leaves the pair alone: a worker still running at exit
-// may fail over while statics are being destroyed.
-union LifelongEndpoints {
-  LifelongEndpoints() : endpoints() {}
-  ~LifelongEndpoints() {}
-  HostEndpoints endpoints;
-};
-
-}  // namespace
-
 HostEndpoints::HostEndpoints()
     : configuredPrimary_{kDefaultHostName, kDefaultHostPort},
       configuredSecondary_{kDefaultHostName, kDefaultHostPort},
@@ -57,11 +45,6 @@ void HostEndpoints::Reload() {
 int HostEndpoints::FailOverCount() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return failOverCount_;
-}
-
-HostEndpoints& GetHostEndpoints() {
-  static LifelongEndpoints holder;
-  return holder.endpoints;
 }
 
 int PortNumber(const HostEndpoint& endpoint) {

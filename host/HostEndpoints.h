@@ -48,9 +48,6 @@ class HostEndpoints {
   int failOverCount_ = 0;
 };
 
-// The process-wide pair; built on first use and never destroyed.
-HostEndpoints& GetHostEndpoints();
-
 // The endpoint's port as a number, or 0 when its text is not a decimal
 // number from 1 to 65535.
 int PortNumber(const HostEndpoint& endpoint);

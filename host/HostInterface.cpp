@@ -1,13 +1,8 @@
 #include "host/HostInterface.h"
 
-#include "common/ProcessEvents.h"
-#include "common/TrafficLog.h"
-#include "config/ParamStore.h"
-#include "core/HostSequenceRegistry.h"
-#include "core/PendingQueue.h"
 #include "core/ReturnCodes.h"
 #include "core/TranCodes.h"
-#include "host/HostEndpoints.h"
+#include "host/HostContext.h"
 #include "host/HostLink.h"
 #include "host/HostRequestBuilder.h"
 #include "host/HostWorker.h"
@@ -41,15 +36,16 @@ int LocalAnswerCode(int tranCodeId) {
   }
 }
 
-void FinishLocally(CRequest& record, int returnCode) {
+void FinishLocally(PendingQueue& queue, CRequest& record, int returnCode) {
   record.State = kStateFinishedLocally;
   record.ReturnCode = returnCode;
-  GetPendingQueue().UpdateById(record.QueueId, record);
+  queue.UpdateById(record.QueueId, record);
 }
 
 }  // namespace
 
-CHostInterface::CHostInterface(HostInterfaceSettings settings) : settings_(settings) {}
+CHostInterface::CHostInterface(CHostContext& host, HostInterfaceSettings settings)
+    : host_(host), server_(host.server), settings_(settings) {}
 
 CHostInterface::~CHostInterface() {
   {
@@ -66,7 +62,7 @@ bool CHostInterface::Start() {
   started_.Pulse();
   failed_.Pulse();
   stop_.Pulse();
-  InterfacesStoppingEvent().Pulse();
+  server_.interfacesStopping.Pulse();
   shutdownRequested_ = false;
   JoinWorkers(false);
 
@@ -100,8 +96,8 @@ int CHostInterface::Stop() {
 }
 
 int CHostInterface::StopLocked() {
-  InterfacesStoppingEvent().Set();
-  HostSequenceRegistry& tickets = GetHostSequenceRegistry();
+  server_.interfacesStopping.Set();
+  HostSequenceRegistry& tickets = server_.registry;
   const auto deadline = std::chrono::steady_clock::now() + settings_.stopWait;
   while (tickets.Count() > 0) {
     const auto now = std::chrono::steady_clock::now();
@@ -137,7 +133,7 @@ void CHostInterface::SetLastError(std::string text) {
 }
 
 void CHostInterface::PollingThread() {
-  const CMerchantParams params = GetParamStore().GetParams();
+  const CMerchantParams params = server_.params.GetParams();
   if (params.GetNumber(kParamTransportMethod) != kTransportDialOnly && !params.IsYes(kParamNoConnectOnStartup)) {
     if (!TestConnection()) {
       failed_.Set();
@@ -146,7 +142,7 @@ void CHostInterface::PollingThread() {
     }
   }
   started_.Set();
-  Event& workQueued = GetPendingQueue().WorkQueued();
+  Event& workQueued = server_.queue.WorkQueued();
   for (;;) {
     ProcessQueue();
     JoinWorkers(false);
@@ -156,12 +152,12 @@ void CHostInterface::PollingThread() {
 }
 
 bool CHostInterface::TestConnection() {
-  const int timeout = ConnectTimeoutMs(GetParamStore().GetParams());
-  HostEndpoints& endpoints = GetHostEndpoints();
+  const int timeout = ConnectTimeoutMs(server_.params.GetParams());
+  HostEndpoints& endpoints = host_.endpoints;
   HostEndpoint endpoint = endpoints.Current();
   std::string errorText;
   {
-    CHostLink link;
+    CHostLink link(host_.security, server_);
     if (ConnectToEndpoint(link, endpoint, timeout, errorText)) {
       link.Close();
       return true;
@@ -169,7 +165,7 @@ bool CHostInterface::TestConnection() {
   }
   std::string lastError = "Failed to Connect to WorldPay!\n" + errorText;
   endpoint = endpoints.FailOver(endpoint);
-  CHostLink link;
+  CHostLink link(host_.security, server_);
   if (ConnectToEndpoint(link, endpoint, timeout, errorText)) {
     link.Close();
     return true;
@@ -181,7 +177,7 @@ bool CHostInterface::TestConnection() {
 
 void CHostInterface::ProcessQueue() {
   RequestList snapshot;
-  GetPendingQueue().Snapshot(snapshot);
+  server_.queue.Snapshot(snapshot);
   HandleAborts(snapshot);
   for (const CRequest& record : snapshot) {
     if (record.State == kStateWaitingForHost && record.Disposition == kDispositionProcess) Dispatch(record);
@@ -190,7 +186,7 @@ void CHostInterface::ProcessQueue() {
 }
 
 void CHostInterface::HandleAborts(RequestList& snapshot) {
-  PendingQueue& queue = GetPendingQueue();
+  PendingQueue& queue = server_.queue;
   for (auto abort = snapshot.begin(); abort != snapshot.end(); ++abort) {
     // Acted on once: afterwards it is delivered and waits for its session to remove it.
     if (abort->Disposition != kDispositionAbort || abort->State != kStateWaitingForHost) continue;
@@ -209,7 +205,7 @@ void CHostInterface::HandleAborts(RequestList& snapshot) {
 }
 
 void CHostInterface::CheckBatchClose() {
-  PendingQueue& queue = GetPendingQueue();
+  PendingQueue& queue = server_.queue;
   if (!queue.IsExclusive()) return;
   RequestList pending;
   // The flag and the list must agree: read them in one step.
@@ -217,7 +213,7 @@ void CHostInterface::CheckBatchClose() {
   const CRequest& only = pending.front();
   if (only.Disposition != kDispositionBatchClose && !shutdownRequested_) {
     shutdownRequested_ = true;
-    Log("Batch in Progress - Bad List Item Shutting down Server!!");
+    server_.log.Log("Batch in Progress - Bad List Item Shutting down Server!!");
     std::function<void()> request;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -229,20 +225,20 @@ void CHostInterface::CheckBatchClose() {
 }
 
 void CHostInterface::Dispatch(CRequest record) {
-  PendingQueue& queue = GetPendingQueue();
+  PendingQueue& queue = server_.queue;
   if (const int code = LocalAnswerCode(record.TranCodeId); code != 0) {
-    FinishLocally(record, code);
+    FinishLocally(queue, record, code);
     return;
   }
-  if (!BuildHostRequest(record)) {
+  if (!BuildHostRequest(record, HostMessageSourcesOf(host_))) {
     // No layout for this id: nothing the host could read would be sent.
-    FinishLocally(record, kRcInvalidCommand);
+    FinishLocally(queue, record, kRcInvalidCommand);
     return;
   }
-  HostSequenceRegistry& tickets = GetHostSequenceRegistry();
+  HostSequenceRegistry& tickets = server_.registry;
   const int ticket = tickets.Add();
   if (ticket == 0) {
-    FinishLocally(record, kRcShuttingDown);
+    FinishLocally(queue, record, kRcShuttingDown);
     return;
   }
   record.State = kStateSending;
@@ -254,7 +250,7 @@ void CHostInterface::Dispatch(CRequest record) {
   }
   if (!StartWorker(record, ticket)) {
     tickets.Remove(ticket);
-    FinishLocally(record, kRcWorkerFailed);
+    FinishLocally(queue, record, kRcWorkerFailed);
   }
 }
 
@@ -266,8 +262,8 @@ bool CHostInterface::StartWorker(CRequest record, int ticket) {
   auto finished = std::make_shared<std::atomic<bool>>(false);
   try {
     workers_.reserve(workers_.size() + 1);
-    std::thread thread([record = std::move(record), ticket, workerSettings = std::move(workerSettings), finished]() mutable {
-      CHostWorker worker(std::move(record), ticket, std::move(workerSettings));
+    std::thread thread([this, record = std::move(record), ticket, workerSettings = std::move(workerSettings), finished]() mutable {
+      CHostWorker worker(host_, std::move(record), ticket, std::move(workerSettings));
       worker.Run();
       finished->store(true);
     });

@@ -18,6 +18,9 @@
 
 namespace paxelle {
 
+class CServerContext;
+struct CHostContext;
+
 struct HostInterfaceSettings {
   std::chrono::milliseconds exchangeTimeout{35000};  // longest wait for a host answer
   std::chrono::milliseconds pollInterval{50};        // longest sleep between queue passes
@@ -26,7 +29,8 @@ struct HostInterfaceSettings {
 
 class CHostInterface {
  public:
-  explicit CHostInterface(HostInterfaceSettings settings = {});
+  // `host` (and its server context) must outlive this object and its workers.
+  explicit CHostInterface(CHostContext& host, HostInterfaceSettings settings = {});
   // Stops if running, then joins every thread it started; workers end soon after
   // the interfaces-stopping event because every wait of theirs watches it.
   ~CHostInterface();
@@ -71,6 +75,8 @@ class CHostInterface {
   int StopLocked();
   void SetLastError(std::string text);
 
+  CHostContext& host_;
+  CServerContext& server_;
   const HostInterfaceSettings settings_;
   Event started_{Event::Reset::kManual};
   Event failed_{Event::Reset::kAuto};

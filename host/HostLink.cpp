@@ -1,7 +1,7 @@
 #include "host/HostLink.h"
 
 #include "common/TrafficLog.h"
-#include "config/ParamStore.h"
+#include "core/ServerContext.h"
 #include "host/CertificateErrors.h"
 
 #include <arpa/inet.h>
@@ -51,26 +51,27 @@ int MillisecondsUntil(Clock::time_point deadline) {
 
 }  // namespace
 
-CHostLink::CHostLink(CSecurityInterface& security) : security_(security) {}
+CHostLink::CHostLink(CSecurityInterface& security, CServerContext& server)
+    : CHostSocket(server.interfacesStopping), security_(security), server_(server) {}
 
 CHostLink::~CHostLink() { Close(); }
 
 bool CHostLink::Connect(const std::string& host, int port, int timeoutMs) {
   Close();
   if (!ConnectByName(host, port, timeoutMs)) {
-    Log("ConnectToServerByHostName - Faied - [%d]%s ", LastErrorCode(), LastErrorText().c_str());
+    server_.log.Log("ConnectToServerByHostName - Faied - [%d]%s ", LastErrorCode(), LastErrorText().c_str());
     return false;
   }
   serverName_ = host;
   if (!PerformClientHandshake()) {
     Close();
-    Log("PerformClientHandshake - Faied - [%d]%s ", LastErrorCode(), LastErrorText().c_str());
+    server_.log.Log("PerformClientHandshake - Faied - [%d]%s ", LastErrorCode(), LastErrorText().c_str());
     return false;
   }
   sessionUp_ = true;
-  if (GetParamStore().GetParams().IsYes(kParamVerifyCertificate) && !VerifyServerCertificate()) {
+  if (server_.params.GetParams().IsYes(kParamVerifyCertificate) && !VerifyServerCertificate()) {
     Close();
-    Log("VerifyServerCertificate - Failed - [%d]%s ", LastErrorCode(), LastErrorText().c_str());
+    server_.log.Log("VerifyServerCertificate - Failed - [%d]%s ", LastErrorCode(), LastErrorText().c_str());
     return false;
   }
   return true;

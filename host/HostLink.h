@@ -15,6 +15,8 @@
 
 namespace paxelle {
 
+class CServerContext;
+
 // Error codes of the link, besides the socket's, errno values and the chain error values
 // of host/CertificateErrors.h.
 enum HostLinkError : int {
@@ -34,9 +36,10 @@ inline constexpr int kHostExchangeTimeoutMs = 35000;
 
 class CHostLink : public CHostSocket {
  public:
-  // `security` must stay alive as long as the link; it may be unloaded meanwhile (a
-  // connected link keeps its own reference to the TLS settings).
-  explicit CHostLink(CSecurityInterface& security = GetSecurityInterface());
+  // `security` and `server` must stay alive as long as the link; `security` may be
+  // unloaded meanwhile (a connected link keeps its own reference to the TLS settings).
+  // `server` gives the merchant's certificate setting, the log and the stopping event.
+  CHostLink(CSecurityInterface& security, CServerContext& server);
   // Close().
   ~CHostLink() override;
   CHostLink(const CHostLink&) = delete;
@@ -83,6 +86,7 @@ class CHostLink : public CHostSocket {
   };
 
   CSecurityInterface& security_;
+  CServerContext& server_;
   std::unique_ptr<SSL, FreeSsl> ssl_;
   BIO* input_ = nullptr;   // encrypted bytes from the host, owned by ssl_
   BIO* output_ = nullptr;  // encrypted bytes for the host, owned by ssl_

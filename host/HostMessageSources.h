@@ -17,8 +17,10 @@ struct HostMessageSources {
   WallClock clock;
 };
 
-// The process-wide counters and batch state, a copy of the current parameter
+struct CHostContext;
+
+// The host context's counters and batch state, a copy of its current parameter
 // set and the system clock.
-HostMessageSources ProcessHostMessageSources();
+HostMessageSources HostMessageSourcesOf(CHostContext& host);
 
 }  // namespace paxelle

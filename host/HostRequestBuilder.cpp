@@ -1,16 +1,15 @@
 #include "host/HostRequestBuilder.h"
 
 #include "common/TextHelpers.h"
-#include "config/ParamStore.h"
+#include "host/HostContext.h"
 #include "host/HostLayouts.h"
 
 #include <cstdio>
 
 namespace paxelle {
 
-HostMessageSources ProcessHostMessageSources() {
-  return HostMessageSources{GetSequenceCounters(), GetBatchState(), GetParamStore().GetParams(),
-                            SystemNow};
+HostMessageSources HostMessageSourcesOf(CHostContext& host) {
+  return HostMessageSources{host.counters, host.batch, host.server.params.GetParams(), SystemNow};
 }
 
 std::string ZeroFill(std::string_view value, std::size_t width) {
@@ -201,10 +200,6 @@ void AppendFields(std::string& message, std::initializer_list<std::string_view> 
 }
 
 }  // namespace hostlayout
-
-bool BuildHostRequest(CRequest& record) {
-  return BuildHostRequest(record, ProcessHostMessageSources());
-}
 
 bool BuildHostRequest(CRequest& record, const HostMessageSources& sources) {
   using namespace hostlayout;

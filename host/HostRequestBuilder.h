@@ -16,16 +16,13 @@ inline constexpr char kHostFieldSeparator = '\x1c';
 
 // Builds the layout chosen by TranCodeId into HostRequest and sets ItemSeqNo,
 // HostTranCode, HostMsgKind and ForceCompletion as the layout asks. Takes the
-// numbers it carries from the process-wide sources. False, HostRequest left
-// as it was, for an id without a layout; the check ids succeed untouched.
-bool BuildHostRequest(CRequest& record);
-// The same with explicit sources (tests, the dial link).
+// numbers it carries from `sources`. False, HostRequest left as it was, for an
+// id without a layout; the check ids succeed untouched.
 bool BuildHostRequest(CRequest& record, const HostMessageSources& sources);
 
 // The completion for a record whose request was sent: `replyReceived` tells
 // whether the host answered it. Takes no sequence numbers; reads the batch
 // number without opening a batch.
-std::string BuildCompletionRequest(const CRequest& sent, bool replyReceived);
 std::string BuildCompletionRequest(const CRequest& sent, bool replyReceived,
                                    const HostMessageSources& sources);
 

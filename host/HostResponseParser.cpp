@@ -189,9 +189,7 @@ void ParseBatchAnswer(CRequest& record, const HostPieces& pieces, CBatchState& b
 
 }  // namespace
 
-void ParseHostResponse(CRequest& record) { ParseHostResponse(record, GetBatchState()); }
-
-void ParseHostResponse(CRequest& record, CBatchState& batch) {
+void ParseHostResponse(CRequest& record, CBatchState& batch, CServerContext& context) {
   record.Approved = false;
   record.Captured = false;
   record.AdminSuccess = false;
@@ -217,10 +215,10 @@ void ParseHostResponse(CRequest& record, CBatchState& batch) {
       break;
     default:
       record.ReturnCode = kRcUnattributableResponse;
-      record.BuildErrorResponse();
+      record.BuildErrorResponse(context);
       return;
   }
-  record.FinishResponse("");
+  record.FinishResponse("", context);
 }
 
 }  // namespace paxelle

@@ -7,12 +7,12 @@
 
 namespace paxelle {
 
+class CServerContext;
+
 // Parses HostResponse by HostMsgKind, then builds the lane's response
 // (FinishResponse, or the 4002 error response for a kind it cannot
-// attribute). Never rejects an answer for its length: what is missing reads
-// empty. A successful batch close answer closes the process-wide batch.
-void ParseHostResponse(CRequest& record);
-// The same, closing `batch` after a successful batch close answer.
-void ParseHostResponse(CRequest& record, CBatchState& batch);
+// attribute) with `context`. Never rejects an answer for its length: what is
+// missing reads empty. A successful batch close answer closes `batch`.
+void ParseHostResponse(CRequest& record, CBatchState& batch, CServerContext& context);
 
 }  // namespace paxelle

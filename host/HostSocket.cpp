@@ -1,6 +1,5 @@
 #include "host/HostSocket.h"
 
-#include "common/ProcessEvents.h"
 
 #include <arpa/inet.h>
 #include <netinet/tcp.h>
@@ -42,7 +41,7 @@ struct FreeAddressInfo {
 
 }  // namespace
 
-CHostSocket::CHostSocket() = default;
+CHostSocket::CHostSocket(const Event& stopping) : stopping_(stopping) {}
 
 CHostSocket::~CHostSocket() { CloseQuietly(); }
 
@@ -116,7 +115,7 @@ bool CHostSocket::ConnectAddress(const sockaddr_in& address, int timeoutMs) {
       }
       break;  // refused, unreachable or reset while connecting
     }
-    if (InterfacesStoppingEvent().IsSet() || MillisecondsSince(start) > timeoutMs) break;
+    if (stopping_.IsSet() || MillisecondsSince(start) > timeoutMs) break;
   }
   CloseQuietly();
   SetLastError(kHostSocketConnectFailed, "Socket Error Trying to Connect Error %d", kHostSocketConnectFailed);
@@ -156,7 +155,7 @@ int CHostSocket::Send(const char* data, int length) {
     int error = written < 0 ? errno : EIO;
     if (error == EINTR) continue;
     if (error == EAGAIN || error == EWOULDBLOCK) {
-      if (InterfacesStoppingEvent().IsSet()) {
+      if (stopping_.IsSet()) {
         error = ECANCELED;
       } else if (Clock::now() - lastProgress > kSendStallLimit) {
         error = ETIMEDOUT;
@@ -196,7 +195,7 @@ int CHostSocket::Receive(char* buffer, int size, int timeoutMs) {
         return -1;
       }
     }
-    if (InterfacesStoppingEvent().IsSet() || MillisecondsSince(start) >= timeoutMs) return 0;
+    if (stopping_.IsSet() || MillisecondsSince(start) >= timeoutMs) return 0;
   }
 }
 

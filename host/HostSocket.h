@@ -3,6 +3,7 @@
 // the last failure as a number and a text.
 #pragma once
 
+#include "common/Event.h"
 #include "common/TrafficLog.h"
 
 #include <netinet/in.h>
@@ -22,7 +23,9 @@ enum HostSocketError : int {
 class CHostSocket {
  public:
   // Holds no socket; the last error code is 9999 (there is no socket library to start).
-  CHostSocket();
+  // Every wait gives up once `stopping` (the interfaces-stopping event, which must
+  // outlive the socket) is set.
+  explicit CHostSocket(const Event& stopping);
   // Closes the socket when one is open.
   virtual ~CHostSocket();
   CHostSocket(const CHostSocket&) = delete;
@@ -66,6 +69,7 @@ class CHostSocket {
  private:
   void CloseQuietly();
 
+  const Event& stopping_;
   int socket_ = -1;
   sockaddr_in address_{};
   int lastErrorCode_ = kHostSocketNoError;

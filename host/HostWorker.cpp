@@ -1,11 +1,7 @@
 #include "host/HostWorker.h"
 
-#include "common/ProcessEvents.h"
-#include "common/TrafficLog.h"
-#include "config/ParamStore.h"
-#include "core/HostSequenceRegistry.h"
-#include "core/PendingQueue.h"
 #include "core/TranCodes.h"
+#include "host/HostContext.h"
 #include "host/HostLink.h"
 #include "host/HostRequestBuilder.h"
 #include "host/HostResponseParser.h"
@@ -45,8 +41,7 @@ bool ConnectToEndpoint(CHostLink& link, const HostEndpoint& endpoint, int timeou
   return false;
 }
 
-bool ConnectWithFailOver(CHostLink& link, int timeoutMs, std::string& errorText) {
-  HostEndpoints& endpoints = GetHostEndpoints();
+bool ConnectWithFailOver(CHostLink& link, HostEndpoints& endpoints, int timeoutMs, std::string& errorText) {
   HostEndpoint endpoint = endpoints.Current();
   if (ConnectToEndpoint(link, endpoint, timeoutMs, errorText)) return true;
   endpoint = endpoints.FailOver(endpoint);
@@ -82,30 +77,32 @@ bool NeedsCompletion(const CRequest& record) {
   }
 }
 
-CHostWorker::CHostWorker(CRequest record, int ticket, HostWorkerSettings settings)
-    : record_(std::move(record)),
+CHostWorker::CHostWorker(CHostContext& host, CRequest record, int ticket, HostWorkerSettings settings)
+    : host_(host),
+      server_(host.server),
+      record_(std::move(record)),
       ticket_(ticket),
       settings_(std::move(settings)),
-      params_(GetParamStore().GetParams()) {}
+      params_(host.server.params.GetParams()) {}
 
 void CHostWorker::Run() {
   if (record_.TranCodeId == kEmvParamDownload) {
     // The parameters are built in: the answer is made here without an exchange.
     record_.State = kStateParsed;
-    ParseHostResponse(record_);
+    ParseHostResponse(record_, host_.batch, server_);
     WriteBack();
     return;
   }
   const int method = params_.GetNumber(kParamTransportMethod);
   bool dialFallBack = false;
   if (method == kTransportIpWithDialBackup || method == kTransportDialOnly) {
-    if (method == kTransportDialOnly || DialLineConnectedEvent().IsSet()) {
+    if (method == kTransportDialOnly || server_.dialLineConnected.IsSet()) {
       // When interfaces stop or the session went away, the record is left as the
       // dial link has it: writing back an older copy could overwrite its answer.
       if (HandOverToDial() == DialOutcome::kFinished) {
         WriteBack();
       } else {
-        GetHostSequenceRegistry().Remove(ticket_);
+        server_.registry.Remove(ticket_);
       }
       return;
     }
@@ -118,20 +115,20 @@ void CHostWorker::ExchangeOverIp(bool dialFallBack) {
   const int connectTimeout = ConnectTimeoutMs(params_);
   std::string errorText;
   {
-    CHostLink link;
-    if (!ConnectWithFailOver(link, connectTimeout, errorText)) {
+    CHostLink link(host_.security, server_);
+    if (!ConnectWithFailOver(link, host_.endpoints, connectTimeout, errorText)) {
       link.Close();
       if (dialFallBack) {
         if (HandOverToDial() == DialOutcome::kFinished) {
           WriteBack();
         } else {
-          GetHostSequenceRegistry().Remove(ticket_);
+          server_.registry.Remove(ticket_);
         }
         return;
       }
       record_.State = kStateHostFailed;
       record_.HostErrorText = errorText;
-      Log("RESPONSE from WORLDPAY INTERFACE ->[%s] for %s", errorText.c_str(), record_.ClientAddress.c_str());
+      server_.log.Log("RESPONSE from WORLDPAY INTERFACE ->[%s] for %s", errorText.c_str(), record_.ClientAddress.c_str());
       WriteBack();
       return;
     }
@@ -143,9 +140,9 @@ void CHostWorker::ExchangeOverIp(bool dialFallBack) {
       if (link.Exchange(Milliseconds(settings_.exchangeTimeout))) {
         requestSent = replyReceived = true;
         record_.HostResponse = link.Response();
-        Log("RESPONSE from WORLDPAY ->[%s] for %s", "{Truncated}", record_.ClientAddress.c_str());
+        server_.log.Log("RESPONSE from WORLDPAY ->[%s] for %s", "{Truncated}", record_.ClientAddress.c_str());
         record_.State = kStateParsed;
-        ParseHostResponse(record_);
+        ParseHostResponse(record_, host_.batch, server_);
       } else if (link.TimedOut()) {
         requestSent = true;
         record_.State = kStateTimedOut;
@@ -159,7 +156,7 @@ void CHostWorker::ExchangeOverIp(bool dialFallBack) {
       record_.HostErrorText = "No host request to send.";
     }
     if (record_.State == kStateHostFailed) {
-      Log("RESPONSE from WORLDPAY INTERFACE (No Reversal Attempt)->[%s] for %s", record_.HostErrorText.c_str(),
+      server_.log.Log("RESPONSE from WORLDPAY INTERFACE (No Reversal Attempt)->[%s] for %s", record_.HostErrorText.c_str(),
           record_.ClientAddress.c_str());
     }
     link.Close();
@@ -169,17 +166,17 @@ void CHostWorker::ExchangeOverIp(bool dialFallBack) {
       SendCompletion(replyReceived);
     } else {
       // A completion would confirm a request the host never saw.
-      Log("No Completion Sent on this Transaction for %s", record_.ClientAddress.c_str());
+      server_.log.Log("No Completion Sent on this Transaction for %s", record_.ClientAddress.c_str());
     }
   }
   WriteBack();
 }
 
 CHostWorker::DialOutcome CHostWorker::HandOverToDial() {
-  PendingQueue& queue = GetPendingQueue();
-  Event& stopping = InterfacesStoppingEvent();
+  PendingQueue& queue = server_.queue;
+  Event& stopping = server_.interfacesStopping;
   const int id = record_.QueueId;
-  bool retryAllowed = DialLineConnectedEvent().IsSet();
+  bool retryAllowed = server_.dialLineConnected.IsSet();
 
   record_.State = kStateDialHandOver;
   record_.DialRetry = retryAllowed ? 1 : 0;
@@ -224,32 +221,32 @@ CHostWorker::DialOutcome CHostWorker::HandOverToDial() {
 void CHostWorker::SendCompletion(bool replyReceived) {
   const std::string& address = record_.ClientAddress;
   if (!NeedsCompletion(record_)) {
-    Log("No Completion Sent on this Transaction for %s", address.c_str());
+    server_.log.Log("No Completion Sent on this Transaction for %s", address.c_str());
     return;
   }
-  CHostLink link;
+  CHostLink link(host_.security, server_);
   std::string errorText;
-  if (!ConnectWithFailOver(link, ConnectTimeoutMs(params_), errorText)) {
-    Log("Failed to Connect Sending Completion for %s", address.c_str());
+  if (!ConnectWithFailOver(link, host_.endpoints, ConnectTimeoutMs(params_), errorText)) {
+    server_.log.Log("Failed to Connect Sending Completion for %s", address.c_str());
     return;
   }
   // The completion is built from the request as it was sent and answered; only the
   // copy that carries it loses the host result.
   CRequest completion = record_;
-  const std::string text = BuildCompletionRequest(record_, replyReceived);
+  const std::string text = BuildCompletionRequest(record_, replyReceived, HostMessageSourcesOf(host_));
   completion.ClearHostResult();
   completion.HostRequest = text;
   if (link.SetRequest(completion)) link.Exchange(Milliseconds(settings_.exchangeTimeout));
   const char* status = replyReceived ? "COMPLETED" : "REPLY NOT RECVD";
-  Log("Completion [%s] Sent on this Transaction for %s", status, address.c_str());
+  server_.log.Log("Completion [%s] Sent on this Transaction for %s", status, address.c_str());
   link.Close();
 }
 
 void CHostWorker::WriteBack() {
-  if (!GetPendingQueue().UpdateById(record_.QueueId, record_) && record_.Approved) {
-    Log("Unable to deliver approved response to Client for %s!\n", record_.ClientAddress.c_str());
+  if (!server_.queue.UpdateById(record_.QueueId, record_) && record_.Approved) {
+    server_.log.Log("Unable to deliver approved response to Client for %s!\n", record_.ClientAddress.c_str());
   }
-  GetHostSequenceRegistry().Remove(ticket_);
+  server_.registry.Remove(ticket_);
 }
 
 void CHostWorker::Notify(HostTrafficEvent event) const {

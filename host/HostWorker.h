@@ -13,6 +13,8 @@
 namespace paxelle {
 
 class CHostLink;
+class CServerContext;
+struct CHostContext;
 
 struct HostWorkerSettings {
   // Longest wait for the host's answer to a request or a completion.
@@ -29,10 +31,10 @@ int ConnectTimeoutMs(const CMerchantParams& params);
 // `errorText` (the link's own text, or why the endpoint cannot be used).
 bool ConnectToEndpoint(CHostLink& link, const HostEndpoint& endpoint, int timeoutMs, std::string& errorText);
 
-// Connects to the current endpoint of GetHostEndpoints(), then, after a fail-over,
-// to the other one; when both fail it fails over once more so the next attempt
-// starts on the other endpoint. False with the last reason in `errorText`.
-bool ConnectWithFailOver(CHostLink& link, int timeoutMs, std::string& errorText);
+// Connects to the current endpoint of `endpoints`, then, after a fail-over, to the
+// other one; when both fail it fails over once more so the next attempt starts on
+// the other endpoint. False with the last reason in `errorText`.
+bool ConnectWithFailOver(CHostLink& link, HostEndpoints& endpoints, int timeoutMs, std::string& errorText);
 
 // True for the transactions the host expects a completion after.
 bool NeedsCompletion(const CRequest& record);
@@ -40,13 +42,14 @@ bool NeedsCompletion(const CRequest& record);
 class CHostWorker {
  public:
   // `record` is the worker's own copy (in State 2); `ticket` its entry in the
-  // process-wide HostSequenceRegistry, given back when the work ends.
-  CHostWorker(CRequest record, int ticket, HostWorkerSettings settings);
+  // server's HostSequenceRegistry, given back when the work ends. `host` must
+  // outlive the worker.
+  CHostWorker(CHostContext& host, CRequest record, int ticket, HostWorkerSettings settings);
   CHostWorker(const CHostWorker&) = delete;
   CHostWorker& operator=(const CHostWorker&) = delete;
 
   // Does the whole of the record's host work and writes the result into the
-  // pending queue. Runs on its own thread; touches nothing but process-wide objects
+  // pending queue. Runs on its own thread; touches nothing but the host context
   // and what it owns, and every wait in it watches the interfaces-stopping event.
   void Run();
 
@@ -61,6 +64,8 @@ class CHostWorker {
   void WriteBack();
   void Notify(HostTrafficEvent event) const;
 
+  CHostContext& host_;
+  CServerContext& server_;
   CRequest record_;
   const int ticket_;
   const HostWorkerSettings settings_;

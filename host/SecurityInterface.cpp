@@ -93,21 +93,4 @@ std::string CSecurityInterface::LastErrorText() const {
   return lastErrorText_;
 }
 
-namespace {
-
-// Storage whose destructor leaves the interface alone: a host worker that outlives the
-// shutdown wait may still open a link while static objects are being destroyed.
-union LifelongSecurityInterface {
-  LifelongSecurityInterface() : security() {}
-  ~LifelongSecurityInterface() {}
-  CSecurityInterface security;
-};
-
-}  // namespace
-
-CSecurityInterface& GetSecurityInterface() {
-  static LifelongSecurityInterface holder;
-  return holder.security;
-}
-
 }  // namespace paxelle

@@ -1,4 +1,4 @@
-// The process-wide TLS client settings every host link shares: TLS 1.2 and later, the
+// The TLS client settings every host link of a server shares: TLS 1.2 and later, the
 // system's trust store plus the operator's extra certificate authority file.
 #pragma once
 
@@ -39,8 +39,5 @@ class CSecurityInterface {
   SSL_CTX* context_ = nullptr;
   std::string lastErrorText_;
 };
-
-// The process-wide interface, loaded at start-up before any host link is used.
-CSecurityInterface& GetSecurityInterface();
 
 }  // namespace paxelle

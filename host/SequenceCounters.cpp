@@ -27,8 +27,8 @@ std::string NumberFileBytes(int value) { return TextModeBytes(std::to_string(val
 
 }  // namespace
 
-CSequenceCounters::CSequenceCounters(std::filesystem::path directory)
-    : directory_(std::move(directory)) {}
+CSequenceCounters::CSequenceCounters(std::filesystem::path directory, CTrafficLog& log)
+    : directory_(std::move(directory)), log_(log) {}
 
 int CSequenceCounters::NextStan(std::string& errors) { return Next(kStanFile, kNumberMax, errors); }
 
@@ -62,7 +62,7 @@ int CSequenceCounters::Next(const std::string& fileName, int max, std::string& e
     value = 0;
     notes.push_back({kTexts.unknownException, {}});
   }
-  ReportStateNotes(notes, errors);
+  ReportStateNotes(notes, errors, log_);
   return value;
 }
 
@@ -77,12 +77,7 @@ void CSequenceCounters::ResetItems(std::string& errors) {
   } catch (const std::exception&) {
     notes.push_back({kTexts.unknownException, {}});
   }
-  ReportStateNotes(notes, errors);
-}
-
-CSequenceCounters& GetSequenceCounters() {
-  static CSequenceCounters counters;
-  return counters;
+  ReportStateNotes(notes, errors, log_);
 }
 
 }  // namespace paxelle

@@ -11,10 +11,13 @@
 
 namespace paxelle {
 
+class CTrafficLog;
+
 class CSequenceCounters {
  public:
   // The files live in `directory`, which must exist; it is never created.
-  explicit CSequenceCounters(std::filesystem::path directory = ".");
+  // Failures are logged to `log`, which must outlive the counters.
+  CSequenceCounters(std::filesystem::path directory, CTrafficLog& log);
   CSequenceCounters(const CSequenceCounters&) = delete;
   CSequenceCounters& operator=(const CSequenceCounters&) = delete;
 
@@ -38,10 +41,8 @@ class CSequenceCounters {
 
  private:
   const std::filesystem::path directory_;
+  CTrafficLog& log_;
   std::mutex mutex_;
 };
-
-// The process-wide counters in the working directory (the server chdir()s there).
-CSequenceCounters& GetSequenceCounters();
 
 }  // namespace paxelle

@@ -156,13 +156,13 @@ StateFileStatus StoreStateFile(const std::filesystem::path& path, std::string_vi
   return result.status;
 }
 
-void ReportStateNotes(const std::vector<StateNote>& notes, std::string& errors) {
+void ReportStateNotes(const std::vector<StateNote>& notes, std::string& errors, CTrafficLog& log) {
   for (const StateNote& note : notes) {
     errors += note.text;
     if (note.detail.empty()) {
-      Log("%s", note.text.c_str());
+      log.Log("%s", note.text.c_str());
     } else {
-      Log("%s (%s)", note.text.c_str(), note.detail.c_str());
+      log.Log("%s (%s)", note.text.c_str(), note.detail.c_str());
     }
   }
 }

@@ -12,6 +12,8 @@
 
 namespace paxelle {
 
+class CTrafficLog;
+
 enum class StateFileStatus { Done, Missing, OpenFailed, IoFailed };
 
 struct StateFileResult {
@@ -79,6 +81,6 @@ StateFileStatus StoreStateFile(const std::filesystem::path& path, std::string_vi
 
 // Appends each note's text to `errors` and logs it with its detail. Call it
 // without holding a lock: the log is another component.
-void ReportStateNotes(const std::vector<StateNote>& notes, std::string& errors);
+void ReportStateNotes(const std::vector<StateNote>& notes, std::string& errors, CTrafficLog& log);
 
 }  // namespace paxelle

@@ -22,7 +22,7 @@ class HeadlessOperatorTest : public ::testing::Test {
           pauses_.push_back(duration);
           return !interrupted_;
         },
-        policy, [this](const std::string& text) { logged_.push_back(text); });
+        [this](const std::string& text) { logged_.push_back(text); }, policy);
     return *operator_;
   }
 

@@ -1,5 +1,6 @@
 #include "app/TrafficView.h"
 
+#include "common/TrafficLog.h"
 #include "config/ParamStore.h"
 #include "core/PendingQueue.h"
 #include "host/BatchState.h"
@@ -247,9 +248,10 @@ class TrafficViewTest : public ::testing::Test {
   }
 
   testing::TempDir dir_;
+  CTrafficLog log_{(dir_ / kLogDirectoryName).string()};
   CParamStore store_;
-  CBatchState batch_{dir_.Path()};
-  CSequenceCounters counters_{dir_.Path()};
+  CBatchState batch_{dir_.Path(), log_};
+  CSequenceCounters counters_{dir_.Path(), log_};
   PendingQueue pending_;
   std::time_t clockTime_ = LocalMoment(2015, 12, 8, 14, 3, 22);
   World world_;

@@ -15,7 +15,6 @@ namespace paxelle {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FindQueued;
 using testing::SessionTest;
 using testing::TestLane;
 using testing::WaitUntil;
@@ -35,16 +34,6 @@ ClientSessionSettings FastPolling() {
   return settings;
 }
 
-// Sends a credit sale, reads its interim reply and finds its queued record.
-void QueueSale(TestLane& lane, const std::string& trace, CRequest& record) {
-  ASSERT_TRUE(lane.SendRequest(testing::CreditSalePayload(), trace));
-  lane::CommandResponse reply;
-  ASSERT_TRUE(lane.ReadReply(reply));
-  ASSERT_TRUE(lane::IsQueuedReply(reply)) << reply.textResponse;
-  EXPECT_EQ(reply.userTraceData, trace);
-  ASSERT_TRUE(WaitUntil([&] { return FindQueued(trace, record); }));
-}
-
 TEST_F(SessionTest, QueuedRequestIsAnsweredAsSoonAsTheHostFinishesIt) {
   StartListener(SlowPolling());
   TestLane lane;
@@ -61,7 +50,7 @@ TEST_F(SessionTest, QueuedRequestIsAnsweredAsSoonAsTheHostFinishesIt) {
   EXPECT_EQ(record.State, kStateWaitingForHost);
   EXPECT_EQ(record.TranCodeId, kCreditSale);
   EXPECT_EQ(record.ClientAddress.rfind("127.0.0.1:", 0), 0u);
-  testing::FinishApproved(record);
+  FinishApproved(record);
 
   lane::LaneResponse response;
   ASSERT_TRUE(lane.ReadReply(reply, testing::kPatience, &response));
@@ -69,7 +58,7 @@ TEST_F(SessionTest, QueuedRequestIsAnsweredAsSoonAsTheHostFinishesIt) {
   EXPECT_EQ(reply.cmdStatus, "Approved");
   EXPECT_EQ(reply.responseOrigin, "Processor");
   EXPECT_EQ(reply.userTraceData, "sale-1");
-  EXPECT_TRUE(WaitUntil([] { return GetPendingQueue().ActiveCount() == 0; }));
+  EXPECT_TRUE(WaitUntil([this] { return Queue().ActiveCount() == 0; }));
 }
 
 TEST_F(SessionTest, InterimReplyCountsTheRecordsAlreadyQueued) {
@@ -105,7 +94,7 @@ TEST_F(SessionTest, LocallyFinishedAndCancelledRecordsGetTheirErrorAnswers) {
   for (const Case& c : {Case{&failed, kStateFinishedLocally, kRcGeneralFailure, "001001", ""},
                         Case{&cancelled, kStateAborted, 0, "001010", "User Abort."},
                         Case{&timedOut, kStateTimedOut, 0, "001007", ""}}) {
-    testing::FinishWithState(*c.record, c.state, c.returnCode);
+    FinishWithState(*c.record, c.state, c.returnCode);
     lane::CommandResponse reply;
     lane::LaneResponse response;
     ASSERT_TRUE(lane.ReadReply(reply, testing::kPatience, &response)) << c.code;
@@ -117,7 +106,7 @@ TEST_F(SessionTest, LocallyFinishedAndCancelledRecordsGetTheirErrorAnswers) {
       EXPECT_EQ(reply.textResponse, c.text);
     }
   }
-  EXPECT_TRUE(WaitUntil([] { return GetPendingQueue().ActiveCount() == 0; }));
+  EXPECT_TRUE(WaitUntil([this] { return Queue().ActiveCount() == 0; }));
 }
 
 TEST_F(SessionTest, AbortFrameIsQueuedWithoutAReply) {
@@ -135,13 +124,13 @@ TEST_F(SessionTest, AbortFrameIsQueuedWithoutAReply) {
   EXPECT_EQ(abort.ClientAddress, sale.ClientAddress);
 
   // The host cancels the sale and marks the abort done.
-  testing::FinishWithState(sale, kStateAborted);
-  testing::FinishWithState(abort, kStateDelivered);
+  FinishWithState(sale, kStateAborted);
+  FinishWithState(abort, kStateDelivered);
   lane::CommandResponse reply;
   ASSERT_TRUE(lane.ReadReply(reply));
   EXPECT_EQ(reply.returnCodeText, "001010");
   EXPECT_EQ(reply.userTraceData, "waiting");
-  EXPECT_TRUE(WaitUntil([] { return GetPendingQueue().ActiveCount() == 0; }));
+  EXPECT_TRUE(WaitUntil([this] { return Queue().ActiveCount() == 0; }));
   // Nothing answered the abort itself.
   std::string frame;
   EXPECT_EQ(lane.Connection().ReadFrame(200ms, frame), lane::ReadStatus::kTimeout);
@@ -161,7 +150,7 @@ TEST_F(SessionTest, BatchCloseHoldsOffOtherLanesUntilItIsDelivered) {
   ASSERT_TRUE(lane::IsQueuedReply(reply));
   CRequest close;
   ASSERT_TRUE(WaitUntil([&] { return FindQueued("close", close); }));
-  EXPECT_TRUE(GetPendingQueue().IsExclusive());
+  EXPECT_TRUE(Queue().IsExclusive());
 
   ASSERT_TRUE(seller.SendRequest(testing::CreditSalePayload(), "refused-sale"));
   ASSERT_TRUE(seller.ReadReply(reply));
@@ -173,11 +162,11 @@ TEST_F(SessionTest, BatchCloseHoldsOffOtherLanesUntilItIsDelivered) {
   CRequest absent;
   EXPECT_FALSE(FindQueued("refused-sale", absent));
 
-  testing::FinishApproved(close);
+  FinishApproved(close);
   ASSERT_TRUE(closer.ReadReply(reply));
   EXPECT_EQ(reply.cmdStatus, "Success");
   EXPECT_EQ(reply.userTraceData, "close");
-  ASSERT_TRUE(WaitUntil([] { return !GetPendingQueue().IsExclusive(); }));
+  ASSERT_TRUE(WaitUntil([this] { return !Queue().IsExclusive(); }));
 
   CRequest sale;
   QueueSale(seller, "next-sale", sale);
@@ -196,8 +185,8 @@ TEST_F(SessionTest, GoneLanesApprovalIsDeliveredIntoTheVoidAndLogged) {
     // Closing with the interim reply unread resets the connection, so the
     // result's send fails for certain.
   }
-  testing::FinishApproved(sale);
-  ASSERT_TRUE(WaitUntil([] { return GetPendingQueue().ActiveCount() == 0; }));
+  FinishApproved(sale);
+  ASSERT_TRUE(WaitUntil([this] { return Queue().ActiveCount() == 0; }));
   ASSERT_TRUE(WaitUntil([&] { return Listener().ConnectionCount() == 0; }));
   const std::string logged = LoggedText();
   EXPECT_NE(logged.find("Unable to deliver approved response to Client for " + sale.ClientAddress + "!"),
@@ -216,7 +205,7 @@ TEST_F(SessionTest, GoneLanesRecordsAreRemovedWhenTheDrainRunsOut) {
     QueueSale(lane, "never-finished", sale);
   }
   // The host never answers; the session gives the record up.
-  EXPECT_TRUE(WaitUntil([] { return GetPendingQueue().ActiveCount() == 0; }));
+  EXPECT_TRUE(WaitUntil([this] { return Queue().ActiveCount() == 0; }));
   EXPECT_TRUE(WaitUntil([&] { return Listener().ConnectionCount() == 0; }));
 }
 
@@ -230,9 +219,9 @@ TEST_F(SessionTest, GoingOfflineLeavesNoRecordBehind) {
   lane::CommandResponse reply;
   ASSERT_TRUE(lane.ReadReply(reply));
   EXPECT_EQ(reply.returnCode, 2003);
-  EXPECT_TRUE(WaitUntil([] { return GetPendingQueue().ActiveCount() == 0; }));
+  EXPECT_TRUE(WaitUntil([this] { return Queue().ActiveCount() == 0; }));
   // A late write-back by the host finds nothing to update.
-  EXPECT_FALSE(GetPendingQueue().UpdateById(sale.QueueId, sale));
+  EXPECT_FALSE(Queue().UpdateById(sale.QueueId, sale));
 }
 
 }  // namespace

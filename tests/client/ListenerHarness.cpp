@@ -1,14 +1,17 @@
 // paxelle-listener-harness KEYSTORE_DIR PARAMS_FILE PORT
 // Runs the client listener alone, for tests that drive it from another
 // process: the crypto on the given key store, the merchant parameters from the
-// given file, the listener on PORT (0: any free port). Prints "listening on
+// given file, the listener on PORT (0: any free port), the log and state files in
+// the current directory. Prints "listening on
 // <port>" once it accepts, and stops cleanly on SIGTERM, SIGINT or end of
 // standard input. Exit status 0 after a clean stop, 2 on bad arguments, 1 when
 // something cannot be started.
 #include "client/ClientListener.h"
 #include "client/MessageCrypto.h"
-#include "config/ParamStore.h"
-#include "core/RequestCrypto.h"
+#include "core/ServerContext.h"
+#include "host/BatchState.h"
+
+#include <filesystem>
 
 #include <poll.h>
 #include <signal.h>
@@ -71,20 +74,23 @@ int main(int argc, char** argv) {
   if (signalFd < 0) return 1;
   ::signal(SIGPIPE, SIG_IGN);
 
-  if (!GetMessageCrypto().Startup(argv[1])) {
+  CServerContext context(std::filesystem::current_path());
+  CMessageCrypto crypto(context.log);
+  CBatchState batch(context.workdir, context.log);
+  if (!crypto.Startup(argv[1])) {
     std::fprintf(stderr, "the crypto could not be started on %s\n", argv[1]);
     return 1;
   }
-  SetRequestCrypto(&GetMessageCrypto());
-  GetParamStore().SetPath(argv[2]);
-  if (!GetParamStore().Load()) {
-    std::fprintf(stderr, "parameters: %s\n", GetParamStore().LastErrorText().c_str());
+  context.requestCrypto = &crypto;
+  context.params.SetPath(argv[2]);
+  if (!context.params.Load()) {
+    std::fprintf(stderr, "parameters: %s\n", context.params.LastErrorText().c_str());
     return 1;
   }
 
   int status = 0;
   {
-    CClientListener listener(port);
+    CClientListener listener(ClientLinkParts{context, crypto, batch}, port);
     const int started = listener.StartOnClientPort();
     if (started != 0) {
       std::fprintf(stderr, "the listener could not start (%d): %s\n", started, listener.LastError().c_str());
@@ -97,8 +103,7 @@ int main(int argc, char** argv) {
       listener.Stop();
     }
   }
-  SetRequestCrypto(nullptr);
-  GetMessageCrypto().Shutdown();
+  crypto.Shutdown();
   ::close(signalFd);
   return status;
 }

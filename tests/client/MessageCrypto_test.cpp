@@ -332,10 +332,6 @@ TEST_F(MessageCryptoTest, GenerateRandomFillsTheBuffer) {
   EXPECT_TRUE(crypto.GenerateRandom(0, nullptr));
 }
 
-TEST_F(MessageCryptoTest, ProcessWideObjectIsOneObject) {
-  EXPECT_EQ(&GetMessageCrypto(), &GetMessageCrypto());
-}
-
 TEST_F(MessageCryptoTest, SessionsOnManyThreadsGetTheirOwnResults) {
   InstallTestKey();
   CMessageCrypto crypto(*log_);

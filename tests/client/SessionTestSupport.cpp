@@ -1,9 +1,6 @@
 #include "tests/client/SessionTestSupport.h"
 
 #include "client/MessageCrypto.h"
-#include "config/ParamStore.h"
-#include "core/PendingQueue.h"
-#include "core/RequestCrypto.h"
 #include "core/RequestList.h"
 
 #include <fstream>
@@ -12,17 +9,16 @@
 
 namespace paxelle::testing {
 
-void StartServerCrypto() {
-  // Lives for the whole process: the crypto object keeps no path, but the key
-  // file should not vanish under a later Startup.
+bool StartServerCrypto(CMessageCrypto& crypto) {
+  // One store for the whole process, so the key is copied once.
   static TempDir keyStore;
-  static const bool started = [] {
-    std::filesystem::copy_file(TestKeyPath(), CMessageCrypto::KeyFilePath(keyStore.Path()));
-    std::filesystem::permissions(keyStore.Path(), std::filesystem::perms::owner_all);
-    return GetMessageCrypto().Startup(keyStore.Path());
+  static const bool copied = [] {
+    std::error_code failure;
+    std::filesystem::copy_file(TestKeyPath(), CMessageCrypto::KeyFilePath(keyStore.Path()), failure);
+    std::filesystem::permissions(keyStore.Path(), std::filesystem::perms::owner_all, failure);
+    return !failure;
   }();
-  ASSERT_TRUE(started);
-  SetRequestCrypto(&GetMessageCrypto());
+  return copied && crypto.Startup(keyStore.Path());
 }
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
@@ -77,9 +73,9 @@ std::string BatchClosePayload() {
                       {"TranCode", "BatchClose"}});
 }
 
-bool FindQueued(const std::string& trace, CRequest& record) {
+bool SessionTest::FindQueued(const std::string& trace, CRequest& record) {
   RequestList records;
-  GetPendingQueue().Snapshot(records);
+  Queue().Snapshot(records);
   for (const CRequest& queued : records) {
     if (queued.UserTraceData == trace) {
       record = queued;
@@ -89,21 +85,30 @@ bool FindQueued(const std::string& trace, CRequest& record) {
   return false;
 }
 
-void FinishApproved(CRequest record) {
+void SessionTest::QueueSale(TestLane& lane, const std::string& trace, CRequest& record) {
+  ASSERT_TRUE(lane.SendRequest(CreditSalePayload(), trace));
+  lane::CommandResponse reply;
+  ASSERT_TRUE(lane.ReadReply(reply));
+  ASSERT_TRUE(lane::IsQueuedReply(reply)) << reply.textResponse;
+  EXPECT_EQ(reply.userTraceData, trace);
+  ASSERT_TRUE(WaitUntil([&] { return FindQueued(trace, record); }));
+}
+
+void SessionTest::FinishApproved(CRequest record) {
   record.Approved = true;
   record.AdminSuccess = true;
   record.HostText = "APPROVED";
   record.AdminText = "DONE";
   record.HostAuthCode = "123456";
-  record.FinishResponse("");
+  record.FinishResponse("", *context_);
   record.State = kStateParsed;
-  EXPECT_TRUE(GetPendingQueue().UpdateById(record.QueueId, record));
+  EXPECT_TRUE(Queue().UpdateById(record.QueueId, record));
 }
 
-void FinishWithState(CRequest record, int state, int returnCode) {
+void SessionTest::FinishWithState(CRequest record, int state, int returnCode) {
   record.State = state;
   if (returnCode != 0) record.ReturnCode = returnCode;
-  EXPECT_TRUE(GetPendingQueue().UpdateById(record.QueueId, record));
+  EXPECT_TRUE(Queue().UpdateById(record.QueueId, record));
 }
 
 bool TestLane::ConnectAndLogin(int port, lane::LoginResult& result, const std::string& password, bool alternate) {
@@ -146,10 +151,13 @@ bool TestLane::WaitForClose(std::chrono::milliseconds timeout) {
 
 void SessionTest::SetUp() {
   ASSERT_FALSE(dir_.Path().empty());
-  GetPendingQueue().Clear();
-  std::filesystem::create_directories(dir_.Path() / "KELVARA_LOGS");
-  log_ = std::make_unique<CTrafficLog>((dir_.Path() / "KELVARA_LOGS").string());
-  GetParamStore().SetPath(dir_.Path() / "params");
+  std::filesystem::create_directories(dir_.Path() / kLogDirectoryName);
+  context_ = std::make_unique<CServerContext>(dir_.Path());
+  crypto_ = std::make_unique<CMessageCrypto>(context_->log);
+  ASSERT_TRUE(StartServerCrypto(*crypto_));
+  context_->requestCrypto = crypto_.get();
+  batch_ = std::make_unique<CBatchState>(dir_.Path(), context_->log);
+  context_->params.SetPath(dir_.Path() / "params");
   Configure({});
   StartListener();
 }
@@ -157,10 +165,8 @@ void SessionTest::SetUp() {
 void SessionTest::TearDown() {
   listener_.reset();
   // Every session removes what it queued, whichever way it ended.
-  EXPECT_EQ(GetPendingQueue().ActiveCount(), 0);
-  EXPECT_FALSE(GetPendingQueue().IsExclusive());
-  GetPendingQueue().Clear();
-  log_.reset();
+  EXPECT_EQ(Queue().ActiveCount(), 0);
+  EXPECT_FALSE(Queue().IsExclusive());
 }
 
 void SessionTest::Configure(std::initializer_list<std::pair<int, std::string>> values) {
@@ -168,13 +174,12 @@ void SessionTest::Configure(std::initializer_list<std::pair<int, std::string>> v
   ASSERT_TRUE(set.SetValue(kParamMerchantId, "123456789012345"));
   ASSERT_TRUE(set.SetValue(kParamTerminalId, "12345678"));
   for (const auto& [number, value] : values) ASSERT_TRUE(set.SetValue(number, value)) << number;
-  ASSERT_TRUE(GetParamStore().Save(set)) << GetParamStore().LastErrorText();
+  ASSERT_TRUE(context_->params.Save(set)) << context_->params.LastErrorText();
 }
 
 void SessionTest::StartListener(ClientSessionSettings settings, int connectionLimit) {
   listener_.reset();
-  settings.log = log_.get();
-  listener_ = std::make_unique<CClientListener>(0, settings);
+  listener_ = std::make_unique<CClientListener>(ClientLinkParts{*context_, *crypto_, *batch_}, 0, settings);
   if (connectionLimit != 0) {
     ASSERT_EQ(listener_->SetConnectionLimit(connectionLimit), connectionLimit);
   }
@@ -183,9 +188,9 @@ void SessionTest::StartListener(ClientSessionSettings settings, int connectionLi
 }
 
 std::string SessionTest::LoggedText() {
-  log_->WaitUntilWritten(kPatience);
+  context_->log.WaitUntilWritten(kPatience);
   std::string text;
-  for (const auto& entry : std::filesystem::directory_iterator(dir_.Path() / "KELVARA_LOGS")) {
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.Path() / kLogDirectoryName)) {
     text += ReadBytes(entry.path());
   }
   return text;

@@ -5,8 +5,11 @@
 #pragma once
 
 #include "client/ClientListener.h"
+#include "client/MessageCrypto.h"
 #include "common/TrafficLog.h"
 #include "core/Request.h"
+#include "core/ServerContext.h"
+#include "host/BatchState.h"
 #include "tests/client/CryptoTestSupport.h"
 #include "tools/lane/LaneConnection.h"
 #include "tools/lane/LaneDocument.h"
@@ -30,9 +33,8 @@ using namespace std::chrono_literals;
 // Generous bound for anything the tests wait for; never a speed requirement.
 inline constexpr std::chrono::milliseconds kPatience = 20s;
 
-// Starts the process-wide crypto (once per process) on a temporary key store
-// holding the fixture key, and installs it for request parsing.
-void StartServerCrypto();
+// Starts `crypto` on a temporary key store (one per process) holding the fixture key.
+bool StartServerCrypto(CMessageCrypto& crypto);
 
 // Polls `condition` every 5 ms until it holds or `timeout` passed.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = kPatience);
@@ -43,13 +45,6 @@ std::string CreditSalePayload();
 std::string ServerVersionPayload();
 std::string GetParmsPayload();
 std::string BatchClosePayload();
-
-// The first queued record whose UserTraceData is `trace`.
-bool FindQueued(const std::string& trace, CRequest& record);
-
-// Plays the host thread: writes `record` back with the given outcome.
-void FinishApproved(CRequest record);
-void FinishWithState(CRequest record, int state, int returnCode = 0);
 
 // A lane built on the reference lane library.
 class TestLane {
@@ -76,13 +71,12 @@ class TestLane {
   lane::LaneConnection connection_;
 };
 
-// The server side under test, set up and torn down around each test: params,
-// a private traffic log in a temporary directory and a client listener on a
-// free port. Every test ends with an empty pending queue.
+// The server side under test, set up and torn down around each test: a server
+// context on a temporary working directory (params, traffic log, queue), the
+// server's crypto and a client listener on a free port. Every test ends with an
+// empty pending queue.
 class SessionTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { StartServerCrypto(); }
-
   void SetUp() override;
   void TearDown() override;
 
@@ -93,11 +87,22 @@ class SessionTest : public ::testing::Test {
   // Everything this test's sessions logged so far.
   std::string LoggedText();
 
+  PendingQueue& Queue() { return context_->queue; }
+  // The first queued record whose UserTraceData is `trace`.
+  bool FindQueued(const std::string& trace, CRequest& record);
+  // Plays the host thread: writes `record` back with the given outcome.
+  void FinishApproved(CRequest record);
+  void FinishWithState(CRequest record, int state, int returnCode = 0);
+  // Sends a credit sale, reads its interim reply and finds its queued record.
+  void QueueSale(TestLane& lane, const std::string& trace, CRequest& record);
+
   int Port() const { return listener_->Port(); }
   CClientListener& Listener() { return *listener_; }
 
   TempDir dir_;
-  std::unique_ptr<CTrafficLog> log_;
+  std::unique_ptr<CServerContext> context_;
+  std::unique_ptr<CMessageCrypto> crypto_;
+  std::unique_ptr<CBatchState> batch_;
   std::unique_ptr<CClientListener> listener_;
 };
 

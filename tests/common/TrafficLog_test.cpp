@@ -318,35 +318,5 @@ TEST(TrafficLogMaskTest, AdministrativeMask) {
   for (const auto& c : cases) EXPECT_EQ(ApplyAdministrativeMask(c.line), c.masked) << c.name;
 }
 
-TEST(ProcessTrafficLogTest, FreeLogWritesToTheWorkingDirectorysLogFolder) {
-  TempDir dir;
-  ASSERT_TRUE(fs::create_directory(dir.Path() / "KELVARA_LOGS"));
-  const fs::path previous = fs::current_path();
-  fs::current_path(dir.Path());
-
-  std::vector<std::thread> threads;
-  std::atomic<CTrafficLog*> seen[4] = {};
-  for (auto& slot : seen) {
-    threads.emplace_back([&slot] { slot = &GetTrafficLog(); });
-  }
-  for (auto& thread : threads) thread.join();
-  for (auto& slot : seen) EXPECT_EQ(slot.load(), &GetTrafficLog());
-
-  const std::time_t before = SystemNow();
-  EXPECT_TRUE(Log("Server Startup %s", "%s"));
-  const bool written = GetTrafficLog().WaitUntilWritten(kPatience);
-  const std::time_t after = SystemNow();
-  fs::current_path(previous);
-  ASSERT_TRUE(written);
-
-  std::string content;
-  for (std::time_t when : {before, after}) {
-    const fs::path file =
-        dir.Path() / "KELVARA_LOGS" / FormatLocalTime("OPX%m%d%Y.log", when);
-    if (content.empty()) content = ReadBytes(file);
-  }
-  EXPECT_NE(content.find("]Server Startup %s" + kEnd), std::string::npos);
-}
-
 }  // namespace
 }  // namespace paxelle

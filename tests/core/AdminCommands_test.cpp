@@ -20,7 +20,7 @@ namespace {
 using namespace testing::frame_text;
 using testing::HexOfReversed;
 using testing::kSessionKeyHex;
-using testing::ParamsFixture;
+using testing::ContextFixture;
 using testing::ReversingCrypto;
 
 std::string Encrypted(const std::string& document) { return FS + "200" + STX + HexOfReversed(document) + ETX; }
@@ -64,13 +64,13 @@ CRequest Record(int tranCodeId) {
 
 class AdminCommandsTest : public ::testing::Test {
  protected:
-  ParamsFixture params_;  // merchant 123456789012345, terminal 12345678
-  ReversingCrypto crypto_;
+  ContextFixture server_;  // merchant 123456789012345, terminal 12345678
+  ReversingCrypto crypto_{server_.context()};
 };
 
 TEST_F(AdminCommandsTest, ServerVersionDocument) {
   CRequest record = Record(kServerVersion);
-  const std::string answer = BuildServerVersion(record);
+  const std::string answer = BuildServerVersion(record, &crypto_);
   EXPECT_EQ(answer, Encrypted(Answer("500000", "Paxelle XML Version WH 5.10",
                                      "\t<ServerVersion>\r\n"
                                      "\t\t<ProductName>Paxelle</ProductName>\r\n"
@@ -91,9 +91,9 @@ TEST_F(AdminCommandsTest, PaymentTypesFollowEmvSupport) {
   const Case cases[] = {{"2", "Credit,Debit"}, {"1", "Credit"}, {"0", "None"}, {"7", "None"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.emvSupport);
-    params_.Configure({{kParamEmvSupport, c.emvSupport}});
+    server_.Configure({{kParamEmvSupport, c.emvSupport}});
     CRequest record = Record(kGetPaxelleParms);
-    EXPECT_EQ(BuildPaymentTypes(record),
+    EXPECT_EQ(BuildPaymentTypes(record, server_.context()),
               Encrypted(Answer("500001", "Success",
                                "\t<GetPaxelleParams>\r\n"
                                "\t<PaymentTypes>" + std::string(c.types) + "</PaymentTypes>\r\n"
@@ -105,7 +105,7 @@ TEST_F(AdminCommandsTest, OfflineDeclineAnswersTheCardsSchemeParameters) {
   CRequest record = Record(kEmvOfflineDeclinedSale);
   record.EMVAppID = "A0000000041010";
   record.State = kStateCreated;
-  EXPECT_EQ(BuildOfflineDecline(record),
+  EXPECT_EQ(BuildOfflineDecline(record, &crypto_),
             Encrypted(Answer("500000", "Paxelle XML Version WH 5.10",
                              "\t<OfflineDecline>\r\n"
                              "\t\t<EMVParamsRid1>A000000004</EMVParamsRid1>\r\n"
@@ -143,25 +143,25 @@ TEST_F(AdminCommandsTest, OfflineDeclineForAnUnknownSchemeHasNoElementLines) {
     SCOPED_TRACE(appId);
     CRequest record = Record(kEmvOfflineDeclinedSale);
     record.EMVAppID = appId;
-    EXPECT_EQ(BuildOfflineDecline(record), Encrypted(Answer("500000", "Paxelle XML Version WH 5.10", emptyBody)));
+    EXPECT_EQ(BuildOfflineDecline(record, &crypto_), Encrypted(Answer("500000", "Paxelle XML Version WH 5.10", emptyBody)));
   }
 }
 
 TEST_F(AdminCommandsTest, VisaAndDiscoverUseTheirOwnRecords) {
   CRequest visa = Record(kEmvOfflineDeclinedSale);
   visa.EMVAppID = "A0000000032010";
-  const std::string visaAnswer = BuildOfflineDecline(visa);
+  const std::string visaAnswer = BuildOfflineDecline(visa, &crypto_);
   EXPECT_NE(visaAnswer.find(HexOfReversed("\t\t<DefaultTDOL1>NotUsed</DefaultTDOL1>\r\n")), std::string::npos);
 
   CRequest discover = Record(kEmvOfflineDeclinedSale);
   discover.EMVAppID = "A0000001523010";
-  const std::string discoverAnswer = BuildOfflineDecline(discover);
+  const std::string discoverAnswer = BuildOfflineDecline(discover, &crypto_);
   EXPECT_NE(discoverAnswer.find(HexOfReversed("\t\t<EMVParamsRid1>A000000152</EMVParamsRid1>\r\n")),
             std::string::npos);
   EXPECT_NE(discoverAnswer.find(HexOfReversed("\t\t<TACOnline1>FCE09CF800</TACOnline1>\r\n")), std::string::npos);
 }
 
-using Builder = std::function<std::string(CRequest&)>;
+using Builder = std::string (*)(CRequest&, CServerContext&);
 
 struct NamedBuilder {
   const char* name;
@@ -170,9 +170,12 @@ struct NamedBuilder {
 };
 
 const NamedBuilder kBuilders[] = {
-    {"ServerVersion", kServerVersion, BuildServerVersion},
-    {"GetPaxelleParms", kGetPaxelleParms, BuildPaymentTypes},
-    {"EMVOfflineDeclinedSale", kEmvOfflineDeclinedSale, BuildOfflineDecline},
+    {"ServerVersion", kServerVersion,
+     [](CRequest& record, CServerContext& context) { return BuildServerVersion(record, context.requestCrypto); }},
+    {"GetPaxelleParms", kGetPaxelleParms,
+     [](CRequest& record, CServerContext& context) { return BuildPaymentTypes(record, context); }},
+    {"EMVOfflineDeclinedSale", kEmvOfflineDeclinedSale,
+     [](CRequest& record, CServerContext& context) { return BuildOfflineDecline(record, context.requestCrypto); }},
 };
 
 TEST_F(AdminCommandsTest, EncryptionFailureAnswers4020InClear) {
@@ -181,7 +184,7 @@ TEST_F(AdminCommandsTest, EncryptionFailureAnswers4020InClear) {
     SCOPED_TRACE(builder.name);
     CRequest record = Record(builder.tranCodeId);
     record.EMVAppID = "A0000000041010";
-    EXPECT_EQ(builder.build(record), kEncryptFailedAnswer);
+    EXPECT_EQ(builder.build(record, server_.context()), kEncryptFailedAnswer);
     EXPECT_EQ(record.Disposition, kDispositionError);
     EXPECT_EQ(record.ReturnCode, 4020);
     EXPECT_EQ(record.WireResponse, kEncryptFailedAnswer);
@@ -191,17 +194,17 @@ TEST_F(AdminCommandsTest, EncryptionFailureAnswers4020InClear) {
 TEST_F(AdminCommandsTest, UnknownSessionKeyIsAnEncryptionFailure) {
   CRequest record = Record(kServerVersion);
   record.ClientKeyBlob = "FFFF";
-  EXPECT_EQ(BuildServerVersion(record), kEncryptFailedAnswer);
+  EXPECT_EQ(BuildServerVersion(record, &crypto_), kEncryptFailedAnswer);
   EXPECT_EQ(record.Disposition, kDispositionError);
 }
 
 TEST(AdminCommandsWithoutCryptoTest, NoCryptoInstalledAnswers4020InClear) {
-  ParamsFixture params;
-  ASSERT_EQ(GetRequestCrypto(), nullptr);
+  ContextFixture server;
+  ASSERT_EQ(server.context().requestCrypto, nullptr);
   for (const NamedBuilder& builder : kBuilders) {
     SCOPED_TRACE(builder.name);
     CRequest record = Record(builder.tranCodeId);
-    EXPECT_EQ(builder.build(record), kEncryptFailedAnswer);
+    EXPECT_EQ(builder.build(record, server.context()), kEncryptFailedAnswer);
     EXPECT_EQ(record.Disposition, kDispositionError);
   }
 }

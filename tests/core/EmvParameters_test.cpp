@@ -23,7 +23,7 @@
 namespace paxelle {
 namespace {
 
-using testing::ParamsFixture;
+using testing::ContextFixture;
 using testing::ReadBytes;
 using testing::TempDir;
 
@@ -181,19 +181,11 @@ TEST(EmvAidParamsTest, LoadReplacesWhateverTheListsHeld) {
 
 // ---- the download answer and its report ----
 
-// Runs each test in a fresh working directory (where the report and the
-// traffic log land) with a configured merchant (123456789012345 / 12345678).
+// Runs each test on a server context with a fresh working directory (where the
+// report and the traffic log land) and a configured merchant (123456789012345 / 12345678).
 class EmvParamDownloadTest : public ::testing::Test {
  protected:
-  EmvParamDownloadTest() : previous_(std::filesystem::current_path()) {
-    GetTrafficLog().WaitUntilWritten(kLogPatience);
-    std::filesystem::create_directory(dir_ / "KELVARA_LOGS");
-    std::filesystem::current_path(dir_.Path());
-  }
-  ~EmvParamDownloadTest() override {
-    GetTrafficLog().WaitUntilWritten(kLogPatience);
-    std::filesystem::current_path(previous_);
-  }
+  EmvParamDownloadTest() { std::filesystem::create_directory(dir_ / "KELVARA_LOGS"); }
 
   static CRequest DownloadRecord() {
     CRequest record;
@@ -210,8 +202,8 @@ class EmvParamDownloadTest : public ::testing::Test {
     return record;
   }
 
-  std::string Logged() const {
-    GetTrafficLog().WaitUntilWritten(kLogPatience);
+  std::string Logged() {
+    server_.context().log.WaitUntilWritten(kLogPatience);
     std::string text;
     for (const auto& file : std::filesystem::directory_iterator(dir_ / "KELVARA_LOGS")) text += ReadBytes(file.path());
     return text;
@@ -219,14 +211,13 @@ class EmvParamDownloadTest : public ::testing::Test {
 
   std::filesystem::path ReportPath() const { return dir_ / "PARAM_LOADS/EMVParam_123456789012345_12345678.log"; }
 
-  ParamsFixture params_;
-  TempDir dir_;
-  std::filesystem::path previous_;
+  ContextFixture server_;
+  const std::filesystem::path dir_ = server_.directory();
 };
 
 TEST_F(EmvParamDownloadTest, BodyOpensWithIdentityAndTheFirstKey) {
   CRequest record = DownloadRecord();
-  const std::string body = BuildAdminResponseBody(record);
+  const std::string body = BuildAdminResponseBody(record, server_.context());
   EXPECT_EQ(body.substr(0, 1000).find(
                 "\t<EMVParamDownload>\r\n"
                 "\t\t<MerchantID>123456789012345</MerchantID>\r\n"
@@ -244,7 +235,7 @@ TEST_F(EmvParamDownloadTest, BodyOpensWithIdentityAndTheFirstKey) {
 
 TEST_F(EmvParamDownloadTest, TwelveKeyGroupsAndFourApplicationGroupsNumberedInOrder) {
   CRequest record = DownloadRecord();
-  const std::string body = BuildAdminResponseBody(record);
+  const std::string body = BuildAdminResponseBody(record, server_.context());
 
   const char* keyNames[] = {"PKeyRID", "PKeyINDEX", "PKeyEXPONENT", "PKeyCHECK", "PKeyEXPDATE", "PKeyMOD"};
   const std::vector<CaPublicKey> keys = BuiltInCaPublicKeys();
@@ -295,7 +286,7 @@ TEST_F(EmvParamDownloadTest, TrailingLinesFromTheHostResultAndSequenceNoAlways) 
   record.TranDate = "013125";
   record.HostRefNo = "R12345";
   record.RefNo = "LANEREF";  // the request's own RefNo is not what this answer echoes
-  const std::string body = BuildAdminResponseBody(record);
+  const std::string body = BuildAdminResponseBody(record, server_.context());
   EXPECT_TRUE(EndsWith(body,
                        "\t\t<CtlsAdditionalCapabilities4>F000F0A001</CtlsAdditionalCapabilities4>\r\n"
                        "\t\t<TranDate>013125</TranDate>\r\n"
@@ -306,7 +297,7 @@ TEST_F(EmvParamDownloadTest, TrailingLinesFromTheHostResultAndSequenceNoAlways) 
   CRequest numbered = DownloadRecord();
   numbered.TranTime = "235959";
   numbered.SequenceNo = "000042";
-  const std::string other = BuildAdminResponseBody(numbered);
+  const std::string other = BuildAdminResponseBody(numbered, server_.context());
   EXPECT_NE(other.find("\t\t<TranTime>235959</TranTime>\r\n\t\t<SequenceNo>000042</SequenceNo>\r\n"
                        "\t</EMVParamDownload>\r\n"),
             std::string::npos);
@@ -316,7 +307,7 @@ TEST_F(EmvParamDownloadTest, TrailingLinesFromTheHostResultAndSequenceNoAlways) 
 
 TEST_F(EmvParamDownloadTest, ResultDocumentIsASuccess) {
   CRequest record = DownloadRecord();
-  const std::string document = record.BuildResponse();
+  const std::string document = record.BuildResponse(server_.context());
   EXPECT_EQ(document.find("<?xml version=\"1.0\"?>\r\n<RStream>\r\n\t<CmdResponse>\r\n"
                           "\t\t<ResponseOrigin>Processor</ResponseOrigin>\r\n"
                           "\t\t<OPXXReturnCode>000000</OPXXReturnCode>\r\n"
@@ -334,7 +325,7 @@ TEST_F(EmvParamDownloadTest, ResultDocumentIsASuccess) {
 TEST_F(EmvParamDownloadTest, EmptyTerminalIdDropsItsLineButNotTheReportName) {
   CRequest record = DownloadRecord();
   record.TerminalID.clear();
-  const std::string body = BuildAdminResponseBody(record);
+  const std::string body = BuildAdminResponseBody(record, server_.context());
   EXPECT_EQ(body.find("TerminalID"), std::string::npos);
   EXPECT_NE(body.find("\t\t<MerchantID>123456789012345</MerchantID>\r\n\t\t<OperatorID>op1</OperatorID>\r\n"),
             std::string::npos);
@@ -343,7 +334,7 @@ TEST_F(EmvParamDownloadTest, EmptyTerminalIdDropsItsLineButNotTheReportName) {
 
 TEST_F(EmvParamDownloadTest, ReportTextLayout) {
   CRequest record = DownloadRecord();
-  BuildAdminResponseBody(record);
+  BuildAdminResponseBody(record, server_.context());
   const std::string report = ReadBytes(ReportPath());
   ASSERT_FALSE(report.empty());
   EXPECT_TRUE(AllLinesEndCrLf(report));
@@ -426,7 +417,7 @@ TEST_F(EmvParamDownloadTest, ReportReplacesAnEarlierFile) {
     old << std::string(20000, 'Z');
   }
   CRequest record = DownloadRecord();
-  BuildAdminResponseBody(record);
+  BuildAdminResponseBody(record, server_.context());
   const std::string report = ReadBytes(ReportPath());
   EXPECT_EQ(report.find("             EMV PARAMETERS"), 0u);
   EXPECT_EQ(report.find('Z'), std::string::npos);
@@ -442,7 +433,7 @@ TEST_F(EmvParamDownloadTest, BlockedReportDirectoryIsLoggedAndTheAnswerStillBuil
     blocker << "x";
   }
   CRequest record = DownloadRecord();
-  const std::string body = BuildAdminResponseBody(record);
+  const std::string body = BuildAdminResponseBody(record, server_.context());
   EXPECT_NE(body.find("<PKeyMOD12>"), std::string::npos);
   EXPECT_NE(body.find("\t</EMVParamDownload>\r\n"), std::string::npos);
 

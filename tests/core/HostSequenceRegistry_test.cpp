@@ -1,8 +1,5 @@
-// The host worker ticket registry and the two process-wide events it and the host
-// workers watch.
+// The host worker ticket registry and the stopping event it watches.
 #include "core/HostSequenceRegistry.h"
-
-#include "common/ProcessEvents.h"
 
 #include <gtest/gtest.h>
 
@@ -15,35 +12,15 @@
 namespace paxelle {
 namespace {
 
-// Sets the interfaces-stopping event for one test and always clears it again, so the
-// process-wide event never leaks into another test.
-class StoppingScope {
- public:
-  StoppingScope() { InterfacesStoppingEvent().Set(); }
-  ~StoppingScope() { InterfacesStoppingEvent().ResetEvent(); }
-  StoppingScope(const StoppingScope&) = delete;
-  StoppingScope& operator=(const StoppingScope&) = delete;
+// A registry with its own interfaces-stopping event.
+struct Registry {
+  Event stopping{Event::Reset::kManual};
+  HostSequenceRegistry tickets{stopping};
 };
 
-TEST(ProcessEventsTest, TwoDistinctLastingManualResetEvents) {
-  Event& stopping = InterfacesStoppingEvent();
-  Event& dialUp = DialLineConnectedEvent();
-  EXPECT_EQ(&stopping, &InterfacesStoppingEvent());
-  EXPECT_EQ(&dialUp, &DialLineConnectedEvent());
-  EXPECT_NE(&stopping, &dialUp);
-  EXPECT_FALSE(stopping.IsSet());
-  EXPECT_FALSE(dialUp.IsSet());
-
-  dialUp.Set();
-  EXPECT_TRUE(dialUp.Wait(std::chrono::milliseconds(0)));
-  EXPECT_TRUE(dialUp.Wait(std::chrono::milliseconds(0))) << "manual reset: a wait does not clear it";
-  EXPECT_FALSE(stopping.IsSet());
-  dialUp.ResetEvent();
-  EXPECT_FALSE(dialUp.IsSet());
-}
-
 TEST(HostSequenceRegistryTest, NumbersCountUpAndAreGivenBackByValue) {
-  HostSequenceRegistry registry;
+  Registry fixture;
+  HostSequenceRegistry& registry = fixture.tickets;
   EXPECT_EQ(registry.Add(), 1);
   EXPECT_EQ(registry.Add(), 2);
   EXPECT_EQ(registry.Add(), 3);
@@ -62,7 +39,8 @@ TEST(HostSequenceRegistryTest, NumbersCountUpAndAreGivenBackByValue) {
 }
 
 TEST(HostSequenceRegistryTest, WrapsAfterTheLastNumberToOne) {
-  HostSequenceRegistry registry;
+  Registry fixture;
+  HostSequenceRegistry& registry = fixture.tickets;
   for (int expected = 1; expected <= HostSequenceRegistry::kMaxNumber; ++expected) {
     ASSERT_EQ(registry.Add(), expected);
     ASSERT_TRUE(registry.Remove(expected));
@@ -71,7 +49,8 @@ TEST(HostSequenceRegistryTest, WrapsAfterTheLastNumberToOne) {
 }
 
 TEST(HostSequenceRegistryTest, WrapSkipsANumberStillHeld) {
-  HostSequenceRegistry registry;
+  Registry fixture;
+  HostSequenceRegistry& registry = fixture.tickets;
   ASSERT_EQ(registry.Add(), 1);  // a worker that never finishes
   for (int expected = 2; expected <= HostSequenceRegistry::kMaxNumber; ++expected) {
     ASSERT_EQ(registry.Add(), expected);
@@ -84,28 +63,27 @@ TEST(HostSequenceRegistryTest, WrapSkipsANumberStillHeld) {
 }
 
 TEST(HostSequenceRegistryTest, AddRefusedWhileInterfacesStop) {
-  HostSequenceRegistry registry;
+  Registry fixture;
+  HostSequenceRegistry& registry = fixture.tickets;
   ASSERT_EQ(registry.Add(), 1);
   {
-    StoppingScope stopping;
+    fixture.stopping.Set();
     EXPECT_EQ(registry.Add(), 0);
     EXPECT_EQ(registry.Add(), 0);
     EXPECT_EQ(registry.Count(), 1);
     EXPECT_TRUE(registry.Remove(1)) << "running workers still give their tickets back";
     EXPECT_EQ(registry.Count(), 0);
+    fixture.stopping.ResetEvent();
   }
   EXPECT_EQ(registry.Add(), 2) << "refused adds use up no numbers";
-}
-
-TEST(HostSequenceRegistryTest, GetHostSequenceRegistryIsOneObject) {
-  EXPECT_EQ(&GetHostSequenceRegistry(), &GetHostSequenceRegistry());
 }
 
 // Workers take and give back tickets concurrently; no number is held twice at once.
 TEST(HostSequenceRegistryThreadedTest, ConcurrentWorkersHoldDistinctNumbers) {
   constexpr int kWorkers = 6;
   constexpr int kRounds = 2000;
-  HostSequenceRegistry registry;
+  Registry fixture;
+  HostSequenceRegistry& registry = fixture.tickets;
   std::atomic<int> failures{0};
   std::vector<std::thread> workers;
   for (int w = 0; w < kWorkers; ++w) {
@@ -137,7 +115,8 @@ TEST(HostSequenceRegistryThreadedTest, ConcurrentWorkersHoldDistinctNumbers) {
 TEST(HostSequenceRegistryThreadedTest, StopRacingWithAddsLosesNoTicket) {
   constexpr int kDispatchers = 3;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  HostSequenceRegistry registry;
+  Registry fixture;
+  HostSequenceRegistry& registry = fixture.tickets;
   std::atomic<int> granted{0};
   std::vector<std::thread> dispatchers;
   for (int d = 0; d < kDispatchers; ++d) {
@@ -151,7 +130,7 @@ TEST(HostSequenceRegistryThreadedTest, StopRacingWithAddsLosesNoTicket) {
   while (granted.load() < 100 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::yield();
   }
-  StoppingScope stopping;
+  fixture.stopping.Set();
   const int countAtStop = registry.Count();
   for (std::thread& dispatcher : dispatchers) dispatcher.join();
   EXPECT_EQ(registry.Count(), countAtStop);

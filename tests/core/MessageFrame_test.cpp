@@ -18,7 +18,7 @@ namespace {
 using namespace testing::frame_text;
 using testing::HexOfReversed;
 using testing::kSessionKeyHex;
-using testing::ParamsFixture;
+using testing::ContextFixture;
 using testing::Payload;
 using testing::ReversingCrypto;
 
@@ -31,10 +31,10 @@ std::string EncryptedFrame(const std::string& trace, char type, const std::strin
   return trace + FS + type + "00" + STX + DC1 + kSessionKeyHex + DC2 + HexOfReversed(payload);
 }
 
-CRequest Unwrapped(const std::string& text) {
+CRequest Unwrapped(const std::string& text, IRequestCrypto* crypto) {
   CRequest record;
   record.RawRequest = text;
-  record.UnwrapFrame();
+  record.UnwrapFrame(crypto);
   return record;
 }
 
@@ -84,7 +84,7 @@ TEST(UnwrapFrameTest, TypeCharactersAndMalformedFramesNeedNoDecryption) {
   };
   for (const auto& c : cases) {
     ReversingCrypto crypto;
-    const CRequest record = Unwrapped(c.text);
+    const CRequest record = Unwrapped(c.text, &crypto);
     EXPECT_EQ(record.Disposition, c.disposition) << c.name;
     EXPECT_EQ(record.ReturnCode, c.returnCode) << c.name;
     EXPECT_EQ(record.UserTraceData, c.userTraceData) << c.name;
@@ -97,7 +97,7 @@ TEST(UnwrapFrameTest, TypeCharactersAndMalformedFramesNeedNoDecryption) {
 TEST(UnwrapFrameTest, EncryptedFrameIsDecryptedWithItsKeyBlock) {
   for (char type : {'2', 'M'}) {
     ReversingCrypto crypto;
-    const CRequest record = Unwrapped(EncryptedFrame("lane 7 ref", type, "TStream=Admin"));
+    const CRequest record = Unwrapped(EncryptedFrame("lane 7 ref", type, "TStream=Admin"), &crypto);
     EXPECT_EQ(record.Disposition, kDispositionProcess) << type;
     EXPECT_EQ(record.ClientKeyBlob, kSessionKeyHex) << type;
     EXPECT_EQ(record.RawRequest, "TStream=Admin") << type;
@@ -111,7 +111,7 @@ TEST(UnwrapFrameTest, KeyBlockIsCutWhereverItLiesAfterStx) {
   const std::string cipher = HexOfReversed("TStream=Admin");
   const std::string text =
       FS + "200" + STX + cipher.substr(0, 6) + DC1 + kSessionKeyHex + DC2 + cipher.substr(6);
-  const CRequest record = Unwrapped(text);
+  const CRequest record = Unwrapped(text, &crypto);
   EXPECT_EQ(record.Disposition, kDispositionProcess);
   EXPECT_EQ(crypto.seenCipher, cipher);
   EXPECT_EQ(record.RawRequest, "TStream=Admin");
@@ -126,7 +126,7 @@ TEST(UnwrapFrameTest, MissingKeyBlockOrFailedDecryptionIs4011) {
   };
   for (const auto& c : cases) {
     ReversingCrypto crypto;
-    const CRequest record = Unwrapped(c.text);
+    const CRequest record = Unwrapped(c.text, &crypto);
     EXPECT_EQ(record.Disposition, c.disposition) << c.name;
     EXPECT_EQ(record.ReturnCode, c.returnCode) << c.name;
     EXPECT_EQ(record.ClientKeyBlob, "") << c.name;
@@ -134,7 +134,7 @@ TEST(UnwrapFrameTest, MissingKeyBlockOrFailedDecryptionIs4011) {
   }
 
   ReversingCrypto crypto;
-  const CRequest wrongKey = Unwrapped(FS + "200" + STX + DC1 + "FFFF" + DC2 + HexOfReversed("TStream=Admin"));
+  const CRequest wrongKey = Unwrapped(FS + "200" + STX + DC1 + "FFFF" + DC2 + HexOfReversed("TStream=Admin"), &crypto);
   EXPECT_EQ(wrongKey.Disposition, kDispositionError);
   EXPECT_EQ(wrongKey.ReturnCode, kRcDecryptFailed);
   EXPECT_EQ(wrongKey.ClientKeyBlob, "FFFF");
@@ -144,8 +144,7 @@ TEST(UnwrapFrameTest, MissingKeyBlockOrFailedDecryptionIs4011) {
 }
 
 TEST(UnwrapFrameTest, WithoutInstalledCryptoEncryptedFrameIs4011) {
-  ASSERT_EQ(GetRequestCrypto(), nullptr);
-  const CRequest record = Unwrapped(EncryptedFrame("", '2', "TStream=Admin"));
+  const CRequest record = Unwrapped(EncryptedFrame("", '2', "TStream=Admin"), nullptr);
   EXPECT_EQ(record.Disposition, kDispositionError);
   EXPECT_EQ(record.ReturnCode, kRcDecryptFailed);
 }
@@ -167,7 +166,7 @@ TEST(UnwrapFrameTest, KeyBlockNotAfterStxIs4011) {
   };
   for (const auto& c : cases) {
     ReversingCrypto crypto;
-    const CRequest record = Unwrapped(c.text);
+    const CRequest record = Unwrapped(c.text, &crypto);
     EXPECT_EQ(record.Disposition, c.disposition) << c.name;
     EXPECT_EQ(record.ReturnCode, c.returnCode) << c.name;
     EXPECT_EQ(record.UserTraceData, c.userTraceData) << c.name;
@@ -192,7 +191,7 @@ TEST(UnwrapFrameTest, NoArrangementOfControlCharactersEscapesTheText) {
   ReversingCrypto crypto;
   for (const auto& text : texts) {
     const int callsBefore = crypto.decryptCalls;
-    const CRequest record = Unwrapped(text);
+    const CRequest record = Unwrapped(text, &crypto);
     EXPECT_TRUE(record.Disposition == kDispositionProcess || record.Disposition == kDispositionAbort ||
                 record.Disposition == kDispositionError);
     EXPECT_LE(record.RawRequest.size(), text.size());
@@ -204,13 +203,13 @@ TEST(UnwrapFrameTest, NoArrangementOfControlCharactersEscapesTheText) {
 
 class ParseTest : public ::testing::Test {
  protected:
-  ParamsFixture params_;
-  ReversingCrypto crypto_;
+  ContextFixture server_;
+  ReversingCrypto crypto_{server_.context()};
 };
 
 TEST_F(ParseTest, EncryptedRequestIsUnwrappedAndParsed) {
   CRequest record;
-  record.Parse(EncryptedFrame("lane7", '2', kSale.Text()));
+  record.Parse(EncryptedFrame("lane7", '2', kSale.Text()), server_.context());
   EXPECT_EQ(record.Disposition, kDispositionProcess);
   EXPECT_EQ(record.TranCodeId, kCreditSale);
   EXPECT_EQ(record.AcctNo, "4111111111111111");
@@ -221,7 +220,7 @@ TEST_F(ParseTest, EncryptedRequestIsUnwrappedAndParsed) {
 
 TEST_F(ParseTest, PayloadThatFailsItsChecksEndsAsError) {
   CRequest record;
-  record.Parse(EncryptedFrame("", 'M', kSale.Without("TStream").Text()));
+  record.Parse(EncryptedFrame("", 'M', kSale.Without("TStream").Text()), server_.context());
   EXPECT_EQ(record.Disposition, kDispositionError);
   EXPECT_EQ(record.ReturnCode, kRcTStreamMissing);
   EXPECT_EQ(record.TranCodeId, kTranNone);
@@ -230,7 +229,7 @@ TEST_F(ParseTest, PayloadThatFailsItsChecksEndsAsError) {
 TEST_F(ParseTest, AbortFrameIsNeitherDecryptedNorParsed) {
   CRequest record;
   const std::string text = "lane7" + FS + "A00" + STX + DC1 + kSessionKeyHex + DC2 + HexOfReversed(kSale.Text());
-  record.Parse(text);
+  record.Parse(text, server_.context());
   EXPECT_EQ(record.Disposition, kDispositionAbort);
   EXPECT_EQ(record.TranCodeId, kTranNone);
   EXPECT_EQ(record.RawRequest, text);
@@ -240,14 +239,14 @@ TEST_F(ParseTest, AbortFrameIsNeitherDecryptedNorParsed) {
 TEST_F(ParseTest, AcceptedBatchCloseKeepsItsDisposition) {
   const Payload close = {{"TStream", "Admin"}, {"MerchantID", "1"}, {"ClientID", "1"}, {"TranCode", "BatchClose"}};
   CRequest record;
-  record.Parse(EncryptedFrame("", '2', close.Text()));
+  record.Parse(EncryptedFrame("", '2', close.Text()), server_.context());
   EXPECT_EQ(record.Disposition, kDispositionBatchClose);
   EXPECT_EQ(record.TranCodeId, kBatchClose);
 }
 
 TEST_F(ParseTest, RefusedFrameIsNotParsed) {
   CRequest record;
-  record.Parse("lane7" + FS + "000" + STX + kSale.Text());
+  record.Parse("lane7" + FS + "000" + STX + kSale.Text(), server_.context());
   EXPECT_EQ(record.Disposition, kDispositionError);
   EXPECT_EQ(record.ReturnCode, kRcClearText);
   EXPECT_EQ(record.TranCodeId, kTranNone);

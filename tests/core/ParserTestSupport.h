@@ -3,6 +3,7 @@
 
 #include "config/MerchantParams.h"
 #include "core/Request.h"
+#include "core/ServerContext.h"
 #include "tests/config/TempDir.h"
 
 #include <filesystem>
@@ -27,17 +28,23 @@ class Payload {
 };
 
 // A record parsed from `payload` the way Parse does after a good frame.
-CRequest ParsePayload(const std::string& payload);
+CRequest ParsePayload(const std::string& payload, const CServerContext& context);
 
-// Points the process-wide parameter store at a fresh temporary file holding a
-// configured set; changes of single entries go through Configure.
-class ParamsFixture {
+// A server context in a fresh temporary working directory whose parameter file
+// holds a configured set (merchant 123456789012345, terminal 12345678); changes
+// of single entries go through Configure.
+class ContextFixture {
  public:
-  ParamsFixture();
+  ContextFixture();
   void Configure(std::initializer_list<std::pair<int, std::string>> values);
+  CServerContext& context() { return context_; }
+  // Everything the context's log has written so far.
+  std::string Logged();
+  const std::filesystem::path& directory() const { return directory_.Path(); }
 
  private:
   TempDir directory_;
+  CServerContext context_;
 };
 
 }  // namespace paxelle::testing

@@ -357,10 +357,6 @@ TEST(PendingQueueWakerTest, WorkQueuedIsSetOncePerAcceptedEnqueue) {
   EXPECT_FALSE(queue.WorkQueued().Wait(std::chrono::milliseconds(0))) << "auto reset";
 }
 
-TEST(PendingQueueProcessTest, GetPendingQueueIsOneObject) {
-  EXPECT_EQ(&GetPendingQueue(), &GetPendingQueue());
-}
-
 // Lanes, a batch-closing lane, a host poller and an observer share one queue the way
 // sessions and the host thread do; every record must come back to its own lane once.
 TEST(PendingQueueThreadedTest, SessionsAndHostShareTheQueue) {

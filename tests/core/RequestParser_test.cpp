@@ -11,8 +11,7 @@
 namespace paxelle {
 namespace {
 
-using testing::ParamsFixture;
-using testing::ParsePayload;
+using testing::ContextFixture;
 using testing::Payload;
 
 const std::string kVisa = "4111111111111111";
@@ -68,7 +67,9 @@ struct Case {
 
 class RequestParserTest : public ::testing::Test {
  protected:
-  ParamsFixture params_;
+  ContextFixture server_;
+
+  CRequest ParsePayload(const std::string& payload) { return testing::ParsePayload(payload, server_.context()); }
 
   void ExpectAll(const std::vector<Case>& cases) {
     for (const auto& c : cases) {
@@ -84,7 +85,7 @@ class RequestParserTest : public ::testing::Test {
 };
 
 TEST_F(RequestParserTest, HeaderChecksRunInOrder) {
-  params_.Configure({{kParamMerchantCategory, "5"}});
+  server_.Configure({{kParamMerchantCategory, "5"}});
   ExpectAll({
       {"no TStream", kCreditSaleRequest.Without("TStream"), kRcTStreamMissing},
       {"no TStream though everything else is there", kCreditSaleRequest.Without("TStream").Without("MerchantID"),
@@ -275,7 +276,7 @@ TEST_F(RequestParserTest, CreditKeepsReferenceData) {
 TEST_F(RequestParserTest, EmvCreditChecks) {
   EXPECT_EQ(ParsePayload(kEmvSaleRequest.Without("EMVEntrySource").Text()).ReturnCode, kRcEmvNotEnabled)
       << "EMV support off is answered before any EMV field is looked at";
-  params_.Configure({{kParamEmvSupport, "1"}});
+  server_.Configure({{kParamEmvSupport, "1"}});
   ExpectAll({
       {"EMVSale", kEmvSaleRequest, 0},
       {"no entry source", kEmvSaleRequest.Without("EMVEntrySource"), kRcFieldEmvEntrySource},
@@ -308,7 +309,7 @@ TEST_F(RequestParserTest, EmvCreditChecks) {
 }
 
 TEST_F(RequestParserTest, EmvCreditKeepsChipFields) {
-  params_.Configure({{kParamEmvSupport, "2"}});
+  server_.Configure({{kParamEmvSupport, "2"}});
   const CRequest record = ParsePayload(kEmvSaleRequest.With("TranCode", "EMVVoidSale")
                                            .With("AuthCode", "12345678")
                                            .With("RefNo", "A_B")
@@ -462,7 +463,7 @@ TEST_F(RequestParserTest, BatchCloseTakesTotalsOrIsRefusedByTheMerchantSetting) 
   EXPECT_EQ(totals.NetCreditAmount, "1250");
   EXPECT_EQ(totals.NetBatchTotal, "56789012345");
 
-  params_.Configure({{kParamBatchCloseOption, "Y"}});
+  server_.Configure({{kParamBatchCloseOption, "Y"}});
   const CRequest refused = ParsePayload(kAdmin.With("TranCode", "BatchClose").Text());
   EXPECT_EQ(refused.ReturnCode, kRcHostError);
   EXPECT_EQ(refused.HostErrorText, "Merchant setting does not allow Merchant Initiated Batch Close.");
@@ -490,8 +491,7 @@ class FakeReaderCrypto : public IRequestCrypto {
 
 class EncryptedCardDataTest : public RequestParserTest {
  protected:
-  void SetUp() override { SetRequestCrypto(&crypto_); }
-  void TearDown() override { SetRequestCrypto(nullptr); }
+  void SetUp() override { server_.context().requestCrypto = &crypto_; }
   FakeReaderCrypto crypto_;
   const Payload encrypted_ = kCreditSaleRequest.Without("ExpDate")
                                  .With("EncryptedFormat", "InfiniteOpx")

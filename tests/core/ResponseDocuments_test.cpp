@@ -19,7 +19,7 @@ namespace {
 using namespace testing::frame_text;
 using testing::HexOfReversed;
 using testing::kSessionKeyHex;
-using testing::ParamsFixture;
+using testing::ContextFixture;
 using testing::Payload;
 using testing::ReversingCrypto;
 
@@ -41,7 +41,8 @@ std::string ErrorDocument(const std::string& code, const std::string& text, cons
 
 class ResponseDocumentsTest : public ::testing::Test {
  protected:
-  ParamsFixture params_;  // merchant 123456789012345, terminal 12345678
+  ContextFixture server_;  // merchant 123456789012345, terminal 12345678
+  CServerContext& Context() { return server_.context(); }
 };
 
 // ---- command response and helpers ----
@@ -137,7 +138,7 @@ TEST_F(ResponseDocumentsTest, FieldErrorAnswerIsWholeDocumentInClear) {
   record.ReturnCode = 100219;
   record.UserTraceData = "lane7";
   record.Disposition = kDispositionProcess;
-  const std::string wire = record.BuildErrorResponse();
+  const std::string wire = record.BuildErrorResponse(Context());
   EXPECT_EQ(wire, FS + "000" + STX +
                       "<?xml version=\"1.0\"?>\r\n"
                       "<RStream>\r\n"
@@ -169,14 +170,14 @@ TEST_F(ResponseDocumentsTest, ErrorAnswersByCode) {
   for (const auto& row : rows) {
     CRequest record;
     record.ReturnCode = row.code;
-    EXPECT_EQ(record.BuildErrorResponse(), Clear(ErrorDocument(row.wireCode, row.text, ""))) << row.code;
+    EXPECT_EQ(record.BuildErrorResponse(Context()), Clear(ErrorDocument(row.wireCode, row.text, ""))) << row.code;
   }
 }
 
 TEST_F(ResponseDocumentsTest, UnknownCodeIsAnswered8888AndKept) {
   CRequest record;
   record.ReturnCode = 12345;
-  EXPECT_EQ(record.BuildErrorResponse(), Clear(ErrorDocument("008888", "Error to be defined.", "")));
+  EXPECT_EQ(record.BuildErrorResponse(Context()), Clear(ErrorDocument("008888", "Error to be defined.", "")));
   EXPECT_EQ(record.ReturnCode, 8888);
   EXPECT_EQ(record.TextResponse, "Error to be defined.");
 }
@@ -185,7 +186,7 @@ TEST_F(ResponseDocumentsTest, HostErrorAnswersWithItsText) {
   CRequest record;
   record.ReturnCode = kRcHostError;
   record.HostErrorText = "Merchant setting does not allow Merchant Initiated Batch Close.";
-  EXPECT_EQ(record.BuildErrorResponse(),
+  EXPECT_EQ(record.BuildErrorResponse(Context()),
             Clear(ErrorDocument("004003", "Merchant setting does not allow Merchant Initiated Batch Close.", "")));
 }
 
@@ -196,7 +197,7 @@ TEST_F(ResponseDocumentsTest, TimeoutOfChipTransactionTellsLaneNotToReverse) {
     record.ReturnCode = kRcTimeout;
     record.TranCodeId = id;
     record.UserTraceData = "T";
-    EXPECT_EQ(record.BuildErrorResponse(), Clear(ErrorDocument("001007", "Timeout on Response", "T", revStatus)))
+    EXPECT_EQ(record.BuildErrorResponse(Context()), Clear(ErrorDocument("001007", "Timeout on Response", "T", revStatus)))
         << id;
   }
   for (int id : {0, 1, 14, 54, 61, 63, 64}) {
@@ -204,12 +205,12 @@ TEST_F(ResponseDocumentsTest, TimeoutOfChipTransactionTellsLaneNotToReverse) {
     record.ReturnCode = kRcTimeout;
     record.TranCodeId = id;
     record.UserTraceData = "T";
-    EXPECT_EQ(record.BuildErrorResponse(), Clear(ErrorDocument("001007", "Timeout on Response", "T"))) << id;
+    EXPECT_EQ(record.BuildErrorResponse(Context()), Clear(ErrorDocument("001007", "Timeout on Response", "T"))) << id;
   }
   CRequest otherCode;
   otherCode.ReturnCode = kRcUserAbort;
   otherCode.TranCodeId = kEmvSale;
-  EXPECT_EQ(otherCode.BuildErrorResponse(), Clear(ErrorDocument("001010", "User Abort.", "")));
+  EXPECT_EQ(otherCode.BuildErrorResponse(Context()), Clear(ErrorDocument("001010", "User Abort.", "")));
 }
 
 // ---- the TranResponse result document ----
@@ -263,7 +264,7 @@ const std::string kDeclinedSaleDocument =
 
 TEST_F(ResponseDocumentsTest, DeclinedSaleHasTranResponseWithoutCaptureStatus) {
   CRequest record = SaleRecord();
-  EXPECT_EQ(record.BuildResponse(), kDeclinedSaleDocument);
+  EXPECT_EQ(record.BuildResponse(Context()), kDeclinedSaleDocument);
 }
 
 TEST_F(ResponseDocumentsTest, ApprovedSaleWritesEveryElementInOrder) {
@@ -287,7 +288,7 @@ TEST_F(ResponseDocumentsTest, ApprovedSaleWritesEveryElementInOrder) {
   record.HostAcqRefData = "a b c";
   record.VoucherNo = "not for a sale";
   record.AuthCode = "not for a sale";
-  EXPECT_EQ(record.BuildResponse(),
+  EXPECT_EQ(record.BuildResponse(Context()),
             kResultStart +
                 "\t\t<CmdStatus>Approved</CmdStatus>\r\n"
                 "\t\t<TextResponse>APPROVED</TextResponse>\r\n"
@@ -325,8 +326,8 @@ TEST_F(ResponseDocumentsTest, ApprovedSaleWritesEveryElementInOrder) {
 
 // The part of a result document between CardType and InvoiceNo, where the
 // per-id rules act.
-std::string AuthorisationLines(CRequest record) {
-  const std::string document = record.BuildResponse();
+std::string AuthorisationLines(CRequest record, CServerContext& context) {
+  const std::string document = record.BuildResponse(context);
   const auto from = document.find("</TranCode>\r\n");
   const auto to = document.find("\t\t<InvoiceNo>");
   if (from == std::string::npos || to == std::string::npos || to < from) return "malformed: " + document;
@@ -353,7 +354,7 @@ TEST_F(ResponseDocumentsTest, CaptureStatusOnlyForApprovedCapturingIds) {
     record.TranCodeId = row.id;
     record.Approved = row.approved;
     record.Captured = row.captured;
-    EXPECT_EQ(AuthorisationLines(record), row.lines) << row.id;
+    EXPECT_EQ(AuthorisationLines(record, Context()), row.lines) << row.id;
   }
 }
 
@@ -380,7 +381,7 @@ TEST_F(ResponseDocumentsTest, RequestAuthCodeAndVoucherEchoedOnlyWhereTheyBelong
     record.HostAuthCode = row.hostAuthCode;
     record.AuthCode = "V55";
     record.VoucherNo = "778";
-    EXPECT_EQ(AuthorisationLines(record), std::string(row.lines) + "\t\t<RefNo>12_34</RefNo>\r\n") << row.id;
+    EXPECT_EQ(AuthorisationLines(record, Context()), std::string(row.lines) + "\t\t<RefNo>12_34</RefNo>\r\n") << row.id;
   }
 }
 
@@ -404,7 +405,7 @@ TEST_F(ResponseDocumentsTest, SecondBalanceForFsaBalanceAndPartialAuth) {
     record.PartialAuthAllowed = row.partialAuth;
     record.Balance = "5.00";
     record.SecondBalance = "3.00";
-    EXPECT_NE(record.BuildResponse().find("\t\t<InvoiceNo>1001</InvoiceNo>\r\n" + row.amount), std::string::npos)
+    EXPECT_NE(record.BuildResponse(Context()).find("\t\t<InvoiceNo>1001</InvoiceNo>\r\n" + row.amount), std::string::npos)
         << row.id;
   }
 }
@@ -412,7 +413,7 @@ TEST_F(ResponseDocumentsTest, SecondBalanceForFsaBalanceAndPartialAuth) {
 TEST_F(ResponseDocumentsTest, EmptyRecordStillHasRefNoAndAmount) {
   CRequest record;
   record.StreamType = "Transaction";
-  EXPECT_EQ(record.BuildResponse(),
+  EXPECT_EQ(record.BuildResponse(Context()),
             kResultStart +
                 "\t\t<CmdStatus>Declined</CmdStatus>\r\n"
                 "\t\t<TextResponse></TextResponse>\r\n"
@@ -465,7 +466,7 @@ TEST_F(ResponseDocumentsTest, BatchCloseBodyCarriesHostTotalsInOrder) {
   record.ControlNo = "C77";
   record.NetBatchTotal = "99999";  // the lane's own totals only go to the host
   record.CreditCount = "9";
-  EXPECT_EQ(record.BuildResponse(),
+  EXPECT_EQ(record.BuildResponse(Context()),
             kResultStart +
                 "\t\t<CmdStatus>Success</CmdStatus>\r\n"
                 "\t\t<TextResponse>BATCH CLOSED</TextResponse>\r\n"
@@ -498,7 +499,7 @@ TEST_F(ResponseDocumentsTest, BatchCloseBodyCarriesHostTotalsInOrder) {
 TEST_F(ResponseDocumentsTest, BatchSummaryWithoutHostFieldsHasIdentityLinesOnly) {
   CRequest record = BatchRecord(kBatchSummary);
   record.AdminText = "HOST DOWN";
-  EXPECT_EQ(record.BuildResponse(),
+  EXPECT_EQ(record.BuildResponse(Context()),
             kResultStart +
                 "\t\t<CmdStatus>Error</CmdStatus>\r\n"
                 "\t\t<TextResponse>HOST DOWN</TextResponse>\r\n"
@@ -519,7 +520,7 @@ TEST_F(ResponseDocumentsTest, BatchBodyLeavesOutEmptyIdentityAndHostFields) {
   record.AdminSuccess = true;
   record.BatchItemCount = "4";
   record.HostNetDebitAmount = "7.00";
-  EXPECT_EQ(record.BuildResponse(),
+  EXPECT_EQ(record.BuildResponse(Context()),
             kResultStart +
                 "\t\t<CmdStatus>Success</CmdStatus>\r\n"
                 "\t\t<TextResponse></TextResponse>\r\n"
@@ -536,7 +537,7 @@ TEST_F(ResponseDocumentsTest, BatchBodyLeavesOutEmptyIdentityAndHostFields) {
 TEST_F(ResponseDocumentsTest, AdministrativeRecordWithoutBodyHasCommandResponseOnly) {
   CRequest record = BatchRecord(kServerVersion);
   record.HostMsgKind = 0;
-  EXPECT_EQ(record.BuildResponse(),
+  EXPECT_EQ(record.BuildResponse(Context()),
             kResultStart +
                 "\t\t<CmdStatus>Error</CmdStatus>\r\n"
                 "\t\t<TextResponse></TextResponse>\r\n"
@@ -548,12 +549,12 @@ TEST_F(ResponseDocumentsTest, AdministrativeRecordWithoutBodyHasCommandResponseO
 // ---- the wire form ----
 
 TEST_F(ResponseDocumentsTest, ProcessedRecordIsAnsweredEncrypted) {
-  ReversingCrypto crypto;
+  ReversingCrypto crypto(Context());
   for (int disposition : {kDispositionProcess, kDispositionBatchClose}) {
     CRequest record = SaleRecord();
     record.ClientKeyBlob = kSessionKeyHex;
     record.Disposition = disposition;
-    const std::string wire = record.FinishResponse("ignored");
+    const std::string wire = record.FinishResponse("ignored", Context());
     EXPECT_EQ(wire, FS + "200" + STX + HexOfReversed(kDeclinedSaleDocument) + ETX) << disposition;
     EXPECT_EQ(record.WireResponse, wire);
     EXPECT_EQ(record.Disposition, disposition);
@@ -564,48 +565,48 @@ TEST_F(ResponseDocumentsTest, UnencryptableResponseIs4020InClear) {
   const std::string expected =
       Clear(ErrorDocument("004020", "Internal Server Error! Could Not Encrypt Response CALL PROVIDER.", "lane7"));
   {
-    ReversingCrypto crypto;
+    ReversingCrypto crypto(Context());
     crypto.failEncryption = true;
     CRequest record = SaleRecord();
     record.ClientKeyBlob = kSessionKeyHex;
     record.Disposition = kDispositionProcess;
-    EXPECT_EQ(record.FinishResponse(""), expected);
+    EXPECT_EQ(record.FinishResponse("", Context()), expected);
     EXPECT_EQ(record.Disposition, kDispositionError);
     EXPECT_EQ(record.ReturnCode, kRcEncryptFailed);
   }
-  ASSERT_EQ(GetRequestCrypto(), nullptr);
+  ASSERT_EQ(Context().requestCrypto, nullptr);
   CRequest record = SaleRecord();
   record.Disposition = kDispositionBatchClose;
-  EXPECT_EQ(record.FinishResponse(""), expected);
+  EXPECT_EQ(record.FinishResponse("", Context()), expected);
   EXPECT_EQ(record.Disposition, kDispositionError);
 }
 
 TEST_F(ResponseDocumentsTest, ErrorDispositionFramesTheGivenDocumentInClear) {
-  ReversingCrypto crypto;
+  ReversingCrypto crypto(Context());
   CRequest record = SaleRecord();
   record.ClientKeyBlob = kSessionKeyHex;
   record.Disposition = kDispositionError;
-  EXPECT_EQ(record.FinishResponse("<doc/>\r\n"), FS + "000" + STX + "<doc/>\r\n" + ETX);
+  EXPECT_EQ(record.FinishResponse("<doc/>\r\n", Context()), FS + "000" + STX + "<doc/>\r\n" + ETX);
 }
 
 TEST_F(ResponseDocumentsTest, AbortDispositionLeavesWireResponseAlone) {
   CRequest record = SaleRecord();
   record.Disposition = kDispositionAbort;
   record.WireResponse = "earlier";
-  EXPECT_EQ(record.FinishResponse("<doc/>\r\n"), "earlier");
+  EXPECT_EQ(record.FinishResponse("<doc/>\r\n", Context()), "earlier");
   EXPECT_EQ(record.WireResponse, "earlier");
 }
 
 // ---- from the received frame to the wire answer ----
 
 TEST_F(ResponseDocumentsTest, EncryptedSaleRoundTrip) {
-  ReversingCrypto crypto;
+  ReversingCrypto crypto(Context());
   const Payload sale = {{"TStream", "Transaction"}, {"MerchantID", "1"},  {"ClientID", "1"},
                         {"InvoiceNo", "1001"},      {"RefNo", "12_34"},   {"TranType", "Credit"},
                         {"TranCode", "Sale"},       {"AcctNo", "4111111111111111"},
                         {"ExpDate", "1228"},        {"Purchase", "10.00"}};
   CRequest record;
-  record.Parse("lane7" + FS + "200" + STX + DC1 + kSessionKeyHex + DC2 + HexOfReversed(sale.Text()));
+  record.Parse("lane7" + FS + "200" + STX + DC1 + kSessionKeyHex + DC2 + HexOfReversed(sale.Text()), Context());
   ASSERT_EQ(record.Disposition, kDispositionProcess) << record.ReturnCode;
   ASSERT_EQ(record.TranCodeId, kCreditSale);
   EXPECT_EQ(record.RefNo, "12 34");
@@ -614,7 +615,7 @@ TEST_F(ResponseDocumentsTest, EncryptedSaleRoundTrip) {
   record.CardType = "VISA";
   record.HostText = "DECLINED";
 
-  const std::string wire = record.FinishResponse("");
+  const std::string wire = record.FinishResponse("", Context());
   EXPECT_EQ(wire, FS + "200" + STX + HexOfReversed(kDeclinedSaleDocument) + ETX);
 
   std::string clear;
@@ -625,19 +626,19 @@ TEST_F(ResponseDocumentsTest, EncryptedSaleRoundTrip) {
 
 TEST_F(ResponseDocumentsTest, RefusedFrameRoundTrip) {
   CRequest record;
-  record.Parse("my ref 42" + FS + "000" + STX + "TStream=Transaction");
+  record.Parse("my ref 42" + FS + "000" + STX + "TStream=Transaction", Context());
   ASSERT_EQ(record.Disposition, kDispositionError);
-  EXPECT_EQ(record.BuildErrorResponse(),
+  EXPECT_EQ(record.BuildErrorResponse(Context()),
             Clear(ErrorDocument("004005", "Clear Text Request NOT supported.", "my ref 42")));
 
   CRequest unframed;
-  unframed.Parse("no frame at all");
-  EXPECT_EQ(unframed.BuildErrorResponse(),
+  unframed.Parse("no frame at all", Context());
+  EXPECT_EQ(unframed.BuildErrorResponse(Context()),
             Clear(ErrorDocument("004010", "Unrecognized Request Format.", "no frame at all")));
 
   CRequest keyless;
-  keyless.Parse("r" + FS + "M00" + STX + "4142");
-  EXPECT_EQ(keyless.BuildErrorResponse(),
+  keyless.Parse("r" + FS + "M00" + STX + "4142", Context());
+  EXPECT_EQ(keyless.BuildErrorResponse(Context()),
             Clear(ErrorDocument("004011", "Error occured while decrypting request.", "r")));
 }
 

@@ -1,9 +1,11 @@
 // A stand-in for the client link's session-key crypto: the "ciphertext" is the
 // upper-case hexadecimal text of the clear text reversed, and only one key blob
-// is accepted. Installed for the lifetime of the object.
+// is accepted. Built on a server context, it is that context's request
+// cryptography for its lifetime.
 #pragma once
 
 #include "core/RequestCrypto.h"
+#include "core/ServerContext.h"
 
 #include <algorithm>
 #include <string>
@@ -26,8 +28,13 @@ inline std::string HexOfReversed(std::string text) {
 
 class ReversingCrypto : public IRequestCrypto {
  public:
-  ReversingCrypto() : previous_(GetRequestCrypto()) { SetRequestCrypto(this); }
-  ~ReversingCrypto() override { SetRequestCrypto(previous_); }
+  ReversingCrypto() = default;
+  explicit ReversingCrypto(CServerContext& context) : context_(&context), previous_(context.requestCrypto) {
+    context.requestCrypto = this;
+  }
+  ~ReversingCrypto() override {
+    if (context_ != nullptr) context_->requestCrypto = previous_;
+  }
   ReversingCrypto(const ReversingCrypto&) = delete;
   ReversingCrypto& operator=(const ReversingCrypto&) = delete;
 
@@ -72,7 +79,8 @@ class ReversingCrypto : public IRequestCrypto {
     return -1;
   }
 
-  IRequestCrypto* previous_;
+  CServerContext* context_ = nullptr;
+  IRequestCrypto* previous_ = nullptr;
 };
 
 }  // namespace paxelle::testing

@@ -1,6 +1,6 @@
 #include "dial/DialBackup.h"
 
-#include "common/ProcessEvents.h"
+#include "tests/core/ParserTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -43,19 +43,20 @@ class SimulatedDevice final : public SerialDevice {
 
 class DialBackupTest : public ::testing::Test {
  protected:
+  testing::ContextFixture server_;
   SimulatedModem modem_;
 };
 
 TEST_F(DialBackupTest, PortThatCannotBeOpened) {
   modem_.openable = false;
-  CDialBackup backup(ComDevices{}, std::make_unique<SimulatedDevice>(modem_));
+  CDialBackup backup(server_.context(), ComDevices{}, std::make_unique<SimulatedDevice>(modem_));
   EXPECT_FALSE(backup.Start(3));
   EXPECT_EQ(backup.LastError(), "Could not Open Com Port 3.");
   EXPECT_EQ(modem_.opened, std::vector<std::string>{"/dev/ttyS2"});
 }
 
 TEST_F(DialBackupTest, PortOutsideTheRangeTouchesNoDevice) {
-  CDialBackup backup(ComDevices{}, std::make_unique<SimulatedDevice>(modem_));
+  CDialBackup backup(server_.context(), ComDevices{}, std::make_unique<SimulatedDevice>(modem_));
   for (const int port : {0, 256, -5}) {
     EXPECT_FALSE(backup.Start(port));
     EXPECT_EQ(backup.LastError(), "Could not Open Com Port " + std::to_string(port) + ".");
@@ -91,7 +92,7 @@ TEST_F(DialBackupTest, ModemLinesDecideTheText) {
     modem_.reportsLines = c.reportsLines;
     modem_.lines.dsr = c.dsr;
     modem_.lines.cts = c.cts;
-    CDialBackup backup(ComDevices{}, std::make_unique<SimulatedDevice>(modem_));
+    CDialBackup backup(server_.context(), ComDevices{}, std::make_unique<SimulatedDevice>(modem_));
     EXPECT_FALSE(backup.Start(1));
     EXPECT_EQ(backup.LastError(), c.expected);
     EXPECT_FALSE(modem_.open) << "the port is closed again";
@@ -101,11 +102,11 @@ TEST_F(DialBackupTest, ModemLinesDecideTheText) {
 TEST_F(DialBackupTest, AssignedDeviceIsOpenedAndTheDialLineMarkedDown) {
   ComDevices devices;
   ASSERT_TRUE(devices.Assign(2, "/dev/ttyUSB7"));
-  DialLineConnectedEvent().Set();
-  CDialBackup backup(std::move(devices), std::make_unique<SimulatedDevice>(modem_));
+  server_.context().dialLineConnected.Set();
+  CDialBackup backup(server_.context(), std::move(devices), std::make_unique<SimulatedDevice>(modem_));
   EXPECT_FALSE(backup.Start(2));
   EXPECT_EQ(modem_.opened, std::vector<std::string>{"/dev/ttyUSB7"});
-  EXPECT_FALSE(DialLineConnectedEvent().IsSet());
+  EXPECT_FALSE(server_.context().dialLineConnected.IsSet());
   backup.Stop();
   backup.Stop();
 }
@@ -126,9 +127,10 @@ TEST(PosixSerialDeviceTest, MissingDeviceAndNonTerminal) {
 }
 
 TEST(DialBackupRealDeviceTest, NonexistentComDevice) {
+  testing::ContextFixture server_;
   ComDevices devices;
   ASSERT_TRUE(devices.Assign(1, "/nonexistent/paxelle-tty"));
-  CDialBackup backup(std::move(devices));
+  CDialBackup backup(server_.context(), std::move(devices));
   EXPECT_FALSE(backup.Start(1));
   EXPECT_EQ(backup.LastError(), "Could not Open Com Port 1.");
 }

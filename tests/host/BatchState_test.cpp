@@ -40,8 +40,9 @@ class BatchStateTest : public ::testing::Test {
   std::string ReadOnly() { return state_.GetBatchNo(true, false, changed_, errors_); }
 
   TempDir dir_;
+  testing::ScratchLog log_;
   std::time_t now_;
-  CBatchState state_{dir_.Path(), [this] { return now_; }};
+  CBatchState state_{dir_.Path(), log_.Log(), [this] { return now_; }};
   bool changed_ = false;
   std::string errors_;
 };
@@ -85,7 +86,7 @@ TEST_F(BatchStateTest, OpeningAfterACloseCountsWithinTheDay) {
 }
 
 TEST_F(BatchStateTest, CloseThenNextSaleOpensTheNextBatchWithItemOne) {
-  CSequenceCounters counters(dir_.Path());
+  CSequenceCounters counters(dir_.Path(), log_.Log());
   auto itemOfSale = [&] {
     const std::string batchNo = Sale();
     if (changed_) counters.ResetItems(errors_);
@@ -197,7 +198,7 @@ TEST(BatchStateFailureTest, UnusableDirectoryReportsAndLogsEveryStep) {
   testing::LoggedWorkingDirectory cwd;
   WriteBytes(cwd.Path() / "plain", "");
   const std::time_t now = LocalMoment(2024, 6, 14, 10, 0);
-  CBatchState state(cwd.Path() / "plain", [now] { return now; });
+  CBatchState state(cwd.Path() / "plain", cwd.Log(), [now] { return now; });
   state.SetSchedule("Y", "0400");
   bool changed = false;
   std::string errors;
@@ -216,13 +217,13 @@ TEST(BatchStateFailureTest, UnusableDirectoryReportsAndLogsEveryStep) {
   for (const char* text : expected) EXPECT_NE(logged.find(text), std::string::npos) << text;
 }
 
-TEST(BatchStateFailureTest, NotesAreLoggedAndProcessWideStateUsesTheWorkingDirectory) {
+TEST(BatchStateFailureTest, NotesAreLogged) {
   testing::LoggedWorkingDirectory cwd;
   WriteBytes(cwd.Path() / "SynchroBatch.dat", BatchBytes("1", "HALF"));
-  EXPECT_EQ(&GetBatchState(), &GetBatchState());
+  CBatchState state(cwd.Path(), cwd.Log());
   bool changed = false;
   std::string errors;
-  GetBatchState().GetBatchNo(true, false, changed, errors);
+  state.GetBatchNo(true, false, changed, errors);
   EXPECT_EQ(errors, std::string(kWrongLength) + kBadStatus);
   const std::string logged = cwd.Logged();
   EXPECT_NE(logged.find(std::string(kWrongLength) + "\r\n"), std::string::npos) << logged;

@@ -72,10 +72,6 @@ TEST(HostEndpointsTest, SimultaneousFailuresOnOneEndpointSwitchOnce) {
   EXPECT_EQ(endpoints.FailOverCount(), kWorkers * 100);
 }
 
-TEST(HostEndpointsTest, ProcessWidePairIsOneObject) {
-  EXPECT_EQ(&GetHostEndpoints(), &GetHostEndpoints());
-}
-
 TEST(HostEndpointsTest, PortNumberAcceptsOnlyAValidDecimalPort) {
   struct Case {
     const char* port;

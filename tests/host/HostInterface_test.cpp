@@ -3,13 +3,8 @@
 // requests, batch close exclusivity, the dial hand-over and stopping.
 #include "host/HostInterface.h"
 
-#include "common/ProcessEvents.h"
-#include "config/ParamStore.h"
-#include "core/HostSequenceRegistry.h"
-#include "core/PendingQueue.h"
 #include "core/ReturnCodes.h"
-#include "host/HostEndpoints.h"
-#include "host/SecurityInterface.h"
+#include "host/HostContext.h"
 #include "tests/core/ParserTestSupport.h"
 #include "tests/core/ReversingCrypto.h"
 #include "tests/host/LoopbackSockets.h"
@@ -38,8 +33,6 @@ namespace {
 using namespace std::chrono_literals;
 namespace sim = hostsim::simtest;
 using testing::ClosedPort;
-using testing::LoggedWorkingDirectory;
-using testing::ParsePayload;
 using testing::Payload;
 using testing::ReadBytes;
 
@@ -137,8 +130,8 @@ struct DialAnswer {
 
 class DialStandIn {
  public:
-  DialStandIn(int id, std::vector<DialAnswer> script)
-      : id_(id), script_(std::move(script)), thread_([this] { Run(); }) {}
+  DialStandIn(PendingQueue& queue, int id, std::vector<DialAnswer> script)
+      : queue_(queue), id_(id), script_(std::move(script)), thread_([this] { Run(); }) {}
   ~DialStandIn() {
     stop_ = true;
     thread_.join();
@@ -158,7 +151,7 @@ class DialStandIn {
     std::size_t next = 0;
     while (!stop_ && next < script_.size() && std::chrono::steady_clock::now() < deadline) {
       CRequest record;
-      if (GetPendingQueue().FindById(id_, record) && record.State == kStateDialHandOver) {
+      if (queue_.FindById(id_, record) && record.State == kStateDialHandOver) {
         {
           std::lock_guard<std::mutex> lock(mutex_);
           handOvers_.push_back(record);
@@ -166,13 +159,14 @@ class DialStandIn {
         record.State = script_[next].state;
         record.HostErrorText = script_[next].hostErrorText;
         record.HostText = "ANSWERED BY DIAL";
-        GetPendingQueue().UpdateById(id_, record);
+        queue_.UpdateById(id_, record);
         ++next;
       }
       std::this_thread::sleep_for(5ms);
     }
   }
 
+  PendingQueue& queue_;
   const int id_;
   const std::vector<DialAnswer> script_;
   std::atomic<bool> stop_{false};
@@ -185,27 +179,10 @@ class HostInterfaceTest : public sim::TestPkiSuite {
  protected:
   void SetUp() override {
     ASSERT_TRUE(pkiReady_) << pkiError_;
-    previousParamsPath_ = GetParamStore().Path();
-    GetParamStore().SetPath(workdir_.Path() / "params");
     SetParams({});
-    GetSecurityInterface().Unload();
-    ASSERT_TRUE(GetSecurityInterface().Load(pki_.caCert.string())) << GetSecurityInterface().LastErrorText();
-    GetPendingQueue().Clear();
-    GetHostSequenceRegistry().Clear();
-    DialLineConnectedEvent().ResetEvent();
+    ASSERT_TRUE(host_.security.Load(pki_.caCert.string())) << host_.security.LastErrorText();
     const HostEndpoint nowhere = Loopback(ClosedPort());
-    GetHostEndpoints().Configure(nowhere, nowhere);
-  }
-
-  void TearDown() override {
-    host_.reset();
-    InterfacesStoppingEvent().ResetEvent();  // a stopped interface leaves it set
-    GetPendingQueue().Clear();
-    GetHostSequenceRegistry().Clear();
-    DialLineConnectedEvent().ResetEvent();
-    GetHostEndpoints().Configure(HostEndpoint{"localhost", "6661"}, HostEndpoint{"localhost", "6661"});
-    GetSecurityInterface().Unload();
-    GetParamStore().SetPath(previousParamsPath_);
+    host_.endpoints.Configure(nowhere, nowhere);
   }
 
   // Saves a configured parameter set with the connection test off; `values` change it.
@@ -218,7 +195,7 @@ class HostInterfaceTest : public sim::TestPkiSuite {
     set.SetValue(kParamConnectTimeout, "3");
     set.SetValue(kParamEmvSupport, "1");
     for (const auto& [number, value] : values) ASSERT_TRUE(set.SetValue(number, value)) << number << "=" << value;
-    ASSERT_TRUE(GetParamStore().Save(set)) << GetParamStore().LastErrorText();
+    ASSERT_TRUE(context_.params.Save(set)) << context_.params.LastErrorText();
   }
 
   // Starts paxelle-hostsim with `extra` options; returns its endpoint.
@@ -230,65 +207,66 @@ class HostInterfaceTest : public sim::TestPkiSuite {
     args.insert(args.end(), extra.begin(), extra.end());
     std::string error;
     sim_ = std::make_unique<sim::SimProcess>();
-    EXPECT_TRUE(sim_->Start(args, workdir_.Path() / "sim.err", error)) << error;
+    EXPECT_TRUE(sim_->Start(args, server_.directory() / "sim.err", error)) << error;
     const std::uint16_t port = sim_->ReadListeningPort(10s);
-    EXPECT_NE(port, 0) << ReadBytes(workdir_.Path() / "sim.err");
+    EXPECT_NE(port, 0) << ReadBytes(server_.directory() / "sim.err");
     return Loopback(port);
   }
 
-  std::filesystem::path JournalPath() const { return workdir_.Path() / "journal.log"; }
+  std::filesystem::path JournalPath() const { return server_.directory() / "journal.log"; }
   std::string Journal() const { return ReadBytes(JournalPath()); }
 
   CHostInterface& MakeHost(HostInterfaceSettings settings = {}) {
-    host_ = std::make_unique<CHostInterface>(settings);
-    host_->SetTrafficObserver(traffic_.Observer());
-    return *host_;
+    interface_ = std::make_unique<CHostInterface>(host_, settings);
+    interface_->SetTrafficObserver(traffic_.Observer());
+    return *interface_;
   }
 
-  static CRequest Parsed(const Payload& payload, int expectedId) {
-    CRequest record = ParsePayload(payload.Text());
+  CRequest Parsed(const Payload& payload, int expectedId) {
+    CRequest record = testing::ParsePayload(payload.Text(), context_);
     EXPECT_EQ(record.TranCodeId, expectedId) << "return code " << record.ReturnCode;
     return record;
   }
 
   // Queues `record` for `lane` the way a session does; returns its QueueId.
-  static int Queue(CRequest record, const std::string& lane, bool exclusive = false) {
+  int Queue(CRequest record, const std::string& lane, bool exclusive = false) {
     record.ClientAddress = lane;
     record.ClientKeyBlob = testing::kSessionKeyHex;
     record.State = kStateWaitingForHost;
-    const int result = exclusive ? GetPendingQueue().EnqueueExclusive(record) : GetPendingQueue().Enqueue(record);
+    const int result = exclusive ? context_.queue.EnqueueExclusive(record) : context_.queue.Enqueue(record);
     EXPECT_EQ(result, PendingQueue::kAccepted);
     return record.QueueId;
   }
 
-  static CRequest Find(int id) {
+  CRequest Find(int id) {
     CRequest record;
-    EXPECT_TRUE(GetPendingQueue().FindById(id, record)) << "record " << id << " left the queue";
+    EXPECT_TRUE(context_.queue.FindById(id, record)) << "record " << id << " left the queue";
     return record;
   }
 
   // Waits until the record has an answer and no worker is left in flight.
-  static CRequest WaitUntilAnswered(int id) {
+  CRequest WaitUntilAnswered(int id) {
     CRequest record;
-    const bool answered = WaitFor([&] { return GetPendingQueue().FindById(id, record) && IsAnswerable(record.State); });
+    const bool answered = WaitFor([&] { return context_.queue.FindById(id, record) && IsAnswerable(record.State); });
     EXPECT_TRUE(answered) << "record " << id << " still in State " << record.State;
-    EXPECT_TRUE(WaitFor([] { return GetHostSequenceRegistry().Count() == 0; })) << "a worker never ended";
+    EXPECT_TRUE(WaitFor([this] { return context_.registry.Count() == 0; })) << "a worker never ended";
     return record;
   }
 
-  LoggedWorkingDirectory workdir_;
-  testing::ReversingCrypto crypto_;
+  testing::ContextFixture server_;
+  CServerContext& context_ = server_.context();
+  CHostContext host_{context_};
+  testing::ReversingCrypto crypto_{context_};
   TrafficRecorder traffic_;
-  std::filesystem::path previousParamsPath_;
   std::unique_ptr<sim::SimProcess> sim_;
-  std::unique_ptr<CHostInterface> host_;  // last: stopped and joined first
+  std::unique_ptr<CHostInterface> interface_;  // last: stopped and joined first
 };
 
 TEST_F(HostInterfaceTest, ApprovedSaleIsParsedCompletedAndWrittenBack) {
   const HostEndpoint host = StartSim();
-  GetHostEndpoints().Configure(host, host);
+  host_.endpoints.Configure(host, host);
   SetParams({{kParamNoConnectOnStartup, "N"}});
-  ASSERT_TRUE(MakeHost().Start()) << host_->LastErrorText();
+  ASSERT_TRUE(MakeHost().Start()) << interface_->LastErrorText();
 
   const int id = Queue(Parsed(kSaleRequest, kCreditSale), kLaneA);
   const CRequest record = WaitUntilAnswered(id);
@@ -300,12 +278,12 @@ TEST_F(HostInterfaceTest, ApprovedSaleIsParsedCompletedAndWrittenBack) {
   const std::string journal = Journal();
   EXPECT_EQ(Occurrences(journal, " REQUEST "), 1u);
   EXPECT_EQ(Occurrences(journal, " COMPLETION COMPLETED "), 1u);
-  const std::string logged = workdir_.Logged();
+  const std::string logged = server_.Logged();
   EXPECT_NE(logged.find("RESPONSE from WORLDPAY ->[{Truncated}] for " + kLaneA), std::string::npos);
   EXPECT_NE(logged.find("Completion [COMPLETED] Sent on this Transaction for " + kLaneA), std::string::npos);
   EXPECT_EQ(traffic_.Count(HostTrafficEvent::kSendingIp), 1);
   EXPECT_EQ(traffic_.Count(HostTrafficEvent::kReceivedIp), 1);
-  EXPECT_EQ(GetHostEndpoints().FailOverCount(), 0);
+  EXPECT_EQ(host_.endpoints.FailOverCount(), 0);
 }
 
 TEST_F(HostInterfaceTest, AnswersDecideStateApprovalAndCompletion) {
@@ -325,7 +303,7 @@ TEST_F(HostInterfaceTest, AnswersDecideStateApprovalAndCompletion) {
       {"chip sale", kEmvSaleRequest, kEmvSale, true, "1000", " COMPLETION COMPLETED "},
   };
   const HostEndpoint host = StartSim();
-  GetHostEndpoints().Configure(host, host);
+  host_.endpoints.Configure(host, host);
   ASSERT_TRUE(MakeHost().Start());
 
   for (const Case& c : cases) {
@@ -346,12 +324,12 @@ TEST_F(HostInterfaceTest, AnswersDecideStateApprovalAndCompletion) {
       EXPECT_EQ(Occurrences(added, c.completionLine), 1u);
     }
   }
-  EXPECT_NE(workdir_.Logged().find("No Completion Sent on this Transaction for " + kLaneA), std::string::npos);
+  EXPECT_NE(server_.Logged().find("No Completion Sent on this Transaction for " + kLaneA), std::string::npos);
 }
 
 TEST_F(HostInterfaceTest, UnansweredRequestTimesOutAndIsCompletedAsNotReceived) {
   const HostEndpoint host = StartSim();
-  GetHostEndpoints().Configure(host, host);
+  host_.endpoints.Configure(host, host);
   HostInterfaceSettings settings;
   settings.exchangeTimeout = 1s;
   ASSERT_TRUE(MakeHost(settings).Start());
@@ -361,7 +339,7 @@ TEST_F(HostInterfaceTest, UnansweredRequestTimesOutAndIsCompletedAsNotReceived) 
   EXPECT_EQ(record.State, kStateTimedOut);
   EXPECT_FALSE(record.Approved);
   EXPECT_EQ(Occurrences(Journal(), " COMPLETION REPLY NOT RECVD "), 1u);
-  EXPECT_NE(workdir_.Logged().find("Completion [REPLY NOT RECVD] Sent on this Transaction for " + kLaneA),
+  EXPECT_NE(server_.Logged().find("Completion [REPLY NOT RECVD] Sent on this Transaction for " + kLaneA),
             std::string::npos);
   EXPECT_EQ(traffic_.Count(HostTrafficEvent::kSendingIp), 1);
   EXPECT_EQ(traffic_.Count(HostTrafficEvent::kReceivedIp), 0);
@@ -374,25 +352,25 @@ TEST_F(HostInterfaceTest, UnreachableHostFailsTheTransactionWithTheConnectError)
   const CRequest record = WaitUntilAnswered(id);
   EXPECT_EQ(record.State, kStateHostFailed);
   ASSERT_FALSE(record.HostErrorText.empty());
-  EXPECT_NE(workdir_.Logged().find("RESPONSE from WORLDPAY INTERFACE ->[" + record.HostErrorText + "] for " + kLaneA),
+  EXPECT_NE(server_.Logged().find("RESPONSE from WORLDPAY INTERFACE ->[" + record.HostErrorText + "] for " + kLaneA),
             std::string::npos);
   // Both endpoints tried, then one more switch so the next attempt starts elsewhere.
-  EXPECT_EQ(GetHostEndpoints().FailOverCount(), 2);
+  EXPECT_EQ(host_.endpoints.FailOverCount(), 2);
   EXPECT_EQ(traffic_.Total(), 0);
 }
 
 TEST_F(HostInterfaceTest, SecondaryEndpointTakesOverWhenThePrimaryIsDown) {
   const HostEndpoint secondary = StartSim();
   const HostEndpoint primary = Loopback(ClosedPort());
-  GetHostEndpoints().Configure(primary, secondary);
+  host_.endpoints.Configure(primary, secondary);
   ASSERT_TRUE(MakeHost().Start());
 
   const int id = Queue(Parsed(kSaleRequest, kCreditSale), kLaneA);
   const CRequest record = WaitUntilAnswered(id);
   EXPECT_EQ(record.State, kStateParsed);
   EXPECT_TRUE(record.Approved);
-  EXPECT_EQ(GetHostEndpoints().Current(), secondary);
-  EXPECT_EQ(GetHostEndpoints().FailOverCount(), 1);
+  EXPECT_EQ(host_.endpoints.Current(), secondary);
+  EXPECT_EQ(host_.endpoints.FailOverCount(), 1);
   EXPECT_EQ(Occurrences(Journal(), " COMPLETION COMPLETED "), 1u);  // on the endpoint now current
 }
 
@@ -405,11 +383,11 @@ TEST_F(HostInterfaceTest, StartUpConnectionTestFailsWhenNeitherEndpointAnswers) 
   ASSERT_EQ(error.compare(0, head.size(), head), 0) << error;
   EXPECT_EQ(Occurrences(error, "\n"), 2u) << "one line for each endpoint tried: " << error;
   EXPECT_NE(error.back(), '\n');
-  EXPECT_EQ(GetHostSequenceRegistry().Add(), 0) << "a failed start leaves the interfaces stopped";
+  EXPECT_EQ(context_.registry.Add(), 0) << "a failed start leaves the interfaces stopped";
 
   // The operator's retry, once the host is there.
   const HostEndpoint sim = StartSim();
-  GetHostEndpoints().Configure(sim, sim);
+  host_.endpoints.Configure(sim, sim);
   EXPECT_TRUE(host.Start()) << host.LastErrorText();
   EXPECT_TRUE(host.LastErrorText().empty());
 }
@@ -427,16 +405,16 @@ TEST_F(HostInterfaceTest, StartsWithoutContactingTheHostWhenNotAskedTo) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SetParams({{kParamNoConnectOnStartup, c.noConnect}, {kParamTransportMethod, c.transport}});
-    CHostInterface host;
+    CHostInterface host(host_);
     EXPECT_TRUE(host.Start()) << host.LastErrorText();
-    EXPECT_EQ(GetHostEndpoints().FailOverCount(), 0);
+    EXPECT_EQ(host_.endpoints.FailOverCount(), 0);
     EXPECT_EQ(host.Stop(), 1);
   }
 }
 
 TEST_F(HostInterfaceTest, AbortCancelsOnlyWhatItsLaneQueuedBeforeIt) {
   const HostEndpoint host = StartSim();
-  GetHostEndpoints().Configure(host, host);
+  host_.endpoints.Configure(host, host);
   const CRequest sale = Parsed(kSaleRequest, kCreditSale);
   CRequest abort = sale;
   abort.Disposition = kDispositionAbort;
@@ -476,7 +454,7 @@ TEST_F(HostInterfaceTest, RequestsWithoutAHostMessageAreAnsweredAtOnce) {
        kEmvTimeoutReversal, kRcTimeout},
   };
   const HostEndpoint host = StartSim();
-  GetHostEndpoints().Configure(host, host);
+  host_.endpoints.Configure(host, host);
   ASSERT_TRUE(MakeHost().Start());
 
   for (const Case& c : cases) {
@@ -493,7 +471,7 @@ TEST_F(HostInterfaceTest, RequestsWithoutAHostMessageAreAnsweredAtOnce) {
 
 TEST_F(HostInterfaceTest, EmvParameterDownloadIsAnsweredWithoutAnExchange) {
   const HostEndpoint host = StartSim();
-  GetHostEndpoints().Configure(host, host);
+  host_.endpoints.Configure(host, host);
   ASSERT_TRUE(MakeHost().Start());
 
   const int id = Queue(Parsed(kAdmin.With("TranCode", "EMVParamDownload"), kEmvParamDownload), kLaneA);
@@ -507,20 +485,20 @@ TEST_F(HostInterfaceTest, EmvParameterDownloadIsAnsweredWithoutAnExchange) {
 
 TEST_F(HostInterfaceTest, BatchCloseGoesOutOnlyWhenItIsTheLastRecordQueued) {
   const HostEndpoint host = StartSim();
-  GetHostEndpoints().Configure(host, host);
+  host_.endpoints.Configure(host, host);
   const int sale = Queue(Parsed(kSaleRequest, kCreditSale), kLaneA);
   const CRequest closeRequest = Parsed(kAdmin.With("TranCode", "BatchClose"), kBatchClose);
   ASSERT_EQ(closeRequest.Disposition, kDispositionBatchClose);
   const int close = Queue(closeRequest, kLaneB, true);
   std::atomic<bool> shutdownRequested{false};
   MakeHost().SetShutdownRequest([&shutdownRequested] { shutdownRequested = true; });
-  ASSERT_TRUE(host_->Start());
+  ASSERT_TRUE(interface_->Start());
 
   EXPECT_EQ(WaitUntilAnswered(sale).State, kStateParsed);
   std::this_thread::sleep_for(300ms);  // several passes of the polling thread
   EXPECT_EQ(Find(close).State, kStateWaitingForHost) << "the sale's answer is not delivered yet";
 
-  ASSERT_TRUE(GetPendingQueue().RemoveById(sale));  // its session delivered it
+  ASSERT_TRUE(context_.queue.RemoveById(sale));  // its session delivered it
   const CRequest record = WaitUntilAnswered(close);
   EXPECT_EQ(record.State, kStateParsed);
   EXPECT_TRUE(record.AdminSuccess);
@@ -530,23 +508,23 @@ TEST_F(HostInterfaceTest, BatchCloseGoesOutOnlyWhenItIsTheLastRecordQueued) {
 
 TEST_F(HostInterfaceTest, StrayRecordDuringBatchCloseAsksTheApplicationToShutDown) {
   const HostEndpoint host = StartSim();
-  GetHostEndpoints().Configure(host, host);
+  host_.endpoints.Configure(host, host);
   // Only a batch close may hold the queue exclusively; this sale does.
   const int id = Queue(Parsed(kSaleRequest, kCreditSale), kLaneA, true);
   std::atomic<int> requests{0};
   MakeHost().SetShutdownRequest([&requests] { ++requests; });
-  ASSERT_TRUE(host_->Start());
+  ASSERT_TRUE(interface_->Start());
 
   ASSERT_TRUE(WaitFor([&requests] { return requests > 0; }));
   EXPECT_EQ(WaitUntilAnswered(id).State, kStateParsed);
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(requests, 1) << "asked once, not on every pass";
-  EXPECT_NE(workdir_.Logged().find("Batch in Progress - Bad List Item Shutting down Server!!"), std::string::npos);
+  EXPECT_NE(server_.Logged().find("Batch in Progress - Bad List Item Shutting down Server!!"), std::string::npos);
 }
 
 TEST_F(HostInterfaceTest, QueuedRecordIsDispatchedWithoutWaitingForThePollInterval) {
   const HostEndpoint host = StartSim();
-  GetHostEndpoints().Configure(host, host);
+  host_.endpoints.Configure(host, host);
   HostInterfaceSettings settings;
   settings.pollInterval = std::chrono::minutes(10);
   ASSERT_TRUE(MakeHost(settings).Start());
@@ -558,38 +536,38 @@ TEST_F(HostInterfaceTest, QueuedRecordIsDispatchedWithoutWaitingForThePollInterv
 
 TEST_F(HostInterfaceTest, StopEndsAWorkerWaitingForAnAnswer) {
   const HostEndpoint host = StartSim();
-  GetHostEndpoints().Configure(host, host);
+  host_.endpoints.Configure(host, host);
   ASSERT_TRUE(MakeHost().Start());  // the full 35 s exchange time
 
   const int id = Queue(Parsed(kSaleRequest.With("Purchase", "10.03"), kCreditSale), kLaneA);
   ASSERT_TRUE(WaitFor([this] { return Occurrences(Journal(), " REQUEST ") == 1; }));
 
   const auto before = std::chrono::steady_clock::now();
-  EXPECT_EQ(host_->Stop(), 1);
+  EXPECT_EQ(interface_->Stop(), 1);
   EXPECT_LT(std::chrono::steady_clock::now() - before, kPatience);
-  EXPECT_EQ(GetHostSequenceRegistry().Count(), 0);
+  EXPECT_EQ(context_.registry.Count(), 0);
   EXPECT_EQ(Find(id).State, kStateTimedOut) << "the worker wrote its record back before Stop returned";
 
   // Nothing is dispatched while stopped; a record queued now waits for the next start.
   const int waiting = Queue(Parsed(kSaleRequest, kCreditSale), kLaneB);
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(Find(waiting).State, kStateWaitingForHost);
-  host_.reset();
+  interface_.reset();
 }
 
 TEST_F(HostInterfaceTest, ApprovalForALaneThatHasGoneIsLogged) {
   const HostEndpoint host = StartSim({"--delay-ms", "1500"});
-  GetHostEndpoints().Configure(host, host);
+  host_.endpoints.Configure(host, host);
   ASSERT_TRUE(MakeHost().Start());
 
   const int id = Queue(Parsed(kSaleRequest.With("Purchase", "10.06"), kCreditSale), kLaneA);
-  ASSERT_TRUE(WaitFor([id] {
+  ASSERT_TRUE(WaitFor([this, id] {
     CRequest record;
-    return GetPendingQueue().FindById(id, record) && record.State == kStateSending;
+    return context_.queue.FindById(id, record) && record.State == kStateSending;
   }));
-  ASSERT_TRUE(GetPendingQueue().RemoveById(id));  // the session ended meanwhile
-  ASSERT_TRUE(WaitFor([] { return GetHostSequenceRegistry().Count() == 0; }));
-  EXPECT_NE(workdir_.Logged().find("Unable to deliver approved response to Client for " + kLaneA + "!"),
+  ASSERT_TRUE(context_.queue.RemoveById(id));  // the session ended meanwhile
+  ASSERT_TRUE(WaitFor([this] { return context_.registry.Count() == 0; }));
+  EXPECT_NE(server_.Logged().find("Unable to deliver approved response to Client for " + kLaneA + "!"),
             std::string::npos);
   EXPECT_EQ(Occurrences(Journal(), " COMPLETION COMPLETED "), 1u);
 }
@@ -616,19 +594,19 @@ TEST_F(HostInterfaceTest, DialTransportHandsRecordsToTheDialLink) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SetParams({{kParamTransportMethod, c.transport}, {kParamConnectTimeout, "1"}});
-    GetHostEndpoints().Reload();
+    host_.endpoints.Reload();
     if (c.lineUp) {
-      DialLineConnectedEvent().Set();
+      context_.dialLineConnected.Set();
     } else {
-      DialLineConnectedEvent().ResetEvent();
+      context_.dialLineConnected.ResetEvent();
     }
     TrafficRecorder traffic;
-    CHostInterface host;
+    CHostInterface host(host_);
     host.SetTrafficObserver(traffic.Observer());
     const int id = Queue(Parsed(kSaleRequest, kCreditSale), kLaneA);
     std::vector<CRequest> handOvers;
     {
-      DialStandIn dial(id, c.script);
+      DialStandIn dial(context_.queue, id, c.script);
       ASSERT_TRUE(host.Start());
       const CRequest record = WaitUntilAnswered(id);
       EXPECT_EQ(record.State, c.finalState);
@@ -650,8 +628,8 @@ TEST_F(HostInterfaceTest, DialTransportHandsRecordsToTheDialLink) {
     EXPECT_EQ(traffic.Count(HostTrafficEvent::kSendingDial), static_cast<int>(c.handOvers));
     EXPECT_EQ(traffic.Count(HostTrafficEvent::kReceivedDial), 1);
     EXPECT_EQ(traffic.Count(HostTrafficEvent::kSendingIp), 0);
-    EXPECT_EQ(GetHostEndpoints().FailOverCount(), c.failOvers);
-    GetPendingQueue().Clear();
+    EXPECT_EQ(host_.endpoints.FailOverCount(), c.failOvers);
+    context_.queue.Clear();
   }
 }
 

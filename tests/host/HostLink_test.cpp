@@ -1,7 +1,7 @@
 #include "host/HostLink.h"
 
-#include "common/ProcessEvents.h"
 #include "config/ParamStore.h"
+#include "tests/core/ParserTestSupport.h"
 #include "tests/config/TempDir.h"
 #include "tests/host/LoopbackSockets.h"
 #include "tests/host/StateTestSupport.h"
@@ -321,20 +321,14 @@ class HostLinkTest : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(pkiReady_) << pkiError_;
-    previousParams_ = GetParamStore().Path();
-    GetParamStore().SetPath(workDir_.Path() / "params");
     SetVerifyCertificate(true);
     ASSERT_TRUE(security_.Load(pki_.caCert.string())) << security_.LastErrorText();
   }
-  void TearDown() override {
-    GetParamStore().Save(CMerchantParams());
-    GetParamStore().SetPath(previousParams_);
-  }
 
-  static void SetVerifyCertificate(bool verify) {
+  void SetVerifyCertificate(bool verify) {
     CMerchantParams params;
     ASSERT_TRUE(params.SetValue(kParamVerifyCertificate, verify ? "Y" : "N"));
-    ASSERT_TRUE(GetParamStore().Save(params));
+    ASSERT_TRUE(server_.context().params.Save(params));
   }
 
   void StartHost(TestHost& host, HostScript script, const fs::path& chain = pki_.localhost) {
@@ -360,8 +354,7 @@ class HostLinkTest : public ::testing::Test {
   static std::string pkiError_;
   static std::unique_ptr<testing::TempDir> pkiDir_;
 
-  testing::LoggedWorkingDirectory workDir_;
-  fs::path previousParams_;
+  testing::ContextFixture server_;
   CSecurityInterface security_;
 };
 
@@ -376,20 +369,17 @@ TEST_F(HostLinkTest, ACreditSaleIsApprovedByTheRealSimulator) {
   hostsim::simtest::SimProcess simulator;
   std::string error;
   ASSERT_TRUE(simulator.Start({"--port", "0", "--cert", pki_.localhost.string(), "--key", pki_.key.string()},
-                              workDir_.Path() / "sim.err", error))
+                              server_.directory() / "sim.err", error))
       << error;
   const std::uint16_t port = simulator.ReadListeningPort(std::chrono::seconds(10));
   ASSERT_NE(port, 0);
-  ASSERT_TRUE(GetSecurityInterface().Load(pki_.caCert.string())) << GetSecurityInterface().LastErrorText();
-
-  CHostLink link;  // on the process-wide interface
+  CHostLink link(security_, server_.context());
   ASSERT_TRUE(link.Connect("localhost", port, kConnectTimeoutMs)) << link.LastErrorText();
   ASSERT_TRUE(link.SetRequest(RequestOf(hostsim::simtest::CreditSale(hostsim::simtest::Head{}))));
   ASSERT_TRUE(link.Exchange()) << link.LastErrorText();
   EXPECT_FALSE(link.TimedOut());
   EXPECT_EQ(link.Response().substr(76, 28), "000012500000APPROVED        ");
   link.Close();
-  GetSecurityInterface().Unload();
 }
 
 TEST_F(HostLinkTest, TheRequestGoesOutFramedAndTheAnswerComesBackWithoutItsLengthBytes) {
@@ -397,7 +387,7 @@ TEST_F(HostLinkTest, TheRequestGoesOutFramedAndTheAnswerComesBackWithoutItsLengt
   StartAnsweringHost(host, Framed("APPROVED ANSWER"));
   const std::string request(300, 'R');
   {
-    CHostLink link(security_);
+    CHostLink link(security_, server_.context());
     ConnectAndSend(link, host, request);
     ASSERT_TRUE(link.Exchange()) << link.LastErrorText();
     EXPECT_FALSE(link.TimedOut());
@@ -414,7 +404,7 @@ TEST_F(HostLinkTest, TheRequestGoesOutFramedAndTheAnswerComesBackWithoutItsLengt
 TEST_F(HostLinkTest, OnlyMessagesOfTwoCharactersOrMoreAreFramed) {
   TestHost host;
   StartAnsweringHost(host, Framed("OK"));
-  CHostLink link(security_);
+  CHostLink link(security_, server_.context());
   ASSERT_TRUE(link.Connect("localhost", host.Port(), kConnectTimeoutMs)) << link.LastErrorText();
   EXPECT_TRUE(link.SetRequest(RequestOf("AB")));
   EXPECT_FALSE(link.SetRequest(RequestOf("")));
@@ -429,7 +419,7 @@ TEST_F(HostLinkTest, OnlyMessagesOfTwoCharactersOrMoreAreFramed) {
 TEST_F(HostLinkTest, AnUnframedRequestSendsNothingAndFindsNoAnswer) {
   TestHost host;
   StartAnsweringHost(host, Framed("NEVER"));
-  CHostLink link(security_);
+  CHostLink link(security_, server_.context());
   ASSERT_TRUE(link.Connect("localhost", host.Port(), kConnectTimeoutMs)) << link.LastErrorText();
   EXPECT_FALSE(link.SetRequest(RequestOf("")));
   EXPECT_FALSE(link.Exchange(200));
@@ -443,7 +433,7 @@ TEST_F(HostLinkTest, AnUnframedRequestSendsNothingAndFindsNoAnswer) {
 TEST_F(HostLinkTest, AnAnswerOfTwoLengthBytesAnnouncingZeroIsAnEmptyResponse) {
   TestHost host;
   StartAnsweringHost(host, std::string(2, '\0'));
-  CHostLink link(security_);
+  CHostLink link(security_, server_.context());
   ConnectAndSend(link, host, "REQUEST");
   ASSERT_TRUE(link.Exchange(kLongTimeoutMs)) << link.LastErrorText();
   EXPECT_EQ(link.Response(), "");
@@ -461,7 +451,7 @@ TEST_F(HostLinkTest, AnAnswerInSeveralRecordsIsAssembled) {
     }
     session.AwaitLeaving();
   });
-  CHostLink link(security_);
+  CHostLink link(security_, server_.context());
   ConnectAndSend(link, host, "REQUEST");
   ASSERT_TRUE(link.Exchange(kLongTimeoutMs)) << link.LastErrorText();
   EXPECT_EQ(link.Response(), "ABCDEFGH");
@@ -470,7 +460,7 @@ TEST_F(HostLinkTest, AnAnswerInSeveralRecordsIsAssembled) {
 TEST_F(HostLinkTest, AnAnswerLongerThanItsLengthBytesSayIsCollectedUntilTheTimeIsUp) {
   TestHost host;
   StartAnsweringHost(host, std::string("\x00\x03" "ABCDEF", 8));
-  CHostLink link(security_);
+  CHostLink link(security_, server_.context());
   ConnectAndSend(link, host, "REQUEST");
   const auto start = Clock::now();
   ASSERT_TRUE(link.Exchange(500)) << link.LastErrorText();
@@ -482,7 +472,7 @@ TEST_F(HostLinkTest, AnAnswerLongerThanItsLengthBytesSayIsCollectedUntilTheTimeI
 TEST_F(HostLinkTest, AnAnswerShorterThanAnnouncedIsHandedOnWhenTheTimeIsUp) {
   TestHost host;
   StartAnsweringHost(host, std::string("\x00\x0A" "ABCD", 6));
-  CHostLink link(security_);
+  CHostLink link(security_, server_.context());
   ConnectAndSend(link, host, "REQUEST");
   ASSERT_TRUE(link.Exchange(300)) << link.LastErrorText();
   EXPECT_EQ(link.Response(), "ABCD");
@@ -494,7 +484,7 @@ TEST_F(HostLinkTest, AHostThatEndsTheSessionAfterPartOfTheAnswerGivesWhatCame) {
     if (session.ReadRequest()) session.Write(std::string("\x00\x10" "ABC", 5));
     session.EndSession();
   });
-  CHostLink link(security_);
+  CHostLink link(security_, server_.context());
   ConnectAndSend(link, host, "REQUEST");
   const auto start = Clock::now();
   ASSERT_TRUE(link.Exchange(kLongTimeoutMs)) << link.LastErrorText();
@@ -543,7 +533,7 @@ TEST_F(HostLinkTest, AnExchangeWithoutAnAnswerTimesOut) {
     SCOPED_TRACE(c.name);
     TestHost host;
     StartHost(host, c.script);
-    CHostLink link(security_);
+    CHostLink link(security_, server_.context());
     ConnectAndSend(link, host, "REQUEST");
     const auto start = Clock::now();
     EXPECT_FALSE(link.Exchange(c.timeoutMs));
@@ -561,7 +551,7 @@ TEST_F(HostLinkTest, ARecordThatDoesNotDecryptIsAFailedReceive) {
     if (session.ReadRequest()) session.WriteRaw(std::string("\x17\x03\x03\x00\x20", 5) + std::string(32, 'x'));
     session.AwaitLeaving();
   });
-  CHostLink link(security_);
+  CHostLink link(security_, server_.context());
   ConnectAndSend(link, host, "REQUEST");
   EXPECT_FALSE(link.Exchange(kLongTimeoutMs));
   EXPECT_TRUE(link.TimedOut());
@@ -575,11 +565,11 @@ TEST_F(HostLinkTest, TheInterfacesStoppingEventEndsTheWaitForAnAnswer) {
     session.ReadRequest();
     session.AwaitLeaving();
   });
-  CHostLink link(security_);
+  CHostLink link(security_, server_.context());
   ConnectAndSend(link, host, "REQUEST");
   const auto start = Clock::now();
   {
-    StopLater stop(milliseconds(100));
+    StopLater stop(server_.context().interfacesStopping, milliseconds(100));
     EXPECT_FALSE(link.Exchange(kLongTimeoutMs));
   }
   EXPECT_LT(Clock::now() - start, kWellBeforeTheTimeout);
@@ -591,7 +581,7 @@ TEST_F(HostLinkTest, TheInterfacesStoppingEventEndsTheWaitForAnAnswer) {
 TEST_F(HostLinkTest, ARequestThatCannotBeSentFailsWithoutTimingOut) {
   TestHost host;
   StartHost(host, [](HostSession& session) { session.Reset(); });
-  CHostLink link(security_);
+  CHostLink link(security_, server_.context());
   ConnectAndSend(link, host, "REQUEST");
   host.Visits(1);
   const auto giveUp = Clock::now() + std::chrono::seconds(10);
@@ -606,7 +596,7 @@ TEST_F(HostLinkTest, ARequestThatCannotBeSentFailsWithoutTimingOut) {
 TEST_F(HostLinkTest, ARequestTooLargeForOneRecordIsRefused) {
   TestHost host;
   StartAnsweringHost(host, Framed("NEVER"));
-  CHostLink link(security_);
+  CHostLink link(security_, server_.context());
   ConnectAndSend(link, host, std::string(20000, 'R'));
   EXPECT_FALSE(link.Exchange(kLongTimeoutMs));
   EXPECT_FALSE(link.TimedOut());
@@ -619,7 +609,7 @@ TEST_F(HostLinkTest, ARequestTooLargeForOneRecordIsRefused) {
 }
 
 TEST_F(HostLinkTest, AnExchangeWithoutAConnectionFails) {
-  CHostLink link(security_);
+  CHostLink link(security_, server_.context());
   ASSERT_TRUE(link.SetRequest(RequestOf("REQUEST")));
   EXPECT_FALSE(link.Exchange(kLongTimeoutMs));
   EXPECT_FALSE(link.TimedOut());
@@ -629,7 +619,7 @@ TEST_F(HostLinkTest, AnExchangeWithoutAConnectionFails) {
 // --- connecting ---------------------------------------------------------------------------------
 
 TEST_F(HostLinkTest, AFailedTcpConnectIsLogged) {
-  CHostLink link(security_);
+  CHostLink link(security_, server_.context());
   int closedPort = 0;
   {
     TestHost host;
@@ -638,7 +628,7 @@ TEST_F(HostLinkTest, AFailedTcpConnectIsLogged) {
   }
   EXPECT_FALSE(link.Connect("localhost", closedPort, kConnectTimeoutMs));
   EXPECT_EQ(link.LastErrorCode(), 3006);
-  EXPECT_NE(workDir_.Logged().find(
+  EXPECT_NE(server_.Logged().find(
                 "ConnectToServerByHostName - Faied - [3006]Socket Error Trying to Connect Error 3006 "),
             std::string::npos);
 }
@@ -647,13 +637,13 @@ TEST_F(HostLinkTest, AHostOfferingOnlyTls11IsRefused) {
   TestHost host;
   std::string error;
   ASSERT_TRUE(host.Start({pki_.localhost, pki_.key, TLS1_1_VERSION}, [](HostSession&) {}, error)) << error;
-  CHostLink link(security_);
+  CHostLink link(security_, server_.context());
   EXPECT_FALSE(link.Connect("localhost", host.Port(), kConnectTimeoutMs));
   EXPECT_EQ(link.LastErrorCode(), 3102);
   EXPECT_EQ(link.LastErrorText().rfind("InitializeSecurityContext Failed(B) - Status = ", 0), 0u)
       << link.LastErrorText();
   EXPECT_FALSE(link.IsAlive());
-  EXPECT_NE(workDir_.Logged().find("PerformClientHandshake - Faied - [3102]InitializeSecurityContext Failed(B)"),
+  EXPECT_NE(server_.Logged().find("PerformClientHandshake - Faied - [3102]InitializeSecurityContext Failed(B)"),
             std::string::npos);
   const auto visits = host.Visits(1);
   ASSERT_EQ(visits.size(), 1u);
@@ -664,7 +654,7 @@ TEST_F(HostLinkTest, AHostThatHangsUpDuringTheHandshakeDisconnectedUnexpectedly)
   const LoopbackListener listener(1);
   ASSERT_TRUE(listener.Valid());
   std::thread hangUp([&listener] { UniqueFd accepted(listener.Accept(milliseconds(20000))); });
-  CHostLink link(security_);
+  CHostLink link(security_, server_.context());
   EXPECT_FALSE(link.Connect("localhost", listener.Port(), kConnectTimeoutMs));
   hangUp.join();
   EXPECT_EQ(link.LastErrorCode(), 3103);
@@ -675,10 +665,10 @@ TEST_F(HostLinkTest, TheInterfacesStoppingEventEndsAHandshake) {
   // The kernel completes the connection, but nobody ever answers the client's greeting.
   const LoopbackListener listener(1);
   ASSERT_TRUE(listener.Valid());
-  CHostLink link(security_);
+  CHostLink link(security_, server_.context());
   const auto start = Clock::now();
   {
-    StopLater stop(milliseconds(100));
+    StopLater stop(server_.context().interfacesStopping, milliseconds(100));
     EXPECT_FALSE(link.Connect("localhost", listener.Port(), kConnectTimeoutMs));
   }
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(9)) << "ended by the stop, not by the 10 s read limit";
@@ -689,7 +679,7 @@ TEST_F(HostLinkTest, AnUnloadedInterfaceCannotShakeHands) {
   TestHost host;
   StartHost(host, [](HostSession&) {});
   CSecurityInterface unloaded;
-  CHostLink link(unloaded);
+  CHostLink link(unloaded, server_.context());
   EXPECT_FALSE(link.Connect("localhost", host.Port(), kConnectTimeoutMs));
   EXPECT_EQ(link.LastErrorCode(), 3102);
   EXPECT_EQ(link.LastErrorText().rfind("InitializeSecurityContext Failed (A) - Status = ", 0), 0u)
@@ -700,7 +690,7 @@ TEST_F(HostLinkTest, AnUnloadedInterfaceCannotShakeHands) {
 TEST_F(HostLinkTest, UnloadingTheInterfaceLeavesAConnectedLinkWorking) {
   TestHost host;
   StartAnsweringHost(host, Framed("STILL HERE"));
-  CHostLink link(security_);
+  CHostLink link(security_, server_.context());
   ConnectAndSend(link, host, "REQUEST");
   security_.Unload();
   EXPECT_FALSE(security_.IsLoaded());
@@ -709,13 +699,13 @@ TEST_F(HostLinkTest, UnloadingTheInterfaceLeavesAConnectedLinkWorking) {
 }
 
 TEST_F(HostLinkTest, ALoadThatFailsLeavesTheInterfaceAsItWas) {
-  const std::string missing = (workDir_.Path() / "no-such-ca.pem").string();
+  const std::string missing = (server_.directory() / "no-such-ca.pem").string();
   EXPECT_FALSE(security_.Load(missing));
   EXPECT_NE(security_.LastErrorText().find(missing), std::string::npos) << security_.LastErrorText();
   EXPECT_TRUE(security_.IsLoaded());
   TestHost host;
   StartAnsweringHost(host, Framed("OK"));
-  CHostLink link(security_);
+  CHostLink link(security_, server_.context());
   EXPECT_TRUE(link.Connect("localhost", host.Port(), kConnectTimeoutMs)) << "still trusts the test CA";
 
   CSecurityInterface fresh;
@@ -751,7 +741,7 @@ TEST_F(HostLinkTest, TheCertificateCheckReportsChainErrorValues) {
     TestHost host;
     StartHost(host, [](HostSession& session) { session.AwaitLeaving(); }, pki_.*c.chain);
     {
-      CHostLink link(security_);
+      CHostLink link(security_, server_.context());
       const bool connected = link.Connect(c.host, host.Port(), kConnectTimeoutMs);
       if (c.code == 0) {
         EXPECT_TRUE(connected) << link.LastErrorText();
@@ -763,7 +753,7 @@ TEST_F(HostLinkTest, TheCertificateCheckReportsChainErrorValues) {
       EXPECT_EQ(link.LastErrorCode(), c.code);
       EXPECT_EQ(link.LastErrorText(), text);
       EXPECT_FALSE(link.IsAlive());
-      EXPECT_NE(workDir_.Logged().find("VerifyServerCertificate - Failed - [" + std::to_string(c.code) + "]" + text + " "),
+      EXPECT_NE(server_.Logged().find("VerifyServerCertificate - Failed - [" + std::to_string(c.code) + "]" + text + " "),
                 std::string::npos);
     }
     const auto visits = host.Visits(1);
@@ -781,7 +771,7 @@ TEST_F(HostLinkTest, WithoutTheCheckEveryCertificateIsAccepted) {
       if (session.ReadRequest()) session.Write(Framed("ACCEPTED"));
       session.AwaitLeaving();
     }, pki_.*c.chain);
-    CHostLink link(security_);
+    CHostLink link(security_, server_.context());
     ASSERT_TRUE(link.Connect(c.host, host.Port(), kConnectTimeoutMs)) << link.LastErrorText();
     ASSERT_TRUE(link.SetRequest(RequestOf("REQUEST")));
     EXPECT_TRUE(link.Exchange(kLongTimeoutMs)) << link.LastErrorText();
@@ -794,7 +784,7 @@ TEST_F(HostLinkTest, TheSystemStoreAloneDoesNotTrustTheTestAuthority) {
   ASSERT_TRUE(systemOnly.Load()) << systemOnly.LastErrorText();
   TestHost host;
   StartHost(host, [](HostSession& session) { session.AwaitLeaving(); });
-  CHostLink link(systemOnly);
+  CHostLink link(systemOnly, server_.context());
   EXPECT_FALSE(link.Connect("localhost", host.Port(), kConnectTimeoutMs));
   EXPECT_EQ(link.LastErrorCode(), static_cast<int>(0x800B010A)) << link.LastErrorText();
 }

@@ -83,8 +83,9 @@ class HostMessageTest : public ::testing::Test {
 
   TempDir dir_;
   WallClock clock_ = [] { return FixedNow(); };
-  CSequenceCounters counters_{dir_.Path()};
-  CBatchState batch_{dir_.Path(), clock_};
+  ScratchLog log_;
+  CSequenceCounters counters_{dir_.Path(), log_.Log()};
+  CBatchState batch_{dir_.Path(), log_.Log(), clock_};
   CMerchantParams params_;
 };
 

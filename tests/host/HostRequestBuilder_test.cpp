@@ -752,8 +752,8 @@ TEST_F(HostRequestBuilderTest, IdsWithoutALayoutFailAndChangeNothing) {
 TEST_F(HostRequestBuilderTest, UnusableNumberFilesStillGiveAWholeMessage) {
   testing::LoggedWorkingDirectory logDirectory;
   const auto missing = dir_.Path() / "missing";
-  CSequenceCounters counters(missing);
-  CBatchState batch(missing, clock_);
+  CSequenceCounters counters(missing, logDirectory.Log());
+  CBatchState batch(missing, logDirectory.Log(), clock_);
   CRequest record = SwipedSale();
   ASSERT_TRUE(BuildHostRequest(record, HostMessageSources{counters, batch, params_, clock_}));
   const std::string& message = record.HostRequest;

@@ -59,7 +59,7 @@ class HostResponseParserTest : public ::testing::Test {
     return record;
   }
 
-  void Parse(CRequest& record) { ParseHostResponse(record, batch_); }
+  void Parse(CRequest& record) { ParseHostResponse(record, batch_, server_.context()); }
 
   // The document the lane receives, taken out of its frame (and decrypted).
   static std::string Document(const CRequest& record) {
@@ -75,11 +75,10 @@ class HostResponseParserTest : public ::testing::Test {
     return clear;
   }
 
-  testing::LoggedWorkingDirectory logDirectory_;
-  testing::ParamsFixture params_;
-  testing::ReversingCrypto crypto_;
+  testing::ContextFixture server_;
+  testing::ReversingCrypto crypto_{server_.context()};
   testing::TempDir dir_;
-  CBatchState batch_{dir_.Path(), [] { return testing::FixedNow(); }};
+  CBatchState batch_{dir_.Path(), server_.context().log, [] { return testing::FixedNow(); }};
 };
 
 // ---- credit, healthcare and chip credit ----------------------------------------------

@@ -1,7 +1,6 @@
 #include "host/HostSocket.h"
 
 #include "common/PosixFile.h"
-#include "common/ProcessEvents.h"
 #include "tests/host/LoopbackSockets.h"
 #include "tests/host/StopLater.h"
 
@@ -60,7 +59,8 @@ long long MillisecondsSince(Clock::time_point start) {
 const std::string kConnectFailedText = "Socket Error Trying to Connect Error 3006";
 
 TEST(HostSocketTest, ANewSocketHoldsNothing) {
-  CHostSocket socket;
+  Event stopping(Event::Reset::kManual);
+  CHostSocket socket(stopping);
   char buffer[8];
   EXPECT_EQ(socket.LastErrorCode(), 9999);
   EXPECT_FALSE(socket.IsAlive());
@@ -77,7 +77,8 @@ TEST(HostSocketTest, ANewSocketHoldsNothing) {
 TEST(HostSocketConnectTest, ANameTheResolverRejectsFailsWithItsError) {
   // The resolver refuses this name itself, so no query leaves the machine.
   const std::size_t openBefore = OpenDescriptorCount();
-  CHostSocket socket;
+  Event stopping(Event::Reset::kManual);
+  CHostSocket socket(stopping);
   EXPECT_FALSE(socket.ConnectByName("host name with spaces", 6661, 3000));
   EXPECT_NE(socket.LastErrorCode(), 0);
   EXPECT_EQ(socket.LastErrorText(), "DNS Lookup of 'host name with spaces' Failed with Error " +
@@ -87,7 +88,8 @@ TEST(HostSocketConnectTest, ANameTheResolverRejectsFailsWithItsError) {
 }
 
 TEST(HostSocketConnectTest, APortOutsideTheRangeIsRefused) {
-  CHostSocket socket;
+  Event stopping(Event::Reset::kManual);
+  CHostSocket socket(stopping);
   for (int port : {0, -1, 65536}) {
     EXPECT_FALSE(socket.ConnectByName("localhost", port, 3000)) << port;
     EXPECT_EQ(socket.LastErrorText(), "Invalid Host Port " + std::to_string(port));
@@ -96,7 +98,8 @@ TEST(HostSocketConnectTest, APortOutsideTheRangeIsRefused) {
 
 TEST(HostSocketConnectTest, AClosedLoopbackPortIsRefusedWith3006BeforeTheTimeOut) {
   const std::size_t openBefore = OpenDescriptorCount();
-  CHostSocket socket;
+  Event stopping(Event::Reset::kManual);
+  CHostSocket socket(stopping);
   const auto start = Clock::now();
   EXPECT_FALSE(socket.ConnectAddress(LoopbackAddress(ClosedPort()), kLongTimeoutMs));
   EXPECT_LT(Clock::now() - start, kWellBeforeTheTimeout);
@@ -110,7 +113,8 @@ TEST(HostSocketConnectTest, AHostThatNeverAnswersTimesOutWith3006) {
   SilentHost host;
   ASSERT_TRUE(host.Fill());
   const std::size_t openBefore = OpenDescriptorCount();
-  CHostSocket socket;
+  Event stopping(Event::Reset::kManual);
+  CHostSocket socket(stopping);
   const auto start = Clock::now();
   EXPECT_FALSE(socket.ConnectAddress(LoopbackAddress(host.listener.Port()), 300));
   EXPECT_GE(MillisecondsSince(start), 300) << "gave up before its time-out";
@@ -122,10 +126,11 @@ TEST(HostSocketConnectTest, AHostThatNeverAnswersTimesOutWith3006) {
 TEST(HostSocketConnectTest, TheInterfacesStoppingEventEndsAConnect) {
   SilentHost host;
   ASSERT_TRUE(host.Fill());
-  CHostSocket socket;
+  Event stopping(Event::Reset::kManual);
+  CHostSocket socket(stopping);
   const auto start = Clock::now();
   {
-    StopLater stop(milliseconds(100));
+    StopLater stop(stopping, milliseconds(100));
     EXPECT_FALSE(socket.ConnectAddress(LoopbackAddress(host.listener.Port()), kLongTimeoutMs));
   }
   EXPECT_LT(Clock::now() - start, kWellBeforeTheTimeout);
@@ -135,7 +140,8 @@ TEST(HostSocketConnectTest, TheInterfacesStoppingEventEndsAConnect) {
 TEST(HostSocketConnectTest, ConnectsByNameAndReplacesAnEarlierConnection) {
   LoopbackListener listener;
   ASSERT_TRUE(listener.Valid());
-  CHostSocket socket;
+  Event stopping(Event::Reset::kManual);
+  CHostSocket socket(stopping);
   ASSERT_TRUE(socket.ConnectByName("localhost", listener.Port(), 3000)) << socket.LastErrorText();
   UniqueFd first(listener.Accept(milliseconds(5000)));
   ASSERT_GE(first.Get(), 0);
@@ -161,7 +167,8 @@ class ConnectedHostSocketTest : public ::testing::Test {
   }
 
   LoopbackListener listener_;
-  CHostSocket socket_;
+  Event stopping_{Event::Reset::kManual};
+  CHostSocket socket_{stopping_};
   UniqueFd peer_;
 };
 
@@ -209,7 +216,7 @@ TEST_F(ConnectedHostSocketTest, TheInterfacesStoppingEventEndsAReceive) {
   char buffer[64];
   const auto start = Clock::now();
   {
-    StopLater stop(milliseconds(50));
+    StopLater stop(stopping_, milliseconds(50));
     EXPECT_EQ(socket_.Receive(buffer, sizeof buffer, kLongTimeoutMs), 0);
   }
   EXPECT_LT(Clock::now() - start, kWellBeforeTheTimeout);

@@ -29,7 +29,8 @@ class SequenceCountersTest : public ::testing::Test {
   fs::path Item() const { return dir_ / "SynchroStan2.dat"; }
 
   TempDir dir_;
-  CSequenceCounters counters_{dir_.Path()};
+  testing::ScratchLog log_;
+  CSequenceCounters counters_{dir_.Path(), log_.Log()};
   std::string errors_;
 };
 
@@ -151,7 +152,7 @@ TEST_F(SequenceCountersTest, LeftoverTemporaryDoesNoHarm) {
 TEST(SequenceCountersFailureTest, UnusableDirectoryGivesZeroAndIsLogged) {
   testing::LoggedWorkingDirectory cwd;
   testing::WriteBytes(cwd.Path() / "plain", "");
-  CSequenceCounters counters(cwd.Path() / "plain");
+  CSequenceCounters counters(cwd.Path() / "plain", cwd.Log());
   std::string errors;
   EXPECT_EQ(counters.NextStan(errors), 0);
   EXPECT_EQ(counters.NextItem(errors), 0);
@@ -174,7 +175,7 @@ TEST(SequenceCountersFailureTest, ReadOnlyDirectoryGivesZeroAndIsLogged) {
     ::chmod(locked.c_str(), 0755);
     GTEST_SKIP() << "running with privileges that ignore directory permissions";
   }
-  CSequenceCounters counters(locked);
+  CSequenceCounters counters(locked, cwd.Log());
   std::string errors;
   EXPECT_EQ(counters.NextStan(errors), 0);
   EXPECT_EQ(errors, kCreateFailed);
@@ -187,16 +188,6 @@ TEST(SequenceCountersFailureTest, ReadOnlyDirectoryGivesZeroAndIsLogged) {
   EXPECT_EQ(ReadBytes(locked / "SynchroStan2.dat"), "41\r\r\n");
   EXPECT_EQ(Listing(locked), std::vector<std::string>{"SynchroStan2.dat"});
   ::chmod(locked.c_str(), 0755);
-}
-
-TEST(SequenceCountersFailureTest, ProcessWideCountersUseTheWorkingDirectory) {
-  testing::LoggedWorkingDirectory cwd;
-  EXPECT_EQ(&GetSequenceCounters(), &GetSequenceCounters());
-  std::string errors;
-  const int first = GetSequenceCounters().NextStan(errors);
-  EXPECT_EQ(first, 1);
-  EXPECT_EQ(ReadBytes(cwd.Path() / "SynchroStan.dat"), "1\r\r\n");
-  EXPECT_EQ(errors, "");
 }
 
 TEST_F(SequenceCountersTest, ConcurrentCallersGetDistinctNumbers) {

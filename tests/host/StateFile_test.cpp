@@ -129,7 +129,7 @@ TEST(ReportStateNotesTest, AppendsTextsVerbatimAndLogsThemWithDetail) {
   testing::LoggedWorkingDirectory cwd;
   std::string errors = "earlier;";
   ReportStateNotes({{"First failure...", "./a.dat: Permission denied"}, {"Second note..", ""}},
-                   errors);
+                   errors, cwd.Log());
   EXPECT_EQ(errors, "earlier;First failure...Second note..");
   const std::string logged = cwd.Logged();
   EXPECT_NE(logged.find("First failure... (./a.dat: Permission denied)\r\n"), std::string::npos)

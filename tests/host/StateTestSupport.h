@@ -14,29 +14,22 @@ namespace paxelle::testing {
 
 inline constexpr std::chrono::milliseconds kLogPatience{60000};
 
-// Makes a fresh directory the working directory for the life of the object,
-// so the process-wide traffic log writes into its "KELVARA_LOGS".
+// A fresh working directory with a traffic log writing into its "KELVARA_LOGS",
+// which the test can read back.
 class LoggedWorkingDirectory {
  public:
-  LoggedWorkingDirectory() : previous_(std::filesystem::current_path()) {
-    GetTrafficLog().WaitUntilWritten(kLogPatience);
-    std::filesystem::create_directory(dir_ / "KELVARA_LOGS");
-    std::filesystem::current_path(dir_.Path());
-  }
-  ~LoggedWorkingDirectory() {
-    GetTrafficLog().WaitUntilWritten(kLogPatience);
-    std::filesystem::current_path(previous_);
-  }
+  LoggedWorkingDirectory() { std::filesystem::create_directory(dir_ / kLogDirectoryName); }
   LoggedWorkingDirectory(const LoggedWorkingDirectory&) = delete;
   LoggedWorkingDirectory& operator=(const LoggedWorkingDirectory&) = delete;
 
   const std::filesystem::path& Path() const { return dir_.Path(); }
+  CTrafficLog& Log() { return log_; }
 
   // Everything logged so far.
-  std::string Logged() const {
-    GetTrafficLog().WaitUntilWritten(kLogPatience);
+  std::string Logged() {
+    log_.WaitUntilWritten(kLogPatience);
     std::string text;
-    for (const auto& file : std::filesystem::directory_iterator(dir_ / "KELVARA_LOGS")) {
+    for (const auto& file : std::filesystem::directory_iterator(dir_ / kLogDirectoryName)) {
       text += ReadBytes(file.path());
     }
     return text;
@@ -44,7 +37,18 @@ class LoggedWorkingDirectory {
 
  private:
   TempDir dir_;
-  std::filesystem::path previous_;
+  CTrafficLog log_{(dir_ / kLogDirectoryName).string()};
+};
+
+// A traffic log in a folder of its own, for tests that read the files they
+// work on, not the log.
+class ScratchLog {
+ public:
+  CTrafficLog& Log() { return log_; }
+
+ private:
+  TempDir dir_;
+  CTrafficLog log_{dir_.Path().string()};
 };
 
 }  // namespace paxelle::testing

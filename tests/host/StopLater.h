@@ -2,29 +2,31 @@
 // for the cases that check such a call ends on it.
 #pragma once
 
-#include "common/ProcessEvents.h"
+#include "common/Event.h"
 
 #include <chrono>
 #include <thread>
 
 namespace paxelle::testing {
 
-// Sets the interfaces-stopping event after `delay` and clears it again when the case ends.
+// Sets `stopping` (an interfaces-stopping event) after `delay` and clears it
+// again when the case ends.
 class StopLater {
  public:
-  explicit StopLater(std::chrono::milliseconds delay)
-      : thread_([delay] {
+  StopLater(Event& stopping, std::chrono::milliseconds delay)
+      : stopping_(stopping), thread_([this, delay] {
           std::this_thread::sleep_for(delay);
-          InterfacesStoppingEvent().Set();
+          stopping_.Set();
         }) {}
   ~StopLater() {
     thread_.join();
-    InterfacesStoppingEvent().ResetEvent();
+    stopping_.ResetEvent();
   }
   StopLater(const StopLater&) = delete;
   StopLater& operator=(const StopLater&) = delete;
 
  private:
+  Event& stopping_;
   std::thread thread_;
 };
 

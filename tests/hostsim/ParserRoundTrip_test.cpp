@@ -37,7 +37,7 @@ class ParserRoundTripTest : public TestPkiSuite {
  protected:
   void SetUp() override {
     ASSERT_TRUE(pkiReady_) << pkiError_;
-    params_.Configure({{kParamEmvSupport, "2"}});
+    server_.Configure({{kParamEmvSupport, "2"}});
     std::string error;
     ASSERT_TRUE(process_.Start({"--port", "0", "--cert", pki_.serverCert.string(), "--key",
                                 pki_.serverKey.string(), "--delay-ms", "10"},
@@ -54,7 +54,7 @@ class ParserRoundTripTest : public TestPkiSuite {
   }
 
   HostMessageSources Sources() {
-    return HostMessageSources{counters_, batch_, GetParamStore().GetParams(), SystemNow};
+    return HostMessageSources{counters_, batch_, server_.context().params.GetParams(), SystemNow};
   }
 
   // Builds the host message of `record`, exchanges it with the simulator and
@@ -65,20 +65,20 @@ class ParserRoundTripTest : public TestPkiSuite {
     std::string error;
     if (!client.Connect(port_, pki_.caCert, error) || !client.Send(record.HostRequest)) return false;
     if (client.Receive(record.HostResponse, 10s) != IoResult::kOk) return false;
-    ParseHostResponse(record, batch_);
+    ParseHostResponse(record, batch_, server_.context());
     return true;
   }
 
-  static CRequest Parsed(const Payload& payload) {
-    CRequest record = ParsePayload(payload.Text());
+  CRequest Parsed(const Payload& payload) {
+    CRequest record = ParsePayload(payload.Text(), server_.context());
     EXPECT_NE(record.TranCodeId, 0) << "refused with " << record.ReturnCode;
     return record;
   }
 
-  paxelle::testing::ParamsFixture params_;
+  paxelle::testing::ContextFixture server_;
   paxelle::testing::TempDir dir_;
-  CSequenceCounters counters_{dir_.Path()};
-  CBatchState batch_{dir_.Path()};
+  CSequenceCounters counters_{dir_.Path(), server_.context().log};
+  CBatchState batch_{dir_.Path(), server_.context().log};
   SimProcess process_;
   std::uint16_t port_ = 0;
 };

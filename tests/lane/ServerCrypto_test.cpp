@@ -61,9 +61,7 @@ TEST_F(ServerCryptoTest, ServerUnwrapsTheLanesFrameIntoTheRecord) {
     ASSERT_TRUE(SealRequest(crypto_, serverKey_, kPayload, "Lane7-0042", type, sealed, error)) << error;
     CRequest record;
     record.RawRequest = sealed.frame.substr(0, sealed.frame.size() - 1);  // the session drops the ETX
-    SetRequestCrypto(server_.get());
-    record.UnwrapFrame();
-    SetRequestCrypto(nullptr);
+    record.UnwrapFrame(server_.get());
     EXPECT_EQ(record.Disposition, kDispositionProcess) << record.ReturnCode;
     EXPECT_EQ(record.RawRequest, kPayload);
     EXPECT_EQ(record.UserTraceData, "Lane7-0042");
