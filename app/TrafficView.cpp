@@ -38,8 +38,6 @@ constexpr milliseconds kDrainStep{500};
 constexpr milliseconds kDrainSettle{5000};
 
 // Transport methods of entry 14 that start the dial backup.
-constexpr int kTransportIpWithDial = 1;
-constexpr int kTransportDialOnly = 2;
 
 }  // namespace
 
@@ -124,7 +122,7 @@ void COpxView::RunStartSteps() {
 
   const CMerchantParams current = services_.params.GetParams();
   const int transport = current.GetNumber(kParamTransportMethod);
-  if (transport == kTransportIpWithDial || transport == kTransportDialOnly) {
+  if (transport == kTransportIpWithDialBackup || transport == kTransportDialOnly) {
     operator_.SetWaitText(kStartingDialText);
     if (!dial_->Start(current.GetNumber(kParamModemComPort))) {
       operator_.ShowMessage(dial_->LastError());

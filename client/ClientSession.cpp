@@ -52,7 +52,7 @@ void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
   }
 }
 
-bool IsHostResultState(int state) {
+bool IsHostResultState(RequestState state) {
   return state == kStateParsed || state == kStateReceivedUnparsed;
 }
 

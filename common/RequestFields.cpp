@@ -1,16 +1,17 @@
 #include "common/RequestFields.h"
 
+#include "common/ControlCharacters.h"
+
 namespace paxelle {
 
 namespace {
-constexpr char kFieldSeparator = 28;
 }
 
 RequestFields RequestFields::FromPayload(std::string_view payload) {
   RequestFields fields;
   std::size_t start = 0;
   while (start < payload.size()) {
-    auto end = payload.find(kFieldSeparator, start);
+    auto end = payload.find(kFs, start);
     if (end == std::string_view::npos) end = payload.size();
     const std::string_view pair = payload.substr(start, end - start);
     const auto equals = pair.find('=');

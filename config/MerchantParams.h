@@ -58,7 +58,7 @@ enum ParamEntry : int {
   kParamTrayWhenMinimized = 11,
   kParamBatchCloseOption = 12,
   kParamHostCloseTime = 13,
-  kParamTransportMethod = 14,
+  kParamTransportMethod = 14,  // a TransportMethod
   kParamModemComPort = 15,
   kParamDialPrefix = 16,
   kParamPhoneNumber = 17,
@@ -68,6 +68,13 @@ enum ParamEntry : int {
   kParamNumberOfLanes = 21,
   kParamLaneSpecial = 22,
   kParamLaneIds = 23,
+};
+
+// Values of entry 14 ("TRANSPORT METHOD").
+enum TransportMethod : int {
+  kTransportIpOnly = 0,
+  kTransportIpWithDialBackup = 1,
+  kTransportDialOnly = 2,
 };
 
 // The set of entries with its format version ("2"). A plain value.

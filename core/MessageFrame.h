@@ -2,18 +2,11 @@
 // server's replies (a received frame is taken apart by CRequest::UnwrapFrame).
 #pragma once
 
+#include "common/ControlCharacters.h"
+
 #include <string>
 
 namespace paxelle {
-
-// Control characters of the client wire protocol.
-inline constexpr char kStx = 2;   // start of the frame payload
-inline constexpr char kEtx = 3;   // end of a frame, the only delimiter between messages
-inline constexpr char kDc1 = 17;  // opens a key or challenge block
-inline constexpr char kDc2 = 18;  // closes a key or challenge block
-inline constexpr char kFs = 28;   // frame start; also the request field separator
-inline constexpr char kRs = 30;   // opens the challenge value of a login message
-inline constexpr char kUs = 31;   // closes the challenge value of a login message
 
 // Type characters of the frames the server sends.
 inline constexpr char kFrameTypeClear = '0';

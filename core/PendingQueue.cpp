@@ -7,7 +7,7 @@ namespace paxelle {
 namespace {
 
 // The states a client session picks up and answers.
-bool IsDeliverable(int state) {
+bool IsDeliverable(RequestState state) {
   switch (state) {
     case kStateAborted:
     case kStateTimedOut:

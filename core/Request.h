@@ -96,8 +96,8 @@ class CRequest : public CHostResult, public CBatchTotals {
   int OriginalTranCodeId = kTranNone;
   std::string TranCode = "INVALID";
   int HostMsgKind = 0;
-  int State = kStateCreated;
-  int Disposition = kDispositionError;
+  RequestState State = kStateCreated;
+  RequestDisposition Disposition = kDispositionError;
 
   // Request fields, named after the request keys they come from.
   std::string AuthCode;

@@ -32,7 +32,7 @@ constexpr CodeText kCodeTexts[] = {
     {1010, "User Abort."},
     {1011, "Empty command string."},
     {4001, "WorldPay Response Length Error(too short)."},
-    {4002, "Unable to parse response from WorldPay(Tran Type not distinguishable)."},
+    {kRcUnattributableResponse, "Unable to parse response from WorldPay(Tran Type not distinguishable)."},
     {4004, "Weak Encryption Request NOT supported."},
     {4005, "Clear Text Request NOT supported."},
     {4006, "Old Client NOT Supported"},
@@ -118,23 +118,6 @@ const char* FindText(const CodeText* begin, const CodeText* end, int code) {
   return found != end && found->code == code ? found->text : nullptr;
 }
 
-// A timed-out chip transaction needs no reversal by the lane; these are the ids
-// whose timeout answer says so.
-bool IsEmvReversible(int tranCodeId) {
-  switch (tranCodeId) {
-    case kEmvSale:
-    case kEmvReturn:
-    case kEmvVoidSale:
-    case kEmvVoidReturn:
-    case kEmvVoiceAuth:
-    case kEmvZeroAuth:
-    case kEmvChipOverrideSale:
-    case kEmvTimeoutReversal:
-      return true;
-    default:
-      return false;
-  }
-}
 
 std::string CommandLines(const CommandResponse& response, const std::string& extraBlock) {
   std::string out = "\t<CmdResponse>\r\n";
@@ -219,7 +202,7 @@ std::string CRequest::BuildErrorResponse(CServerContext& context) {
   Disposition = kDispositionError;
 
   std::string extra;
-  if (ReturnCode == kRcTimeout && IsEmvReversible(TranCodeId)) {
+  if (ReturnCode == kRcTimeout && TranCodeInfoOf(TranCodeId).reversible) {
     extra = "\t\t<RevStatus>Timeout-NoNeedToReverse</RevStatus>\r\n";
   }
   CommandResponse response;

@@ -11,6 +11,7 @@ enum ReturnCodeValue : int {
   kRcInvalidCommand = 1003,
   kRcTimeout = 1007,
   kRcUserAbort = 1010,
+  kRcUnattributableResponse = 4002,  // a host answer of no kind the parser knows
   kRcHostError = 4003,  // the text is the record's HostErrorText
   kRcWeakEncryption = 4004,
   kRcClearText = 4005,

@@ -1,6 +1,7 @@
 // Transaction codes, processing states and dispositions of the transaction record.
 #pragma once
 
+#include <ostream>
 #include <string>
 
 namespace paxelle {
@@ -48,8 +49,23 @@ enum TranCodeIdValue : int {
   kGetPaxelleParms = 901,
 };
 
-// Processing states of a record (`State`).
-enum RequestState : int {
+// Where a record is in its life (`State`); who sets each and who reads it next:
+//   0 Created           session: built from the lane's bytes, not queued yet
+//   1 WaitingForHost    session queues it; host thread dispatches it (or an abort cancels it)
+//   2 Sending           host thread hands it to a worker; the worker owns the exchange
+//   3 Aborted           host thread, for a lane's abort; session answers 004006
+//   4 TimedOut          worker: the host never answered; session answers 004001
+//   5 HostFailed        worker or dial hand-over: nothing usable came back; session answers 004003
+//   6 FinishedLocally   host thread, answered without the host (ReturnCode set); session answers it
+//   7 Delivered         session: the answer went to the lane; the session removes it
+//   8 Parsed            worker: the host's answer is parsed and WireResponse built; session sends it
+//   9 DialHandOver      worker hands it to the dial link; dial link takes it
+//  10 ReceivedUnparsed  worker, after a dial answer (12): the session parses HostResponse
+//  11 DialFailed        dial link: no answer over the line; the worker retries once when the line
+//                       was already up, else makes it 5
+//  12 DialAnswered      dial link: HostResponse holds the answer; the worker makes it 10
+//  13 DialWorking       reserved for the dial link's own use while it works on the record
+enum class RequestState : int {
   kStateCreated = 0,
   kStateWaitingForHost = 1,
   kStateSending = 2,
@@ -65,19 +81,61 @@ enum RequestState : int {
   kStateDialAnswered = 12,
   kStateDialWorking = 13,
 };
+using enum RequestState;
 
-// What the session does with a parsed record (`Disposition`).
-enum RequestDisposition : int {
+// What the session does with a parsed record (`Disposition`): process it (queue it for
+// the host, or answer an administrative command itself), treat it as the lane's abort,
+// answer its ReturnCode as an error, or queue it as the batch close that holds the
+// queue for itself.
+enum class RequestDisposition : int {
   kDispositionProcess = 0,
   kDispositionAbort = 1,
   kDispositionError = 2,
   kDispositionBatchClose = 3,
 };
+using enum RequestDisposition;
+
+// The numbers the description gives them, for logs and test messages.
+inline std::ostream& operator<<(std::ostream& out, RequestState state) { return out << static_cast<int>(state); }
+inline std::ostream& operator<<(std::ostream& out, RequestDisposition disposition) {
+  return out << static_cast<int>(disposition);
+}
+
+// The host message layout an id is built with.
+enum class HostLayout {
+  kNone,       // nothing the host could read: the id is refused if it ever reaches the host thread
+  kCredit,
+  kFsa,
+  kVoiceAuth,
+  kDebit,
+  kEbt,
+  kEmv,
+  kBatch,
+  kBuiltIn,    // answered from the server's own tables (EMV parameters) through the host thread
+  kNoMessage,  // the check family: built without a message; the host thread answers it locally
+};
+
+// Everything the server decides by transaction code, in one row per id.
+struct TranCodeInfo {
+  int id;
+  const char* word;          // the TranCode word answered for it
+  HostLayout layout;
+  bool needsCompletion;      // the host expects a completion after the answer
+  int localAnswerCode;       // the host thread answers it with this code before any build; 0: none
+  bool sessionAnswers;       // answered by the lane's own session, never queued
+  bool reversible;           // a chip transaction whose timeout tells the lane not to reverse
+  bool financialTraffic;     // counts as traffic for the queue's idle clock
+  bool echoesRequestAuthCode;  // the result shows the request's AuthCode when the host gave none
+  bool reportsCapture;       // an approval carries a capture status
+};
+
+// The row of `tranCodeId`; a row with word "INVALID" and layout kNone for ids
+// without one.
+const TranCodeInfo& TranCodeInfoOf(int tranCodeId);
 
 // The TranCode word answered for an id; "INVALID" for ids without one.
-const char* TranCodeWord(int tranCodeId);
-
+inline const char* TranCodeWord(int tranCodeId) { return TranCodeInfoOf(tranCodeId).word; }
 // The financial ids that count as traffic for the queue's idle clock.
-bool IsFinancialTraffic(int tranCodeId);
+inline bool IsFinancialTraffic(int tranCodeId) { return TranCodeInfoOf(tranCodeId).financialTraffic; }
 
 }  // namespace paxelle

@@ -22,15 +22,7 @@ std::string WithoutTrailingBlanks(std::string text) {
 
 // Ids whose answer falls back to the AuthCode the lane sent (voice and
 // pre-authorisations, vouchers) when the host gave none.
-bool EchoesRequestAuthCode(int tranCodeId) {
-  return tranCodeId == kCreditVoiceAuth || tranCodeId == kCreditPreAuthCapture ||
-         tranCodeId == kDebitPreAuthCapture || tranCodeId == kEbtVoucher || tranCodeId == kEmvVoiceAuth;
-}
 
-// Authorisation-only ids carry no capture status.
-bool ReportsCapture(int tranCodeId) {
-  return tranCodeId != kCreditPreAuth && tranCodeId != kCreditAuthOnly && tranCodeId != kCreditZeroAuth;
-}
 
 }  // namespace
 
@@ -46,10 +38,10 @@ std::string BuildTranResponseBody(const CRequest& record, const CMerchantParams&
   out += Line("TranCode", record.TranCode);
 
   std::string authCode = WithoutTrailingBlanks(record.HostAuthCode);
-  if (authCode.empty() && EchoesRequestAuthCode(id)) authCode = record.AuthCode;
+  if (authCode.empty() && TranCodeInfoOf(id).echoesRequestAuthCode) authCode = record.AuthCode;
   out += Line("AuthCode", authCode);
   if (id == kEbtVoucher) out += Line("VoucherNo", record.VoucherNo);
-  if (record.Approved && ReportsCapture(id)) {
+  if (record.Approved && TranCodeInfoOf(id).reportsCapture) {
     out += "\t\t<CaptureStatus>";
     out += record.Captured ? "Captured" : "NotCaptured";
     out += "</CaptureStatus>\r\n";

@@ -129,7 +129,7 @@ void BuildDebitLayout(CRequest& record, const HostMessageSources& sources) {
   AppendFields(message, {"", "", CashBackField(record), "", "D", "", PartialAuthFlag(record),
                          record.InvoiceNo, "", EmvCapableFlag(sources.params), "",
                          PinData(record)});
-  message += kHostFieldSeparator;
+  message += kFs;
   record.HostRequest = std::move(message);
   record.HostMsgKind = 2;
 }
@@ -152,7 +152,7 @@ void BuildEbtLayout(CRequest& record, const HostMessageSources& sources) {
       voucher ? "E" + SpaceFill(record.VoucherNo, 15) + SpaceFill(record.AuthCode, 6) : "D";
   const std::string f12 = voucher ? std::string() : PinData(record);
   AppendFields(message, {"", "", f3, "", f5, "", "0", record.InvoiceNo, "", "7", "", f12});
-  if (!voucher) message += kHostFieldSeparator;
+  if (!voucher) message += kFs;
   record.HostRequest = std::move(message);
   record.HostMsgKind = 4;
 }

@@ -21,7 +21,7 @@ std::string BuildCompletionRequest(const CRequest& sent, bool replyReceived,
   message += sent.ItemSeqNo;
   message += SpaceFill(replyReceived ? "COMPLETED" : "REPLY NOT RECVD", 16);
   AppendFields(message, {AccountField(sent), FirstPipePiece(sent.HostAcqRefData)});
-  while (!message.empty() && message.back() == kHostFieldSeparator) message.pop_back();
+  while (!message.empty() && message.back() == kFs) message.pop_back();
   return message;
 }
 

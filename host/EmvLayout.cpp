@@ -144,7 +144,7 @@ void BuildEmvLayout(CRequest& record, const HostMessageSources& sources) {
   const std::string f12 = record.PINBlock.empty() ? std::string() : PinData(record);
   AppendFields(message, {f1, f2, CashBackField(record), "", f5, "", PartialAuthFlag(record),
                          record.InvoiceNo, "", "9", EmvDataBlock(record), f12});
-  message += kHostFieldSeparator;
+  message += kFs;
   record.HostRequest = std::move(message);
   record.HostMsgKind = force ? 1 : 0;
 }

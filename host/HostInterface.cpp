@@ -19,22 +19,7 @@ namespace {
 
 constexpr auto kStartWaitSlice = std::chrono::milliseconds(250);
 constexpr auto kStopPollInterval = std::chrono::milliseconds(500);
-constexpr int kTransportDialOnly = 2;
 
-// The return code of a queued request that has no host message and is answered
-// without contacting the host; 0 for a request that goes to the host.
-int LocalAnswerCode(int tranCodeId) {
-  switch (tranCodeId) {
-    case kCheckPersonal:
-    case kCheckCompany:
-      return kRcCardTypeNotAccepted;
-    case kEmvAdjust:
-    case kEmvTimeoutReversal:
-      return kRcTimeout;
-    default:
-      return 0;
-  }
-}
 
 void FinishLocally(PendingQueue& queue, CRequest& record, int returnCode) {
   record.State = kStateFinishedLocally;
@@ -226,7 +211,7 @@ void CHostInterface::CheckBatchClose() {
 
 void CHostInterface::Dispatch(CRequest record) {
   PendingQueue& queue = server_.queue;
-  if (const int code = LocalAnswerCode(record.TranCodeId); code != 0) {
+  if (const int code = TranCodeInfoOf(record.TranCodeId).localAnswerCode; code != 0) {
     FinishLocally(queue, record, code);
     return;
   }

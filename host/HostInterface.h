@@ -5,6 +5,7 @@
 #include "common/Event.h"
 #include "core/Request.h"
 #include "core/RequestList.h"
+#include "host/HostTimeouts.h"
 #include "host/HostTraffic.h"
 
 #include <atomic>
@@ -22,7 +23,7 @@ class CServerContext;
 struct CHostContext;
 
 struct HostInterfaceSettings {
-  std::chrono::milliseconds exchangeTimeout{35000};  // longest wait for a host answer
+  std::chrono::milliseconds exchangeTimeout{kHostExchangeTimeoutMs};  // longest wait for a host answer
   std::chrono::milliseconds pollInterval{50};        // longest sleep between queue passes
   std::chrono::seconds stopWait{20};                 // how long Stop waits for workers
 };

@@ -6,6 +6,7 @@
 #include "core/Request.h"
 #include "host/HostSocket.h"
 #include "host/SecurityInterface.h"
+#include "host/HostTimeouts.h"
 
 #include <openssl/ssl.h>
 
@@ -30,9 +31,6 @@ enum HostLinkError : int {
   kHostLinkMessageTooLarge = 3107,
   kHostLinkCertificateCheckFailed = 3124,
 };
-
-// How long Exchange waits for the host's answer unless told otherwise.
-inline constexpr int kHostExchangeTimeoutMs = 35000;
 
 class CHostLink : public CHostSocket {
  public:

@@ -194,7 +194,7 @@ std::string TransactionHead(CRequest& record, const HeadCodes& codes,
 
 void AppendFields(std::string& message, std::initializer_list<std::string_view> fields) {
   for (const std::string_view field : fields) {
-    message += kHostFieldSeparator;
+    message += kFs;
     message += field;
   }
 }
@@ -203,58 +203,37 @@ void AppendFields(std::string& message, std::initializer_list<std::string_view> 
 
 bool BuildHostRequest(CRequest& record, const HostMessageSources& sources) {
   using namespace hostlayout;
-  switch (record.TranCodeId) {
-    case kCreditSale:
-    case kCreditReturn:
-    case kCreditVoidSale:
-    case kCreditVoidReturn:
-    case kCreditPreAuth:
-    case kCreditAuthOnly:
-    case kCreditZeroAuth:
-    case kCreditPreAuthCapture:
-    case kCreditReverseFsaSale:
-    case kCreditBalance:
+  switch (TranCodeInfoOf(record.TranCodeId).layout) {
+    case HostLayout::kCredit:
       BuildCreditLayout(record, sources);
       return true;
-    case kCreditFsaSale:
+    case HostLayout::kFsa:
       BuildFsaLayout(record, sources);
       return true;
-    case kCreditVoiceAuth:
+    case HostLayout::kVoiceAuth:
       BuildVoiceAuthLayout(record, sources);
       return true;
-    case kDebitSale:
-    case kDebitReturn:
+    case HostLayout::kDebit:
       BuildDebitLayout(record, sources);
       return true;
-    case kEbtFoodSale:
-    case kEbtFoodReturn:
-    case kEbtCashSale:
-    case kEbtVoucher:
-    case kEbtBalance:
+    case HostLayout::kEbt:
       BuildEbtLayout(record, sources);
       return true;
-    case kEmvSale:
-    case kEmvReturn:
-    case kEmvVoidSale:
-    case kEmvVoidReturn:
-    case kEmvVoiceAuth:
-    case kEmvZeroAuth:
-    case kEmvChipOverrideSale:
+    case HostLayout::kEmv:
       BuildEmvLayout(record, sources);
       return true;
-    case kBatchSummary:
-    case kBatchClose:
+    case HostLayout::kBatch:
       BuildBatchLayout(record, sources);
       return true;
-    case kCheckPersonal:
-    case kCheckCompany:
-      return true;  // the check family has no host layout
-    case kEmvParamDownload:
+    case HostLayout::kNoMessage:
+      return true;
+    case HostLayout::kBuiltIn:
       record.HostMsgKind = 8;
       return true;
-    default:
+    case HostLayout::kNone:
       return false;
   }
+  return false;
 }
 
 }  // namespace paxelle

@@ -2,6 +2,7 @@
 // host, and builds the completion message that follows some exchanges.
 #pragma once
 
+#include "common/ControlCharacters.h"
 #include "core/Request.h"
 #include "host/HostMessageSources.h"
 
@@ -10,9 +11,6 @@
 #include <string_view>
 
 namespace paxelle {
-
-// The field separator of host messages.
-inline constexpr char kHostFieldSeparator = '\x1c';
 
 // Builds the layout chosen by TranCodeId into HostRequest and sets ItemSeqNo,
 // HostTranCode, HostMsgKind and ForceCompletion as the layout asks. Takes the

@@ -1,7 +1,9 @@
 #include "host/HostResponseParser.h"
 
 #include "common/AmountText.h"
+#include "common/ControlCharacters.h"
 #include "common/TextHelpers.h"
+#include "core/ReturnCodes.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -12,10 +14,8 @@
 namespace paxelle {
 namespace {
 
-constexpr char kFieldSeparator = '\x1c';
 constexpr char kEndOfText = '\x03';
 // "Unable to parse response ... (Tran Type not distinguishable)."
-constexpr int kRcUnattributableResponse = 4002;
 
 // The answer cut at every FS and ETX; pieces are numbered from 1 and an
 // absent piece reads empty.
@@ -24,7 +24,7 @@ class HostPieces {
   explicit HostPieces(std::string_view answer) {
     std::size_t start = 0;
     for (std::size_t i = 0; i < answer.size(); ++i) {
-      if (answer[i] == kFieldSeparator || answer[i] == kEndOfText) {
+      if (answer[i] == kFs || answer[i] == kEndOfText) {
         pieces_.emplace_back(answer.substr(start, i - start));
         start = i + 1;
       }

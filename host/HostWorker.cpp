@@ -15,9 +15,6 @@ constexpr int kDefaultConnectTimeoutSeconds = 3;
 constexpr auto kDialPollInterval = std::chrono::milliseconds(250);
 constexpr auto kDialRetryPause = std::chrono::milliseconds(1000);
 
-// Transport methods of merchant entry 14.
-constexpr int kTransportIpWithDialBackup = 1;
-constexpr int kTransportDialOnly = 2;
 
 int Milliseconds(std::chrono::milliseconds duration) {
   return static_cast<int>(duration.count());
@@ -51,30 +48,7 @@ bool ConnectWithFailOver(CHostLink& link, HostEndpoints& endpoints, int timeoutM
 }
 
 bool NeedsCompletion(const CRequest& record) {
-  if (record.ForceCompletion) return true;
-  switch (record.TranCodeId) {
-    case kCreditSale:
-    case kCreditReturn:
-    case kCreditVoiceAuth:
-    case kCreditPreAuth:
-    case kCreditAuthOnly:
-    case kCreditPreAuthCapture:
-    case kCreditFsaSale:
-    case kDebitSale:
-    case kDebitReturn:
-    case kDebitPreAuth:
-    case kDebitPreAuthCapture:
-    case kEbtFoodSale:
-    case kEbtFoodReturn:
-    case kEbtCashSale:
-    case kEbtVoucher:
-    case kEmvSale:
-    case kEmvReturn:
-    case kEmvVoiceAuth:
-      return true;
-    default:
-      return false;
-  }
+  return record.ForceCompletion || TranCodeInfoOf(record.TranCodeId).needsCompletion;
 }
 
 CHostWorker::CHostWorker(CHostContext& host, CRequest record, int ticket, HostWorkerSettings settings)

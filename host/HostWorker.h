@@ -5,6 +5,7 @@
 #include "config/MerchantParams.h"
 #include "core/Request.h"
 #include "host/HostEndpoints.h"
+#include "host/HostTimeouts.h"
 #include "host/HostTraffic.h"
 
 #include <chrono>
@@ -18,7 +19,7 @@ struct CHostContext;
 
 struct HostWorkerSettings {
   // Longest wait for the host's answer to a request or a completion.
-  std::chrono::milliseconds exchangeTimeout{35000};
+  std::chrono::milliseconds exchangeTimeout{kHostExchangeTimeoutMs};
   // Told of every step the traffic view counts; may be empty.
   HostTrafficObserver observer;
 };

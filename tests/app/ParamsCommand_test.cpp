@@ -322,7 +322,9 @@ TEST_F(PaxelleBinaryTest, ShowChangesNothingOnDisk) {
     EXPECT_EQ(show.exitCode, c.exitCode) << show.err;
     EXPECT_NE((show.out + show.err).find(c.says), std::string::npos) << show.out << show.err;
     EXPECT_EQ(Listing(folder), before);
-    if (c.stored) EXPECT_EQ(ReadBytes(params_), *c.stored);
+    if (c.stored) {
+      EXPECT_EQ(ReadBytes(params_), *c.stored);
+    }
   }
 }
 

@@ -86,7 +86,7 @@ TEST_F(SessionTest, LocallyFinishedAndCancelledRecordsGetTheirErrorAnswers) {
 
   struct Case {
     CRequest* record;
-    int state;
+    RequestState state;
     int returnCode;
     std::string code;
     std::string text;

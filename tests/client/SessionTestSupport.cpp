@@ -105,7 +105,7 @@ void SessionTest::FinishApproved(CRequest record) {
   EXPECT_TRUE(Queue().UpdateById(record.QueueId, record));
 }
 
-void SessionTest::FinishWithState(CRequest record, int state, int returnCode) {
+void SessionTest::FinishWithState(CRequest record, RequestState state, int returnCode) {
   record.State = state;
   if (returnCode != 0) record.ReturnCode = returnCode;
   EXPECT_TRUE(Queue().UpdateById(record.QueueId, record));

@@ -92,7 +92,7 @@ class SessionTest : public ::testing::Test {
   bool FindQueued(const std::string& trace, CRequest& record);
   // Plays the host thread: writes `record` back with the given outcome.
   void FinishApproved(CRequest record);
-  void FinishWithState(CRequest record, int state, int returnCode = 0);
+  void FinishWithState(CRequest record, RequestState state, int returnCode = 0);
   // Sends a credit sale, reads its interim reply and finds its queued record.
   void QueueSale(TestLane& lane, const std::string& trace, CRequest& record);
 

@@ -58,7 +58,7 @@ TEST(FrameMessageTest, ControlCharactersHaveTheirWireValues) {
 struct FrameCase {
   const char* name;
   std::string text;
-  int disposition;
+  RequestDisposition disposition;
   int returnCode;
   std::string userTraceData;
 };

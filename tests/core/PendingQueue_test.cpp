@@ -26,7 +26,7 @@ class PendingQueueTestAccess {
 
 namespace {
 
-CRequest Waiting(int tranCodeId = kCreditSale, int disposition = kDispositionProcess,
+CRequest Waiting(int tranCodeId = kCreditSale, RequestDisposition disposition = kDispositionProcess,
                  const std::string& client = "127.0.0.1:0005") {
   CRequest record;
   record.TranCodeId = tranCodeId;
@@ -302,7 +302,8 @@ TEST(PendingQueueLookupTest, OperationsOnGoneIdsReportAbsenceAndChangeNothing) {
 }
 
 TEST(PendingQueueWakerTest, FiresExactlyForStatesASessionAnswers) {
-  for (int state = kStateCreated; state <= kStateDialWorking; ++state) {
+  for (int number = static_cast<int>(kStateCreated); number <= static_cast<int>(kStateDialWorking); ++number) {
+    const auto state = static_cast<RequestState>(number);
     const bool deliverable = state == kStateAborted || state == kStateTimedOut ||
                              state == kStateHostFailed || state == kStateFinishedLocally ||
                              state == kStateParsed || state == kStateReceivedUnparsed;

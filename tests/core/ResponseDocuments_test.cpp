@@ -550,7 +550,7 @@ TEST_F(ResponseDocumentsTest, AdministrativeRecordWithoutBodyHasCommandResponseO
 
 TEST_F(ResponseDocumentsTest, ProcessedRecordIsAnsweredEncrypted) {
   ReversingCrypto crypto(Context());
-  for (int disposition : {kDispositionProcess, kDispositionBatchClose}) {
+  for (RequestDisposition disposition : {kDispositionProcess, kDispositionBatchClose}) {
     CRequest record = SaleRecord();
     record.ClientKeyBlob = kSessionKeyHex;
     record.Disposition = disposition;

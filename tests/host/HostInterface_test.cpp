@@ -65,7 +65,7 @@ const Payload kCheckRequest = kHeader.With("TranType", "CheckAuth")
 const Payload kAdmin = {{"TStream", "Admin"}, {"MerchantID", "1"}, {"ClientID", "1"},
                         {"TranType", "Administrative"}};
 
-bool IsAnswerable(int state) {
+bool IsAnswerable(RequestState state) {
   switch (state) {
     case kStateAborted:
     case kStateTimedOut:
@@ -124,7 +124,7 @@ class TrafficRecorder {
 // Plays the dial link for one record: answers each hand-over (State 9) with the next
 // state of its script, as the dial link would.
 struct DialAnswer {
-  int state;
+  RequestState state;
   std::string hostErrorText;
 };
 
@@ -578,7 +578,7 @@ TEST_F(HostInterfaceTest, DialTransportHandsRecordsToTheDialLink) {
     const char* transport;
     bool lineUp;
     std::vector<DialAnswer> script;
-    int finalState;
+    RequestState finalState;
     std::size_t handOvers;
     int failOvers;  // network connect attempts that failed before the hand-over
   };
