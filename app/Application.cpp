@@ -86,12 +86,15 @@ int COpxWorldPayIP_HostApp::Run() {
     err_ << "paxelle: " << loop_.ErrorText() << '\n';
     return kServerExitFailed;
   }
-  operator_ = std::make_unique<HeadlessOperator>(
-      out_, err_, [this](std::chrono::milliseconds duration) { return loop_.Pause(duration); });
+  operator_ = std::make_unique<ServiceStatusOperator>(
+      std::make_unique<HeadlessOperator>(
+          out_, err_, [this](std::chrono::milliseconds duration) { return loop_.Pause(duration); }),
+      ServiceNotifier::FromEnvironment());
 
   int exitCode = kServerExitOk;
   if (InitInstance(exitCode)) {
     view_->StartInterfaces();
+    operator_->NotifyReady();
     exitCode = loop_.Run({.tick = [this] { view_->OnStatusTimer(); },
                           .restart = [this] { Restart(); },
                           .stop = [this] { return view_->RequestStop(); }},
@@ -192,9 +195,11 @@ ViewInterfaces COpxWorldPayIP_HostApp::MakeInterfaces() {
 }
 
 void COpxWorldPayIP_HostApp::Restart() {
+  operator_->NotifyReloading();
   view_->StopInterfaces();
   LoadParameters();
   view_->StartInterfaces();
+  operator_->NotifyReady();
 }
 
 void COpxWorldPayIP_HostApp::ExitInstance() {

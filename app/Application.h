@@ -5,6 +5,7 @@
 
 #include "app/HeadlessOperator.h"
 #include "app/ServerOptions.h"
+#include "app/ServiceStatus.h"
 #include "app/SignalLoop.h"
 #include "app/TrafficView.h"
 
@@ -47,7 +48,7 @@ class COpxWorldPayIP_HostApp {
 
   const ServerOptions options_;
   SignalLoop loop_;
-  std::unique_ptr<HeadlessOperator> operator_;
+  std::unique_ptr<ServiceStatusOperator> operator_;
   std::unique_ptr<COpxView> view_;
   int lockFd_ = -1;
   bool cryptoStarted_ = false;
