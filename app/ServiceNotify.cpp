@@ -79,7 +79,7 @@ std::string StatusValue(std::string_view text) {
       broken = true;
       continue;
     }
-    if (broken && !value.empty()) value += ' ';
+    if (broken && !value.empty() && value.back() != ' ') value += ' ';
     broken = false;
     value += c;
   }
