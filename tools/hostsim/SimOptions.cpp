@@ -84,7 +84,7 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
 
 std::string SimHelpText() {
   return "Usage: paxelle-hostsim --port N --cert PEM --key PEM [--journal FILE] [--delay-ms N]\n"
-         "       paxelle-hostsim --help | --version\n"
+         "  or:  paxelle-hostsim --help | --version\n"
          "\n"
          "Simulates the card authorization host for tests and demonstrations: a TLS server\n"
          "(TLS 1.2 or newer) on 127.0.0.1 that reads host messages, each preceded by two\n"
