@@ -41,13 +41,16 @@ int COpxWorldPayIP_HostApp::Run() {
   // Built after the signals are blocked: the log's writer is a thread.
   objects_ = std::make_unique<CServerObjects>(options_.workdir);
   CTrafficLog& log = objects_->context.log;
-  operator_ = std::make_unique<HeadlessOperator>(
-      out_, err_, [this](std::chrono::milliseconds duration) { return loop_.Pause(duration); },
-      [&log](const std::string& text) { log.Log("%s", text.c_str()); });
+  operator_ = std::make_unique<ServiceStatusOperator>(
+      std::make_unique<HeadlessOperator>(
+          out_, err_, [this](std::chrono::milliseconds duration) { return loop_.Pause(duration); },
+          [&log](const std::string& text) { log.Log("%s", text.c_str()); }),
+      ServiceNotifier::FromEnvironment());
 
   int exitCode = kServerExitOk;
   if (InitInstance(exitCode)) {
     view_->StartInterfaces();
+    operator_->NotifyReady();
     exitCode = loop_.Run({.tick = [this] { view_->OnStatusTimer(); },
                           .restart = [this] { Restart(); },
                           .stop = [this] { return view_->RequestStop(); }},
@@ -141,9 +144,11 @@ ViewInterfaces COpxWorldPayIP_HostApp::MakeInterfaces() {
 }
 
 void COpxWorldPayIP_HostApp::Restart() {
+  operator_->NotifyReloading();
   view_->StopInterfaces();
   LoadParameters();
   view_->StartInterfaces();
+  operator_->NotifyReady();
 }
 
 void COpxWorldPayIP_HostApp::ExitInstance() {

@@ -6,6 +6,7 @@
 #include "app/HeadlessOperator.h"
 #include "app/ServerObjects.h"
 #include "app/ServerOptions.h"
+#include "app/ServiceStatus.h"
 #include "app/SignalLoop.h"
 #include "app/TrafficView.h"
 
@@ -50,7 +51,7 @@ class COpxWorldPayIP_HostApp {
   SignalLoop loop_;
   // Declared before the operator and the view, which use it: destroyed after them.
   std::unique_ptr<CServerObjects> objects_;
-  std::unique_ptr<HeadlessOperator> operator_;
+  std::unique_ptr<ServiceStatusOperator> operator_;
   std::unique_ptr<COpxView> view_;
   int lockFd_ = -1;
   bool cryptoStarted_ = false;

@@ -14,7 +14,7 @@
 namespace {
 
 void PrintUsage(std::ostream& stream) {
-  stream << paxelle::ServerUsage() << paxelle::ParamsUsage();
+  stream << paxelle::ServerUsage() << '\n' << paxelle::ParamsUsage();
 }
 
 int RunServer(const std::vector<std::string>& args) {

@@ -2,6 +2,7 @@
 // It never reaches beyond loopback: the host is always a closed local port or
 // is not contacted at start (entry 9 "Y").
 #include "config/ParamStore.h"
+#include "tests/app/NotifySocket.h"
 #include "tests/config/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -79,12 +80,19 @@ class ServerProcess {
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
 
-  bool Start(const std::vector<std::string>& args, const fs::path& workdir) {
+  // `environment` (NAME=VALUE) is added to this process's own.
+  bool Start(const std::vector<std::string>& args, const fs::path& workdir,
+             std::vector<std::string> environment = {}) {
     std::vector<std::string> argv = {PAXELLE_BIN_DIR "/paxelle"};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> pointers;
     for (std::string& arg : argv) pointers.push_back(arg.data());
     pointers.push_back(nullptr);
+    // First, so that they win over variables of the same name.
+    std::vector<char*> variables;
+    for (std::string& variable : environment) variables.push_back(variable.data());
+    for (char** variable = environ; *variable != nullptr; ++variable) variables.push_back(*variable);
+    variables.push_back(nullptr);
     const std::string out = OutPath().string();
     const std::string err = ErrPath().string();
     const std::string dir = workdir.string();
@@ -99,7 +107,7 @@ class ServerProcess {
       if (outFd < 0 || errFd < 0 || ::dup2(outFd, 1) < 0 || ::dup2(errFd, 2) < 0 || ::chdir(dir.c_str()) != 0) {
         ::_exit(127);
       }
-      ::execv(pointers[0], pointers.data());
+      ::execve(pointers[0], pointers.data(), variables.data());
       ::_exit(127);
     }
     return pid_ > 0;
@@ -307,6 +315,33 @@ TEST_F(ServerTest, HangUpReloadsTheParametersAndRestartsTheInterfaces) {
   EXPECT_LT(log.rfind("]Interfaces Stopped.\r\n"), log.rfind("]TCP/IP Server initialized successfully."));
   EXPECT_TRUE(CanConnect(clientPort_));
   ExpectCleanShutdown(server);
+}
+
+// Under a service manager: ready once the first start has ended, with the
+// reason the interfaces are down, and again after each restart.
+TEST_F(ServerTest, ServiceManagerHearsReadinessAndWhyTheInterfacesAreDown) {
+  testing::NotifySocket manager(testing::NotifySocket::UniqueAbstractName());
+  ASSERT_TRUE(manager.Bound());
+  ServerProcess server(dir_.Path(), "server");
+  ASSERT_TRUE(server.Start(Args(), dir_.Path(), {"NOTIFY_SOCKET=" + manager.Address()}));
+  std::vector<std::string> received = manager.ReceiveUntil("READY=1");
+  ASSERT_FALSE(received.empty()) << server.Err();
+  EXPECT_EQ(received.back(), "READY=1") << server.Err();
+  EXPECT_NE(std::find(received.begin(), received.end(),
+                      "STATUS=Interfaces Stopped: Configuration not Set! - Use Setup | Merchant Parameters"),
+            received.end());
+
+  Configure({{kParamNoConnectOnStartup, "Y"}});
+  server.Signal(SIGHUP);
+  received = manager.ReceiveUntil("READY=1");
+  ASSERT_FALSE(received.empty()) << server.Err();
+  EXPECT_EQ(received.front(), "RELOADING=1");
+  EXPECT_EQ(received.back(), "READY=1");
+  EXPECT_NE(std::find(received.begin(), received.end(), "STATUS=Initializing Client TCP/IP Interface...."),
+            received.end());
+  EXPECT_EQ(manager.Receive(), "STATUS=Interfaces running: #Requests 0, #Sockets 0");
+  EXPECT_EQ(server.Err().find("Cannot notify"), std::string::npos) << server.Err();
+  // No clean stop here: it would wait out the client drain for nothing new.
 }
 
 TEST_F(ServerTest, DialBackupWithoutItsDeviceStopsTheInterfaces) {

@@ -27,6 +27,11 @@ TEST(SimOptionsTest, ReadsEveryOptionInBothSpellings) {
   SimOptions help;
   EXPECT_TRUE(ParseSimOptions({"--help"}, help, error)) << "nothing else is required with --help";
   EXPECT_TRUE(help.help);
+
+  SimOptions version;
+  EXPECT_TRUE(ParseSimOptions({"--version"}, version, error)) << "nor with --version";
+  EXPECT_TRUE(version.version);
+  EXPECT_FALSE(version.help);
 }
 
 TEST(SimOptionsTest, RefusesWhatItCannotUse) {

@@ -78,6 +78,11 @@ TEST(OpxLaneCommandLineTest, DefaultsAndOptionsOnEitherSideOfTheCommand) {
 
   ASSERT_TRUE(ParseLaneCommandLine({"--help"}, line, error));
   EXPECT_EQ(line.command, LaneCommand::kHelp);
+  ASSERT_TRUE(ParseLaneCommandLine({"--version", "--server", "127.0.0.1:1"}, line, error));
+  EXPECT_EQ(line.command, LaneCommand::kVersion);
+  EXPECT_EQ(line.session.port, 9000) << "nothing else is taken from that line";
+  ASSERT_TRUE(ParseLaneCommandLine({"--version", "--help"}, line, error));
+  EXPECT_EQ(line.command, LaneCommand::kHelp);
 }
 
 TEST(OpxLaneCommandLineTest, RefusesBadInputWithoutRepeatingValues) {

@@ -44,6 +44,10 @@ int main(int argc, char** argv) {
     std::fputs(SimHelpText().c_str(), stdout);
     return 0;
   }
+  if (options.version) {
+    std::puts("paxelle-hostsim (Paxelle) " PAXELLE_VERSION);
+    return 0;
+  }
 
   std::signal(SIGPIPE, SIG_IGN);
   sigset_t stopSignals;

@@ -33,6 +33,10 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
       options.help = true;
       continue;
     }
+    if (name == "--version") {
+      options.version = true;
+      continue;
+    }
     if (name != "--port" && name != "--cert" && name != "--key" && name != "--journal" && name != "--delay-ms") {
       error = "unknown option " + name;
       return false;
@@ -70,7 +74,7 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
       options.journalFile = *value;
     }
   }
-  if (options.help) return true;
+  if (options.help || options.version) return true;
   if (!portGiven || options.certFile.empty() || options.keyFile.empty()) {
     error = "--port, --cert and --key are required";
     return false;
@@ -80,6 +84,7 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
 
 std::string SimHelpText() {
   return "Usage: paxelle-hostsim --port N --cert PEM --key PEM [--journal FILE] [--delay-ms N]\n"
+         "  or:  paxelle-hostsim --help | --version\n"
          "\n"
          "Simulates the card authorization host for tests and demonstrations: a TLS server\n"
          "(TLS 1.2 or newer) on 127.0.0.1 that reads host messages, each preceded by two\n"
@@ -95,7 +100,8 @@ std::string SimHelpText() {
          "                  and the message with account numbers and track data masked to their\n"
          "                  last four digits and PIN data and CVV masked whole\n"
          "  --delay-ms N    how long the delayed answer waits (default 2000, at most 600000)\n"
-         "  --help          this text\n"
+         "  --help          print this text and exit\n"
+         "  --version       print the version and exit\n"
          "\n"
          "Transaction requests are answered by the last two digits of the amount in cents:\n" +
          BehaviourTableText() +

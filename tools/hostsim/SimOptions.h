@@ -10,6 +10,7 @@ namespace paxelle::hostsim {
 
 struct SimOptions {
   bool help = false;
+  bool version = false;
   std::uint16_t port = 0;
   std::string certFile;
   std::string keyFile;
@@ -18,8 +19,8 @@ struct SimOptions {
 };
 
 // Reads `args` (without the program name): --port N, --cert PEM, --key PEM, --journal FILE,
-// --delay-ms N, --help; each value also as --name=VALUE. False with `error` set for an unknown
-// option, a missing or malformed value, or a missing --port, --cert or --key (unless --help).
+// --delay-ms N, --help, --version; each value also as --name=VALUE. False with `error` set for an unknown
+// option, a missing or malformed value, or a missing --port, --cert or --key (unless --help or --version).
 bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error);
 
 // The --help text: usage, every option, the answers and the amount behaviour table.

@@ -181,11 +181,16 @@ bool ParseLaneCommandLine(const std::vector<std::string>& args, LaneCommandLine&
   LaneCommandLine parsed;
   bool commandGiven = false;
   bool help = false;
+  bool version = false;
   bool loadOptionGiven = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") {
       help = true;
+      continue;
+    }
+    if (arg == "--version") {
+      version = true;
       continue;
     }
     if (arg.starts_with("--")) {
@@ -240,8 +245,9 @@ bool ParseLaneCommandLine(const std::vector<std::string>& args, LaneCommandLine&
     if (!ReadPair(arg, parsed.pairs.size() + 1, pair, error)) return false;
     parsed.pairs.push_back(std::move(pair));
   }
-  if (help) {
+  if (help || version) {
     line = LaneCommandLine{};
+    line.command = help ? LaneCommand::kHelp : LaneCommand::kVersion;
     return true;
   }
   if (!commandGiven) {
@@ -267,6 +273,7 @@ bool ParseLaneCommandLine(const std::vector<std::string>& args, LaneCommandLine&
 std::string LaneUsageText() {
   return "usage: opx-lane [--server HOST:PORT] [--password PW] [--alternate] [--trace TEXT] [--timeout SECONDS]\n"
          "                request KEY=VALUE... | abort | load [--lanes N] [--count M] [--amount AMOUNT]\n"
+         "       opx-lane --help | --version\n"
          "  --server HOST:PORT  the server's numeric IPv4 address or localhost (default 127.0.0.1:9000)\n"
          "  --password PW       the shared client/server password (default none)\n"
          "  --alternate         log in with the alternate challenge material\n"
@@ -276,6 +283,8 @@ std::string LaneUsageText() {
          "  abort               ask the server to cancel this connection's requests still waiting for the host\n"
          "  load                N lanes (default 50) each send M credit sales (default 20) of AMOUNT\n"
          "                      (default 10.00) and print one summary line\n"
+         "  --help              print this text and exit\n"
+         "  --version           print the version and exit\n"
          "exit codes: 0 final response arrived, 1 load incomplete, 2 usage, 3 login refused,\n"
          "            4 no final response, 5 cannot connect or log in\n";
 }

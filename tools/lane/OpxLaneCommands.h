@@ -38,7 +38,7 @@ struct LoadOptions {
   std::string amount = "10.00";
 };
 
-enum class LaneCommand { kHelp, kRequest, kAbort, kLoad };
+enum class LaneCommand { kHelp, kVersion, kRequest, kAbort, kLoad };
 
 // One request pair; the key is what error messages may name, never the value.
 struct RequestPair {

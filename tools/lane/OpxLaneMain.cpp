@@ -20,6 +20,9 @@ int main(int argc, char** argv) {
     case LaneCommand::kHelp:
       std::cout << LaneUsageText();
       return kExitOk;
+    case LaneCommand::kVersion:
+      std::cout << "opx-lane (Paxelle) " PAXELLE_VERSION "\n";
+      return kExitOk;
     case LaneCommand::kRequest:
       return RunRequest(line.session, line.pairs, std::cout, std::cerr);
     case LaneCommand::kAbort:

@@ -1,0 +1,58 @@
+// The operator front end of a server that a service manager runs: every call
+// goes on to the front end it wraps, and what the start and stop sequences are
+// doing, and why the interfaces are down, also goes to the manager.
+#pragma once
+
+#include "app/OperatorInterface.h"
+#include "app/ServiceNotify.h"
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace paxelle {
+
+class ServiceStatusOperator final : public IOperatorInterface {
+ public:
+  // How far each host retry question moves the manager's start time-out: the
+  // front end's pause before it answers and one more attempt to start. The
+  // retries can outlast any fixed time-out, a start that hangs cannot.
+  static constexpr std::chrono::seconds kRetryAllowance{120};
+
+  // `inner` must not be null. With an inactive notifier this only forwards.
+  ServiceStatusOperator(std::unique_ptr<IOperatorInterface> inner, ServiceNotifier notifier);
+  ServiceStatusOperator(const ServiceStatusOperator&) = delete;
+  ServiceStatusOperator& operator=(const ServiceStatusOperator&) = delete;
+
+  // A start sequence has ended, whatever its outcome: the server is up.
+  void NotifyReady();
+  // A restart with the parameters read again begins; NotifyReady ends it.
+  void NotifyReloading();
+
+  void ShowMessage(const std::string& text) override;
+  void ShowNotice(const std::string& text) override;
+  bool AskYesNo(OperatorQuestion question, const std::string& text) override;
+  void ShowWait() override;
+  void SetWaitText(const std::string& text) override;
+  void CloseWait() override;
+  void ShowOfflineTitle() override;
+  void SetStatusTitle(const std::string& title, int requests, int sockets) override;
+  void NoteInterfacesStopped() override;
+  void AddTrafficRow(const std::string& row) override;
+
+ private:
+  void SendStatus(const std::string& status, const std::string& more = {});
+  // The first failure goes to the operator; the manager's time-outs tell the rest.
+  void Send(const std::string& assignments);
+  std::string StoppedStatus() const;
+
+  std::unique_ptr<IOperatorInterface> inner_;
+  ServiceNotifier notifier_;
+  bool failureShown_ = false;
+  std::string reason_;  // why the interfaces of the latest start are down
+  std::optional<std::pair<int, int>> shownCounts_;  // requests, sockets of the last running status
+};
+
+}  // namespace paxelle
