@@ -40,37 +40,30 @@ std::string DialLinkUnavailableText(int portNumber) {
       portNumber);
 }
 
-CDialBackup::CDialBackup(ComDevices devices, std::unique_ptr<SerialDevice> device)
-    : devices_(std::move(devices)),
-      device_(device ? std::move(device) : std::make_unique<PosixSerialDevice>()) {}
+CDialBackup::CDialBackup(ComDevices devices, ModemLineControl& lines)
+    : devices_(std::move(devices)), port_(devices_, GetTrafficLog(), lines) {}
 
 CDialBackup::~CDialBackup() { Stop(); }
 
 bool CDialBackup::Start(int portNumber) {
   DialLineConnectedEvent().ResetEvent();
-  device_->Close();
-  const std::string path = devices_.DevicePath(portNumber);
-  if (path.empty() || !device_->Open(path)) {
-    // The device's own reason goes to the log; the operator gets the fixed text.
-    if (!path.empty()) Log("Com Port %d: %s", portNumber, device_->ErrorText().c_str());
+  if (!port_.Open(portNumber, 19200, 'E', '7', '1')) {
+    if (portNumber >= 1 && portNumber <= 255) Log("Com Port %d: %s", portNumber, port_.OpenErrorText().c_str());
     SetLastError(ComPortOpenFailedText(portNumber));
     return false;
   }
-  // A device that cannot report its lines counts as lines off, as the port does.
-  ModemLines lines;
-  const bool known = device_->GetModemLines(lines);
-  device_->Close();
-  if (!known || !lines.dsr) {
+  if (!port_.IsDsrOn()) {
     SetLastError(DsrInactiveText(portNumber));
-  } else if (!lines.cts) {
+  } else if (!port_.IsCtsOn()) {
     SetLastError(CtsInactiveText(portNumber));
   } else {
     SetLastError(DialLinkUnavailableText(portNumber));
   }
+  port_.Close();
   return false;
 }
 
-void CDialBackup::Stop() { device_->Close(); }
+void CDialBackup::Stop() { port_.Close(); }
 
 std::string CDialBackup::LastError() const {
   std::lock_guard lock(mutex_);
