@@ -2,9 +2,11 @@
 
 #include "client/ClientListener.h"
 #include "client/MessageCrypto.h"
+#include "common/ProcessEvents.h"
 #include "common/SystemErrorText.h"
 #include "common/TrafficLog.h"
 #include "config/ParamStore.h"
+#include "core/PendingQueue.h"
 #include "core/RequestCrypto.h"
 #include "core/Version.h"
 #include "dial/DialBackup.h"
@@ -62,12 +64,16 @@ class HostControl final : public HostInterfaceControl {
 
 class DialControl final : public DialBackupControl {
  public:
-  explicit DialControl(ComDevices devices) : dial_(std::move(devices)) {}
+  explicit DialControl(ComDevices devices)
+      : devices_(std::move(devices)),
+        dial_(DialBackupServices{GetPendingQueue(), GetParamStore(), GetTrafficLog(), InterfacesStoppingEvent(),
+                                 DialLineConnectedEvent(), devices_, SystemModemLines()}) {}
   bool Start(int portNumber) override { return dial_.Start(portNumber); }
   void Stop() override { dial_.Stop(); }
   std::string LastError() const override { return dial_.LastError(); }
 
  private:
+  const ComDevices devices_;
   CDialBackup dial_;
 };
 
