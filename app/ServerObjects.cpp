@@ -39,12 +39,16 @@ class HostControl final : public HostInterfaceControl {
 
 class DialControl final : public DialBackupControl {
  public:
-  DialControl(CServerContext& context, ComDevices devices) : dial_(context, std::move(devices)) {}
+  DialControl(CServerContext& context, ComDevices devices)
+      : devices_(std::move(devices)),
+        dial_(DialBackupServices{context.queue, context.params, context.log, context.interfacesStopping,
+                                 context.dialLineConnected, devices_, SystemModemLines()}) {}
   bool Start(int portNumber) override { return dial_.Start(portNumber); }
   void Stop() override { dial_.Stop(); }
   std::string LastError() const override { return dial_.LastError(); }
 
  private:
+  const ComDevices devices_;
   CDialBackup dial_;
 };
 

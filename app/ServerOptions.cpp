@@ -112,10 +112,11 @@ class Parser {
       int port = 0;
       std::string device;
       std::string reason;
-      if (!ParseComDeviceAssignment(value, port, device, reason)) return Fail("--com-device " + reason);
+      bool local = false;
+      if (!ParseComDeviceAssignment(value, port, device, reason, local)) return Fail("--com-device " + reason);
       fs::path path;
       if (!Absolute(device, path, error_)) return Fail("--com-device " + error_);
-      if (!options_.comDevices.Assign(port, path.string())) {
+      if (!options_.comDevices.Assign(port, path.string(), local)) {
         return Fail("--com-device gives COM port " + std::to_string(port) + " more than one device");
       }
       return true;
@@ -204,7 +205,7 @@ fs::path DefaultKeyStorePath() { return DefaultParamsPath().parent_path() / "key
 std::string ServerUsage() {
   return "usage: paxelle [--headless] [--workdir DIR] [--params FILE] [--keystore DIR]\n"
          "               [--client-port N] [--host NAME[:PORT]] [--secondary-host NAME[:PORT]]\n"
-         "               [--host-ca FILE] [--com-device N=PATH]... [--version] [--help]\n"
+         "               [--host-ca FILE] [--com-device N=PATH[,local]]... [--version] [--help]\n"
          "Runs the server until SIGINT or SIGTERM (exit 0); SIGHUP reloads the parameters\n"
          "and stops and starts the interfaces again.\n"
          "  --headless            operator messages to standard error and the traffic log,\n"
@@ -222,7 +223,9 @@ std::string ServerUsage() {
          "  --secondary-host NAME[:PORT]\n"
          "                        the host to fail over to (default: the --host value)\n"
          "  --host-ca FILE        PEM certificates trusted for the host besides the system's\n"
-         "  --com-device N=PATH   device of COM port N (default: /dev/ttyS<N-1>); repeatable\n"
+         "  --com-device N=PATH[,local]\n"
+         "                        device of COM port N (default: /dev/ttyS<N-1>); repeatable;\n"
+         "                        \",local\" for a line without modem control lines\n"
          "  --version             print the version and exit\n"
          "  --help                print this text and exit\n"
          "Exit status: 0 after SIGINT/SIGTERM, 1 when the server cannot start or had to shut\n"

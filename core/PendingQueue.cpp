@@ -93,13 +93,20 @@ bool PendingQueue::FindById(int id, CRequest& out) const {
   return true;
 }
 
-bool PendingQueue::UpdateById(int id, const CRequest& record) {
+bool PendingQueue::UpdateById(int id, const CRequest& record) { return Update(id, nullptr, record); }
+
+bool PendingQueue::UpdateByIdIfState(int id, RequestState expectedState, const CRequest& record) {
+  return Update(id, &expectedState, record);
+}
+
+bool PendingQueue::Update(int id, const RequestState* expectedState, const CRequest& record) {
   DeliveryWaker waker;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto found = index_.find(id);
     if (found == index_.end()) return false;
     CRequest& stored = *found->second.position;
+    if (expectedState != nullptr && stored.State != *expectedState) return false;
     stored = record;
     // The index is keyed by id; a stray QueueId in the copy must not detach the record.
     stored.QueueId = id;

@@ -51,6 +51,10 @@ class PendingQueue {
   // QueueId `id`); false when the id is no longer queued. Runs the record's waker
   // afterwards when the new State is one a session answers.
   bool UpdateById(int id, const CRequest& record);
+  // As UpdateById, but only while the stored record is in State `expectedState`;
+  // false (nothing changed) otherwise. Two threads handing a record to each other
+  // use it so that neither overwrites a result the other has already written.
+  bool UpdateByIdIfState(int id, RequestState expectedState, const CRequest& record);
   // Removes the record with QueueId `id`; false when absent. Removing the queued batch
   // close, by either call, ends the exclusive state.
   bool RemoveById(int id);
@@ -77,6 +81,8 @@ class PendingQueue {
   };
 
   int Add(CRequest& record, DeliveryWaker waker, bool exclusive);
+  // UpdateById, only while the stored State is *expectedState when that is given.
+  bool Update(int id, const RequestState* expectedState, const CRequest& record);
   // The id after lastId_ that no queued record holds; 0 when every id is taken.
   int NextFreeIdLocked();
   // Unlinks the record into `removed` so the caller destroys it after unlocking.

@@ -4,9 +4,11 @@
 
 namespace paxelle {
 
-bool ComDevices::Assign(int port, std::string path) {
+bool ComDevices::Assign(int port, std::string path, bool local) {
   if (port < kFirstPort || port > kLastPort || path.empty()) return false;
-  return assigned_.emplace(port, std::move(path)).second;
+  if (!assigned_.emplace(port, std::move(path)).second) return false;
+  if (local) local_.insert(port);
+  return true;
 }
 
 std::string ComDevices::DevicePath(int port) const {
@@ -16,14 +18,17 @@ std::string ComDevices::DevicePath(int port) const {
 }
 
 bool ParseComDeviceAssignment(std::string_view text, int& port, std::string& path,
-                              std::string& error) {
+                              std::string& error, bool& local) {
+  constexpr std::string_view kLocalSuffix = ",local";
   const std::size_t equals = text.find('=');
   if (equals == std::string_view::npos) {
     error = "\"" + std::string(text) + "\" is not N=PATH";
     return false;
   }
   const std::string_view number = text.substr(0, equals);
-  const std::string_view device = text.substr(equals + 1);
+  std::string_view device = text.substr(equals + 1);
+  const bool localMode = device.ends_with(kLocalSuffix);
+  if (localMode) device.remove_suffix(kLocalSuffix.size());
   // At most three digits keeps the conversion exact; the range check does the rest.
   if (number.empty() || number.size() > 3 || !AllDigits(number) ||
       LeadingInt(number) < ComDevices::kFirstPort || LeadingInt(number) > ComDevices::kLastPort) {
@@ -36,6 +41,7 @@ bool ParseComDeviceAssignment(std::string_view text, int& port, std::string& pat
   }
   port = LeadingInt(number);
   path = std::string(device);
+  local = localMode;
   return true;
 }
 

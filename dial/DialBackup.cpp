@@ -1,12 +1,40 @@
 #include "dial/DialBackup.h"
 
-#include "core/ServerContext.h"
 #include "common/TrafficLog.h"
+#include "config/ParamStore.h"
+#include "core/PendingQueue.h"
+#include "core/Request.h"
+#include "core/TranCodes.h"
+#include "dial/LinkFrame.h"
 
 #include <cstdio>
+#include <system_error>
 
 namespace paxelle {
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kBaud = 19200;
+constexpr int kTransmitTimeoutMs = 5000;
+constexpr int kBadLrcPauseMs = 50;
+constexpr int kMaxRequestSends = 3;
+constexpr std::size_t kMaxModemText = 64;
+
+constexpr char kInitCommand[] = "AT&FE0Q0V1&C1&Q6X4$F1&D2S7=23S12=4S25=8";
+constexpr const char* kFailureAnswers[] = {"NO CARRIER", "ERROR", "NO DIALTONE", "BUSY",
+                                           "NO ANSWER",  "LINE IN USE", "DIGITAL"};
+
+constexpr char kTransmitFailedText[] = "Com Port Transmit Failed!";
+constexpr char kNoInitAnswerText[] = "Modem Failed - No Response to Init Command";
+constexpr char kNoDialAnswerText[] = "Modem Failed - No Response to Dial Command";
+constexpr char kFailedToConnectText[] = "Failed To Connect.";
+constexpr char kNoEnqText[] = "No ENQ Received.";
+constexpr char kResponseTimeoutText[] = "Timeout on  Response (Dial).";
+constexpr char kShuttingDownText[] = "Dial Backup Server Shutting Down.";
+constexpr char kLostCarrierText[] = "Lost Carrier Waiting for Response.";
+constexpr char kRetriesExceededText[] = "Retries Exceeded.";
+constexpr char kBadLrcText[] = "Bad LRC on Response NAK'd.";
 
 std::string Format(const char* format, int portNumber) {
   char text[512];
@@ -14,11 +42,16 @@ std::string Format(const char* format, int portNumber) {
   return text;
 }
 
+int Ms(std::chrono::milliseconds duration) { return static_cast<int>(duration.count()); }
+
+int MillisecondsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
 }  // namespace
 
-std::string ComPortOpenFailedText(int portNumber) {
-  return Format("Could not Open Com Port %d.", portNumber);
-}
+std::string ComPortOpenFailedText(int portNumber) { return Format("Could not Open Com Port %d.", portNumber); }
 
 std::string DsrInactiveText(int portNumber) {
   return Format("DSR found Inactive on Com Port %d.\r\nMake Sure Kelvara Device is Connected and Powered.",
@@ -33,45 +66,48 @@ std::string CtsInactiveText(int portNumber) {
       portNumber);
 }
 
-std::string DialLinkUnavailableText(int portNumber) {
-  return Format(
-      "Dial Backup on Com Port %d is not available in this build.\r\n"
-      "Set TRANSPORT METHOD to 0 (IP Only) to run without it.",
-      portNumber);
+CDialBackup::CDialBackup(DialBackupServices services, DialBackupTimings timings)
+    : services_(services),
+      timings_(timings),
+      port_(services.devices, services.log, services.lines, timings.port) {
+  port_.SetStopEvent(&stop_);
 }
-
-CDialBackup::CDialBackup(CServerContext& server, ComDevices devices, std::unique_ptr<SerialDevice> device)
-    : server_(server),
-      devices_(std::move(devices)),
-      device_(device ? std::move(device) : std::make_unique<PosixSerialDevice>()) {}
 
 CDialBackup::~CDialBackup() { Stop(); }
 
 bool CDialBackup::Start(int portNumber) {
-  server_.dialLineConnected.ResetEvent();
-  device_->Close();
-  const std::string path = devices_.DevicePath(portNumber);
-  if (path.empty() || !device_->Open(path)) {
-    // The device's own reason goes to the log; the operator gets the fixed text.
-    if (!path.empty()) server_.log.Log("Com Port %d: %s", portNumber, device_->ErrorText().c_str());
-    SetLastError(ComPortOpenFailedText(portNumber));
+  Stop();
+  services_.dialLineConnected.ResetEvent();
+  stop_.Reset();
+  freshCall_ = false;
+  modemText_.clear();
+  auto fail = [this](std::string text) {
+    port_.Close();
+    SetLastError(std::move(text));
     return false;
+  };
+  if (!port_.Open(portNumber, kBaud, 'E', '7', '1')) {
+    // The device's own reason goes to the log; the operator gets the fixed text.
+    services_.log.Log("Com Port %d: %s", portNumber, port_.OpenErrorText().c_str());
+    return fail(ComPortOpenFailedText(portNumber));
   }
-  // A device that cannot report its lines counts as lines off, as the port does.
-  ModemLines lines;
-  const bool known = device_->GetModemLines(lines);
-  device_->Close();
-  if (!known || !lines.dsr) {
-    SetLastError(DsrInactiveText(portNumber));
-  } else if (!lines.cts) {
-    SetLastError(CtsInactiveText(portNumber));
-  } else {
-    SetLastError(DialLinkUnavailableText(portNumber));
+  if (!port_.IsDsrOn()) return fail(DsrInactiveText(portNumber));
+  if (!port_.IsCtsOn()) return fail(CtsInactiveText(portNumber));
+  try {
+    thread_ = std::thread(&CDialBackup::WorkLoop, this);
+  } catch (const std::system_error&) {
+    return fail(Format("The Dial Backup thread for Com Port %d could NOT be started.", portNumber));
   }
-  return false;
+  SetLastError({});
+  return true;
 }
 
-void CDialBackup::Stop() { device_->Close(); }
+void CDialBackup::Stop() {
+  stop_.Set();
+  if (thread_.joinable()) thread_.join();
+  port_.Close();
+  services_.dialLineConnected.ResetEvent();
+}
 
 std::string CDialBackup::LastError() const {
   std::lock_guard lock(mutex_);
@@ -81,6 +117,230 @@ std::string CDialBackup::LastError() const {
 void CDialBackup::SetLastError(std::string text) {
   std::lock_guard lock(mutex_);
   lastError_ = std::move(text);
+}
+
+bool CDialBackup::Stopping() const { return stop_.IsSet() || services_.interfacesStopping.IsSet(); }
+
+void CDialBackup::WorkLoop() {
+  for (;;) {
+    RequestList snapshot;
+    services_.queue.Snapshot(snapshot);
+    for (CRequest& record : snapshot) {
+      if (record.State != kStateDialHandOver) continue;
+      if (record.Disposition != kDispositionProcess && record.Disposition != kDispositionBatchClose) continue;
+      // Once the interfaces stop, the host thread answers what is still handed over.
+      if (Stopping()) break;
+      Process(record);
+    }
+    const int waited = port_.WaitForInput(Ms(timings_.queuePoll));
+    if (waited == PortStopped) break;
+    // Between exchanges only the modem talks: watch it for a dropped line.
+    if (waited == PortOk) {
+      while (port_.Read() > 0) {
+        for (const char byte : port_.Received()) WatchModemText(byte);
+      }
+    }
+    if (!port_.IsCarrierOn() && services_.dialLineConnected.IsSet()) services_.dialLineConnected.ResetEvent();
+  }
+  port_.Close();
+}
+
+void CDialBackup::Process(CRequest& record) {
+  if (!port_.IsCarrierOn()) {
+    freshCall_ = false;
+    if (!InitialiseModem() || !Dial()) {
+      record.State = kStateDialFailed;
+      record.HostErrorText = LastError();
+      WriteBack(record);
+      return;
+    }
+    freshCall_ = true;
+  }
+  if (!port_.IsCarrierOn()) return;
+  services_.dialLineConnected.Set();
+  if (Exchange(record)) {
+    record.State = kStateDialAnswered;
+  } else {
+    record.State = kStateDialFailed;
+    record.HostErrorText = LastError();
+    HangUp();
+  }
+  WriteBack(record);
+}
+
+bool CDialBackup::InitialiseModem() {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    port_.PurgeReceive();
+    const int sent = port_.SendCommand(kInitCommand, true);
+    if (sent == PortError || sent == PortTimeout) {
+      SetLastError(kTransmitFailedText);
+      return false;
+    }
+    std::string line;
+    if (sent == PortOk && port_.ReadLine(Ms(timings_.initAnswer), line) == PortOk) {
+      SetLastError(line);
+      if (line.find("OK") != std::string::npos) return true;
+    } else {
+      SetLastError(kNoInitAnswerText);
+    }
+    if (stop_.IsSet()) return false;
+  }
+  return false;
+}
+
+bool CDialBackup::Dial() {
+  if (Stopping()) {
+    SetLastError(kShuttingDownText);
+    return false;
+  }
+  const CMerchantParams params = services_.params.GetParams();
+  const std::string command = "ATDT" + params.GetValue(kParamDialPrefix) + params.GetValue(kParamPhoneNumber);
+  const int sent = port_.SendCommand(command, true);
+  if (sent == PortError || sent == PortTimeout) {
+    SetLastError(kTransmitFailedText);
+    return false;
+  }
+  std::string line;
+  if (sent != PortOk || port_.ReadLine(Ms(timings_.dialAnswer), line) != PortOk) {
+    SetLastError(kNoDialAnswerText);
+    return false;
+  }
+  if (line.find("CONNECT") != std::string::npos && port_.WaitForCarrier(Ms(timings_.carrierAfterConnect))) {
+    return true;
+  }
+  for (const char* answer : kFailureAnswers) {
+    if (line.find(answer) != std::string::npos) {
+      SetLastError(line);
+      return false;
+    }
+  }
+  SetLastError(kFailedToConnectText);
+  return false;
+}
+
+bool CDialBackup::WaitForEnq() {
+  const auto deadline = Clock::now() + timings_.enqWait;
+  for (;;) {
+    if (!port_.IsCarrierOn()) return false;
+    const int waited = port_.WaitForInput(MillisecondsLeft(deadline));
+    if (waited != PortOk) return false;
+    while (port_.Read() > 0) {
+      for (const char byte : port_.Received()) {
+        if (byte == kLinkEnq) return true;
+        WatchModemText(byte);
+      }
+    }
+  }
+}
+
+bool CDialBackup::Exchange(CRequest& record) {
+  const std::string frame = BuildDialRequestFrame(record.HostRequest);
+  if (freshCall_) {
+    freshCall_ = false;
+    if (!WaitForEnq()) {
+      SetLastError(kNoEnqText);
+      return false;
+    }
+  }
+  if (Stopping()) {
+    SetLastError(kShuttingDownText);
+    return false;
+  }
+  port_.Transmit(frame, kTransmitTimeoutMs);
+  SetLastError(kResponseTimeoutText);
+
+  enum class Receive { kWaitingForStx, kCollecting, kChecking, kAcknowledged };
+  Receive state = Receive::kWaitingForStx;
+  std::string response;
+  int sends = 1;
+  // The answer has until just before the 35 s are up.
+  const auto deadline = Clock::now() + timings_.response - std::chrono::milliseconds(1);
+  for (;;) {
+    if (Clock::now() >= deadline) return state == Receive::kAcknowledged;
+    if (stop_.IsSet()) {
+      SetLastError(kShuttingDownText);
+      return false;
+    }
+    if (!port_.IsCarrierOn()) {
+      SetLastError(kLostCarrierText);
+      return false;
+    }
+    if (port_.WaitForInput(MillisecondsLeft(deadline)) != PortOk) continue;
+    port_.Read();
+    const std::string arrived(port_.Received());
+    bool purged = false;
+    for (const char byte : arrived) {
+      switch (state) {
+        case Receive::kWaitingForStx:
+          if (byte == kLinkStx) {
+            response.assign(1, byte);
+            state = Receive::kCollecting;
+          } else if (byte == kLinkNak) {
+            port_.PurgeReceive();
+            purged = true;
+            if (++sends > kMaxRequestSends) {
+              SetLastError(kRetriesExceededText);
+              return false;
+            }
+            port_.Transmit(frame, kTransmitTimeoutMs);
+          } else {
+            WatchModemText(byte);
+          }
+          break;
+        case Receive::kCollecting:
+          response += byte;
+          if (byte == kLinkEtx) state = Receive::kChecking;
+          break;
+        case Receive::kChecking:
+          if (byte == LinkLrc(std::string_view(response).substr(1))) {
+            port_.Transmit(std::string(1, kLinkAck), kTransmitTimeoutMs);
+            record.HostResponse = response.substr(1);
+            state = Receive::kAcknowledged;
+          } else {
+            response.clear();
+            port_.SleepOrStop(kBadLrcPauseMs);
+            port_.PurgeReceive();
+            purged = true;
+            port_.Transmit(std::string(1, kLinkNak), kTransmitTimeoutMs);
+            SetLastError(kBadLrcText);
+            state = Receive::kWaitingForStx;
+          }
+          break;
+        case Receive::kAcknowledged:
+          if (byte == kLinkEot) return true;
+          if (byte == kLinkStx) {
+            response.assign(1, byte);
+            state = Receive::kCollecting;
+          } else {
+            WatchModemText(byte);
+          }
+          break;
+      }
+      // What came with the bytes before a purge is thrown away with them.
+      if (purged) break;
+    }
+  }
+}
+
+void CDialBackup::HangUp() {
+  if (services_.dialLineConnected.IsSet()) services_.dialLineConnected.ResetEvent();
+  port_.HangUp();
+}
+
+void CDialBackup::WatchModemText(char byte) {
+  if (byte == '\r' || byte == '\n') {
+    if (modemText_.find("NO CARRIER") != std::string::npos) port_.ReportNoCarrier();
+    modemText_.clear();
+    return;
+  }
+  if (modemText_.size() >= kMaxModemText) modemText_.erase(0, 1);
+  modemText_ += byte;
+}
+
+void CDialBackup::WriteBack(const CRequest& record) {
+  // The host thread may have given up on the record meanwhile (interfaces stopping):
+  // its answer stands.
+  services_.queue.UpdateByIdIfState(record.QueueId, kStateDialHandOver, record);
 }
 
 }  // namespace paxelle

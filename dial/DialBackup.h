@@ -1,48 +1,92 @@
-// The dial backup as far as this build carries it: Start checks the modem's COM
-// port the way the dial link does before it works, then refuses, because the
-// modem exchange itself is not part of this build. Transport methods 1 and 2
-// therefore stop the interfaces with a clear message instead of leaving
-// records handed to the dial link unanswered.
+// The dial backup: a worker thread that owns the modem, takes the records the host
+// thread hands over (State 9) from the pending queue, dials the authorization number
+// when no call is up, exchanges the host request and its answer in the dial link's
+// framing, and writes the result back (State 12, or 11 with HostErrorText). The host
+// thread and this one meet only through the queue and the dial-line-connected event.
 #pragma once
 
+#include "common/Event.h"
 #include "dial/ComDevices.h"
-#include "dial/SerialDevice.h"
+#include "dial/ModemLines.h"
+#include "dial/SerialPort.h"
+#include "dial/StopDescriptor.h"
 
-#include <memory>
+#include <chrono>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace paxelle {
 
-class CServerContext;
+class CParamStore;
+class CRequest;
+class CTrafficLog;
+class PendingQueue;
+
+struct DialBackupTimings {
+  std::chrono::milliseconds queuePoll{50};         // between passes over the queue
+  std::chrono::milliseconds initAnswer{5000};      // for the modem's answer to the init command
+  std::chrono::milliseconds dialAnswer{30000};     // for the modem's answer to the dial
+  std::chrono::milliseconds carrierAfterConnect{100};
+  std::chrono::milliseconds enqWait{3000};         // for the host's ENQ on a fresh call
+  std::chrono::milliseconds response{35000};       // for the host's answer to a request frame
+  SerialPortTimings port;                          // the hang-up's guard times
+};
+
+// What the dial backup works with; every referenced object must outlive it.
+struct DialBackupServices {
+  PendingQueue& queue;
+  CParamStore& params;       // "DIAL PREFIX" and "AUTHORIZATION PHONE NUMBER", read at each dial
+  CTrafficLog& log;
+  Event& interfacesStopping;  // once set, no new dial or exchange is started
+  Event& dialLineConnected;   // set while a call is up and in use
+  const ComDevices& devices;
+  ModemLineControl& lines;    // normally SystemModemLines()
+};
 
 class CDialBackup {
  public:
-  // Ports are opened at the paths `devices` names, through `device`; the
-  // machine's own device when none is given. `server` must outlive this object.
-  explicit CDialBackup(CServerContext& server, ComDevices devices = {},
-                       std::unique_ptr<SerialDevice> device = nullptr);
+  explicit CDialBackup(DialBackupServices services, DialBackupTimings timings = {});
   // Stop().
   ~CDialBackup();
   CDialBackup(const CDialBackup&) = delete;
   CDialBackup& operator=(const CDialBackup&) = delete;
 
-  // Clears the dial-line-connected event, opens COM port `portNumber` and reads
-  // its modem lines. False with LastError() set: the port cannot be opened, DSR
-  // or CTS is off, or (all lines up) the dial link is not available in this
-  // build. The port is closed again in every case.
+  // Clears the dial-line-connected event, opens COM port `portNumber` (19200 baud,
+  // even parity, 7 data bits, 1 stop bit), checks DSR and CTS and starts the worker.
+  // False with LastError() set (and the port closed) when the port cannot be opened,
+  // DSR or CTS is off, or the thread cannot start. A running backup is stopped first.
   bool Start(int portNumber);
-  // Ends whatever Start left open; harmless when not started.
+  // Ends the worker from whatever it waits for (within a second), closes the port
+  // and clears the dial-line-connected event. Harmless when not started.
   void Stop();
-  // The text of the last failure.
+  // The text of the last failure: of Start, or of the last exchange.
   std::string LastError() const;
 
  private:
-  void SetLastError(std::string text);
+  enum class Outcome { kDone, kFailed, kStopped };
 
-  CServerContext& server_;
-  const ComDevices devices_;
-  std::unique_ptr<SerialDevice> device_;
+  void WorkLoop();
+  // Dials (when needed) and exchanges one record; false when it was left as it was.
+  void Process(CRequest& record);
+  bool InitialiseModem();
+  bool Dial();
+  bool WaitForEnq();
+  bool Exchange(CRequest& record);
+  void HangUp();
+  // Reads what arrives between frames for the modem's "NO CARRIER".
+  void WatchModemText(char byte);
+  void WriteBack(const CRequest& record);
+  void SetLastError(std::string text);
+  bool Stopping() const;
+
+  DialBackupServices services_;
+  const DialBackupTimings timings_;
+  StopDescriptor stop_;
+  CSerialPort port_;
+  std::thread thread_;
+  bool freshCall_ = false;   // worker thread only
+  std::string modemText_;    // worker thread only: the line between frames so far
   mutable std::mutex mutex_;  // guards lastError_
   std::string lastError_;
 };
@@ -51,6 +95,5 @@ class CDialBackup {
 std::string ComPortOpenFailedText(int portNumber);
 std::string DsrInactiveText(int portNumber);
 std::string CtsInactiveText(int portNumber);
-std::string DialLinkUnavailableText(int portNumber);
 
 }  // namespace paxelle

@@ -71,8 +71,8 @@ void CHostWorker::Run() {
   bool dialFallBack = false;
   if (method == kTransportIpWithDialBackup || method == kTransportDialOnly) {
     if (method == kTransportDialOnly || server_.dialLineConnected.IsSet()) {
-      // When interfaces stop or the session went away, the record is left as the
-      // dial link has it: writing back an older copy could overwrite its answer.
+      // A stopped hand-over has written its record, and one whose session went away
+      // has none to write.
       if (HandOverToDial() == DialOutcome::kFinished) {
         WriteBack();
       } else {
@@ -188,8 +188,39 @@ CHostWorker::DialOutcome CHostWorker::HandOverToDial() {
     }
     Notify(HostTrafficEvent::kSendingDial);
   }
+  if (outcome == DialOutcome::kStopped) outcome = AnswerStoppedHandOver();
   Notify(HostTrafficEvent::kReceivedDial);
   return outcome;
+}
+
+CHostWorker::DialOutcome CHostWorker::AnswerStoppedHandOver() {
+  // Nobody answers a record left handed over once the interfaces stop, and the lane
+  // would wait for good: it gets the dial link's shutdown text, unless the dial link
+  // has just finished it. The dial link writes only while the record is handed over.
+  PendingQueue& queue = server_.queue;
+  const int id = record_.QueueId;
+  for (;;) {
+    CRequest current;
+    if (!queue.FindById(id, current)) return DialOutcome::kRecordGone;
+    switch (current.State) {
+      case kStateDialAnswered:
+        record_ = std::move(current);
+        record_.State = kStateReceivedUnparsed;
+        return DialOutcome::kFinished;
+      case kStateDialFailed:
+        record_ = std::move(current);
+        record_.State = kStateHostFailed;
+        return DialOutcome::kFinished;
+      case kStateDialHandOver: {
+        current.State = kStateHostFailed;
+        current.HostErrorText = "Dial Backup Server Shutting Down.";
+        if (queue.UpdateByIdIfState(id, kStateDialHandOver, current)) return DialOutcome::kStopped;
+        break;  // the dial link wrote just now: read its result
+      }
+      default:
+        return DialOutcome::kStopped;
+    }
+  }
 }
 
 void CHostWorker::SendCompletion(bool replyReceived) {

@@ -61,6 +61,9 @@ class CHostWorker {
   // endpoint can be reached.
   void ExchangeOverIp(bool dialFallBack);
   DialOutcome HandOverToDial();
+  // At the interfaces-stopping event: finishes the record from the dial link's result,
+  // or answers it as shut down (written here; kStopped).
+  DialOutcome AnswerStoppedHandOver();
   void SendCompletion(bool replyReceived);
   void WriteBack();
   void Notify(HostTrafficEvent event) const;

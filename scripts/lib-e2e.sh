@@ -117,8 +117,9 @@ e2e_start_sim() {
 }
 
 # e2e_start_server: paxelle headless on a free loopback port, talking to the
-# simulator as "localhost" with the throwaway CA trusted; returns once the client
-# port accepts. Sets e2e_server_pid and e2e_client_port.
+# simulator as "localhost" with the throwaway CA trusted, and with the options in
+# the array e2e_server_args (if set); returns once the client port accepts. Sets
+# e2e_server_pid and e2e_client_port.
 e2e_start_server() {
   local attempt
   mkdir -p "$e2e_work/server"
@@ -127,7 +128,7 @@ e2e_start_server() {
     : >"$e2e_work/paxelle.err"
     "$e2e_bin/paxelle" --headless --workdir "$e2e_work/server" --params "$e2e_params" --keystore "$e2e_work/keys" \
       --client-port "$e2e_client_port" --host "localhost:$e2e_sim_port" --host-ca "$e2e_ca" \
-      >"$e2e_work/paxelle.out" 2>"$e2e_work/paxelle.err" &
+      ${e2e_server_args[@]+"${e2e_server_args[@]}"} >"$e2e_work/paxelle.out" 2>"$e2e_work/paxelle.err" &
     e2e_server_pid=$!
     e2e_pids+=("$e2e_server_pid")
     local tenths=300

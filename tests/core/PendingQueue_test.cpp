@@ -260,6 +260,25 @@ TEST(PendingQueueCopyTest, UpdateKeepsTheQueueIdOfTheSlot) {
   EXPECT_FALSE(queue.FindById(777, found));
 }
 
+TEST(PendingQueueCopyTest, ConditionalUpdateOnlyWhileTheStateIsUnchanged) {
+  PendingQueue queue;
+  CRequest record = Waiting();
+  record.State = kStateDialHandOver;
+  ASSERT_EQ(queue.Enqueue(record), PendingQueue::kAccepted);
+  CRequest answered = record;
+  answered.State = kStateDialAnswered;
+  CRequest failed = record;
+  failed.State = kStateHostFailed;
+  failed.HostErrorText = "too late";
+  ASSERT_TRUE(queue.UpdateByIdIfState(record.QueueId, kStateDialHandOver, answered));
+  EXPECT_FALSE(queue.UpdateByIdIfState(record.QueueId, kStateDialHandOver, failed)) << "already answered";
+  CRequest found;
+  ASSERT_TRUE(queue.FindById(record.QueueId, found));
+  EXPECT_EQ(found.State, kStateDialAnswered);
+  EXPECT_EQ(found.HostErrorText, "");
+  EXPECT_FALSE(queue.UpdateByIdIfState(999, kStateDialAnswered, failed));
+}
+
 TEST(PendingQueueLookupTest, CollectByIdsReturnsQueueOrderAndSkipsGoneIds) {
   PendingQueue queue;
   std::vector<CRequest> records(4, Waiting());

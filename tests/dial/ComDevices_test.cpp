@@ -23,6 +23,17 @@ TEST(ComDevicesTest, AssignmentReplacesOnlyItsPort) {
   EXPECT_EQ(devices.DevicePath(3), "/dev/ttyS2");
 }
 
+TEST(ComDevicesTest, LocalModeBelongsToItsPort) {
+  ComDevices devices;
+  ASSERT_TRUE(devices.Assign(1, "/dev/ttyUSB0", true));
+  ASSERT_TRUE(devices.Assign(2, "/dev/ttyUSB1"));
+  EXPECT_TRUE(devices.IsLocal(1));
+  EXPECT_FALSE(devices.IsLocal(2));
+  EXPECT_FALSE(devices.IsLocal(3));
+  EXPECT_FALSE(devices.Assign(2, "/dev/ttyUSB2", true));
+  EXPECT_FALSE(devices.IsLocal(2)) << "a refused assignment changes nothing";
+}
+
 TEST(ComDevicesTest, RefusedAssignmentsChangeNothing) {
   ComDevices devices;
   ASSERT_TRUE(devices.Assign(1, "/dev/ttyUSB0"));
@@ -40,25 +51,30 @@ TEST(ComDevicesTest, ParsesAssignments) {
     const char* text;
     int port;
     const char* path;
+    bool local;
   };
-  for (const Case& c : {Case{"1=/dev/ttyUSB0", 1, "/dev/ttyUSB0"}, Case{"255=/tmp/a=b", 255, "/tmp/a=b"},
-                        Case{"007=modem", 7, "modem"}}) {
+  for (const Case& c : {Case{"1=/dev/ttyUSB0", 1, "/dev/ttyUSB0", false}, Case{"255=/tmp/a=b", 255, "/tmp/a=b", false},
+                        Case{"007=modem", 7, "modem", false}, Case{"2=/dev/ttyUSB1,local", 2, "/dev/ttyUSB1", true},
+                        Case{"3=/tmp/a,b", 3, "/tmp/a,b", false}}) {
     int port = 0;
     std::string path;
     std::string error;
-    EXPECT_TRUE(ParseComDeviceAssignment(c.text, port, path, error)) << c.text << ": " << error;
+    bool local = !c.local;
+    EXPECT_TRUE(ParseComDeviceAssignment(c.text, port, path, error, local)) << c.text << ": " << error;
     EXPECT_EQ(port, c.port) << c.text;
     EXPECT_EQ(path, c.path) << c.text;
+    EXPECT_EQ(local, c.local) << c.text;
   }
 }
 
 TEST(ComDevicesTest, RefusesMalformedAssignmentsWithAReason) {
   for (const char* text : {"", "1", "/dev/ttyS0", "0=/dev/x", "256=/dev/x", "1000=/dev/x", "-1=/dev/x",
-                           "+1=/dev/x", " 1=/dev/x", "a=/dev/x", "=/dev/x", "1="}) {
+                           "+1=/dev/x", " 1=/dev/x", "a=/dev/x", "=/dev/x", "1=", "1=,local"}) {
     int port = 42;
     std::string path = "unchanged";
     std::string error;
-    EXPECT_FALSE(ParseComDeviceAssignment(text, port, path, error)) << text;
+    bool local = false;
+    EXPECT_FALSE(ParseComDeviceAssignment(text, port, path, error, local)) << text;
     EXPECT_FALSE(error.empty()) << text;
     EXPECT_EQ(port, 42) << text;
     EXPECT_EQ(path, "unchanged") << text;

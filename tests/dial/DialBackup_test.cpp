@@ -1,138 +1,326 @@
+// The dial link against the simulator's modem on a pseudo-terminal, in-process, with
+// short time limits: hand-over records in, State 12 or 11 out.
 #include "dial/DialBackup.h"
 
-#include "tests/core/ParserTestSupport.h"
+#include "config/ParamStore.h"
+#include "core/PendingQueue.h"
+#include "core/TranCodes.h"
+#include "dial/LinkFrame.h"
+#include "tests/dial/PseudoTerminal.h"
+#include "tests/hostsim/SimTestSupport.h"
+#include "tools/hostsim/HostSimulator.h"
+#include "tools/hostsim/Journal.h"
+#include "tools/hostsim/ModemSimulator.h"
 
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 
-#include <memory>
-#include <string>
-#include <vector>
+#include <sstream>
+#include <thread>
 
 namespace paxelle {
 namespace {
 
-// A modem whose lines the test sets; remembers what the dial backup did to it.
-struct SimulatedModem {
-  bool openable = true;
-  bool reportsLines = true;
-  ModemLines lines;
-  std::vector<std::string> opened;
-  bool open = false;
-};
+using namespace std::chrono_literals;
+using hostsim::simtest::CreditSale;
+using hostsim::simtest::Head;
 
-class SimulatedDevice final : public SerialDevice {
+constexpr char kNumber[] = "18005550199";
+
+DialBackupTimings Fast() {
+  DialBackupTimings timings;
+  timings.queuePoll = 10ms;
+  timings.initAnswer = 300ms;
+  timings.dialAnswer = 500ms;
+  timings.enqWait = 300ms;
+  timings.response = 1500ms;
+  timings.port.hangUpGuard = 100ms;  // above the modem's S12=4 (80 ms)
+  return timings;
+}
+
+hostsim::ModemTimings FastModem() {
+  hostsim::ModemTimings timings;
+  timings.ringing = 10ms;
+  timings.enqDelay = 10ms;
+  timings.ackWait = 500ms;
+  timings.dropWhenIdle = 100ms;
+  timings.answerDelay = 100ms;
+  return timings;
+}
+
+// Modem lines as a wired port would report them, set by the test.
+class FixedLines final : public ModemLineControl {
  public:
-  explicit SimulatedDevice(SimulatedModem& modem) : modem_(modem) {}
-  bool Open(const std::string& path) override {
-    modem_.opened.push_back(path);
-    modem_.open = modem_.openable;
-    return modem_.openable;
+  explicit FixedLines(int bits) : bits_(bits) {}
+  int Get(int, int& bits) override {
+    bits = bits_;
+    return 0;
   }
-  void Close() override { modem_.open = false; }
-  bool IsOpen() const override { return modem_.open; }
-  bool GetModemLines(ModemLines& lines) override {
-    if (!modem_.open || !modem_.reportsLines) return false;
-    lines = modem_.lines;
-    return true;
-  }
-  std::string ErrorText() const override { return "simulated failure"; }
+  int Raise(int, int) override { return 0; }
+  int Drop(int, int) override { return 0; }
 
  private:
-  SimulatedModem& modem_;
+  int bits_;
 };
 
-class DialBackupTest : public ::testing::Test {
+class DialLinkTest : public ::testing::Test {
  protected:
-  testing::ContextFixture server_;
-  SimulatedModem modem_;
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(journal_.Open(dir_ / "journal", error)) << error;
+    ASSERT_TRUE(modem_.Open(ModemPath(), error)) << error;
+    modemThread_ = std::thread([this] { modem_.Run(); });
+    ASSERT_TRUE(devices_.Assign(1, ModemPath().string()));
+    params_.SetPath(dir_ / "params");
+    SetNumber(kNumber);
+  }
+  void TearDown() override {
+    backup_.Stop();
+    simStop_.Raise();
+    modemThread_.join();
+  }
+
+  std::filesystem::path ModemPath() const { return dir_ / "modem"; }
+  void SetNumber(const std::string& number) {
+    CMerchantParams set = params_.GetParams();
+    ASSERT_TRUE(set.SetValue(kParamPhoneNumber, number));
+    ASSERT_TRUE(params_.Save(set));
+  }
+  DialBackupServices Services(ModemLineControl& lines = SystemModemLines()) {
+    return {queue_, params_, log_.Get(), stopping_, lineUp_, devices_, lines};
+  }
+
+  // A sale handed to the dial link; its amount's cents choose the simulator's fault.
+  int HandOver(std::uint64_t cents, RequestDisposition disposition = kDispositionProcess) {
+    Head head;
+    head.cents = cents;
+    CRequest record;
+    record.State = kStateDialHandOver;
+    record.Disposition = disposition;
+    record.HostRequest = CreditSale(head);
+    queue_.Enqueue(record);
+    return record.QueueId;
+  }
+  // The record once the dial link has written it back, or as it is after `limit`.
+  CRequest Result(int id, std::chrono::milliseconds limit = 10s) {
+    CRequest record;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (queue_.FindById(id, record) && record.State == kStateDialHandOver &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(5ms);
+    }
+    return record;
+  }
+  std::vector<std::string> JournalLines(const std::string& containing) const {
+    std::vector<std::string> lines;
+    std::istringstream text(testing::ReadBytes(dir_ / "journal"));
+    for (std::string line; std::getline(text, line);) {
+      if (line.find(containing) != std::string::npos) lines.push_back(line);
+    }
+    return lines;
+  }
+
+  testing::TempDir dir_;
+  hostsim::Journal journal_;
+  hostsim::HostSimulator host_{&journal_};
+  hostsim::StopSignal simStop_;
+  hostsim::ModemSimulator modem_{host_, simStop_, FastModem()};
+  std::thread modemThread_;
+  PendingQueue queue_;
+  CParamStore params_;
+  testing::TestLog log_;
+  Event stopping_{Event::Reset::kManual};
+  Event lineUp_{Event::Reset::kManual};
+  ComDevices devices_;
+  CDialBackup backup_{Services(), Fast()};
 };
 
-TEST_F(DialBackupTest, PortThatCannotBeOpened) {
-  modem_.openable = false;
-  CDialBackup backup(server_.context(), ComDevices{}, std::make_unique<SimulatedDevice>(modem_));
-  EXPECT_FALSE(backup.Start(3));
-  EXPECT_EQ(backup.LastError(), "Could not Open Com Port 3.");
-  EXPECT_EQ(modem_.opened, std::vector<std::string>{"/dev/ttyS2"});
+TEST(LinkFrameTest, DialFrameCarriesLinkIndicatorOneAtMessagePositionFive) {
+  const std::string request = "LG08A411" + std::string(30, '9');
+  const std::string frame = BuildDialRequestFrame(request);
+  ASSERT_EQ(frame.size(), request.size() + 3);
+  EXPECT_EQ(frame.front(), kLinkStx);
+  EXPECT_EQ(frame.substr(1, 8), "LG08A111") << "frame index 6, the fifth after the prefix";
+  EXPECT_EQ(frame[frame.size() - 2], kLinkEtx);
+  EXPECT_EQ(frame.back(), LinkLrc(frame.substr(1, frame.size() - 2)));
+  // Too short to have an indicator: sent as it is, ETX untouched.
+  EXPECT_EQ(BuildDialRequestFrame("LG08A"), std::string("\x02LG08A\x03") + LinkLrc("LG08A\x03"));
+  EXPECT_EQ(LinkLrc(std::string("\x01\x02\x03")), '\0');
+  EXPECT_EQ(BuildLinkFrame(""), std::string("\x02\x03\x03"));
 }
 
-TEST_F(DialBackupTest, PortOutsideTheRangeTouchesNoDevice) {
-  CDialBackup backup(server_.context(), ComDevices{}, std::make_unique<SimulatedDevice>(modem_));
-  for (const int port : {0, 256, -5}) {
-    EXPECT_FALSE(backup.Start(port));
-    EXPECT_EQ(backup.LastError(), "Could not Open Com Port " + std::to_string(port) + ".");
-  }
-  EXPECT_TRUE(modem_.opened.empty());
+TEST_F(DialLinkTest, ApprovedSaleGoesByModemWithTheDialLinkIndicator) {
+  ASSERT_TRUE(backup_.Start(1)) << backup_.LastError();
+  const int id = HandOver(1000);
+  const CRequest result = Result(id);
+  ASSERT_EQ(result.State, kStateDialAnswered) << result.HostErrorText;
+  EXPECT_NE(result.HostResponse.find("APPROVED"), std::string::npos);
+  EXPECT_EQ(result.HostResponse.back(), kLinkEtx) << "kept for the parser";
+  EXPECT_TRUE(lineUp_.IsSet()) << "the call stays up";
+
+  const auto requests = JournalLines(" MODEM REQUEST ");
+  ASSERT_EQ(requests.size(), 1u);
+  Head head;
+  head.cents = 1000;
+  std::string expected = head.Text().substr(0, 30);
+  expected[kLinkIndicatorPos] = '1';
+  const std::string message = requests.front().substr(requests.front().find("REQUEST ") + 8);
+  EXPECT_EQ(message.substr(0, 8), expected.substr(0, 8)) << message;
+  EXPECT_EQ(JournalLines("MODEM DIAL 18005550199 CONNECT 19200").size(), 1u);
+  EXPECT_TRUE(JournalLines("REFUSED").empty());
+  EXPECT_EQ(testing::ReadBytes(dir_ / "journal").find("4111111111111111"), std::string::npos);
 }
 
-TEST_F(DialBackupTest, ModemLinesDecideTheText) {
+TEST_F(DialLinkTest, FaultsEndAsTheLinkSaysAndNeverStopTheLink) {
   struct Case {
-    bool reportsLines;
-    bool dsr;
-    bool cts;
+    const char* name;
+    const char* number;
+    std::uint64_t cents;
+    RequestState state;
+    std::string errorText;
+    bool lineUpAfter;
+  };
+  const Case cases[] = {
+      {"busy", "15550001", 1000, kStateDialFailed, "BUSY", false},
+      {"no carrier", "15550002", 1000, kStateDialFailed, "NO CARRIER", false},
+      {"dial unanswered", "15550003", 1000, kStateDialFailed, "Modem Failed - No Response to Dial Command", false},
+      {"no ENQ", "15550004", 1000, kStateDialFailed, "No ENQ Received.", false},
+      {"NAK'd three times", kNumber, 1012, kStateDialFailed, "Retries Exceeded.", false},
+      {"line dropped", kNumber, 1004, kStateDialFailed, "Lost Carrier Waiting for Response.", false},
+      {"no answer", kNumber, 1003, kStateDialFailed, "Timeout on  Response (Dial).", false},
+      {"NAK'd once", kNumber, 1011, kStateDialAnswered, "", true},
+      {"bad LRC first", kNumber, 1013, kStateDialAnswered, "", true},
+      {"no EOT", kNumber, 1014, kStateDialAnswered, "", true},
+  };
+  ASSERT_TRUE(backup_.Start(1)) << backup_.LastError();
+  for (const Case& c : cases) {
+    SetNumber(c.number);
+    const int id = HandOver(c.cents);
+    const CRequest result = Result(id);
+    EXPECT_EQ(result.State, c.state) << c.name;
+    EXPECT_EQ(result.HostErrorText, c.errorText) << c.name;
+    EXPECT_EQ(lineUp_.IsSet(), c.lineUpAfter) << c.name;
+    if (c.lineUpAfter) {
+      EXPECT_NE(result.HostResponse.find("APPROVED"), std::string::npos) << c.name;
+      // Each case starts on-hook: what a real failure would have done.
+      SetNumber("15550002");
+      EXPECT_EQ(Result(HandOver(1000)).State, kStateDialAnswered) << c.name << ": the call was kept";
+      backup_.Stop();
+      ASSERT_TRUE(backup_.Start(1));
+    }
+  }
+  EXPECT_EQ(JournalLines("NAK (fault of the amount)").size(), 4u) << "three for .12, one for .11";
+  EXPECT_EQ(JournalLines("ANSWER SENT WITH A BAD LRC").size(), 1u);
+}
+
+TEST_F(DialLinkTest, SecondRecordUsesTheCallThatIsUp) {
+  ASSERT_TRUE(backup_.Start(1));
+  ASSERT_EQ(Result(HandOver(1000)).State, kStateDialAnswered);
+  // No ENQ comes on a call already up: waiting for one would fail this record.
+  const CRequest second = Result(HandOver(2000));
+  EXPECT_EQ(second.State, kStateDialAnswered) << second.HostErrorText;
+  EXPECT_EQ(JournalLines("MODEM DIAL").size(), 1u);
+  EXPECT_EQ(JournalLines(" MODEM REQUEST ").size(), 2u);
+}
+
+TEST_F(DialLinkTest, UnsolicitedNoCarrierWhileIdleDropsTheLineAndTheNextRecordRedials) {
+  SetNumber("15550005");
+  ASSERT_TRUE(backup_.Start(1));
+  ASSERT_EQ(Result(HandOver(1000)).State, kStateDialAnswered);
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (lineUp_.IsSet() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  EXPECT_FALSE(lineUp_.IsSet()) << "the idle check saw NO CARRIER";
+  const CRequest second = Result(HandOver(2000));
+  EXPECT_EQ(second.State, kStateDialAnswered) << second.HostErrorText;
+  EXPECT_EQ(JournalLines("MODEM DIAL").size(), 2u);
+}
+
+TEST_F(DialLinkTest, ModemThatStopsAnsweringFailsTheInitialisation) {
+  SetNumber("15550006");
+  ASSERT_TRUE(backup_.Start(1));
+  EXPECT_EQ(Result(HandOver(1000)).HostErrorText, "NO DIALTONE");
+  const CRequest second = Result(HandOver(1000));
+  EXPECT_EQ(second.State, kStateDialFailed);
+  EXPECT_EQ(second.HostErrorText, "Modem Failed - No Response to Init Command");
+}
+
+TEST_F(DialLinkTest, RecordsItMustNotTakeAreLeftAlone) {
+  ASSERT_TRUE(backup_.Start(1));
+  const int error = HandOver(1000, kDispositionError);
+  std::this_thread::sleep_for(100ms);
+  stopping_.Set();
+  const int late = HandOver(1000);
+  std::this_thread::sleep_for(100ms);
+  CRequest record;
+  ASSERT_TRUE(queue_.FindById(error, record));
+  EXPECT_EQ(record.State, kStateDialHandOver);
+  ASSERT_TRUE(queue_.FindById(late, record));
+  EXPECT_EQ(record.State, kStateDialHandOver) << "no new dial once the interfaces stop";
+  EXPECT_TRUE(JournalLines("MODEM DIAL").empty());
+}
+
+TEST_F(DialLinkTest, AnswerNoLongerWantedIsNotWrittenOverTheHostThreadsResult) {
+  ASSERT_TRUE(backup_.Start(1));
+  const int id = HandOver(1006);  // answered after 100 ms
+  std::this_thread::sleep_for(60ms);
+  CRequest record;
+  ASSERT_TRUE(queue_.FindById(id, record));
+  record.State = kStateHostFailed;
+  record.HostErrorText = "Dial Backup Server Shutting Down.";
+  ASSERT_TRUE(queue_.UpdateById(id, record));
+  std::this_thread::sleep_for(500ms);
+  ASSERT_TRUE(queue_.FindById(id, record));
+  EXPECT_EQ(record.State, kStateHostFailed);
+}
+
+TEST_F(DialLinkTest, StopEndsADialWithinASecond) {
+  backup_.Stop();
+  DialBackupTimings patient = Fast();
+  patient.dialAnswer = 30s;
+  CDialBackup backup(Services(), patient);
+  SetNumber("15550003");
+  ASSERT_TRUE(backup.Start(1));
+  HandOver(1000);
+  const auto dialled = std::chrono::steady_clock::now() + 5s;
+  while (JournalLines("MODEM DIAL").empty() && std::chrono::steady_clock::now() < dialled) {
+    std::this_thread::sleep_for(5ms);
+  }
+  const auto started = std::chrono::steady_clock::now();
+  backup.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+  EXPECT_FALSE(lineUp_.IsSet());
+}
+
+TEST_F(DialLinkTest, StartFailuresNameThePortAndLeaveItClosed) {
+  struct Case {
+    int bits;
     std::string expected;
   };
   const Case cases[] = {
-      {true, false, true,
-       "DSR found Inactive on Com Port 1.\r\nMake Sure Kelvara Device is Connected and Powered."},
-      {true, false, false,
-       "DSR found Inactive on Com Port 1.\r\nMake Sure Kelvara Device is Connected and Powered."},
-      // A device that is no terminal cannot show DSR.
-      {false, true, true,
-       "DSR found Inactive on Com Port 1.\r\nMake Sure Kelvara Device is Connected and Powered."},
-      {true, true, false,
+      {TIOCM_CTS, "DSR found Inactive on Com Port 1.\r\nMake Sure Kelvara Device is Connected and Powered."},
+      {0, "DSR found Inactive on Com Port 1.\r\nMake Sure Kelvara Device is Connected and Powered."},
+      {TIOCM_DSR,
        "CTS found Inactive on Com Port 1.\r\nYou may have a defective COM Port.\r\n"
        "If you are emulating a COM Port,(USB to Serial Converter or equivalent)\r\n"
        "the emulation may not fully support Flow Control.\r\nFlow Control is required.\r\n"},
-      {true, true, true,
-       "Dial Backup on Com Port 1 is not available in this build.\r\n"
-       "Set TRANSPORT METHOD to 0 (IP Only) to run without it."},
   };
   for (const Case& c : cases) {
-    modem_ = SimulatedModem{};
-    modem_.reportsLines = c.reportsLines;
-    modem_.lines.dsr = c.dsr;
-    modem_.lines.cts = c.cts;
-    CDialBackup backup(server_.context(), ComDevices{}, std::make_unique<SimulatedDevice>(modem_));
+    FixedLines lines(c.bits);
+    lineUp_.Set();
+    CDialBackup backup(Services(lines), Fast());
     EXPECT_FALSE(backup.Start(1));
     EXPECT_EQ(backup.LastError(), c.expected);
-    EXPECT_FALSE(modem_.open) << "the port is closed again";
+    EXPECT_FALSE(lineUp_.IsSet());
+    CSerialPort probe(devices_, log_.Get());
+    EXPECT_TRUE(probe.Open(1, 19200, 'E', '7', '1')) << "closed again: " << probe.OpenErrorText();
   }
-}
-
-TEST_F(DialBackupTest, AssignedDeviceIsOpenedAndTheDialLineMarkedDown) {
-  ComDevices devices;
-  ASSERT_TRUE(devices.Assign(2, "/dev/ttyUSB7"));
-  server_.context().dialLineConnected.Set();
-  CDialBackup backup(server_.context(), std::move(devices), std::make_unique<SimulatedDevice>(modem_));
-  EXPECT_FALSE(backup.Start(2));
-  EXPECT_EQ(modem_.opened, std::vector<std::string>{"/dev/ttyUSB7"});
-  EXPECT_FALSE(server_.context().dialLineConnected.IsSet());
-  backup.Stop();
-  backup.Stop();
-}
-
-TEST(PosixSerialDeviceTest, MissingDeviceAndNonTerminal) {
-  PosixSerialDevice device;
-  EXPECT_FALSE(device.Open("/nonexistent/paxelle-tty"));
-  EXPECT_NE(device.ErrorText().find("/nonexistent/paxelle-tty"), std::string::npos);
-  EXPECT_FALSE(device.IsOpen());
-  ModemLines lines;
-  EXPECT_FALSE(device.GetModemLines(lines));
-
-  ASSERT_TRUE(device.Open("/dev/null"));
-  EXPECT_TRUE(device.IsOpen());
-  EXPECT_FALSE(device.GetModemLines(lines)) << "/dev/null has no modem lines";
-  device.Close();
-  EXPECT_FALSE(device.IsOpen());
-}
-
-TEST(DialBackupRealDeviceTest, NonexistentComDevice) {
-  testing::ContextFixture server_;
-  ComDevices devices;
-  ASSERT_TRUE(devices.Assign(1, "/nonexistent/paxelle-tty"));
-  CDialBackup backup(server_.context(), std::move(devices));
-  EXPECT_FALSE(backup.Start(1));
-  EXPECT_EQ(backup.LastError(), "Could not Open Com Port 1.");
+  ComDevices missing;
+  ASSERT_TRUE(missing.Assign(2, (dir_ / "no-such-tty").string()));
+  CDialBackup absent(DialBackupServices{queue_, params_, log_.Get(), stopping_, lineUp_, missing, SystemModemLines()});
+  for (const int port : {2, 0, 256}) {
+    EXPECT_FALSE(absent.Start(port));
+    EXPECT_EQ(absent.LastError(), "Could not Open Com Port " + std::to_string(port) + ".");
+  }
 }
 
 }  // namespace

@@ -153,6 +153,7 @@ void E2eTest::StartServer(const std::string& primary, const std::string& seconda
                                      "--host-ca",
                                      Pki().caCert.string()};
     if (!secondary.empty()) argv.insert(argv.end(), {"--secondary-host", secondary});
+    argv.insert(argv.end(), serverArgs_.begin(), serverArgs_.end());
     const std::uintmax_t errorsBefore = SizeOf(errFile);
     std::string error;
     ASSERT_TRUE(server_.Start(argv, Dir() / "paxelle.out", errFile, error)) << error;

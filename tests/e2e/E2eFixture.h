@@ -52,6 +52,10 @@ class E2eTest : public ::testing::Test {
   // Starts the server on a free client port, the simulator's CA trusted, and
   // waits until it accepts lanes. `primary` defaults to localhost:HostPort().
   void StartServer(const std::string& primary = {}, const std::string& secondary = {});
+  // Arguments every later StartServer adds (e.g. --com-device).
+  void AddServerArguments(const std::vector<std::string>& args) {
+    serverArgs_.insert(serverArgs_.end(), args.begin(), args.end());
+  }
   // SIGTERM (or `signal`) to the server; its exit code (-1: had to be killed).
   int StopServer(int signal = SIGTERM, std::chrono::milliseconds limit = std::chrono::seconds(30));
 
@@ -95,6 +99,7 @@ class E2eTest : public ::testing::Test {
   std::uint16_t hostPort_ = 0;
   std::uint16_t clientPort_ = 0;
   int hostStarts_ = 0;
+  std::vector<std::string> serverArgs_;
 };
 
 }  // namespace paxelle::e2e

@@ -633,5 +633,39 @@ TEST_F(HostInterfaceTest, DialTransportHandsRecordsToTheDialLink) {
   }
 }
 
+TEST_F(HostInterfaceTest, StopDuringADialHandOverAnswersTheLane) {
+  struct Case {
+    const char* name;
+    std::vector<DialAnswer> script;  // what the dial link writes before the stop
+    std::string errorText;
+  };
+  const std::vector<Case> cases = {
+      {"nobody answered", {}, "Dial Backup Server Shutting Down."},
+      {"failed, waiting to retry", {{kStateDialFailed, "NO CARRIER"}}, "NO CARRIER"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetParams({{kParamTransportMethod, "1"}});
+    context_.dialLineConnected.Set();  // a retry is allowed: the worker pauses 1 s after a failure
+    CHostInterface host(host_);
+    const int id = Queue(Parsed(kSaleRequest, kCreditSale), kLaneA);
+    {
+      DialStandIn dial(context_.queue, id, c.script);
+      ASSERT_TRUE(host.Start());
+      const RequestState awaited = c.script.empty() ? kStateDialHandOver : kStateDialFailed;
+      ASSERT_TRUE(WaitFor([&] {
+        CRequest record;
+        return context_.queue.FindById(id, record) && record.State == awaited;
+      }));
+      host.Stop();
+    }
+    CRequest record;
+    ASSERT_TRUE(context_.queue.FindById(id, record));
+    EXPECT_EQ(record.State, kStateHostFailed);
+    EXPECT_EQ(record.HostErrorText, c.errorText);
+    context_.queue.Clear();
+  }
+}
+
 }  // namespace
 }  // namespace paxelle

@@ -1,5 +1,7 @@
 #include "tools/hostsim/SimOptions.h"
 
+#include "tools/hostsim/ModemFaults.h"
+
 #include <gtest/gtest.h>
 
 namespace paxelle::hostsim {
@@ -34,10 +36,51 @@ TEST(SimOptionsTest, ReadsEveryOptionInBothSpellings) {
   EXPECT_FALSE(version.help);
 }
 
+TEST(SimOptionsTest, ModemBesideOrInsteadOfTheNetwork) {
+  SimOptions only;
+  std::string error;
+  ASSERT_TRUE(ParseSimOptions({"--modem", "/tmp/modem", "--journal", "j"}, only, error)) << error;
+  EXPECT_EQ(only.modemLink, "/tmp/modem");
+  EXPECT_FALSE(only.network);
+
+  SimOptions both;
+  ASSERT_TRUE(ParseSimOptions({"--port", "0", "--cert", "c", "--key", "k", "--modem=/tmp/m"}, both, error)) << error;
+  EXPECT_EQ(both.modemLink, "/tmp/m");
+  EXPECT_TRUE(both.network);
+}
+
+TEST(SimOptionsTest, HelpListsTheModemFaults) {
+  const std::string help = SimHelpText();
+  for (const char* text : {"--modem PATH", "0001  BUSY", "0002  NO CARRIER", "0003", "0004", "0005", "0006",
+                           ".11", ".12", ".13", ".14", "MODEM REFUSED"}) {
+    EXPECT_NE(help.find(text), std::string::npos) << text;
+  }
+}
+
+TEST(ModemFaultsTest, ChosenByTheNumbersAndTheAmountsEnding) {
+  const std::pair<const char*, CallFault> numbers[] = {
+      {"18005550199", CallFault::kNone},      {"9,1800555-0001", CallFault::kBusy},
+      {"0002", CallFault::kNoCarrier},        {"15550003", CallFault::kNoDialAnswer},
+      {"15550004", CallFault::kNoEnq},        {"15550005", CallFault::kDropWhenIdle},
+      {"15550006", CallFault::kModemHangs},   {"1", CallFault::kNone},
+      {"", CallFault::kNone},                 {"10001x", CallFault::kBusy},
+  };
+  for (const auto& [number, fault] : numbers) EXPECT_EQ(CallFaultForNumber(number), fault) << number;
+  const std::pair<const char*, ExchangeFault> amounts[] = {
+      {"00001000", ExchangeFault::kNone},       {"00001011", ExchangeFault::kNakOnce},
+      {"00001012", ExchangeFault::kNakAlways},  {"00001013", ExchangeFault::kBadLrcFirst},
+      {"00001014", ExchangeFault::kNoEot},      {"00001015", ExchangeFault::kNone},
+      {"1", ExchangeFault::kNone},              {"", ExchangeFault::kNone},
+  };
+  for (const auto& [amount, fault] : amounts) EXPECT_EQ(ExchangeFaultForAmount(amount), fault) << amount;
+}
+
 TEST(SimOptionsTest, RefusesWhatItCannotUse) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{}, "--port, --cert and --key are required"},
-      {{"--port", "0", "--cert", "c"}, "--port, --cert and --key are required"},
+      {{}, "--port, --cert and --key are required (unless only --modem is given)"},
+      {{"--port", "0", "--cert", "c"}, "--port, --cert and --key are required (unless only --modem is given)"},
+      {{"--modem", "m", "--port", "0"}, "--port, --cert and --key are required (unless only --modem is given)"},
+      {{"--modem="}, "--modem needs a non-empty value"},
       {{"--port", "65536", "--cert", "c", "--key", "k"}, "--port must be a number from 0 to 65535, not \"65536\""},
       {{"--port", "-1", "--cert", "c", "--key", "k"}, "--port must be a number from 0 to 65535, not \"-1\""},
       {{"--port", "0", "--cert", "c", "--key", "k", "--delay-ms", "600001"},

@@ -7,9 +7,9 @@ namespace paxelle::hostsim {
 
 HostSimulator::HostSimulator(Journal* journal, WallClock clock) : journal_(journal), clock_(std::move(clock)) {}
 
-SimReply HostSimulator::Handle(std::string_view message) {
+SimReply HostSimulator::Handle(std::string_view message, SimLink link) {
   const SimMessage read = ReadSimMessage(message);
-  if (journal_ != nullptr) journal_->Record(read, message, clock_());
+  if (journal_ != nullptr) journal_->Record(read, message, clock_(), link);
   switch (read.kind) {
     case MessageKind::kRequest: return HandleRequest(read);
     case MessageKind::kCompletion: return {SimReply::Action::kSend, BuildCompletionAck(message)};

@@ -32,7 +32,12 @@ class HostSimulator {
   // Decides the reply to one received message (without its length bytes). Approved
   // transactions count in their terminal's batch; a batch close answers the totals and
   // starts a new batch. Safe to call from several threads at once.
-  SimReply Handle(std::string_view message);
+  // `link` tells the journal which side received it.
+  SimReply Handle(std::string_view message, SimLink link = SimLink::kNetwork);
+  // The journal, or null.
+  Journal* GetJournal() const { return journal_; }
+  // The time the journal dates its lines with.
+  std::time_t Now() const { return clock_(); }
 
  private:
   SimReply HandleRequest(const SimMessage& request);

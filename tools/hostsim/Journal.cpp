@@ -9,9 +9,10 @@
 
 namespace paxelle::hostsim {
 
-std::string JournalLine(const SimMessage& read, std::string_view message, std::time_t when) {
+std::string JournalLine(const SimMessage& read, std::string_view message, std::time_t when, SimLink link) {
   std::string line = FormatLocalTime("%Y-%m-%d %H:%M:%S", when);
   line += ' ';
+  if (link == SimLink::kModem) line += "MODEM ";
   line += KindName(read.kind);
   if (read.kind == MessageKind::kCompletion) line += ' ' + read.status;
   line += ' ';
@@ -32,8 +33,21 @@ bool Journal::Open(const std::filesystem::path& path, std::string& error) {
   return true;
 }
 
-bool Journal::Record(const SimMessage& read, std::string_view message, std::time_t when) {
-  const std::string line = JournalLine(read, message, when) + '\n';
+bool Journal::Record(const SimMessage& read, std::string_view message, std::time_t when, SimLink link) {
+  return Append(JournalLine(read, message, when, link) + '\n');
+}
+
+bool Journal::RecordModemEvent(std::string_view event, std::time_t when) {
+  return Append(FormatLocalTime("%Y-%m-%d %H:%M:%S", when) + " MODEM " + std::string(event) + '\n');
+}
+
+bool Journal::RecordRefusal(std::string_view reason, const SimMessage& read, std::string_view message,
+                            std::time_t when) {
+  return Append(FormatLocalTime("%Y-%m-%d %H:%M:%S", when) + " MODEM REFUSED " + std::string(reason) + ' ' +
+                PrintableText(MaskMessage(read, message)) + '\n');
+}
+
+bool Journal::Append(const std::string& line) {
   std::lock_guard<std::mutex> lock(mutex_);
   return fd_.IsValid() && WriteAll(fd_.Get(), line);
 }

@@ -13,10 +13,15 @@
 
 namespace paxelle::hostsim {
 
+// Which side of the simulator received a message.
+enum class SimLink { kNetwork, kModem };
+
 // The journal line for `message` (read as `read`), without its line feed:
-// "YYYY-MM-DD HH:MM:SS KIND [status ]masked-message", the status only for a completion
-// ("COMPLETION COMPLETED ...", "COMPLETION REPLY NOT RECVD ...").
-std::string JournalLine(const SimMessage& read, std::string_view message, std::time_t when);
+// "YYYY-MM-DD HH:MM:SS [MODEM ]KIND [status ]masked-message", "MODEM " for what came by
+// the modem, the status only for a completion ("COMPLETION COMPLETED ...",
+// "COMPLETION REPLY NOT RECVD ...").
+std::string JournalLine(const SimMessage& read, std::string_view message, std::time_t when,
+                        SimLink link = SimLink::kNetwork);
 
 class Journal {
  public:
@@ -32,9 +37,17 @@ class Journal {
 
   // Appends the line of `message` and a line feed; lines of different threads never mix.
   // False when the journal is not open or the write failed.
-  bool Record(const SimMessage& read, std::string_view message, std::time_t when);
+  bool Record(const SimMessage& read, std::string_view message, std::time_t when,
+              SimLink link = SimLink::kNetwork);
+  // Appends "YYYY-MM-DD HH:MM:SS MODEM `event`"; `event` must hold no card data.
+  bool RecordModemEvent(std::string_view event, std::time_t when);
+  // Appends "YYYY-MM-DD HH:MM:SS MODEM REFUSED `reason` masked-message" for a message the
+  // modem side would not take.
+  bool RecordRefusal(std::string_view reason, const SimMessage& read, std::string_view message, std::time_t when);
 
  private:
+  bool Append(const std::string& line);
+
   std::mutex mutex_;
   UniqueFd fd_;  // guarded by mutex_
 };

@@ -1,6 +1,7 @@
 // paxelle-hostsim: the authorization host simulator's command-line entry point.
 #include "tools/hostsim/HostSimulator.h"
 #include "tools/hostsim/Journal.h"
+#include "tools/hostsim/ModemSimulator.h"
 #include "tools/hostsim/SimOptions.h"
 #include "tools/hostsim/SimServer.h"
 #include "tools/hostsim/StopSignal.h"
@@ -59,7 +60,7 @@ int main(int argc, char** argv) {
   StopSignal stop;
   if (!stop.Valid()) return Fail(kExitStartFailed, "cannot create the stop signal");
   TlsServerContext tls;
-  if (!tls.Load(options.certFile, options.keyFile, error)) return Fail(kExitStartFailed, error);
+  if (options.network && !tls.Load(options.certFile, options.keyFile, error)) return Fail(kExitStartFailed, error);
   Journal journal;
   if (!options.journalFile.empty() && !journal.Open(options.journalFile, error)) {
     return Fail(kExitStartFailed, error);
@@ -68,14 +69,28 @@ int main(int argc, char** argv) {
   ServerLimits limits;
   limits.delay = options.delay;
   SimServer server(tls.Get(), simulator, stop, limits);
-  if (!server.Listen(options.port, error)) return Fail(kExitStartFailed, error);
-
-  std::printf("paxelle-hostsim listening on 127.0.0.1:%u\n", static_cast<unsigned>(server.Port()));
+  if (options.network) {
+    if (!server.Listen(options.port, error)) return Fail(kExitStartFailed, error);
+    std::printf("paxelle-hostsim listening on 127.0.0.1:%u\n", static_cast<unsigned>(server.Port()));
+  }
+  ModemTimings modemTimings;
+  modemTimings.answerDelay = options.delay;
+  ModemSimulator modem(simulator, stop, modemTimings);
+  if (!options.modemLink.empty()) {
+    if (!modem.Open(options.modemLink, error)) return Fail(kExitStartFailed, error);
+    std::printf("paxelle-hostsim modem on %s (%s)\n", options.modemLink.c_str(), modem.DevicePath().c_str());
+  }
   std::fflush(stdout);
 
   std::thread watcher(WatchStopSignals, std::cref(stopSignals), std::ref(stop));
-  const bool healthy = server.Run();
-  stop.Raise();
+  std::thread modemThread;
+  if (!options.modemLink.empty()) modemThread = std::thread([&modem] { modem.Run(); });
+  bool healthy = true;
+  if (options.network) {
+    healthy = server.Run();
+    stop.Raise();
+  }
   watcher.join();
+  if (modemThread.joinable()) modemThread.join();
   return healthy ? 0 : kExitStartFailed;
 }

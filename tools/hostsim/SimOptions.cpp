@@ -1,6 +1,7 @@
 #include "tools/hostsim/SimOptions.h"
 
 #include "tools/hostsim/AmountBehaviour.h"
+#include "tools/hostsim/ModemFaults.h"
 #include "tools/hostsim/SimText.h"
 
 #include <optional>
@@ -37,7 +38,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
       options.version = true;
       continue;
     }
-    if (name != "--port" && name != "--cert" && name != "--key" && name != "--journal" && name != "--delay-ms") {
+    if (name != "--port" && name != "--cert" && name != "--key" && name != "--journal" && name != "--delay-ms" &&
+        name != "--modem") {
       error = "unknown option " + name;
       return false;
     }
@@ -70,20 +72,25 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
       options.certFile = *value;
     } else if (name == "--key") {
       options.keyFile = *value;
+    } else if (name == "--modem") {
+      options.modemLink = *value;
     } else {
       options.journalFile = *value;
     }
   }
   if (options.help || options.version) return true;
-  if (!portGiven || options.certFile.empty() || options.keyFile.empty()) {
-    error = "--port, --cert and --key are required";
+  const bool network = portGiven || !options.certFile.empty() || !options.keyFile.empty();
+  if ((network || options.modemLink.empty()) && (!portGiven || options.certFile.empty() || options.keyFile.empty())) {
+    error = "--port, --cert and --key are required (unless only --modem is given)";
     return false;
   }
+  options.network = network;
   return true;
 }
 
 std::string SimHelpText() {
-  return "Usage: paxelle-hostsim --port N --cert PEM --key PEM [--journal FILE] [--delay-ms N]\n"
+  return "Usage: paxelle-hostsim --port N --cert PEM --key PEM [--modem PATH] [--journal FILE] [--delay-ms N]\n"
+         "  or:  paxelle-hostsim --modem PATH [--journal FILE] [--delay-ms N]\n"
          "  or:  paxelle-hostsim --help | --version\n"
          "\n"
          "Simulates the card authorization host for tests and demonstrations: a TLS server\n"
@@ -100,6 +107,10 @@ std::string SimHelpText() {
          "                  and the message with account numbers and track data masked to their\n"
          "                  last four digits and PIN data and CVV masked whole\n"
          "  --delay-ms N    how long the delayed answer waits (default 2000, at most 600000)\n"
+         "  --modem PATH    also (or only) a dial-up modem with the host behind it, on a\n"
+         "                  pseudo-terminal whose device is linked at PATH (an old symbolic link\n"
+         "                  there is replaced); the server opens PATH as its COM port. Once ready,\n"
+         "                  \"paxelle-hostsim modem on PATH (<device>)\" goes to standard output\n"
          "  --help          print this text and exit\n"
          "  --version       print the version and exit\n"
          "\n"
@@ -122,6 +133,19 @@ std::string SimHelpText() {
          "at 60 with the totals from 76 and starts a new batch. The control number a server\n"
          "reads at 92-101 of the close answer lies inside those totals: the last three digits\n"
          "of the credit return amount and the first seven of the net credit amount.\n"
+         "\n"
+         "\n"
+         "The modem answers Hayes commands in verbose form (echo as bytes arrive, E0/E1, &F,\n"
+         "S12 guard time, ATDT, \"+++\" between guard times, ATH0). A dial is answered\n"
+         "\"CONNECT 19200\", then the host sends ENQ, reads request frames (STX, message, ETX,\n"
+         "LRC), ACKs a good one and NAKs one with a wrong LRC or whose link indicator (position\n"
+         "5) is not \"1\" (journalled as MODEM REFUSED), answers with the same rules as above\n"
+         "in a frame of its own, and ends the exchange with EOT; the call stays up for the\n"
+         "next frame. A call without frames for 60 s ends with NO CARRIER, and so does one\n"
+         "where the terminal starts sending commands. Faults:\n" +
+         ModemFaultTableText() +
+         "Journal lines of the modem side begin with MODEM: every message received (masked\n"
+         "as above), DIAL with the number and the answer, NAK, ESCAPE, HANGUP, NO CARRIER.\n"
          "\n"
          "A connection idle for 60 s is closed. SIGINT or SIGTERM ends the simulator (exit 0);\n"
          "a usage error exits 2, a start-up failure 1.\n";

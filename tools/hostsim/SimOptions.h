@@ -15,12 +15,16 @@ struct SimOptions {
   std::string certFile;
   std::string keyFile;
   std::string journalFile;  // empty: no journal
+  std::string modemLink;    // empty: no modem side
+  bool network = true;      // the TLS side runs (--port given)
   std::chrono::milliseconds delay{2000};
 };
 
 // Reads `args` (without the program name): --port N, --cert PEM, --key PEM, --journal FILE,
-// --delay-ms N, --help, --version; each value also as --name=VALUE. False with `error` set for an unknown
-// option, a missing or malformed value, or a missing --port, --cert or --key (unless --help or --version).
+// --delay-ms N, --modem PATH, --help, --version; each value also as --name=VALUE. False with
+// `error` set for an unknown option, a missing or malformed value, or neither --modem nor all of
+// --port, --cert and --key (unless --help or --version); --port without --cert and --key is
+// refused too.
 bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error);
 
 // The --help text: usage, every option, the answers and the amount behaviour table.

@@ -1,0 +1,431 @@
+#include "dial/SerialPort.h"
+
+#include "common/SystemErrorText.h"
+#include "common/TrafficLog.h"
+#include "dial/SerialSettings.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+namespace paxelle {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr int kCommandTimeoutMs = 5000;
+constexpr int kEchoWaitMs = 40;
+constexpr int kOkTimeoutMs = 2000;
+constexpr int kMaxReadBytes = 1023;
+constexpr std::size_t kMaxLineLength = 1024;
+constexpr auto kCarrierPoll = milliseconds(5);
+constexpr auto kDtrDropWatch = milliseconds(300);
+constexpr int kBitsPerCharacter = 10;  // start, seven data, parity, stop
+
+Clock::time_point After(int ms) { return Clock::now() + milliseconds(std::max(ms, 0)); }
+
+int MillisecondsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+  // Round up so that a poll never returns just before its deadline and spins.
+  return static_cast<int>(std::clamp<long long>(left + 1, 0, INT_MAX));
+}
+
+}  // namespace
+
+CSerialPort::CSerialPort(const ComDevices& devices, CTrafficLog& log, ModemLineControl& lines,
+                         SerialPortTimings timings)
+    : devices_(devices), log_(log), lines_(lines), timings_(timings) {}
+
+CSerialPort::~CSerialPort() { Close(); }
+
+bool CSerialPort::Open(int port, int baud, char parity, char dataBits, char stopBits) {
+  if (IsOpen() && !Close()) return false;
+  openError_.clear();
+  termios settings{};
+  if (port < ComDevices::kFirstPort || port > ComDevices::kLastPort) {
+    openError_ = "COM port " + std::to_string(port) + " is not a port from 1 to 255";
+    return false;
+  }
+  if (!BuildSerialSettings(baud, parity, dataBits, stopBits, true, settings)) {
+    openError_ = "unsupported line settings";
+    return false;
+  }
+  const std::string path = devices_.DevicePath(port);
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    openError_ = path + ": " + SystemErrorText(errno);
+    return false;
+  }
+  auto fail = [&](std::string reason) {
+    ::close(fd);
+    openError_ = path + ": " + std::move(reason);
+    return false;
+  };
+  // Another program on the line would corrupt every exchange.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail("in use by another program");
+  termios current{};
+  if (::tcgetattr(fd, &current) != 0) return fail("not a serial device: " + SystemErrorText(errno));
+
+  int bits = 0;
+  const int linesError = lines_.Get(fd, bits);
+  const bool forcedLocal = devices_.IsLocal(port);
+  const bool noLines = linesError == ENOTTY || linesError == EINVAL;
+  if (linesError != 0 && !noLines && !forcedLocal) {
+    return fail("modem lines cannot be read: " + SystemErrorText(linesError));
+  }
+  const bool local = forcedLocal || noLines;
+  if (local) {
+    log_.Log("Com Port %d (%s) %s: local mode.", port, path.c_str(),
+             forcedLocal ? "is set up without modem control lines" : "has no modem control lines");
+    // Nothing drives CTS on such a line.
+    BuildSerialSettings(baud, parity, dataBits, stopBits, false, settings);
+  }
+  if (::tcsetattr(fd, TCSANOW, &settings) != 0) {
+    const int error = errno;
+    // A line without a UART behind it has no character framing to set, and some
+    // refuse to change it; everything else of ours still has to hold.
+    termios keptFraming = settings;
+    constexpr tcflag_t kFraming = CSIZE | PARENB | PARODD | CSTOPB;
+    keptFraming.c_cflag = (settings.c_cflag & ~kFraming) | (current.c_cflag & kFraming);
+    if (!local || error != EINVAL || ::tcsetattr(fd, TCSANOW, &keptFraming) != 0) {
+      return fail("settings refused: " + SystemErrorText(error));
+    }
+  }
+  ::tcflush(fd, TCIOFLUSH);
+  if (!local) lines_.Raise(fd, TIOCM_DTR | TIOCM_RTS);
+
+  fd_ = fd;
+  portNumber_ = port;
+  baud_ = baud;
+  local_ = local;
+  localCarrier_ = false;
+  hungUp_ = false;
+  settings_ = settings;
+  pending_.clear();
+  received_ = 0;
+  return true;
+}
+
+bool CSerialPort::Close() {
+  if (fd_ < 0) return true;
+  const int result = ::close(fd_);
+  // Linux releases the descriptor even when close reports an error.
+  fd_ = -1;
+  local_ = false;
+  localCarrier_ = false;
+  hungUp_ = false;
+  pending_.clear();
+  received_ = 0;
+  return result == 0 || errno == EINTR;
+}
+
+bool CSerialPort::StopSet() const { return stop_ != nullptr && stop_->IsSet(); }
+
+CSerialPort::Ready CSerialPort::WaitFor(short events, Clock::time_point deadline) {
+  for (;;) {
+    pollfd watch[2];
+    nfds_t count = 0;
+    int stopIndex = -1;
+    int portIndex = -1;
+    if (stop_ != nullptr && stop_->IsValid()) {
+      stopIndex = static_cast<int>(count);
+      watch[count++] = pollfd{stop_->Fd(), POLLIN, 0};
+    }
+    if (events != 0 && fd_ >= 0 && !hungUp_) {
+      portIndex = static_cast<int>(count);
+      watch[count++] = pollfd{fd_, events, 0};
+    }
+    const int ready = ::poll(watch, count, MillisecondsLeft(deadline));
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return Ready::kTimeout;
+    }
+    if (stopIndex >= 0 && (watch[stopIndex].revents & POLLIN) != 0) return Ready::kStop;
+    if (portIndex >= 0) {
+      const short seen = watch[portIndex].revents;
+      if ((seen & events) != 0) return Ready::kPort;
+      if ((seen & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        NoteHangUp();
+        continue;  // the rest of the wait watches only the stop descriptor
+      }
+    }
+    if (Clock::now() >= deadline) return Ready::kTimeout;
+  }
+}
+
+void CSerialPort::NoteHangUp() {
+  if (!hungUp_ && fd_ >= 0) log_.Log("Com Port %d reports a hang-up.", portNumber_);
+  hungUp_ = true;
+  localCarrier_ = false;
+}
+
+bool CSerialPort::FillPending(bool readable) {
+  if (fd_ < 0 || hungUp_) return false;
+  char buffer[kReceiveBufferSize];
+  for (;;) {
+    const ssize_t count = ::read(fd_, buffer, sizeof buffer);
+    if (count > 0) {
+      pending_.append(buffer, static_cast<std::size_t>(count));
+      return true;
+    }
+    if (count < 0 && errno == EINTR) continue;
+    // With VMIN 0 an empty read only means "nothing yet", unless poll has just
+    // said there is something: then, like EIO, it is a hung-up device.
+    if ((count < 0 && errno == EIO) || (count == 0 && readable)) NoteHangUp();
+    return false;
+  }
+}
+
+int CSerialPort::BytesAvailable() {
+  if (fd_ < 0) return 0;
+  int waiting = 0;
+  if (hungUp_ || ::ioctl(fd_, FIONREAD, &waiting) != 0) waiting = 0;
+  return static_cast<int>(std::min<std::size_t>(pending_.size() + static_cast<std::size_t>(waiting), INT_MAX));
+}
+
+int CSerialPort::Read(int maxBytes) {
+  received_ = 0;
+  if (fd_ < 0) return 0;
+  const std::size_t limit = maxBytes < 0 ? kMaxReadBytes : std::min(maxBytes, kMaxReadBytes);
+  if (pending_.size() < limit) FillPending(false);
+  received_ = std::min(limit, pending_.size());
+  std::memcpy(receive_, pending_.data(), received_);
+  pending_.erase(0, received_);
+  return static_cast<int>(received_);
+}
+
+int CSerialPort::WaitForInput(int timeoutMs) {
+  const auto deadline = After(timeoutMs);
+  for (;;) {
+    if (!pending_.empty()) return PortOk;
+    switch (WaitFor(POLLIN, deadline)) {
+      case Ready::kPort: FillPending(true); break;
+      case Ready::kStop: return PortStopped;
+      case Ready::kTimeout: return PortTimeout;
+    }
+  }
+}
+
+int CSerialPort::ReadLine(int timeoutMs, std::string& line) {
+  line.clear();
+  if (fd_ < 0) return PortError;
+  const auto deadline = After(timeoutMs);
+  for (;;) {
+    if (StopSet()) return PortStopped;
+    std::size_t used = 0;
+    while (used < pending_.size()) {
+      const char byte = pending_[used++];
+      if (byte == '\r') continue;
+      if (byte == '\n') {
+        if (line.empty()) continue;
+        pending_.erase(0, used);
+        if (local_ && line.find("NO CARRIER") != std::string::npos) {
+          localCarrier_ = false;
+        } else if (local_ && line.find("CONNECT") != std::string::npos) {
+          localCarrier_ = true;
+        }
+        return PortOk;
+      }
+      if (line.size() < kMaxLineLength) line += byte;
+    }
+    pending_.clear();
+    switch (WaitFor(POLLIN, deadline)) {
+      case Ready::kPort: FillPending(true); break;
+      case Ready::kStop: return PortStopped;
+      case Ready::kTimeout: return PortTimeout;
+    }
+  }
+}
+
+int CSerialPort::WaitForOk(int timeoutMs) {
+  if (fd_ < 0) return PortError;
+  const auto deadline = After(timeoutMs);
+  std::string text;
+  for (;;) {
+    if (StopSet()) return PortStopped;
+    text += pending_;
+    pending_.clear();
+    if (text.find("OK") != std::string::npos || text.find("0\r") != std::string::npos) return PortOk;
+    // The last character is all a later match can still need.
+    if (text.size() > 1) text.erase(0, text.size() - 1);
+    switch (WaitFor(POLLIN, deadline)) {
+      case Ready::kPort: FillPending(true); break;
+      case Ready::kStop: return PortStopped;
+      case Ready::kTimeout: return PortTimeout;
+    }
+  }
+}
+
+bool CSerialPort::WaitForCarrier(int timeoutMs) {
+  const auto deadline = After(timeoutMs);
+  for (;;) {
+    if (IsCarrierOn()) return true;
+    const auto now = Clock::now();
+    if (now >= deadline) return false;
+    if (WaitFor(0, std::min(deadline, now + kCarrierPoll)) == Ready::kStop) return false;
+  }
+}
+
+int CSerialPort::SleepOrStop(int ms) {
+  return WaitFor(0, After(ms)) == Ready::kStop ? PortStopped : PortTimeout;
+}
+
+void CSerialPort::PurgeReceive() {
+  pending_.clear();
+  received_ = 0;
+  if (fd_ >= 0) ::tcflush(fd_, TCIFLUSH);
+}
+
+int CSerialPort::OutputQueued() {
+  int queued = 0;
+  if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return -1;
+  return std::max(queued, 0);
+}
+
+int CSerialPort::DrainMs(int queued) const {
+  const long long ms = static_cast<long long>(queued) * kBitsPerCharacter * 1000 / std::max(baud_, 1);
+  return static_cast<int>(std::clamp<long long>(ms, 1, INT_MAX));
+}
+
+std::string CSerialPort::QueueStateText() {
+  int waiting = 0;
+  if (::ioctl(fd_, FIONREAD, &waiting) != 0) waiting = 0;
+  const int queued = std::max(OutputQueued(), 0);
+  int bits = 0;
+  const bool ctsHeld = !local_ && (settings_.c_cflag & CRTSCTS) != 0 && ReadLines(bits) && (bits & TIOCM_CTS) == 0;
+  char text[128];
+  std::snprintf(text, sizeof text, "COMSTAT [cbInQue = %d,cbOutQue = %d, ctsHold = %d,DsrHold = %d]", waiting,
+                queued, ctsHeld ? 1 : 0, 0);
+  return text;
+}
+
+int CSerialPort::Transmit(const void* data, std::size_t length, int timeoutMs) {
+  if (fd_ < 0) return PortError;
+  if (length > kTransmitBufferSize) length = kTransmitBufferSize - 1;
+  if (length == 0) return PortOk;
+  std::memcpy(transmit_, data, length);
+  const auto deadline = After(timeoutMs);
+  auto stopped = [this] {
+    ::tcflush(fd_, TCOFLUSH);
+    return PortStopped;
+  };
+  auto timedOut = [this] {
+    const std::string state = QueueStateText();
+    ::tcflush(fd_, TCOFLUSH);
+    log_.Log("TIMED OUT! on TRANSMIT!! [%s]\n", state.c_str());
+    return PortTimeout;
+  };
+
+  int queued = OutputQueued();
+  if (queued < 0) return PortError;
+  std::size_t sent = 0;
+  while (sent < length) {
+    if (StopSet()) return stopped();
+    // Never fill the driver's queue to the brim.
+    const std::size_t room = kTransmitBufferSize - std::min<std::size_t>(queued, kTransmitBufferSize);
+    std::size_t chunk = length - sent;
+    if (chunk > room) chunk = room > 0 ? room - 1 : 0;
+    Ready ready = Ready::kPort;
+    if (chunk > 0) {
+      const ssize_t written = ::write(fd_, transmit_ + sent, chunk);
+      if (written > 0) {
+        sent += static_cast<std::size_t>(written);
+        queued = std::max(OutputQueued(), 0);
+        continue;
+      }
+      if (written < 0 && errno == EINTR) continue;
+      if (written < 0 && errno != EAGAIN) {
+        if (errno == EIO) NoteHangUp();
+        return PortError;
+      }
+      // Still pending: the unsent bytes wait until the device takes more.
+      if (Clock::now() >= deadline) return timedOut();
+      ready = WaitFor(POLLOUT, deadline);
+    } else {
+      if (Clock::now() >= deadline) return timedOut();
+      ready = WaitFor(0, std::min(deadline, Clock::now() + milliseconds(DrainMs(queued))));
+    }
+    if (ready == Ready::kStop) return stopped();
+    if (ready == Ready::kTimeout && Clock::now() >= deadline) return timedOut();
+    if (hungUp_) return PortError;
+    queued = std::max(OutputQueued(), 0);
+  }
+  // Done when the line has taken every byte.
+  while ((queued = OutputQueued()) > 0) {
+    const auto now = Clock::now();
+    if (now >= deadline) return timedOut();
+    if (WaitFor(0, std::min(deadline, now + milliseconds(DrainMs(queued)))) == Ready::kStop) return stopped();
+  }
+  return queued < 0 ? PortError : PortOk;
+}
+
+int CSerialPort::SendCommand(std::string_view text, bool appendCr) {
+  if (!appendCr) {
+    PurgeReceive();
+    return Transmit(text, kCommandTimeoutMs);
+  }
+  if (const int status = Transmit(text, kCommandTimeoutMs); status != PortOk) return status;
+  if (SleepOrStop(kEchoWaitMs) == PortStopped) return PortStopped;
+  PurgeReceive();  // the modem's echo of the command
+  return Transmit("\r", kCommandTimeoutMs);
+}
+
+bool CSerialPort::ReadLines(int& bits) { return fd_ >= 0 && lines_.Get(fd_, bits) == 0; }
+
+bool CSerialPort::IsDsrOn() {
+  if (fd_ < 0) return false;
+  if (local_) return true;
+  int bits = 0;
+  return ReadLines(bits) && (bits & TIOCM_DSR) != 0;
+}
+
+bool CSerialPort::IsCtsOn() {
+  if (fd_ < 0) return false;
+  if (local_) return true;
+  int bits = 0;
+  return ReadLines(bits) && (bits & TIOCM_CTS) != 0;
+}
+
+bool CSerialPort::IsCarrierOn() {
+  if (fd_ < 0) return false;
+  if (local_) return localCarrier_ && !hungUp_;
+  int bits = 0;
+  return ReadLines(bits) && (bits & TIOCM_CAR) != 0;
+}
+
+bool CSerialPort::HangUp() {
+  if (fd_ < 0) return false;
+  localCarrier_ = false;
+  if (!local_) {
+    bool confirmed = false;
+    lines_.Drop(fd_, TIOCM_DTR);
+    const auto deadline = Clock::now() + kDtrDropWatch;
+    for (;;) {
+      if (!IsCarrierOn()) {
+        confirmed = WaitForOk(kOkTimeoutMs) == PortOk;
+        break;
+      }
+      const auto now = Clock::now();
+      if (now >= deadline || WaitFor(0, std::min(deadline, now + kCarrierPoll)) == Ready::kStop) break;
+    }
+    lines_.Raise(fd_, TIOCM_DTR);
+    if (confirmed) return true;
+  }
+  const int guardMs = static_cast<int>(timings_.hangUpGuard.count());
+  if (SleepOrStop(guardMs) == PortStopped) return false;
+  SendCommand("+++", false);
+  if (SleepOrStop(guardMs) == PortStopped) return false;
+  if (SendCommand("ATH0", true) != PortOk) return false;
+  return WaitForOk(kOkTimeoutMs) == PortOk;
+}
+
+}  // namespace paxelle

@@ -1,0 +1,147 @@
+// The modem's serial port: opens and configures a COM port's device, moves
+// bytes both ways, reads the modem lines, sends modem commands and reads their
+// answers within time limits, and hangs the line up. Every wait polls the port
+// together with the owner's stop descriptor, so a stop ends it at once.
+//
+// A device without modem control lines (a pseudo-terminal, a three-wire
+// adapter) runs in local mode: DSR and CTS count as on while it is open, and
+// the carrier counts as on from a "CONNECT" answer until a hang-up, a
+// "NO CARRIER" from the modem or the device's own hang-up.
+#pragma once
+
+#include "dial/ComDevices.h"
+#include "dial/ModemLines.h"
+#include "dial/StopDescriptor.h"
+
+#include <termios.h>
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace paxelle {
+
+class CTrafficLog;
+
+enum PortStatus : int {
+  PortOk = 0,       // done
+  PortError = 1,    // the system refused the operation
+  PortTimeout = 5,  // the time limit passed
+  PortStopped = 6,  // the stop descriptor was set
+};
+
+struct SerialPortTimings {
+  std::chrono::milliseconds hangUpGuard{1500};  // silence around "+++"
+};
+
+class CSerialPort {
+ public:
+  static constexpr std::size_t kReceiveBufferSize = 1024;
+  static constexpr std::size_t kTransmitBufferSize = 4096;
+
+  // Ports are found through `devices`; transmit time-outs are logged to `log`;
+  // the modem lines are read through `lines`. All must outlive the port.
+  CSerialPort(const ComDevices& devices, CTrafficLog& log, ModemLineControl& lines = SystemModemLines(),
+              SerialPortTimings timings = {});
+  // Close().
+  ~CSerialPort();
+  CSerialPort(const CSerialPort&) = delete;
+  CSerialPort& operator=(const CSerialPort&) = delete;
+
+  // The descriptor that ends every wait; must be set before Open and outlive the port.
+  void SetStopEvent(const StopDescriptor* stop) { stop_ = stop; }
+
+  // Opens COM port `port` (1..255) exclusively with the given line settings
+  // (see BuildSerialSettings), DTR and RTS raised. Any bad value fails before a
+  // device is touched; every failure leaves the port closed. An open port is
+  // closed first.
+  bool Open(int port, int baud, char parity, char dataBits, char stopBits);
+  // Closes the device; true when the port is (now) closed.
+  bool Close();
+  bool IsOpen() const { return fd_ >= 0; }
+  // True when the open device runs in local mode.
+  bool IsLocalMode() const { return local_; }
+  // The settings Open built for the device (valid after a successful Open).
+  const termios& Settings() const { return settings_; }
+  // The port number of the last successful Open; why the last Open failed.
+  int PortNumber() const { return portNumber_; }
+  const std::string& OpenErrorText() const { return openError_; }
+
+  // Sends `length` bytes (more than 4096 are cut to 4095) within `timeoutMs`,
+  // never filling the driver's 4096-byte output queue; waits until the queue
+  // has drained. A stop or the time limit discards what is still queued.
+  int Transmit(const void* data, std::size_t length, int timeoutMs);
+  int Transmit(std::string_view bytes, int timeoutMs) { return Transmit(bytes.data(), bytes.size(), timeoutMs); }
+  // With `appendCr`: the text, 40 ms, the modem's echo purged, then CR.
+  // Without: input purged, then the text. Each send has 5000 ms.
+  int SendCommand(std::string_view text, bool appendCr);
+
+  // Bytes waiting to be read (0 on error or when closed).
+  int BytesAvailable();
+  // Reads what has arrived, at most `maxBytes` (negative: no limit) and never
+  // more than 1023, into the receive buffer (Received()); returns the count.
+  // Never waits.
+  int Read(int maxBytes = -1);
+  std::string_view Received() const { return {receive_, received_}; }
+  // Waits at most `timeoutMs` until something can be read: PortOk, PortTimeout or PortStopped.
+  int WaitForInput(int timeoutMs);
+
+  // One non-empty answer line, CR ignored, blank lines skipped; what follows the
+  // line stays for the next read. In local mode a line with "CONNECT" raises the
+  // carrier and one with "NO CARRIER" drops it.
+  int ReadLine(int timeoutMs, std::string& line);
+  // Waits for "OK" or "0\r" in the incoming text.
+  int WaitForOk(int timeoutMs);
+  // True once carrier detect is on; false on a stop or after `timeoutMs`.
+  bool WaitForCarrier(int timeoutMs);
+  // PortStopped when the stop descriptor is set within `ms`, else PortTimeout.
+  int SleepOrStop(int ms);
+  // Discards everything received and not yet read.
+  void PurgeReceive();
+
+  bool IsDsrOn();
+  bool IsCtsOn();
+  bool IsCarrierOn();
+  // Local mode: the modem reported "NO CARRIER"; the carrier counts as off.
+  void ReportNoCarrier() { localCarrier_ = false; }
+
+  // Ends a call: DTR dropped until the carrier goes (not in local mode), else
+  // "+++" between guard times and "ATH0". True when the modem confirmed.
+  bool HangUp();
+
+ private:
+  enum class Ready { kPort, kStop, kTimeout };
+  // Polls the port for `events` and the stop descriptor until `deadline`.
+  Ready WaitFor(short events, std::chrono::steady_clock::time_point deadline);
+  // Moves what the device has into the pending input; false when nothing came.
+  // `readable`: poll has just reported input, so an empty read means hang-up.
+  bool FillPending(bool readable);
+  bool StopSet() const;
+  bool ReadLines(int& bits);
+  int OutputQueued();
+  // How long the line needs to send `queued` bytes, at least 1 ms.
+  int DrainMs(int queued) const;
+  std::string QueueStateText();
+  void NoteHangUp();
+
+  const ComDevices& devices_;
+  CTrafficLog& log_;
+  ModemLineControl& lines_;
+  const SerialPortTimings timings_;
+  const StopDescriptor* stop_ = nullptr;
+  int fd_ = -1;
+  int portNumber_ = 0;
+  int baud_ = 19200;
+  bool local_ = false;
+  bool localCarrier_ = false;
+  bool hungUp_ = false;  // the device reported hang-up: its descriptor is polled no more
+  termios settings_{};
+  std::string openError_;
+  std::string pending_;  // received from the device, not yet handed out
+  char receive_[kReceiveBufferSize] = {};
+  std::size_t received_ = 0;
+  char transmit_[kTransmitBufferSize] = {};
+};
+
+}  // namespace paxelle
