@@ -36,16 +36,41 @@ void MaskTrack2(std::span<char> value) {
   }
 }
 
-bool TagIs(std::string_view tag, std::string_view wanted) {
-  if (tag.size() != wanted.size()) return false;
-  for (std::size_t i = 0; i < tag.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(tag[i])) != wanted[i]) return false;
+// Chip data tags whose values hold no cardholder data: amounts, the
+// transaction's date, type and currency, terminal data, and the application's
+// cryptograms, counters and results. Every other tag, including any a lane
+// invents, may carry the account, a track or the name and is masked whole.
+constexpr std::string_view kClearEmvTags[] = {
+    "9F02", "9F03", "9A",   "9C",   "5F2A", "9F1A", "95",   "9F26", "9F27", "9F10", "9F36",
+    "9F37", "82",   "84",   "9F06", "9F09", "9F33", "9F34", "9F35", "9F1E", "9F41", "5F34",
+    "8A",   "91",   "9F5B", "9F6E", "9F7C", "9F53", "9F3C", "9F07",
+};
+
+bool IsClearEmvTag(std::string_view tag) {
+  for (const std::string_view clear : kClearEmvTags) {
+    if (tag.size() != clear.size()) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < tag.size() && same; ++i) {
+      same = std::toupper(static_cast<unsigned char>(tag[i])) == clear[i];
+    }
+    if (same) return true;
+  }
+  return false;
+}
+
+// A tag is a name of two to six hexadecimal digits; anything else in its
+// place is lane text like any value.
+bool LooksLikeTag(std::string_view tag) {
+  if (tag.size() < 2 || tag.size() > 6) return false;
+  for (const char c : tag) {
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
   }
   return true;
 }
 
-// Chip data as "tag:value" pairs separated by "|": the account number (5A),
-// the track 2 equivalent (57) and the expiry date (5F24) are card data.
+// Chip data as "tag:value" pairs separated by "|": the values of the tags known
+// to hold no cardholder data stay, every other value is masked whole; a pair
+// without ":" or with something other than a tag name before it is masked whole.
 void MaskEmvData(std::span<char> value) {
   const std::string_view text(value.data(), value.size());
   std::size_t start = 0;
@@ -53,15 +78,12 @@ void MaskEmvData(std::span<char> value) {
     auto end = text.find('|', start);
     if (end == npos) end = text.size();
     const std::string_view pair = text.substr(start, end - start);
+    const std::span<char> pairSpan = value.subspan(start, pair.size());
     const auto colon = pair.find(':');
-    if (colon != npos) {
-      const std::string_view tag = pair.substr(0, colon);
-      const std::span<char> tagValue = value.subspan(start + colon + 1, pair.size() - colon - 1);
-      if (TagIs(tag, "5A") || TagIs(tag, "57")) {
-        MaskAllButLastFour(tagValue);
-      } else if (TagIs(tag, "5F24")) {
-        MaskWhole(tagValue);
-      }
+    if (colon == npos || !LooksLikeTag(pair.substr(0, colon))) {
+      MaskWhole(pairSpan);
+    } else if (!IsClearEmvTag(pair.substr(0, colon))) {
+      MaskWhole(pairSpan.subspan(colon + 1));
     }
     start = end + 1;
   }

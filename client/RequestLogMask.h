@@ -13,8 +13,10 @@ namespace paxelle {
 //   last four when it has none) and every "=" stay, the rest is masked;
 // - "AcctNo=": all but the last four characters; "ExpDate=": whole;
 // - "CVVData=", "PINBlock=": whole;
-// - "EMVData=" ("tag:value" pairs separated by "|"): the values of tags 5A
-//   and 57 all but their last four characters, of tag 5F24 whole.
+// - "EMVData=" ("tag:value" pairs separated by "|"): only the values of tags
+//   known to hold no cardholder data (amounts, transaction date and type,
+//   terminal and application data) stay; every other value is masked whole,
+//   and so is a pair that has no tag name before a ":".
 // Key serial numbers ("DervdKey=") and ciphertext ("EncryptedBlock=") are not
 // card data and stay. The result has the length of `request`.
 std::string MaskLoggedRequest(std::string_view request);
