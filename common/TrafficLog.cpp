@@ -1,5 +1,6 @@
 #include "common/TrafficLog.h"
 
+#include "common/CardDataMask.h"
 #include "common/Event.h"
 #include "common/PosixFile.h"
 
@@ -172,7 +173,9 @@ void LogCore::WritePass(const std::vector<std::string>& batch) {
   std::string out;
   for (const std::string& line : batch) {
     if (line.find(kNeverLogged) != std::string::npos) continue;
-    AppendTextMode(out, ApplyAdministrativeMask(ApplyPayloadMask(line)));
+    // Card data is masked last, over what the other masks left: removing a
+    // range can join the pieces of a tag or an account number.
+    AppendTextMode(out, MaskCardData(ApplyAdministrativeMask(ApplyPayloadMask(line))));
     AppendTextMode(out, kEntryEnd);
     if (out.size() >= kWriteChunk) {
       if (!WriteAll(file.Get(), out)) return;  // the rest of the pass is dropped

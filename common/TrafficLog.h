@@ -1,5 +1,8 @@
 // The daily traffic log: any thread queues a time-stamped entry and returns at
 // once; one writer thread appends the entries, masked, to the day's file.
+// Every entry goes through MaskCardData on its way to the file, so lane and
+// host text (requests, replies, echoed frames, host texts) never reaches it
+// with card data in clear, whoever logged it.
 #pragma once
 
 #include "common/Clock.h"

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -129,6 +130,29 @@ TEST_F(TrafficLogTest, WriterMasksPayloadThenAdministrativeMarker) {
   ASSERT_TRUE(log->WaitUntilWritten(kPatience));
   EXPECT_EQ(ReadBytes(primary_), "[14:03:22][ Encrypted Msg ] sent to 127.0.0.1" + kEnd +
                                     "[14:03:22]Request Cmd=Version" + kEnd);
+}
+
+// Whoever logs lane or host text, the file never shows the card data in it.
+TEST_F(TrafficLogTest, EveryEntryReachesTheFileWithItsCardDataMasked) {
+  const std::string pan = "4111111111111111";
+  const std::string lines[] = {
+      "Request ->[AcctNo=" + pan + kFs + "CVVData=737" + kFs + "] from 127.0.0.1:0005",
+      "[" + kFs + "000\x02<UserTraceData>Track2=;" + pan + "=2812101?</UserTraceData>\x03] sent to 127.0.0.1:0005",
+      "Response Built [<TextResponse>CALL " + pan + "</TextResponse>] for 127.0.0.1:0005",
+      "RESPONSE from WORLDPAY INTERFACE ->[bad card %B" + pan + "^DOE/J^2812?] for 127.0.0.1:0005",
+      // A key block cut out of the line must not join an account's pieces.
+      "Request ->[AcctN\x11" "0A0B\x12o=" + pan + "] from 127.0.0.1:0005",
+      "Request ->[41111111\x1e" "0A\x1f" "11111111] from 127.0.0.1:0005",
+  };
+  auto log = MakeLog();
+  for (const std::string& line : lines) log->Log("%s", line.c_str());
+  ASSERT_TRUE(log->WaitUntilWritten(kPatience));
+  const std::string written = ReadBytes(primary_);
+  EXPECT_EQ(written.find(pan), std::string::npos) << written;
+  EXPECT_EQ(written.find("DOE/J"), std::string::npos);
+  EXPECT_EQ(written.find("737"), std::string::npos);
+  EXPECT_NE(written.find("XXXXXXXXXXXX1111"), std::string::npos);
+  EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 2 * static_cast<long>(std::size(lines)));
 }
 
 TEST_F(TrafficLogTest, HeldPrimaryFileSendsThePassToTheAlternative) {

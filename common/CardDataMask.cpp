@@ -1,6 +1,4 @@
-#include "client/RequestLogMask.h"
-
-#include "core/MessageFrame.h"
+#include "common/CardDataMask.h"
 
 #include <cctype>
 #include <span>
@@ -9,7 +7,12 @@ namespace paxelle {
 namespace {
 
 constexpr auto npos = std::string_view::npos;
+constexpr char kFieldEnd = 0x1c;  // FS ends a request field
 constexpr std::size_t kVisibleTail = 4;
+constexpr std::size_t kMinAccount = 13;
+constexpr std::size_t kMaxAccount = 19;
+// A track 1 is at most 79 characters; its masked tail never runs further.
+constexpr std::size_t kMaxTrackTail = 79;
 
 void MaskWhole(std::span<char> value) {
   for (char& c : value) c = 'X';
@@ -99,20 +102,77 @@ constexpr MaskRule kRules[] = {
     {"CVVData=", MaskWhole},     {"PINBlock=", MaskWhole},        {"EMVData=", MaskEmvData},
 };
 
-}  // namespace
-
-std::string MaskLoggedRequest(std::string_view request) {
-  std::string copy(request);
+void MaskTaggedValues(std::string& text) {
   for (const MaskRule& rule : kRules) {
     std::size_t position = 0;
-    while ((position = copy.find(rule.tag, position)) != std::string::npos) {
+    while ((position = text.find(rule.tag, position)) != std::string::npos) {
       const std::size_t start = position + rule.tag.size();
-      std::size_t end = copy.find(kFs, start);
-      if (end == std::string::npos) end = copy.size();
-      rule.mask(std::span<char>(copy.data() + start, end - start));
+      std::size_t end = text.find(kFieldEnd, start);
+      if (end == std::string::npos) end = text.size();
+      rule.mask(std::span<char>(text.data() + start, end - start));
       position = start;
     }
   }
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool PassesLuhn(std::string_view digits) {
+  int sum = 0;
+  bool twice = false;
+  for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
+    int digit = *it - '0';
+    if (twice) {
+      digit *= 2;
+      if (digit > 9) digit -= 9;
+    }
+    sum += digit;
+    twice = !twice;
+  }
+  return sum % 10 == 0;
+}
+
+// Masks the rest of a track behind an account number that ends before `at`;
+// returns where the scan goes on.
+std::size_t MaskTrackTail(std::string& text, std::size_t at) {
+  if (at >= text.size()) return at;
+  const char separator = text[at];
+  std::size_t i = at + 1;
+  if (separator == '=' || separator == 'D') {
+    for (; i < text.size() && IsDigit(text[i]); ++i) text[i] = 'X';
+  } else if (separator == '^') {
+    const std::size_t limit = std::min(text.size(), i + kMaxTrackTail);
+    for (; i < limit && text[i] != '?' && static_cast<unsigned char>(text[i]) >= 0x20; ++i) {
+      if (text[i] != '^') text[i] = 'X';
+    }
+  }
+  return i;
+}
+
+void MaskBareAccounts(std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (!IsDigit(text[i])) {
+      ++i;
+      continue;
+    }
+    std::size_t end = i;
+    while (end < text.size() && IsDigit(text[end])) ++end;
+    const std::size_t length = end - i;
+    if (length >= kMinAccount && length <= kMaxAccount && PassesLuhn(std::string_view(text).substr(i, length))) {
+      MaskAllButLastFour(std::span<char>(text.data() + i, length));
+      end = MaskTrackTail(text, end);
+    }
+    i = end;
+  }
+}
+
+}  // namespace
+
+std::string MaskCardData(std::string_view text) {
+  std::string copy(text);
+  MaskTaggedValues(copy);
+  MaskBareAccounts(copy);
   return copy;
 }
 

@@ -1,6 +1,6 @@
-// The masked copy of a request that goes to the log: every card datum hidden,
-// wherever and however often it appears; everything else left as it was.
-#include "client/RequestLogMask.h"
+// The one mask every log entry goes through: every card datum hidden, tagged
+// or bare, wherever and however often it appears; everything else left as it was.
+#include "common/CardDataMask.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@ struct MaskCase {
   std::string logged;
 };
 
-TEST(RequestLogMask, HidesEveryCardDatum) {
+TEST(CardDataMask, HidesEveryCardDatum) {
   const MaskCase cases[] = {
       {"account: all but the last four", "AcctNo=4111111111111111|Purchase=10.00|",
        "AcctNo=XXXXXXXXXXXX1111|Purchase=10.00|"},
@@ -57,18 +57,18 @@ TEST(RequestLogMask, HidesEveryCardDatum) {
       request = Fields(request);
       logged = Fields(logged);
     }
-    EXPECT_EQ(MaskLoggedRequest(request), logged) << c.name;
+    EXPECT_EQ(MaskCardData(request), logged) << c.name;
   }
 }
 
-TEST(RequestLogMask, ChipDataEndsAtTheNextField) {
+TEST(CardDataMask, ChipDataEndsAtTheNextField) {
   const std::string request = "EMVData=5A:4111111111111111|5F24:281231\x1c" "AcctNo=4111111111111111\x1c";
-  EXPECT_EQ(MaskLoggedRequest(request), "EMVData=5A:XXXXXXXXXXXXXXXX|5F24:XXXXXX\x1c" "AcctNo=XXXXXXXXXXXX1111\x1c");
+  EXPECT_EQ(MaskCardData(request), "EMVData=5A:XXXXXXXXXXXXXXXX|5F24:XXXXXX\x1c" "AcctNo=XXXXXXXXXXXX1111\x1c");
 }
 
 // Only the values of tags known to hold no cardholder data stay; every other
 // value, listed as card data or never heard of, is masked whole.
-TEST(RequestLogMask, ChipDataKeepsOnlyTheTagsKnownToHoldNoCardholderData) {
+TEST(CardDataMask, ChipDataKeepsOnlyTheTagsKnownToHoldNoCardholderData) {
   const MaskCase cases[] = {
       {"track 1 equivalent", "56:B4111111111111111^DOE/J^2812", "56:XXXXXXXXXXXXXXXXXXXXXXXXXXXX"},
       {"track 2 equivalent (contactless)", "9F6B:4111111111111111D2812", "9F6B:XXXXXXXXXXXXXXXXXXXXX"},
@@ -87,13 +87,31 @@ TEST(RequestLogMask, ChipDataKeepsOnlyTheTagsKnownToHoldNoCardholderData) {
       {"empty pairs and values", "||9F02:|5A:", "||9F02:|5A:"},
   };
   for (const MaskCase& c : cases) {
-    EXPECT_EQ(MaskLoggedRequest("EMVData=" + c.request), "EMVData=" + c.logged) << c.name;
+    EXPECT_EQ(MaskCardData("EMVData=" + c.request), "EMVData=" + c.logged) << c.name;
   }
 }
 
-TEST(RequestLogMask, KeepsTheLengthAndEveryOtherCharacter) {
+// Lines that are not requests (echoed frames, documents, host texts) carry card
+// data without a tag: accounts that pass the Luhn check and the tracks behind them.
+TEST(CardDataMask, BareAccountsAndTracksAreMasked) {
+  const MaskCase cases[] = {
+      {"account in free text", "<UserTraceData>4111111111111111</UserTraceData>",
+       "<UserTraceData>XXXXXXXXXXXX1111</UserTraceData>"},
+      {"thirteen to nineteen digits", "x4222222222222x 6011000000000004x", "xXXXXXXXXX2222x XXXXXXXXXXXX0004x"},
+      {"track 2 behind the account", ";4111111111111111=2812101123?", ";XXXXXXXXXXXX1111=XXXXXXXXXX?"},
+      {"chip track 2 separator", "4111111111111111D28121010000", "XXXXXXXXXXXX1111DXXXXXXXXXXX"},
+      {"track 1 up to its end sentinel", "%B4111111111111111^DOE/JOHN^2812101?;",
+       "%BXXXXXXXXXXXX1111^XXXXXXXX^XXXXXXX?;"},
+      {"a number failing the Luhn check stays", "MerchantID 123456789012345", "MerchantID 123456789012345"},
+      {"twelve digits stay", "Ref 411111111111", "Ref 411111111111"},
+      {"a longer run stays", "00000000004111111111111111", "00000000004111111111111111"},
+  };
+  for (const MaskCase& c : cases) EXPECT_EQ(MaskCardData(c.request), c.logged) << c.name;
+}
+
+TEST(CardDataMask, KeepsTheLengthAndEveryOtherCharacter) {
   const std::string request = "TStream=Transaction\x1c" "AcctNo=4111111111111111\x1c" "Name=J Doe\x1c";
-  const std::string logged = MaskLoggedRequest(request);
+  const std::string logged = MaskCardData(request);
   ASSERT_EQ(logged.size(), request.size());
   for (std::size_t i = 0; i < request.size(); ++i) {
     if (logged[i] != request[i]) {
