@@ -111,12 +111,17 @@ void SentCardData::Add(std::string value) {
 void SentCardData::AddRequestPairs(const std::vector<std::string>& pairs) {
   static const std::string_view kCardKeys[] = {"AcctNo", "Track1", "Track2", "CVVData", "PINBlock"};
   static const std::string_view kCardTags[] = {"5A", "56", "57", "9F6B", "9F1F", "9F20", "5F20"};
+  // A check's AcctNo is the bank account printed on the check, not card data.
+  const bool check = std::any_of(pairs.begin(), pairs.end(), [](const std::string& pair) {
+    return pair.starts_with("MICR=") || pair.starts_with("RoutingNo=");
+  });
   for (const std::string& pair : pairs) {
     const auto equals = pair.find('=');
     if (equals == std::string::npos) continue;
     const std::string key = pair.substr(0, equals);
     const std::string value = pair.substr(equals + 1);
-    if (std::find(std::begin(kCardKeys), std::end(kCardKeys), key) != std::end(kCardKeys)) {
+    if (std::find(std::begin(kCardKeys), std::end(kCardKeys), key) != std::end(kCardKeys) &&
+        !(check && key == "AcctNo")) {
       Add(value);
       if (key == "Track2") {
         // The account inside the track travels alone too (the host message, the document).

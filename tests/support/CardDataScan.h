@@ -33,7 +33,9 @@ struct SentCardData {
   void Add(std::string value);
   // Adds the card data of one request's "KEY=VALUE" pairs: AcctNo, Track1,
   // Track2 (and the account inside it), CVVData, PINBlock and the values of
-  // the chip tags 5A, 56, 57, 9F6B, 9F1F, 9F20 and 5F20 inside EMVData.
+  // the chip tags 5A, 56, 57, 9F6B, 9F1F, 9F20 and 5F20 inside EMVData. A
+  // check's AcctNo (a request with MICR or RoutingNo) is a bank account and
+  // is left out.
   void AddRequestPairs(const std::vector<std::string>& pairs);
 };
 

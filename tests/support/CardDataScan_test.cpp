@@ -81,6 +81,10 @@ TEST(CardDataScan, RequestPairsGiveTheirCardData) {
   const std::vector<std::string> expected = {kPan, ";5500000000000004=2812101?", "5500000000000004", "737",
                                              "0123456789ABCDEF", "4000000000000002D2812", "DOE/J"};
   EXPECT_EQ(sent.values, expected);
+
+  SentCardData check;
+  check.AddRequestPairs({"TranType=CheckAuth", "MICR=Keyed", "RoutingNo=123456789", "AcctNo=12345678"});
+  EXPECT_TRUE(check.values.empty());
 }
 
 TEST(CardDataScan, FilesUnderADirectoryAreEachScanned) {
