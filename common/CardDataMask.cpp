@@ -1,5 +1,6 @@
 #include "common/CardDataMask.h"
 
+#include <algorithm>
 #include <cctype>
 #include <span>
 
@@ -132,36 +133,38 @@ bool PassesLuhn(std::string_view digits) {
   return sum % 10 == 0;
 }
 
-// Masks the rest of a track behind an account number that ends before `at`;
-// returns where the scan goes on.
-std::size_t MaskTrackTail(std::string& text, std::size_t at) {
-  if (at >= text.size()) return at;
-  const char separator = text[at];
+// Masks in `text` the rest of a track behind an account number that ends
+// before `at` in `original` (the same text before any bare account was masked).
+void MaskTrackTail(std::string& text, std::string_view original, std::size_t at) {
+  if (at >= original.size()) return;
+  const char separator = original[at];
   std::size_t i = at + 1;
   if (separator == '=' || separator == 'D') {
-    for (; i < text.size() && IsDigit(text[i]); ++i) text[i] = 'X';
+    for (; i < original.size() && IsDigit(original[i]); ++i) text[i] = 'X';
   } else if (separator == '^') {
-    const std::size_t limit = std::min(text.size(), i + kMaxTrackTail);
-    for (; i < limit && text[i] != '?' && static_cast<unsigned char>(text[i]) >= 0x20; ++i) {
-      if (text[i] != '^') text[i] = 'X';
+    const std::size_t limit = std::min(original.size(), i + kMaxTrackTail);
+    for (; i < limit && original[i] != '?' && static_cast<unsigned char>(original[i]) >= 0x20; ++i) {
+      if (original[i] != '^') text[i] = 'X';
     }
   }
-  return i;
 }
 
+// Runs are found in the text as it was, so a track tail masked over the start
+// of a later account number cannot hide the rest of it.
 void MaskBareAccounts(std::string& text) {
+  const std::string original = text;
   std::size_t i = 0;
-  while (i < text.size()) {
-    if (!IsDigit(text[i])) {
+  while (i < original.size()) {
+    if (!IsDigit(original[i])) {
       ++i;
       continue;
     }
     std::size_t end = i;
-    while (end < text.size() && IsDigit(text[end])) ++end;
+    while (end < original.size() && IsDigit(original[end])) ++end;
     const std::size_t length = end - i;
-    if (length >= kMinAccount && length <= kMaxAccount && PassesLuhn(std::string_view(text).substr(i, length))) {
+    if (length >= kMinAccount && length <= kMaxAccount && PassesLuhn(std::string_view(original).substr(i, length))) {
       MaskAllButLastFour(std::span<char>(text.data() + i, length));
-      end = MaskTrackTail(text, end);
+      MaskTrackTail(text, original, end);
     }
     i = end;
   }

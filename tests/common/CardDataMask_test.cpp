@@ -105,6 +105,8 @@ TEST(CardDataMask, BareAccountsAndTracksAreMasked) {
       {"a number failing the Luhn check stays", "MerchantID 123456789012345", "MerchantID 123456789012345"},
       {"twelve digits stay", "Ref 411111111111", "Ref 411111111111"},
       {"a longer run stays", "00000000004111111111111111", "00000000004111111111111111"},
+      {"an account starting inside a masked track tail", "%B4111111111111111^" + std::string(70, 'A') + "5500000000000004",
+       "%BXXXXXXXXXXXX1111^" + std::string(82, 'X') + "0004"},
   };
   for (const MaskCase& c : cases) EXPECT_EQ(MaskCardData(c.request), c.logged) << c.name;
 }
