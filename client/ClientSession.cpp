@@ -43,6 +43,7 @@ constexpr char kMaxConnectionsText[] = "REFUSED - Max Connections (Failed)";
 constexpr char kGoingOfflineText[] = "System going off line - please try again later...";
 constexpr char kDisconnectingText[] = "****Disconnecting****";
 constexpr char kBatchInProgressText[] = "Batch Settlement in Progress.";
+constexpr char kTooManyPendingText[] = "Too many requests pending on this connection - request refused.";
 // The first number of the interim reply; lanes read it as a protocol constant.
 constexpr int kQueuedReplyTag = 45;
 
@@ -270,6 +271,18 @@ void CClientSession::HandleMessage(const std::string& text) {
     }
   }
 
+  if (record.Disposition == kDispositionProcess && AtPendingLimit()) {
+    // One lane must not fill the queue for all: the request gets its one final
+    // answer now, and nothing of it is queued.
+    log_.Log("Request refused for %s: %zu requests already pending on this connection.", clientAddress_.c_str(),
+             settings_.pendingLimit);
+    record.ReturnCode = kRcHostError;
+    record.HostErrorText = kTooManyPendingText;
+    record.Disposition = kDispositionError;
+    SendFramed(record.BuildErrorResponse());
+    return;
+  }
+
   PendingQueue& queue = GetPendingQueue();
   if (record.Disposition == kDispositionProcess || record.Disposition == kDispositionBatchClose) {
     char text[64];
@@ -286,6 +299,14 @@ void CClientSession::HandleMessage(const std::string& text) {
     return;
   }
   pendingIds_.push_back(record.QueueId);
+  if (record.Disposition != kDispositionProcess) uncountedIds_.push_back(record.QueueId);
+}
+
+bool CClientSession::AtPendingLimit() const {
+  const std::size_t uncounted = static_cast<std::size_t>(std::count_if(
+      uncountedIds_.begin(), uncountedIds_.end(),
+      [this](int id) { return std::find(pendingIds_.begin(), pendingIds_.end(), id) != pendingIds_.end(); }));
+  return pendingIds_.size() - uncounted >= settings_.pendingLimit;
 }
 
 void CClientSession::DeliverResponses() {
@@ -354,6 +375,9 @@ void CClientSession::RemoveDelivered() {
   std::erase_if(pendingIds_, [&stillQueued](int id) {
     return std::find(stillQueued.begin(), stillQueued.end(), id) == stillQueued.end();
   });
+  std::erase_if(uncountedIds_, [this](int id) {
+    return std::find(pendingIds_.begin(), pendingIds_.end(), id) == pendingIds_.end();
+  });
 }
 
 void CClientSession::Drain() {
@@ -386,6 +410,7 @@ void CClientSession::AbandonPending() {
   }
   fetched_.clear();
   pendingIds_.clear();
+  uncountedIds_.clear();
 }
 
 int CClientSession::SendFramed(const std::string& frame) {

@@ -57,6 +57,8 @@ class CClientSession final : public CSocketConnection {
   // Splits received bytes into messages at ETX (or at the size limit).
   void Accumulate(std::string_view bytes);
   void HandleMessage(const std::string& text);
+  // Whether this connection already has its limit of counted records waiting.
+  bool AtPendingLimit() const;
   void DeliverResponses();
   void RemoveDelivered();
   void Drain();
@@ -70,6 +72,8 @@ class CClientSession final : public CSocketConnection {
   std::string clientAddress_;
   Clock::time_point idleDeadline_{};
   std::vector<int> pendingIds_;
+  // The ids in pendingIds_ that the pending limit does not count (aborts, the batch close).
+  std::vector<int> uncountedIds_;
   RequestList fetched_;
   std::string message_;
 };

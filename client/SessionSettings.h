@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 
 namespace paxelle {
 
@@ -20,6 +21,10 @@ struct ClientSessionSettings {
   std::chrono::milliseconds drainLimit{std::chrono::seconds(300)};
   // Pause between two looks at the queue while draining.
   std::chrono::milliseconds drainStep{100};
+  // Records one connection may have waiting for the host or for delivery;
+  // aborts and the batch close are not counted. The next request past it is
+  // refused with 004003.
+  std::size_t pendingLimit = 32;
   // Where the session's lines go; null: the process-wide traffic log. Must
   // outlive every session that uses it.
   CTrafficLog* log = nullptr;
