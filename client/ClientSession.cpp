@@ -102,7 +102,8 @@ void CClientSession::Run(bool refused) {
 
   std::string replyValue;
   std::string rest;
-  const LoginOutcome outcome = Login(challenge, replyValue, rest);
+  const auto loginLimit = refused ? std::min(settings_.loginLimit, settings_.refusedLoginLimit) : settings_.loginLimit;
+  const LoginOutcome outcome = Login(challenge, loginLimit, replyValue, rest);
   if (outcome == LoginOutcome::kVerified && !refused) {
     std::string text = kLoginVerifiedText;
     text += kRs;
@@ -127,14 +128,14 @@ void CClientSession::Greet(const std::array<unsigned char, kChallengeBytes>& cha
 }
 
 LoginOutcome CClientSession::Login(const std::array<unsigned char, kChallengeBytes>& challenge,
-                                   std::string& replyValue, std::string& rest) {
+                                   std::chrono::milliseconds limit, std::string& replyValue, std::string& rest) {
   const auto start = Clock::now();
   LoginMessageBuffer buffer;
   char chunk[kReceiveChunk];
   while (buffer.Current() == LoginMessageBuffer::State::kIncomplete && IsAlive()) {
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-    if (elapsed >= settings_.loginLimit) return LoginOutcome::kFailed;
-    const auto wait = std::min(settings_.pollInterval, settings_.loginLimit - elapsed);
+    if (elapsed >= limit) return LoginOutcome::kFailed;
+    const auto wait = std::min(settings_.pollInterval, limit - elapsed);
     const int received = Receive(chunk, sizeof chunk, wait);
     if (received > 0) {
       const auto state = buffer.Append(std::string_view(chunk, static_cast<std::size_t>(received)));

@@ -49,8 +49,8 @@ class CClientSession final : public CSocketConnection {
   void Greet(const std::array<unsigned char, kChallengeBytes>& challenge);
   // Reads and judges the login message; `rest` receives the bytes that came
   // after its ETX.
-  LoginOutcome Login(const std::array<unsigned char, kChallengeBytes>& challenge, std::string& replyValue,
-                     std::string& rest);
+  LoginOutcome Login(const std::array<unsigned char, kChallengeBytes>& challenge, std::chrono::milliseconds limit,
+                     std::string& replyValue, std::string& rest);
   // Answers every login outcome but a verified login on a connection within the limit.
   void AnswerLogin(LoginOutcome outcome, bool refused);
   void RequestLoop(const std::string& firstBytes);

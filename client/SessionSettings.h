@@ -12,6 +12,9 @@ class CTrafficLog;
 struct ClientSessionSettings {
   // A complete login message must arrive within this time after the greeting.
   std::chrono::milliseconds loginLimit{std::chrono::seconds(30)};
+  // The same for a connection over the limit, which only waits for its
+  // refusal: it holds a thread, so it gets less time (never more than loginLimit).
+  std::chrono::milliseconds refusedLoginLimit{std::chrono::seconds(5)};
   // A logged-in client that sends nothing for this long is disconnected.
   std::chrono::milliseconds idleLimit{std::chrono::seconds(3600)};
   // Longest wait for client bytes before the session looks at its queued

@@ -212,6 +212,62 @@ TEST_F(SessionTest, ConnectionOverTheLimitIsRefusedAfterItsLogin) {
   EXPECT_EQ(reply.returnCode, 500000);
 }
 
+// A connection over the limit only waits for its refusal: it gets a short
+// time to log in, and past 32 such connections the next is closed at once.
+TEST_F(SessionTest, SilentConnectionOverTheLimitFailsItsLoginSoon) {
+  ClientSessionSettings settings;
+  settings.refusedLoginLimit = 300ms;  // the full 30 s login limit stays for lanes within the limit
+  StartListener(settings, 2);
+  TestLane first;
+  ASSERT_TRUE(first.LogIn(Port()));
+  TestLane second;
+  ASSERT_TRUE(second.LogIn(Port()));
+  ASSERT_TRUE(testing::WaitUntil([&] { return Listener().ConnectionCount() == 2; }));
+
+  HandLane silent;
+  lane::Greeting greeting;
+  ASSERT_TRUE(silent.Connect(Port()));
+  ASSERT_TRUE(silent.ReadGreeting(greeting));
+  lane::CommandResponse reply;
+  ASSERT_TRUE(silent.ReadReply(reply)) << "answered within the tests' patience, far below 30 s";
+  EXPECT_EQ(reply.returnCode, 2002);
+  EXPECT_TRUE(silent.WaitForClose());
+}
+
+TEST_F(SessionTest, ConnectionsPastTheRefusingCeilingAreClosedAtOnce) {
+  ClientSessionSettings settings;
+  settings.refusedLoginLimit = 20s;  // the waiting ones stay for the whole test
+  StartListener(settings, 2);
+  TestLane first;
+  ASSERT_TRUE(first.LogIn(Port()));
+  TestLane second;
+  ASSERT_TRUE(second.LogIn(Port()));
+  ASSERT_TRUE(testing::WaitUntil([&] { return Listener().ConnectionCount() == 2; }));
+
+  std::vector<std::unique_ptr<TestLane>> waiting;
+  for (int i = 0; i < CSocketListener::kMaxRefusingConnections; ++i) {
+    waiting.push_back(std::make_unique<TestLane>());
+    ASSERT_TRUE(waiting.back()->Connect(Port()));
+  }
+  ASSERT_TRUE(testing::WaitUntil(
+      [&] { return Listener().RefusingCount() == CSocketListener::kMaxRefusingConnections; }));
+
+  TestLane late;
+  ASSERT_TRUE(late.Connect(Port()));
+  std::string frame;
+  EXPECT_EQ(late.Connection().ReadFrame(testing::kPatience, frame), lane::ReadStatus::kClosed)
+      << "closed without a greeting or a thread";
+  EXPECT_EQ(Listener().RefusingCount(), CSocketListener::kMaxRefusingConnections);
+  EXPECT_NE(LoggedText().find("closed at once: 32 connections over the limit are being refused already."),
+            std::string::npos);
+
+  // The lanes within the limit are served all along.
+  ASSERT_TRUE(first.SendRequest(testing::ServerVersionPayload(), "still-here"));
+  lane::CommandResponse reply;
+  ASSERT_TRUE(first.ReadReply(reply));
+  EXPECT_EQ(reply.returnCode, 500000);
+}
+
 TEST_F(SessionTest, ClientListenerAllowsTwoHundredConnections) {
   EXPECT_EQ(Listener().ConnectionLimit(), 200);
   EXPECT_EQ(CClientListener().ConnectionLimit(), CClientListener::kClientConnectionLimit);
