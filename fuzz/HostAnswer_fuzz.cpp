@@ -23,8 +23,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char pattern[] = "/tmp/paxelle-fuzz-host-XXXXXX";
   const char* directory = mkdtemp(pattern);
   if (directory == nullptr) std::abort();
-  // The response log lines go to a log folder that does not exist: nothing is written.
-  std::filesystem::current_path(directory);
+  // The response log lines go to the process's log folder; where it does not
+  // exist (the fuzzers run in the source tree) nothing is written.
   batch = std::make_unique<paxelle::CBatchState>(directory);
   bool changed = false;
   std::string errors;
