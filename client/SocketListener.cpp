@@ -211,9 +211,8 @@ bool CSocketListener::Dispatch(UniqueFd socket, const sockaddr_in& peer) {
   // A refused connection still costs a thread until its login ends; a flood of
   // them must not cost one each.
   if (refused && refusing_.load() >= kMaxRefusingConnections) {
+    ConnectionClosedAtOnce(peer);  // told first: the peer may act on the close at once
     ::shutdown(socket.Get(), SHUT_RDWR);
-    socket.Reset();
-    ConnectionClosedAtOnce(peer);
     return true;
   }
 
