@@ -1,6 +1,7 @@
 // Entry point of the `paxelle` executable: the server itself, and the
 // parameter commands, version and help.
 #include "app/Application.h"
+#include "app/OpenFileLimit.h"
 #include "app/ParamsCommand.h"
 #include "app/ServerOptions.h"
 #include "config/ParamStore.h"
@@ -37,6 +38,9 @@ int RunServer(const std::vector<std::string>& args) {
   if (!options.headless) {
     std::cerr << "paxelle: the window is not part of this build; running headless (--headless)\n";
   }
+  // Two hundred lanes, the host workers and the files need more than a service's default.
+  std::string note;
+  if (!paxelle::RaiseOpenFileLimit(note)) std::cerr << "paxelle: " << note << "\n";
   paxelle::COpxWorldPayIP_HostApp app(std::move(options), std::cout, std::cerr);
   return app.Run();
 }

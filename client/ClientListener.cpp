@@ -1,6 +1,10 @@
 #include "client/ClientListener.h"
 
 #include "client/ClientSession.h"
+#include "common/TrafficLog.h"
+#include "core/ServerContext.h"
+
+#include <arpa/inet.h>
 
 namespace paxelle {
 
@@ -24,6 +28,14 @@ int CClientListener::StartOnClientPort() {
 
 std::unique_ptr<CSocketConnection> CClientListener::CreateConnection() {
   return std::make_unique<CClientSession>(parts_, settings_);
+}
+
+void CClientListener::ConnectionClosedAtOnce(const sockaddr_in& peer) {
+  char address[INET_ADDRSTRLEN] = "?";
+  ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+  CTrafficLog& log = parts_.server.log;
+  log.Log("Socket Connect from %s closed at once: %d connections over the limit are being refused already.", address,
+          kMaxRefusingConnections);
 }
 
 }  // namespace paxelle

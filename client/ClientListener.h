@@ -26,6 +26,7 @@ class CClientListener final : public CSocketListener {
 
  protected:
   std::unique_ptr<CSocketConnection> CreateConnection() override;
+  void ConnectionClosedAtOnce(const sockaddr_in& peer) override;
 
  private:
   const ClientLinkParts parts_;

@@ -2,7 +2,6 @@
 
 #include "client/HexText.h"
 #include "client/MessageCrypto.h"
-#include "client/RequestLogMask.h"
 #include "common/TrafficLog.h"
 #include "core/AdminCommands.h"
 #include "core/MessageFrame.h"
@@ -43,6 +42,7 @@ constexpr char kMaxConnectionsText[] = "REFUSED - Max Connections (Failed)";
 constexpr char kGoingOfflineText[] = "System going off line - please try again later...";
 constexpr char kDisconnectingText[] = "****Disconnecting****";
 constexpr char kBatchInProgressText[] = "Batch Settlement in Progress.";
+constexpr char kTooManyPendingText[] = "Too many requests pending on this connection - request refused.";
 // The first number of the interim reply; lanes read it as a protocol constant.
 constexpr int kQueuedReplyTag = 45;
 
@@ -97,7 +97,8 @@ void CClientSession::Run(bool refused) {
 
   std::string replyValue;
   std::string rest;
-  const LoginOutcome outcome = Login(challenge, replyValue, rest);
+  const auto loginLimit = refused ? std::min(settings_.loginLimit, settings_.refusedLoginLimit) : settings_.loginLimit;
+  const LoginOutcome outcome = Login(challenge, loginLimit, replyValue, rest);
   if (outcome == LoginOutcome::kVerified && !refused) {
     std::string text = kLoginVerifiedText;
     text += kRs;
@@ -122,14 +123,14 @@ void CClientSession::Greet(const std::array<unsigned char, kChallengeBytes>& cha
 }
 
 LoginOutcome CClientSession::Login(const std::array<unsigned char, kChallengeBytes>& challenge,
-                                   std::string& replyValue, std::string& rest) {
+                                   std::chrono::milliseconds limit, std::string& replyValue, std::string& rest) {
   const auto start = Clock::now();
   LoginMessageBuffer buffer;
   char chunk[kReceiveChunk];
   while (buffer.Current() == LoginMessageBuffer::State::kIncomplete && IsAlive()) {
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-    if (elapsed >= settings_.loginLimit) return LoginOutcome::kFailed;
-    const auto wait = std::min(settings_.pollInterval, settings_.loginLimit - elapsed);
+    if (elapsed >= limit) return LoginOutcome::kFailed;
+    const auto wait = std::min(settings_.pollInterval, limit - elapsed);
     const int received = Receive(chunk, sizeof chunk, wait);
     if (received > 0) {
       const auto state = buffer.Append(std::string_view(chunk, static_cast<std::size_t>(received)));
@@ -241,7 +242,8 @@ void CClientSession::HandleMessage(const std::string& text) {
   CRequest record;
   record.Parse(text, server_);
   record.ClientAddress = clientAddress_;
-  log_.Log("Request ->[%s] from %s", MaskLoggedRequest(record.RawRequest).c_str(), clientAddress_.c_str());
+  // The log masks card data in every entry it writes, this one included.
+  log_.Log("Request ->[%s] from %s", record.RawRequest.c_str(), clientAddress_.c_str());
 
   if (record.Disposition == kDispositionError) {
     SendFramed(record.BuildErrorResponse(server_));
@@ -265,6 +267,18 @@ void CClientSession::HandleMessage(const std::string& text) {
     }
   }
 
+  if (record.Disposition == kDispositionProcess && AtPendingLimit()) {
+    // One lane must not fill the queue for all: the request gets its one final
+    // answer now, and nothing of it is queued.
+    log_.Log("Request refused for %s: %zu requests already pending on this connection.", clientAddress_.c_str(),
+             settings_.pendingLimit);
+    record.ReturnCode = kRcHostError;
+    record.HostErrorText = kTooManyPendingText;
+    record.Disposition = kDispositionError;
+    SendFramed(record.BuildErrorResponse(server_));
+    return;
+  }
+
   PendingQueue& queue = server_.queue;
   if (record.Disposition == kDispositionProcess || record.Disposition == kDispositionBatchClose) {
     char text[64];
@@ -281,6 +295,14 @@ void CClientSession::HandleMessage(const std::string& text) {
     return;
   }
   pendingIds_.push_back(record.QueueId);
+  if (record.Disposition != kDispositionProcess) uncountedIds_.push_back(record.QueueId);
+}
+
+bool CClientSession::AtPendingLimit() const {
+  const std::size_t uncounted = static_cast<std::size_t>(std::count_if(
+      uncountedIds_.begin(), uncountedIds_.end(),
+      [this](int id) { return std::find(pendingIds_.begin(), pendingIds_.end(), id) != pendingIds_.end(); }));
+  return pendingIds_.size() - uncounted >= settings_.pendingLimit;
 }
 
 void CClientSession::DeliverResponses() {
@@ -349,6 +371,9 @@ void CClientSession::RemoveDelivered() {
   std::erase_if(pendingIds_, [&stillQueued](int id) {
     return std::find(stillQueued.begin(), stillQueued.end(), id) == stillQueued.end();
   });
+  std::erase_if(uncountedIds_, [this](int id) {
+    return std::find(pendingIds_.begin(), pendingIds_.end(), id) == pendingIds_.end();
+  });
 }
 
 void CClientSession::Drain() {
@@ -381,6 +406,7 @@ void CClientSession::AbandonPending() {
   }
   fetched_.clear();
   pendingIds_.clear();
+  uncountedIds_.clear();
 }
 
 int CClientSession::SendFramed(const std::string& frame) {

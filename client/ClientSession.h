@@ -50,14 +50,16 @@ class CClientSession final : public CSocketConnection {
   void Greet(const std::array<unsigned char, kChallengeBytes>& challenge);
   // Reads and judges the login message; `rest` receives the bytes that came
   // after its ETX.
-  LoginOutcome Login(const std::array<unsigned char, kChallengeBytes>& challenge, std::string& replyValue,
-                     std::string& rest);
+  LoginOutcome Login(const std::array<unsigned char, kChallengeBytes>& challenge, std::chrono::milliseconds limit,
+                     std::string& replyValue, std::string& rest);
   // Answers every login outcome but a verified login on a connection within the limit.
   void AnswerLogin(LoginOutcome outcome, bool refused);
   void RequestLoop(const std::string& firstBytes);
   // Splits received bytes into messages at ETX (or at the size limit).
   void Accumulate(std::string_view bytes);
   void HandleMessage(const std::string& text);
+  // Whether this connection already has its limit of counted records waiting.
+  bool AtPendingLimit() const;
   void DeliverResponses();
   void RemoveDelivered();
   void Drain();
@@ -73,6 +75,8 @@ class CClientSession final : public CSocketConnection {
   std::string clientAddress_;
   Clock::time_point idleDeadline_{};
   std::vector<int> pendingIds_;
+  // The ids in pendingIds_ that the pending limit does not count (aborts, the batch close).
+  std::vector<int> uncountedIds_;
   RequestList fetched_;
   std::string message_;
 };

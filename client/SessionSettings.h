@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 
 namespace paxelle {
 
@@ -13,6 +14,9 @@ class CServerContext;
 struct ClientSessionSettings {
   // A complete login message must arrive within this time after the greeting.
   std::chrono::milliseconds loginLimit{std::chrono::seconds(30)};
+  // The same for a connection over the limit, which only waits for its
+  // refusal: it holds a thread, so it gets less time (never more than loginLimit).
+  std::chrono::milliseconds refusedLoginLimit{std::chrono::seconds(5)};
   // A logged-in client that sends nothing for this long is disconnected.
   std::chrono::milliseconds idleLimit{std::chrono::seconds(3600)};
   // Longest wait for client bytes before the session looks at its queued
@@ -22,6 +26,10 @@ struct ClientSessionSettings {
   std::chrono::milliseconds drainLimit{std::chrono::seconds(300)};
   // Pause between two looks at the queue while draining.
   std::chrono::milliseconds drainStep{100};
+  // Records one connection may have waiting for the host or for delivery;
+  // aborts and the batch close are not counted. The next request past it is
+  // refused with 004003.
+  std::size_t pendingLimit = 32;
 };
 
 // What the listener and its sessions use of the server; every object must

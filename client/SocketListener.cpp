@@ -155,6 +155,8 @@ std::unique_ptr<CSocketConnection> CSocketListener::CreateConnection() {
   return nullptr;
 }
 
+void CSocketListener::ConnectionClosedAtOnce(const sockaddr_in&) {}
+
 void CSocketListener::AcceptLoop() {
   for (;;) {
     ReapFinished();
@@ -206,6 +208,13 @@ bool CSocketListener::Dispatch(UniqueFd socket, const sockaddr_in& peer) {
     ReapFinished();
     refused = limit_.load() <= count_.load();
   }
+  // A refused connection still costs a thread until its login ends; a flood of
+  // them must not cost one each.
+  if (refused && refusing_.load() >= kMaxRefusingConnections) {
+    ConnectionClosedAtOnce(peer);  // told first: the peer may act on the close at once
+    ::shutdown(socket.Get(), SHUT_RDWR);
+    return true;
+  }
 
   std::unique_ptr<CSocketConnection> connection = CreateConnection();
   if (!connection) {
@@ -222,12 +231,14 @@ bool CSocketListener::Dispatch(UniqueFd socket, const sockaddr_in& peer) {
   Entry& entry = table_[serial];
   entry.socket = descriptor;
   ++count_;
+  if (refused) ++refusing_;
   try {
     entry.thread = std::thread(&CSocketListener::RunConnection, this, serial, std::move(connection), refused);
   } catch (const std::system_error&) {
     // The thread's copy of the connection, and with it the socket, is gone already.
     table_.erase(serial);
     --count_;
+    if (refused) --refusing_;
   }
   return true;
 }
@@ -249,6 +260,7 @@ void CSocketListener::RunConnection(std::uint64_t serial, std::unique_ptr<CSocke
       table_.erase(found);
     }
     --count_;
+    if (refused) --refusing_;
   }
   tableChanged_.notify_all();
   // Unregistered first: the socket stays open while its entry exists, so a

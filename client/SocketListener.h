@@ -37,6 +37,9 @@ class CSocketListener {
   // (they do within about a second, a send to a stalled client within its 30 s
   // time-out) before it shuts their sockets down under them.
   static constexpr std::chrono::seconds kSessionEndWait{60};
+  // Connections over the limit that may have a thread of their own (to be
+  // answered by Refuse); one arriving past this is closed at once.
+  static constexpr int kMaxRefusingConnections = 32;
 
   CSocketListener();
   // Shutdown(), then closes the listening socket.
@@ -61,6 +64,8 @@ class CSocketListener {
   int ConnectionLimit() const { return limit_.load(); }
   // Connections registered now; a snapshot, for display and shutdown polling.
   int ConnectionCount() const { return count_.load(); }
+  // Of those, the connections over the limit being refused now.
+  int RefusingCount() const { return refusing_.load(); }
   // The bound port after a successful Listen, -1 before.
   int Port() const { return port_.load(); }
   bool IsRunning() const { return running_.load(); }
@@ -74,6 +79,9 @@ class CSocketListener {
   // A new, unattached connection object for an accepted socket; null (the
   // generic listener's answer) closes the socket. Runs on the accept thread.
   virtual std::unique_ptr<CSocketConnection> CreateConnection();
+  // Told, on the accept thread, of a connection closed at once because
+  // kMaxRefusingConnections were being refused already. Must not block.
+  virtual void ConnectionClosedAtOnce(const sockaddr_in& peer);
 
   // Sets going offline, stops the accept loop, waits up to kSessionEndWait for
   // the connections to end, then shuts down the sockets of any still running
@@ -106,6 +114,7 @@ class CSocketListener {
   std::atomic<bool> stopping_{false};
   std::atomic<int> limit_{kDefaultConnectionLimit};
   std::atomic<int> count_{0};
+  std::atomic<int> refusing_{0};
   std::atomic<int> port_{-1};
   bool shutDown_ = false;
 

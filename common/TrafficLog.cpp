@@ -1,5 +1,6 @@
 #include "common/TrafficLog.h"
 
+#include "common/CardDataMask.h"
 #include "common/Event.h"
 #include "common/PosixFile.h"
 
@@ -35,6 +36,7 @@ constexpr std::string_view kEntryEnd = "\n----------\n";
 constexpr std::size_t kWriteChunk = 64 * 1024;
 // The writer's wait is bounded only so that it re-checks its signals now and then.
 constexpr std::chrono::milliseconds kWriterWait{1000};
+constexpr char kDroppedNotice[] = "Traffic Log Full - %llu entries dropped while the writer was stalled.";
 
 // Deletes the first `open`, the first `close` at or after it and everything
 // between them; an unclosed range is left alone.
@@ -119,18 +121,21 @@ namespace {
 // writer that outlives Shutdown's wait still finds its state alive and frees it
 // when it ends.
 struct LogCore {
-  LogCore(std::string directoryIn, WallClock clockIn)
-      : directory(std::move(directoryIn)), clock(std::move(clockIn)) {}
+  LogCore(std::string directoryIn, WallClock clockIn, TrafficLogLimits limitsIn)
+      : directory(std::move(directoryIn)), clock(std::move(clockIn)), limits(limitsIn) {}
 
   void RunWriter();
   void WritePass(const std::vector<std::string>& batch);
 
   const std::string directory;
   const WallClock clock;
+  const TrafficLogLimits limits;
 
   std::mutex mutex;
   std::condition_variable passDone;
   std::vector<std::string> pending;  // guarded by mutex
+  std::size_t pendingBytes = 0;      // guarded by mutex
+  std::uint64_t dropped = 0;         // guarded by mutex: refused for the limits since the last notice
   bool accepting = true;             // guarded by mutex
   std::uint64_t queued = 0;          // guarded by mutex: entries ever accepted
   std::uint64_t processed = 0;       // guarded by mutex: entries through a write pass
@@ -147,12 +152,21 @@ void LogCore::RunWriter() {
     const int signalled = Event::WaitAny({&stop, &wake}, kWriterWait);
     if (signalled < 0) continue;
     ending = signalled == 0;
+    std::uint64_t droppedNow = 0;
     {
       std::lock_guard<std::mutex> lock(mutex);
       batch.swap(pending);
+      pendingBytes = 0;
+      std::swap(droppedNow, dropped);
+    }
+    if (droppedNow > 0) {
+      // The drops happened after everything now in the batch was queued.
+      char notice[128];
+      std::snprintf(notice, sizeof notice, kDroppedNotice, static_cast<unsigned long long>(droppedNow));
+      batch.push_back(FormatLocalTime("[%H:%M:%S]", clock()) + notice);
     }
     if (!batch.empty()) WritePass(batch);
-    const std::size_t taken = batch.size();
+    const std::size_t taken = batch.size() - (droppedNow > 0 ? 1 : 0);
     batch.clear();
     {
       std::lock_guard<std::mutex> lock(mutex);
@@ -172,7 +186,9 @@ void LogCore::WritePass(const std::vector<std::string>& batch) {
   std::string out;
   for (const std::string& line : batch) {
     if (line.find(kNeverLogged) != std::string::npos) continue;
-    AppendTextMode(out, ApplyAdministrativeMask(ApplyPayloadMask(line)));
+    // Card data is masked last, over what the other masks left: removing a
+    // range can join the pieces of a tag or an account number.
+    AppendTextMode(out, MaskCardData(ApplyAdministrativeMask(ApplyPayloadMask(line))));
     AppendTextMode(out, kEntryEnd);
     if (out.size() >= kWriteChunk) {
       if (!WriteAll(file.Get(), out)) return;  // the rest of the pass is dropped
@@ -193,9 +209,9 @@ struct CTrafficLog::State {
 };
 
 CTrafficLog::CTrafficLog(std::string directory, WallClock clock,
-                         std::chrono::milliseconds shutdownWait)
+                         std::chrono::milliseconds shutdownWait, TrafficLogLimits limits)
     : state_(std::make_unique<State>()) {
-  state_->core = std::make_shared<LogCore>(std::move(directory), std::move(clock));
+  state_->core = std::make_shared<LogCore>(std::move(directory), std::move(clock), limits);
   state_->shutdownWait = shutdownWait;
   try {
     state_->writer = std::thread([core = state_->core] { core->RunWriter(); });
@@ -230,6 +246,11 @@ bool CTrafficLog::LogV(const char* format, va_list arguments) {
     // the writer's last pass, which starts only after accepting is cleared.
     std::lock_guard<std::mutex> lock(core.mutex);
     if (!core.accepting) return false;
+    if (core.pending.size() >= core.limits.entries || core.pendingBytes + entry.size() > core.limits.bytes) {
+      ++core.dropped;
+      return false;
+    }
+    core.pendingBytes += entry.size();
     core.pending.push_back(std::move(entry));
     ++core.queued;
   }

@@ -1,5 +1,8 @@
 // The daily traffic log: any thread queues a time-stamped entry and returns at
 // once; one writer thread appends the entries, masked, to the day's file.
+// Every entry goes through MaskCardData on its way to the file, so lane and
+// host text (requests, replies, echoed frames, host texts) never reaches it
+// with card data in clear, whoever logged it.
 #pragma once
 
 #include "common/Clock.h"
@@ -17,20 +20,32 @@ namespace paxelle {
 // The daily files' folder, under the server's working directory.
 inline constexpr char kLogDirectoryName[] = "KELVARA_LOGS";
 
+// How much the writer may have waiting while it is stalled (a full or slow
+// disk): entries past either bound are dropped and counted.
+struct TrafficLogLimits {
+  std::size_t entries = 100000;
+  std::size_t bytes = 32 * 1024 * 1024;
+};
+
 class CTrafficLog {
  public:
   // Entries go to `directory`; `clock` gives the time stamps and the day and
   // must be callable from any thread. `shutdownWait` bounds how long Shutdown
   // waits for the writer (10 s in the server; tests shorten it).
   explicit CTrafficLog(std::string directory, WallClock clock = SystemNow,
-                       std::chrono::milliseconds shutdownWait = std::chrono::seconds(10));
+                       std::chrono::milliseconds shutdownWait = std::chrono::seconds(10),
+                       TrafficLogLimits limits = {});
   // Stops the writer after it has written what was queued (waits at most shutdownWait).
   ~CTrafficLog();
   CTrafficLog(const CTrafficLog&) = delete;
   CTrafficLog& operator=(const CTrafficLog&) = delete;
 
   // printf-style; lane or host text must only ever be an argument, never the
-  // format. Returns false, recording nothing, once the log is stopping.
+  // format. Returns false, recording nothing, once the log is stopping or
+  // while the entries waiting for the writer are at their limits; such
+  // dropped entries are counted, and the writer logs the count ("Traffic Log
+  // Full - %llu entries dropped while the writer was stalled.") with the
+  // first entries it takes once it moves again.
   bool Log(const char* format, ...) PAXELLE_PRINTF(2, 3);
   bool LogV(const char* format, va_list arguments) PAXELLE_PRINTF(2, 0);
 

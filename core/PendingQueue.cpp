@@ -43,7 +43,7 @@ int PendingQueue::Add(CRequest& record, DeliveryWaker waker, bool exclusive) {
     if (id == 0) return kRefused;
     const auto position = records_.insert(records_.end(), record);
     position->QueueId = id;
-    index_.emplace(id, Slot{position, std::move(waker)});
+    index_.emplace(id, Slot{position, std::move(waker), ++arrivals_});
     lastId_ = id;
     if (exclusive) exclusiveId_ = id;
     record.QueueId = id;
@@ -77,12 +77,16 @@ bool PendingQueue::SnapshotWithExclusive(RequestList& out) const {
 void PendingQueue::CollectByIds(const std::vector<int>& ids, RequestList& out) const {
   out.clear();
   if (ids.empty()) return;
+  std::vector<const Slot*> found;
+  found.reserve(ids.size());
   std::lock_guard<std::mutex> lock(mutex_);
-  for (const CRequest& record : records_) {
-    if (std::find(ids.begin(), ids.end(), record.QueueId) == ids.end()) continue;
-    out.push_back(record);
-    if (out.size() == ids.size()) break;
+  for (const int id : ids) {
+    const auto slot = index_.find(id);
+    if (slot == index_.end()) continue;
+    if (std::find(found.begin(), found.end(), &slot->second) == found.end()) found.push_back(&slot->second);
   }
+  std::sort(found.begin(), found.end(), [](const Slot* a, const Slot* b) { return a->arrival < b->arrival; });
+  for (const Slot* slot : found) out.push_back(*slot->position);
 }
 
 bool PendingQueue::FindById(int id, CRequest& out) const {

@@ -6,6 +6,7 @@
 #include "core/Request.h"
 #include "core/RequestList.h"
 
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <unordered_map>
@@ -43,7 +44,8 @@ class PendingQueue {
   // Snapshot plus the exclusive flag, read in the same locked step so they agree.
   bool SnapshotWithExclusive(RequestList& out) const;
   // Replaces `out` with copies, in queue order, of the queued records whose QueueId is
-  // in `ids`; ids no longer queued are skipped silently.
+  // in `ids`; ids no longer queued are skipped silently. Costs what `ids` holds, not
+  // the size of the queue.
   void CollectByIds(const std::vector<int>& ids, RequestList& out) const;
   // Copies the record with QueueId `id` into `out`; false (out untouched) when absent.
   bool FindById(int id, CRequest& out) const;
@@ -78,6 +80,7 @@ class PendingQueue {
   struct Slot {
     RequestList::iterator position;
     DeliveryWaker waker;
+    std::uint64_t arrival = 0;  // orders records found through the index as the queue does
   };
 
   int Add(CRequest& record, DeliveryWaker waker, bool exclusive);
@@ -92,6 +95,7 @@ class PendingQueue {
   RequestList records_;
   std::unordered_map<int, Slot> index_;  // QueueId -> stored record and its waker
   int lastId_ = 0;
+  std::uint64_t arrivals_ = 0;
   int exclusiveId_ = 0;  // QueueId of the queued batch close, 0 when none
   Event workQueued_;
 };

@@ -224,5 +224,48 @@ TEST_F(SessionTest, GoingOfflineLeavesNoRecordBehind) {
   EXPECT_FALSE(Queue().UpdateById(sale.QueueId, sale));
 }
 
+// One lane may have 32 records waiting; the next request is refused at once
+// with 004003 and a log line, an abort is neither refused nor counted, and a
+// delivered record frees its place again.
+TEST_F(SessionTest, ConnectionPastItsPendingLimitIsRefusedUntilARecordIsDelivered) {
+  StartListener(FastPolling());
+  ASSERT_EQ(ClientSessionSettings{}.pendingLimit, 32u);
+  TestLane lane;
+  ASSERT_TRUE(lane.LogIn(Port()));
+  CRequest first;
+  QueueSale(lane, "sale-0", first);
+  ASSERT_TRUE(lane.Connection().SendAbort("abort"));  // queued with no reply, not counted
+  for (int i = 1; i < 32; ++i) {
+    CRequest record;
+    QueueSale(lane, "sale-" + std::to_string(i), record);
+  }
+
+  ASSERT_TRUE(lane.SendRequest(testing::CreditSalePayload(), "one-too-many"));
+  lane::CommandResponse reply;
+  ASSERT_TRUE(lane.ReadReply(reply));
+  EXPECT_EQ(reply.returnCodeText, "004003");
+  EXPECT_EQ(reply.textResponse, "Too many requests pending on this connection - request refused.");
+  EXPECT_EQ(reply.userTraceData, "one-too-many");
+  CRequest refused;
+  EXPECT_FALSE(FindQueued("one-too-many", refused)) << "a refused request is never queued";
+  EXPECT_EQ(Queue().ActiveCount(), 33);
+  EXPECT_NE(LoggedText().find("32 requests already pending on this connection."), std::string::npos);
+
+  // Another lane is not held back by this one.
+  TestLane other;
+  ASSERT_TRUE(other.LogIn(Port()));
+  CRequest others;
+  QueueSale(other, "other", others);
+  FinishApproved(others);
+  ASSERT_TRUE(other.ReadReply(reply));
+
+  FinishApproved(first);
+  ASSERT_TRUE(lane.ReadReply(reply));
+  EXPECT_EQ(reply.userTraceData, "sale-0");
+  ASSERT_TRUE(WaitUntil([this] { return Queue().ActiveCount() == 32; }));
+  CRequest again;
+  QueueSale(lane, "after-delivery", again);
+}
+
 }  // namespace
 }  // namespace paxelle

@@ -6,6 +6,7 @@
 #include "config/MerchantParams.h"
 #include "core/PendingQueue.h"
 #include "tests/client/SessionTestSupport.h"
+#include "tests/support/CardDataScan.h"
 #include "tools/lane/LaneChallenge.h"
 #include "tools/lane/LaneEnvelope.h"
 #include "tools/lane/LaneHex.h"
@@ -211,6 +212,62 @@ TEST_F(SessionTest, ConnectionOverTheLimitIsRefusedAfterItsLogin) {
   EXPECT_EQ(reply.returnCode, 500000);
 }
 
+// A connection over the limit only waits for its refusal: it gets a short
+// time to log in, and past 32 such connections the next is closed at once.
+TEST_F(SessionTest, SilentConnectionOverTheLimitFailsItsLoginSoon) {
+  ClientSessionSettings settings;
+  settings.refusedLoginLimit = 300ms;  // the full 30 s login limit stays for lanes within the limit
+  StartListener(settings, 2);
+  TestLane first;
+  ASSERT_TRUE(first.LogIn(Port()));
+  TestLane second;
+  ASSERT_TRUE(second.LogIn(Port()));
+  ASSERT_TRUE(testing::WaitUntil([&] { return Listener().ConnectionCount() == 2; }));
+
+  HandLane silent;
+  lane::Greeting greeting;
+  ASSERT_TRUE(silent.Connect(Port()));
+  ASSERT_TRUE(silent.ReadGreeting(greeting));
+  lane::CommandResponse reply;
+  ASSERT_TRUE(silent.ReadReply(reply)) << "answered within the tests' patience, far below 30 s";
+  EXPECT_EQ(reply.returnCode, 2002);
+  EXPECT_TRUE(silent.WaitForClose());
+}
+
+TEST_F(SessionTest, ConnectionsPastTheRefusingCeilingAreClosedAtOnce) {
+  ClientSessionSettings settings;
+  settings.refusedLoginLimit = 20s;  // the waiting ones stay for the whole test
+  StartListener(settings, 2);
+  TestLane first;
+  ASSERT_TRUE(first.LogIn(Port()));
+  TestLane second;
+  ASSERT_TRUE(second.LogIn(Port()));
+  ASSERT_TRUE(testing::WaitUntil([&] { return Listener().ConnectionCount() == 2; }));
+
+  std::vector<std::unique_ptr<TestLane>> waiting;
+  for (int i = 0; i < CSocketListener::kMaxRefusingConnections; ++i) {
+    waiting.push_back(std::make_unique<TestLane>());
+    ASSERT_TRUE(waiting.back()->Connect(Port()));
+  }
+  ASSERT_TRUE(testing::WaitUntil(
+      [&] { return Listener().RefusingCount() == CSocketListener::kMaxRefusingConnections; }));
+
+  TestLane late;
+  ASSERT_TRUE(late.Connect(Port()));
+  std::string frame;
+  EXPECT_EQ(late.Connection().ReadFrame(testing::kPatience, frame), lane::ReadStatus::kClosed)
+      << "closed without a greeting or a thread";
+  EXPECT_EQ(Listener().RefusingCount(), CSocketListener::kMaxRefusingConnections);
+  EXPECT_NE(LoggedText().find("closed at once: 32 connections over the limit are being refused already."),
+            std::string::npos);
+
+  // The lanes within the limit are served all along.
+  ASSERT_TRUE(first.SendRequest(testing::ServerVersionPayload(), "still-here"));
+  lane::CommandResponse reply;
+  ASSERT_TRUE(first.ReadReply(reply));
+  EXPECT_EQ(reply.returnCode, 500000);
+}
+
 TEST_F(SessionTest, ClientListenerAllowsTwoHundredConnections) {
   EXPECT_EQ(Listener().ConnectionLimit(), 200);
 }
@@ -361,6 +418,58 @@ TEST_F(SessionTest, LoggedRequestShowsNoCardData) {
   EXPECT_NE(logged.find("ExpDate=XXXX"), std::string::npos);
   EXPECT_EQ(logged.find("4111111111111111"), std::string::npos);
   EXPECT_NE(logged.find("Socket Connect from 127.0.0.1:"), std::string::npos);
+}
+
+// Every kind of line that carries lane text, driven with card data: the logged
+// request, the "Queued" reply and a host failure answer echoing the trace, and
+// the unreadable and clear frames echoed back whole.
+TEST_F(SessionTest, NoLoggedLineShowsTheCardDataItCarried) {
+  const std::string sealedTrace = "5500000000000004";
+  const std::string unreadable = "Track2=;4000000000000002=2812101?";
+  const std::string clearTrace = "AcctNo=6011000000000004";
+  const std::string trackPayload = testing::PayloadText(
+      {{"TStream", "Transaction"}, {"MerchantID", "123456789012345"}, {"ClientID", "1"}, {"TranType", "Credit"},
+       {"TranCode", "Sale"}, {"InvoiceNo", "7"}, {"RefNo", "7"}, {"Track2", ";4111111111111111=2812101?"},
+       {"CVVData", "7373"}, {"PINBlock", "0123456789ABCDEF"}, {"Purchase", "1.00"}});
+  testing::SentCardData sent;
+  for (const std::string& value : {sealedTrace, unreadable.substr(7), clearTrace.substr(7),
+                                   std::string("4111111111111111"), std::string(";4111111111111111=2812101?"),
+                                   std::string("7373"), std::string("0123456789ABCDEF")}) {
+    sent.Add(value);
+  }
+
+  TestLane lane;
+  ASSERT_TRUE(lane.LogIn(Port()));
+  lane::CommandResponse reply;
+  ASSERT_TRUE(lane.SendRequest(testing::CreditSalePayload(), sealedTrace));
+  ASSERT_TRUE(lane.ReadReply(reply));
+  ASSERT_TRUE(lane::IsQueuedReply(reply));
+  EXPECT_EQ(reply.userTraceData, sealedTrace) << "the lane still gets its own text back";
+  // Refused or queued, its request line is logged all the same.
+  ASSERT_TRUE(lane.SendRequest(trackPayload, "track"));
+  ASSERT_TRUE(lane.ReadReply(reply));
+  const bool trackQueued = lane::IsQueuedReply(reply);
+  ASSERT_TRUE(lane.Connection().SendRaw(unreadable + "\x03"));
+  ASSERT_TRUE(lane.ReadReply(reply));
+  EXPECT_EQ(reply.returnCodeText, "004010");
+  ASSERT_TRUE(lane.Connection().SendRaw(Frame(clearTrace, '0', "TStream=Admin")));
+  ASSERT_TRUE(lane.ReadReply(reply));
+  EXPECT_EQ(reply.returnCodeText, "004005");
+
+  for (const std::string& trace : {sealedTrace, std::string("track")}) {
+    if (trace == "track" && !trackQueued) continue;
+    CRequest record;
+    ASSERT_TRUE(testing::WaitUntil([&] { return FindQueued(trace, record); }));
+    FinishWithState(record, kStateHostFailed);
+    ASSERT_TRUE(lane.ReadReply(reply));
+    EXPECT_EQ(reply.returnCodeText, "004003");
+  }
+
+  const std::string logged = LoggedText();
+  EXPECT_NE(logged.find("Request ->["), std::string::npos);
+  EXPECT_NE(logged.find("XXXXXXXXXXXX0004</UserTraceData>"), std::string::npos) << "echoes are logged, masked";
+  const auto findings = testing::ScanBytes(logged, sent);
+  EXPECT_EQ(testing::FailingCount(findings), 0u) << testing::DescribeFindings(findings);
 }
 
 }  // namespace

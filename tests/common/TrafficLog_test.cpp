@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -129,6 +132,102 @@ TEST_F(TrafficLogTest, WriterMasksPayloadThenAdministrativeMarker) {
   ASSERT_TRUE(log->WaitUntilWritten(kPatience));
   EXPECT_EQ(ReadBytes(primary_), "[14:03:22][ Encrypted Msg ] sent to 127.0.0.1" + kEnd +
                                     "[14:03:22]Request Cmd=Version" + kEnd);
+}
+
+// Whoever logs lane or host text, the file never shows the card data in it.
+TEST_F(TrafficLogTest, EveryEntryReachesTheFileWithItsCardDataMasked) {
+  const std::string pan = "4111111111111111";
+  const std::string lines[] = {
+      "Request ->[AcctNo=" + pan + kFs + "CVVData=737" + kFs + "] from 127.0.0.1:0005",
+      "[" + kFs + "000\x02<UserTraceData>Track2=;" + pan + "=2812101?</UserTraceData>\x03] sent to 127.0.0.1:0005",
+      "Response Built [<TextResponse>CALL " + pan + "</TextResponse>] for 127.0.0.1:0005",
+      "RESPONSE from WORLDPAY INTERFACE ->[bad card %B" + pan + "^DOE/J^2812?] for 127.0.0.1:0005",
+      // A key block cut out of the line must not join an account's pieces.
+      "Request ->[AcctN\x11" "0A0B\x12o=" + pan + "] from 127.0.0.1:0005",
+      "Request ->[41111111\x1e" "0A\x1f" "11111111] from 127.0.0.1:0005",
+  };
+  auto log = MakeLog();
+  for (const std::string& line : lines) log->Log("%s", line.c_str());
+  ASSERT_TRUE(log->WaitUntilWritten(kPatience));
+  const std::string written = ReadBytes(primary_);
+  EXPECT_EQ(written.find(pan), std::string::npos) << written;
+  EXPECT_EQ(written.find("DOE/J"), std::string::npos);
+  EXPECT_EQ(written.find("737"), std::string::npos);
+  EXPECT_NE(written.find("XXXXXXXXXXXX1111"), std::string::npos);
+  EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 2 * static_cast<long>(std::size(lines)));
+}
+
+// A clock that holds the writer thread (any thread but the test's) in its
+// write pass until Release, as a full or slow disk would.
+class StalledWriterClock {
+ public:
+  explicit StalledWriterClock(std::time_t moment) : moment_(moment) {}
+
+  WallClock Clock() {
+    return [this] {
+      if (std::this_thread::get_id() != testThread_) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        writerHeld_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return released_; });
+      }
+      return moment_;
+    };
+  }
+  bool WaitUntilWriterHeld() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, kPatience, [this] { return writerHeld_; });
+  }
+  void Release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  const std::time_t moment_;
+  const std::thread::id testThread_ = std::this_thread::get_id();
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool writerHeld_ = false;
+  bool released_ = false;
+};
+
+// A stalled writer's list stays within its limits: what comes past them is
+// dropped, counted, and the count is logged once the writer moves again.
+TEST_F(TrafficLogTest, StalledWriterDropsPastItsLimitsAndLogsTheCount) {
+  struct LimitCase {
+    const char* name;
+    TrafficLogLimits limits;
+    int accepted;
+  };
+  // Each entry below is "[14:03:22]entry N": 17 bytes.
+  const LimitCase cases[] = {
+      {"entries", {5, 1 << 20}, 5},
+      {"bytes", {1000, 3 * 17}, 3},
+  };
+  for (const LimitCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    StalledWriterClock clock(moment_);
+    CTrafficLog log(dir.Path().string(), clock.Clock(), std::chrono::seconds(10), c.limits);
+    ASSERT_TRUE(log.Log("before the stall"));
+    ASSERT_TRUE(clock.WaitUntilWriterHeld());
+    int accepted = 0;
+    for (int i = 0; i < 20; ++i) accepted += log.Log("entry %d", i % 10) ? 1 : 0;
+    EXPECT_EQ(accepted, c.accepted);
+    clock.Release();
+    ASSERT_TRUE(log.WaitUntilWritten(kPatience));
+    ASSERT_TRUE(log.Log("after"));
+    ASSERT_TRUE(log.WaitUntilWritten(kPatience));
+
+    std::string expected = "[14:03:22]before the stall" + kEnd;
+    for (int i = 0; i < c.accepted; ++i) expected += "[14:03:22]entry " + std::to_string(i) + kEnd;
+    expected += "[14:03:22]Traffic Log Full - " + std::to_string(20 - c.accepted) +
+                " entries dropped while the writer was stalled." + kEnd;
+    expected += "[14:03:22]after" + kEnd;  // counted once; the next pass has nothing to report
+    EXPECT_EQ(ReadBytes(dir.Path() / "OPX12082015.log"), expected);
+  }
 }
 
 TEST_F(TrafficLogTest, HeldPrimaryFileSendsThePassToTheAlternative) {

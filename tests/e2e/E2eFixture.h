@@ -5,6 +5,7 @@
 
 #include "tests/config/TempDir.h"
 #include "tests/e2e/E2eSupport.h"
+#include "tests/support/CardDataScan.h"
 #include "tools/lane/LaneConnection.h"
 #include "tools/lane/LaneDocument.h"
 
@@ -78,8 +79,11 @@ class E2eTest : public ::testing::Test {
   std::string ServerLog() const;
   // Polls ServerOut() until it holds `text`, at most `limit`.
   bool WaitForServerOut(const std::string& text, std::chrono::milliseconds limit) const;
-  // Fails when the test account appears in `laneOutput` or in any file of the test's directory.
+  // Fails when any card data the test sent appears in `laneOutput` or in any
+  // file of the test's directory. TearDown runs it over the files of every test.
   void ExpectNoFullAccountAnywhere(const std::string& laneOutput) const;
+  // Card data the test sends other than through Request (which notes its own).
+  void NoteSentCardData(const std::vector<std::string>& pairs) { sent_.AddRequestPairs(pairs); }
 
   // The payload pairs of a keyed credit sale of `amount` with invoice and reference `number`.
   static std::vector<std::string> SalePairs(const std::string& amount, int number,
@@ -94,6 +98,7 @@ class E2eTest : public ::testing::Test {
 
  private:
   testing::TempDir dir_;
+  testing::SentCardData sent_;
   ChildProcess host_;
   ChildProcess server_;
   std::uint16_t hostPort_ = 0;

@@ -78,7 +78,10 @@ TEST(MaskMessageTest, RequestMasksExactlyTheCardDataSlots) {
   const std::string block = Piece(maskedEmv, 12);
   EXPECT_EQ(block.substr(0, 2), "01");
   EXPECT_TRUE(MasksAs(block.substr(2, 38), "XXXXXXXXXXXX1111=" + std::string(17, 'X') + "    "));
-  EXPECT_EQ(block.substr(40), Piece(emv, 12).substr(40));
+  EXPECT_EQ(block.substr(40, 406), Piece(emv, 12).substr(40, 406));
+  EXPECT_EQ(Piece(emv, 12).substr(446, 6), "281231");
+  EXPECT_TRUE(MasksAs(block.substr(446, 6), "XXXXXX")) << "the card's expiry date";
+  EXPECT_EQ(block.substr(452), Piece(emv, 12).substr(452));
 }
 
 TEST(MaskMessageTest, CompletionMasksItsAccountOnly) {

@@ -106,7 +106,8 @@ std::string VoiceAuth(Head head, const std::string& authCode) {
 
 std::string EmvSale(Head head) {
   head.entry = '4';
-  const std::string block = "01" + SpaceFill(kTrack2, 38) + std::string(506, ' ');
+  // Slot 33 (at 446) holds the card's expiry date.
+  const std::string block = "01" + SpaceFill(kTrack2, 38) + std::string(406, ' ') + "281231" + std::string(94, ' ');
   return WithFields(head.Text() + kTrack2, {"", "", "", "", "", "", "0", "INV005", "", "9", block, ""}, true);
 }
 

@@ -13,6 +13,9 @@ constexpr std::size_t kCvvSlotPos = 30;
 constexpr std::size_t kCvvSlotLength = 4;
 constexpr std::size_t kEmvTrackSlotPos = 2;
 constexpr std::size_t kEmvTrackSlotLength = 38;
+// The card's expiry date (tag 5F24) in the EMV data block.
+constexpr std::size_t kEmvExpirySlotPos = 446;
+constexpr std::size_t kEmvExpirySlotLength = 6;
 
 bool IsDigitChar(char c) { return c >= '0' && c <= '9'; }
 
@@ -57,6 +60,7 @@ std::string MaskRequest(const SimMessage& read, std::string_view message) {
     std::string& block = pieces[11];
     const std::string slot = block.substr(kEmvTrackSlotPos, kEmvTrackSlotLength);
     block.replace(kEmvTrackSlotPos, slot.size(), MaskAccountField(slot));
+    MaskRange(block, kEmvExpirySlotPos, kEmvExpirySlotLength);
   }
   if (pieces.size() > 12) pieces[12].assign(pieces[12].size(), kMask);
   return JoinWithFs(pieces);

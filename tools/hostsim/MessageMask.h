@@ -17,7 +17,8 @@ std::string MaskAccountField(std::string_view field);
 // A copy of `message` (read by ReadSimMessage as `read`) with its card data masked:
 // requests: the account field (from `accountPos` to the first FS; for a voice authorization
 // this includes the zero amounts before the account), the CVV slot of an address block
-// (f5 at 30-33), the track slot of the EMV data block (f11 at 2-39) and the PIN data (f12);
+// (f5 at 30-33), the track and expiry slots of the EMV data block (f11 at 2-39 and 446-451)
+// and the PIN data (f12);
 // completions: the account field (piece 2); batch messages carry no card data;
 // anything unknown: every run of twelve or more digits but its last four, and every digit
 // right after an "=".

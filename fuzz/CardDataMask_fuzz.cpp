@@ -1,0 +1,65 @@
+// Feeds arbitrary text to the log's card-data mask. Properties: the length is
+// kept and a character either stays or becomes "X"; no account number of the
+// input (an "AcctNo=" value, a Luhn-valid run of 13 to 19 digits between
+// non-digits) survives but its last four digits (and a value's "=").
+#include "common/CardDataMask.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool PassesLuhn(std::string_view digits) {
+  int sum = 0;
+  bool twice = false;
+  for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
+    int digit = *it - '0';
+    if (twice && (digit *= 2) > 9) digit -= 9;
+    sum += digit;
+    twice = !twice;
+  }
+  return sum % 10 == 0;
+}
+
+// Positions [from, to) of `masked` must all be "X"; with `separatorsMayStay`,
+// a "=" may stay too (a track's separators do, and a track's value may run
+// over an "AcctNo=" tag and take it apart).
+void ExpectMasked(const std::string& masked, std::size_t from, std::size_t to, bool separatorsMayStay = false) {
+  for (std::size_t i = from; i < to; ++i) {
+    if (masked[i] != 'X' && !(separatorsMayStay && masked[i] == '=')) std::abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  const std::string masked = paxelle::MaskCardData(input);
+  if (masked.size() != input.size()) std::abort();
+  for (std::size_t i = 0; i < input.size(); ++i) {
+    if (masked[i] != input[i] && masked[i] != 'X') std::abort();
+  }
+  for (std::size_t i = 0; i < input.size();) {
+    if (!IsDigit(input[i])) {
+      ++i;
+      continue;
+    }
+    std::size_t end = i;
+    while (end < input.size() && IsDigit(input[end])) ++end;
+    if (end - i >= 13 && end - i <= 19 && PassesLuhn(std::string_view(input).substr(i, end - i))) {
+      ExpectMasked(masked, i, end - 4);
+    }
+    i = end;
+  }
+  for (auto at = input.find("AcctNo="); at != std::string::npos; at = input.find("AcctNo=", at + 1)) {
+    const std::size_t from = at + 7;
+    std::size_t to = input.find('\x1c', from);
+    if (to == std::string::npos) to = input.size();
+    if (to - from > 4) ExpectMasked(masked, from, to - 4, true);
+  }
+  return 0;
+}

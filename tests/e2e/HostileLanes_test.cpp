@@ -1,0 +1,191 @@
+// One attacker at a time against the real server while a well-behaved lane,
+// logged in before the attack, goes on selling: a slow sender, a login that
+// never ends, a thousand idle connections, frames of every byte value. The
+// lane's sales stay approved and about as fast as before the attack.
+#include "tests/e2e/E2eFixture.h"
+#include "tools/lane/LaneFrames.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+namespace paxelle::e2e {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kSales = 3;
+constexpr int kIdleConnections = 1000;
+// Latency is not measured for speed here, only for starvation: the bound is
+// far above a sale's usual time and far below the 30 s a starved lane would wait.
+constexpr auto kStarvationMargin = seconds(3);
+
+enum class Attack { kSlowSender, kEndlessLogin, kThousandIdle, kEveryByteValue };
+
+std::string AttackName(const ::testing::TestParamInfo<Attack>& info) {
+  switch (info.param) {
+    case Attack::kSlowSender: return "SlowSender";
+    case Attack::kEndlessLogin: return "EndlessLogin";
+    case Attack::kThousandIdle: return "ThousandIdleConnections";
+    case Attack::kEveryByteValue: return "EveryByteValue";
+  }
+  return "Unknown";
+}
+
+std::string Payload(const std::vector<std::string>& pairs) {
+  std::string payload;
+  for (const std::string& pair : pairs) {
+    if (!payload.empty()) payload += lane::kFs;
+    payload += pair;
+  }
+  return payload;
+}
+
+// Sockets connected (non-blocking, so a full accept queue cannot stall the
+// test) and left idle; all closed when destroyed.
+class IdleSockets {
+ public:
+  ~IdleSockets() {
+    for (const int fd : fds_) ::close(fd);
+  }
+  void Open(std::uint16_t port, int count) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < count; ++i) {
+      const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+      if (fd < 0) break;
+      fds_.push_back(fd);
+      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    }
+  }
+  std::size_t Size() const { return fds_.size(); }
+
+ private:
+  std::vector<int> fds_;
+};
+
+class E2eHostileLaneTest : public E2eTest, public ::testing::WithParamInterface<Attack> {
+ protected:
+  // One sale on the well-behaved lane; its round trip.
+  milliseconds Sale(lane::LaneConnection& lane, int number) {
+    const auto start = Clock::now();
+    EXPECT_TRUE(lane.SendRequest(Payload(SalePairs("10.00", number)), "good")) << lane.LastError();
+    std::string document;
+    lane::CommandResponse response;
+    EXPECT_TRUE(ReadFinal(lane, seconds(40), document, response)) << lane.LastError();
+    EXPECT_EQ(response.cmdStatus, "Approved") << Scrubbed(document);
+    return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+  }
+
+  // Runs the attack on its own thread until `stop`; sets `underWay` once it
+  // is (and `over` when it ends, under way or not).
+  void RunAttack(Attack kind, const std::atomic<bool>& stop, std::atomic<bool>& underWay, std::atomic<bool>& over) {
+    std::atomic<bool>& ready = underWay;
+    lane::LaneConnection attacker;
+    attacker.SetStopFlag(&stop);
+    switch (kind) {
+      case Attack::kSlowSender: {
+        lane::LoginResult result;
+        if (!attacker.Connect("127.0.0.1", ClientPort()) || !attacker.Login("", false, result)) break;
+        const std::string frame = "slow" + std::string(1, lane::kFs) + "200" + '\x02' + std::string(200, 'A');
+        ready = true;
+        for (std::size_t i = 0; i < frame.size() && !stop; ++i) {
+          attacker.SendRaw(frame.substr(i, 1));
+          for (int tick = 0; tick < 10 && !stop; ++tick) std::this_thread::sleep_for(milliseconds(100));
+        }
+        break;
+      }
+      case Attack::kEndlessLogin: {
+        lane::LaneResponse greeting;
+        if (!attacker.Connect("127.0.0.1", ClientPort()) ||
+            attacker.ReadResponse(seconds(10), greeting) != lane::ReadStatus::kOk) {
+          break;
+        }
+        ready = true;
+        while (!stop && attacker.SendRaw("A")) std::this_thread::sleep_for(milliseconds(100));
+        break;
+      }
+      case Attack::kThousandIdle: {
+        IdleSockets idle;
+        idle.Open(ClientPort(), kIdleConnections);
+        ready = idle.Size() == static_cast<std::size_t>(kIdleConnections);
+        while (!stop) std::this_thread::sleep_for(milliseconds(50));
+        break;
+      }
+      case Attack::kEveryByteValue: {
+        lane::LoginResult result;
+        if (!attacker.Connect("127.0.0.1", ClientPort()) || !attacker.Login("", false, result)) break;
+        std::string bytes;
+        for (int value = 0; value < 256; ++value) bytes.push_back(static_cast<char>(value));
+        ready = true;
+        // Replies are never read: the server must not wait on this lane for the others.
+        for (int round = 0; round < 200 && !stop && attacker.SendRaw(bytes); ++round) {
+          std::this_thread::sleep_for(milliseconds(10));
+        }
+        while (!stop) std::this_thread::sleep_for(milliseconds(50));
+        break;
+      }
+    }
+    over = true;
+  }
+};
+
+TEST_P(E2eHostileLaneTest, WellBehavedLaneIsServedAsUsual) {
+  // A thousand sockets need more descriptors than a shell's default gives this process.
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+  }
+  ASSERT_NO_FATAL_FAILURE(Provision());
+  ASSERT_NO_FATAL_FAILURE(StartHost());
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  lane::LaneConnection good;
+  ASSERT_NO_FATAL_FAILURE(LogIn(good));
+
+  milliseconds usual{0};
+  for (int i = 0; i < kSales; ++i) usual = std::max(usual, Sale(good, 6000 + i));
+
+  std::atomic<bool> stop{false};
+  std::atomic<bool> underWay{false};
+  std::atomic<bool> over{false};
+  std::thread attacker([&] { RunAttack(GetParam(), stop, underWay, over); });
+  const auto readyBy = Clock::now() + seconds(20);
+  while (!underWay && !over && Clock::now() < readyBy) std::this_thread::sleep_for(milliseconds(20));
+  EXPECT_TRUE(underWay) << "the attack could not start";
+  std::this_thread::sleep_for(milliseconds(500));  // the attack in full swing
+
+  milliseconds worst{0};
+  for (int i = 0; i < kSales; ++i) worst = std::max(worst, Sale(good, 6100 + i));
+  stop = true;
+  attacker.join();
+  EXPECT_LT(worst, usual + kStarvationMargin) << "usual " << usual.count() << " ms";
+  EXPECT_TRUE(PortAccepts(ClientPort())) << "the server still accepts lanes";
+  if (GetParam() == Attack::kThousandIdle) {
+    // Past the limit and the refusing ceiling, connections were closed at once, not given threads.
+    const auto loggedBy = Clock::now() + seconds(10);
+    while (ServerLog().find("closed at once") == std::string::npos && Clock::now() < loggedBy) {
+      std::this_thread::sleep_for(milliseconds(50));
+    }
+    EXPECT_NE(ServerLog().find("closed at once"), std::string::npos);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Attacks, E2eHostileLaneTest,
+                         ::testing::Values(Attack::kSlowSender, Attack::kEndlessLogin, Attack::kThousandIdle,
+                                           Attack::kEveryByteValue),
+                         AttackName);
+
+}  // namespace
+}  // namespace paxelle::e2e
