@@ -1,4 +1,5 @@
 #include "common/CardDataMask.h"
+#include "common/TextHelpers.h"
 
 #include <algorithm>
 #include <cctype>
@@ -116,23 +117,6 @@ void MaskTaggedValues(std::string& text) {
   }
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-bool PassesLuhn(std::string_view digits) {
-  int sum = 0;
-  bool twice = false;
-  for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
-    int digit = *it - '0';
-    if (twice) {
-      digit *= 2;
-      if (digit > 9) digit -= 9;
-    }
-    sum += digit;
-    twice = !twice;
-  }
-  return sum % 10 == 0;
-}
-
 // Masks in `text` the rest of a track behind an account number that ends
 // before `at` in `original` (the same text before any bare account was masked).
 void MaskTrackTail(std::string& text, std::string_view original, std::size_t at) {
@@ -162,7 +146,7 @@ void MaskBareAccounts(std::string& text) {
     std::size_t end = i;
     while (end < original.size() && IsDigit(original[end])) ++end;
     const std::size_t length = end - i;
-    if (length >= kMinAccount && length <= kMaxAccount && PassesLuhn(std::string_view(original).substr(i, length))) {
+    if (length >= kMinAccount && length <= kMaxAccount && LuhnValid(std::string_view(original).substr(i, length))) {
       MaskAllButLastFour(std::span<char>(text.data() + i, length));
       MaskTrackTail(text, original, end);
     }

@@ -63,4 +63,20 @@ std::string ReplaceAll(std::string_view text, std::string_view from, std::string
   return out;
 }
 
+bool LuhnValid(std::string_view account) {
+  if (account.empty() || !AllDigits(account)) return false;
+  int total = 0;
+  bool doubled = false;
+  for (auto it = account.rbegin(); it != account.rend(); ++it) {
+    int digit = *it - '0';
+    if (doubled) {
+      digit *= 2;
+      if (digit >= 10) digit -= 9;
+    }
+    total += digit;
+    doubled = !doubled;
+  }
+  return total % 10 == 0;
+}
+
 }  // namespace paxelle

@@ -32,4 +32,8 @@ std::string_view TrimBlanks(std::string_view text);
 std::string ReplaceAll(std::string_view text, char from, char to);
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);
 
+// True for a non-empty run of digits whose Luhn check digit is right (account
+// numbers are checked this way, and so is text that might hold one).
+bool LuhnValid(std::string_view digits);
+
 }  // namespace paxelle

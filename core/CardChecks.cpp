@@ -47,20 +47,4 @@ std::string DetectCardType(std::string_view account) {
   return "OTHER";
 }
 
-bool LuhnValid(std::string_view account) {
-  if (account.empty() || !AllDigits(account)) return false;
-  int total = 0;
-  bool doubled = false;
-  for (auto it = account.rbegin(); it != account.rend(); ++it) {
-    int digit = *it - '0';
-    if (doubled) {
-      digit *= 2;
-      if (digit >= 10) digit -= 9;
-    }
-    total += digit;
-    doubled = !doubled;
-  }
-  return total % 10 == 0;
-}
-
 }  // namespace paxelle

@@ -3,6 +3,7 @@
 // input (an "AcctNo=" value, a Luhn-valid run of 13 to 19 digits between
 // non-digits) survives but its last four digits (and a value's "=").
 #include "common/CardDataMask.h"
+#include "common/TextHelpers.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -10,20 +11,6 @@
 #include <string_view>
 
 namespace {
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-bool PassesLuhn(std::string_view digits) {
-  int sum = 0;
-  bool twice = false;
-  for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
-    int digit = *it - '0';
-    if (twice && (digit *= 2) > 9) digit -= 9;
-    sum += digit;
-    twice = !twice;
-  }
-  return sum % 10 == 0;
-}
 
 // Positions [from, to) of `masked` must all be "X"; with `separatorsMayStay`,
 // a "=" may stay too (a track's separators do, and a track's value may run
@@ -37,6 +24,8 @@ void ExpectMasked(const std::string& masked, std::size_t from, std::size_t to, b
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using paxelle::IsDigit;
+  using paxelle::LuhnValid;
   const std::string input(reinterpret_cast<const char*>(data), size);
   const std::string masked = paxelle::MaskCardData(input);
   if (masked.size() != input.size()) std::abort();
@@ -50,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::size_t end = i;
     while (end < input.size() && IsDigit(input[end])) ++end;
-    if (end - i >= 13 && end - i <= 19 && PassesLuhn(std::string_view(input).substr(i, end - i))) {
+    if (end - i >= 13 && end - i <= 19 && LuhnValid(std::string_view(input).substr(i, end - i))) {
       ExpectMasked(masked, i, end - 4);
     }
     i = end;

@@ -1,5 +1,7 @@
 #include "tests/support/CardDataScan.h"
 
+#include "common/TextHelpers.h"
+
 #include <algorithm>
 #include <cctype>
 #include <fstream>
@@ -16,7 +18,6 @@ constexpr std::size_t kMaxPan = 19;
 // A track is at most 79 characters (track 1); a pattern running longer is not one.
 constexpr std::size_t kMaxTrack = 79;
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsAlnum(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
 
 std::string Shown(std::string_view text) {
@@ -30,21 +31,6 @@ std::string Shown(std::string_view text) {
     }
   }
   return shown;
-}
-
-bool PassesLuhn(std::string_view digits) {
-  int sum = 0;
-  bool twice = false;
-  for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
-    int digit = *it - '0';
-    if (twice) {
-      digit *= 2;
-      if (digit > 9) digit -= 9;
-    }
-    sum += digit;
-    twice = !twice;
-  }
-  return sum % 10 == 0;
 }
 
 void FindSent(std::string_view bytes, const std::string& value, std::vector<CardFinding>& out) {
@@ -68,7 +54,7 @@ void FindLuhnRuns(std::string_view bytes, std::vector<CardFinding>& out) {
     std::size_t end = i;
     while (end < bytes.size() && IsDigit(bytes[end])) ++end;
     const std::string_view run = bytes.substr(i, end - i);
-    if (run.size() >= kMinPan && run.size() <= kMaxPan && PassesLuhn(run)) {
+    if (run.size() >= kMinPan && run.size() <= kMaxPan && LuhnValid(run)) {
       out.push_back({CardFinding::Kind::kLuhnRun, {}, i, Shown(run)});
     }
     i = end;
