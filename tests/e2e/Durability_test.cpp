@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <memory>
 #include <set>
@@ -170,6 +171,33 @@ TEST_F(E2eDurabilityTest, SaleWhoseNumbersCannotBeSavedIsRefusedAndNotSent) {
   // The server stops and its files are scanned before the disk goes away.
   EXPECT_EQ(StopServer(), 0);
   ExpectNoFullAccountAnywhere("");
+}
+
+TEST_F(E2eDurabilityTest, DamagedNumberFilesAreLoggedAndTheServerStarts) {
+  ASSERT_NO_FATAL_FAILURE(Provision());
+  ASSERT_NO_FATAL_FAILURE(StartHost());
+  const auto write = [this](const char* name, const std::string& bytes) {
+    std::ofstream(WorkDir() / name, std::ios::binary) << bytes;
+  };
+  write("SynchroStan.dat", std::string("\x00\x9f\x01garbage", 10));  // binary, no shadow copy
+  write("SynchroStan2.dat", "41\r\r\n" + std::string(5000, '7'));     // over-long
+  write("SynchroStan2.dat.shadow", "41\r\r\n");
+  // An open batch, so that the item number goes on from the stored one.
+  char today[16];
+  const std::time_t now = std::time(nullptr);
+  std::strftime(today, sizeof today, "%y%m%d", std::localtime(&now));
+  write("SynchroBatch.dat", std::string(today) + "001\r\r\nOPEN\r\r\n");
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  ASSERT_EQ(Request(SalePairs("10.00", 8001)).final.cmdStatus, "Approved");
+
+  const std::vector<JournalEntry> requests = Journal("REQUEST");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(StanOf(requests[0].message), "0001") << "neither copy read: numbering starts again from 1";
+  EXPECT_EQ(ItemOf(requests[0].message), "0042") << "the shadow copy holds the last item number";
+  const std::string log = ServerLog();
+  EXPECT_NE(log.find("SynchroStan2.dat over-long, 5005 bytes: using its shadow copy"), std::string::npos) << log;
+  EXPECT_NE(log.find("*** NEITHER SynchroStan.dat (binary data, 10 bytes)"), std::string::npos) << log;
+  EXPECT_NE(ServerErr().find("NEITHER SynchroStan.dat"), std::string::npos) << "the operator is told";
 }
 
 }  // namespace
