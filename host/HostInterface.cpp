@@ -256,7 +256,8 @@ void CHostInterface::NoteNumbersSaved(bool saved) {
     server_.log.Log("Sequence numbers are saved again - transactions are sent to WorldPay.");
     return;
   }
-  server_.log.Log("*** Sequence numbers can NOT be saved - transactions are NOT sent to WorldPay until they are ***");
+  server_.log.Log(
+      "*** Sequence numbers can NOT be saved - transactions are NOT being sent to WorldPay! Check the disk. ***");
   std::function<void(HostTrafficEvent)> observer;
   {
     std::lock_guard<std::mutex> lock(mutex_);
