@@ -23,6 +23,8 @@ constexpr char kStartingListenerText[] = "Initializing Client TCP/IP Interface..
 constexpr char kListenerFailedText[] = "Failed to start TCP/IP Server!";
 constexpr char kListenerFailedLog[] = "Failed to initialize TCP/IP Server interface return code: %d.";
 constexpr char kListenerStartedLog[] = "TCP/IP Server initialized successfully.";
+constexpr char kNumbersNotSavedOperatorText[] =
+    "Sequence numbers can NOT be saved - transactions are NOT being sent to WorldPay! Check the disk.";
 constexpr char kInterfacesStartedLog[] = "Interfaces initialized successfully.";
 constexpr char kStoppingListenerText[] = "Stopping New Client Connections ...";
 constexpr char kAcceptStopFailedText[] = "Error Stopping TCP/IP Accept thread!";
@@ -62,6 +64,7 @@ const char* TrafficRowMessage(HostTrafficEvent event) {
     case HostTrafficEvent::kReceivedIp: return "Auth Response Received (IP) from WorldPay.";
     case HostTrafficEvent::kSendingDial: return "Sending Auth Request (Dial) to WorldPay.";
     case HostTrafficEvent::kReceivedDial: return "Auth Response Received (Dial) from WorldPay.";
+    case HostTrafficEvent::kNumbersNotSaved: return kNumbersNotSavedOperatorText;
   }
   return "";
 }
@@ -103,6 +106,9 @@ void COpxView::RunStartSteps() {
   const CMerchantParams params = services_.params.GetParams();
   bool changed = false;
   std::string errors;  // the batch state logs its own failures
+  // Damaged number files are logged and mended here; only a file of which
+  // neither copy reads needs the operator.
+  if (const std::string alarms = services_.counters.CheckFiles(); !alarms.empty()) operator_.ShowMessage(alarms);
   services_.batch.GetBatchNo(false, true, changed, errors);
   // A batch opened here starts its items at 1, as one opened by a sale does.
   if (changed) services_.counters.ResetItems(errors);

@@ -220,6 +220,16 @@ void CHostInterface::Dispatch(CRequest record) {
     FinishLocally(queue, record, kRcInvalidCommand);
     return;
   }
+  const bool numbersSaved = record.HostErrorText != kNumbersNotSavedText;
+  // Only a message that took numbers tells whether they are saved again.
+  if (!numbersSaved || !record.HostRequest.empty()) NoteNumbersSaved(numbersSaved);
+  if (!numbersSaved) {
+    // Never sent: after a restart the same number would reach the host again.
+    record.HostRequest.clear();
+    record.State = kStateHostFailed;
+    queue.UpdateById(record.QueueId, record);
+    return;
+  }
   HostSequenceRegistry& tickets = server_.registry;
   const int ticket = tickets.Add();
   if (ticket == 0) {
@@ -237,6 +247,23 @@ void CHostInterface::Dispatch(CRequest record) {
     tickets.Remove(ticket);
     FinishLocally(queue, record, kRcWorkerFailed);
   }
+}
+
+void CHostInterface::NoteNumbersSaved(bool saved) {
+  if (saved == !numbersNotSavedTold_) return;
+  numbersNotSavedTold_ = !saved;
+  if (saved) {
+    server_.log.Log("Sequence numbers are saved again - transactions are sent to WorldPay.");
+    return;
+  }
+  server_.log.Log(
+      "*** Sequence numbers can NOT be saved - transactions are NOT being sent to WorldPay! Check the disk. ***");
+  std::function<void(HostTrafficEvent)> observer;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    observer = observer_;
+  }
+  if (observer) observer(HostTrafficEvent::kNumbersNotSaved);
 }
 
 bool CHostInterface::StartWorker(CRequest record, int ticket) {

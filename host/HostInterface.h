@@ -70,6 +70,9 @@ class CHostInterface {
   void HandleAborts(RequestList& snapshot);
   void Dispatch(CRequest record);
   bool StartWorker(CRequest record, int ticket);
+  // Tells the operator and the log, once while it lasts, that the numbers of
+  // a message could not be saved (`saved` false), and again once they are.
+  void NoteNumbersSaved(bool saved);
   void CheckBatchClose();
   // Joins the workers that have ended (all of them, waiting, when `all`).
   void JoinWorkers(bool all);
@@ -85,6 +88,9 @@ class CHostInterface {
   std::thread thread_;
   std::atomic<bool> threadEnded_{true};
   bool shutdownRequested_ = false;  // polling thread only
+  // The operator was told that numbers cannot be saved; cleared when one is
+  // saved again. Polling thread only.
+  bool numbersNotSavedTold_ = false;
 
   std::mutex lifecycleMutex_;  // Start, Stop and the destructor
   mutable std::mutex mutex_;   // everything below

@@ -150,8 +150,8 @@ void TranslateVoid(CRequest& record, HeadCodes& codes) {
 
 std::string TransactionHead(CRequest& record, const HeadCodes& codes,
                             const HostMessageSources& sources) {
-  // The number objects log their own failures; a failed counter reads 0 and
-  // the message still goes out.
+  // The number objects log their own failures; a counter that could not save
+  // its number reads 0, and the message is marked not to be sent.
   std::string errors;
   bool changed = false;
   const std::string batchNo = sources.batch.GetBatchNo(false, false, changed, errors);
@@ -160,6 +160,8 @@ std::string TransactionHead(CRequest& record, const HeadCodes& codes,
   int item = 0;
   sources.counters.NextStanAndItem(stan, item, errors);
   const std::time_t now = sources.clock();
+  // A void carries the lane's reference instead of an item number.
+  if (stan == 0 || (item == 0 && !codes.isVoid)) record.HostErrorText = kNumbersNotSavedText;
 
   std::string dateTime;
   if (codes.isVoid) {

@@ -12,10 +12,15 @@
 
 namespace paxelle {
 
+// The refusal of a message whose STAN or item number could not be saved.
+inline constexpr char kNumbersNotSavedText[] = "Sequence number could not be saved - transaction not sent.";
+
 // Builds the layout chosen by TranCodeId into HostRequest and sets ItemSeqNo,
 // HostTranCode, HostMsgKind and ForceCompletion as the layout asks. Takes the
 // numbers it carries from `sources`. False, HostRequest left as it was, for an
-// id without a layout; the check ids succeed untouched.
+// id without a layout; the check ids succeed untouched. When a number the
+// message carries could not be saved, HostErrorText is kNumbersNotSavedText
+// and the message must not be sent: a restart would send that number again.
 bool BuildHostRequest(CRequest& record, const HostMessageSources& sources);
 
 // The completion for a record whose request was sent: `replyReceived` tells

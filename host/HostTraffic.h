@@ -11,6 +11,7 @@ enum class HostTrafficEvent {
   kReceivedIp,    // a network exchange ended with a parsed answer
   kSendingDial,   // a record was handed (or handed again) to the dial link
   kReceivedDial,  // a dial hand-over has ended
+  kNumbersNotSaved,  // sales are refused: their numbers cannot be saved (told once, until one is saved again)
 };
 
 // Receives progress events; called from host worker threads, so it must be

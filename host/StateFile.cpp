@@ -57,6 +57,14 @@ std::string TextModeBytes(std::string_view text) {
 
 StateFileResult ReadStateLines(const std::filesystem::path& path, std::vector<std::string>& lines) {
   lines.clear();
+  std::string content;
+  const StateFileResult result = ReadStateBytes(path, content);
+  if (result.status == StateFileStatus::Done) lines = SplitTextModeLines(content);
+  return result;
+}
+
+StateFileResult ReadStateBytes(const std::filesystem::path& path, std::string& content) {
+  content.clear();
   // Non-blocking so that a FIFO planted under the name cannot stall the caller.
   UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (!file.IsValid()) {
@@ -69,10 +77,12 @@ StateFileResult ReadStateLines(const std::filesystem::path& path, std::vector<st
   if (!S_ISREG(status.st_mode)) {
     return Failure(StateFileStatus::OpenFailed, S_ISDIR(status.st_mode) ? EISDIR : EINVAL);
   }
-  std::string content;
-  if (!ReadUpTo(file.Get(), kMaxStateBytes, content)) return Failure(StateFileStatus::IoFailed, errno);
+  if (!ReadUpTo(file.Get(), kMaxStateBytes, content)) {
+    const int code = errno;
+    content.clear();
+    return Failure(StateFileStatus::IoFailed, code);
+  }
   if (content.size() > kMaxStateBytes) content.resize(kMaxStateBytes);
-  lines = SplitTextModeLines(content);
   return {};
 }
 

@@ -31,6 +31,9 @@ std::string TextModeBytes(std::string_view text);
 // path component is not a directory). OpenFailed: not a regular file, or it
 // cannot be opened. IoFailed: reading failed. `lines` is empty unless Done.
 StateFileResult ReadStateLines(const std::filesystem::path& path, std::vector<std::string>& lines);
+// The first 64 KiB of `path` as they are on disk, with the statuses of
+// ReadStateLines; `content` is empty unless Done.
+StateFileResult ReadStateBytes(const std::filesystem::path& path, std::string& content);
 
 // Replaces `path` with `bytes` so that a crash leaves either the old or the
 // new content: a freshly named temporary (mode 0600) in the same directory is

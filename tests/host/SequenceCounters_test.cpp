@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -27,6 +28,8 @@ class SequenceCountersTest : public ::testing::Test {
  protected:
   fs::path Stan() const { return dir_ / "SynchroStan.dat"; }
   fs::path Item() const { return dir_ / "SynchroStan2.dat"; }
+  fs::path StanShadow() const { return dir_ / "SynchroStan.dat.shadow"; }
+  fs::path ItemShadow() const { return dir_ / "SynchroStan2.dat.shadow"; }
 
   TempDir dir_;
   testing::ScratchLog log_;
@@ -58,7 +61,10 @@ TEST_F(SequenceCountersTest, StanAndItemTogetherAdvanceBothFilesLikeTwoCalls) {
   EXPECT_EQ(item, 2);
   EXPECT_EQ(ReadBytes(Stan()), "2\r\r\n");
   EXPECT_EQ(ReadBytes(Item()), "2\r\r\n");
-  EXPECT_EQ(Listing(dir_.Path()), (std::vector<std::string>{"SynchroStan.dat", "SynchroStan2.dat"}));
+  EXPECT_EQ(ReadBytes(StanShadow()), "2\r\r\n");
+  EXPECT_EQ(ReadBytes(ItemShadow()), "2\r\r\n");
+  EXPECT_EQ(Listing(dir_.Path()), (std::vector<std::string>{"SynchroStan.dat", "SynchroStan.dat.shadow",
+                                                            "SynchroStan2.dat", "SynchroStan2.dat.shadow"}));
   EXPECT_EQ(errors_, "");
 }
 
@@ -76,9 +82,12 @@ TEST_F(SequenceCountersTest, NextFollowsTheStoredNumber) {
       {"-5\r\r\n", 1},         // never 0 or below: 0 is the failure value
   };
   for (const auto& c : cases) {
+    // A file edited by hand, its shadow copy removed.
     WriteBytes(Stan(), c.stored);
+    fs::remove(StanShadow());
     EXPECT_EQ(counters_.NextStan(errors_), c.next) << ::testing::PrintToString(std::string(c.stored));
     EXPECT_EQ(ReadBytes(Stan()), std::to_string(c.next) + "\r\r\n");
+    EXPECT_EQ(ReadBytes(StanShadow()), std::to_string(c.next) + "\r\r\n");
   }
   EXPECT_EQ(errors_, "");
 }
@@ -104,20 +113,12 @@ TEST_F(SequenceCountersTest, ResetItemsMakesTheNextItemOne) {
 TEST_F(SequenceCountersTest, ResetItemsCreatesOrRepairsTheFile) {
   counters_.ResetItems(errors_);
   EXPECT_EQ(ReadBytes(Item()), "0\r\r\n");
-  WriteBytes(Item(), "");
-  EXPECT_EQ(counters_.NextItem(errors_), 0);
-  EXPECT_EQ(errors_, kReadFailed);
+  EXPECT_EQ(ReadBytes(ItemShadow()), "0\r\r\n");
+  WriteBytes(Item(), "garbage");
+  WriteBytes(ItemShadow(), "");
   counters_.ResetItems(errors_);
   EXPECT_EQ(counters_.NextItem(errors_), 1);
-  EXPECT_EQ(errors_, kReadFailed);
-}
-
-TEST_F(SequenceCountersTest, EmptyFileCannotBeReadAndStaysAsItIs) {
-  WriteBytes(Stan(), "");
-  errors_ = "before;";
-  EXPECT_EQ(counters_.NextStan(errors_), 0);
-  EXPECT_EQ(errors_, std::string("before;") + kReadFailed);
-  EXPECT_EQ(ReadBytes(Stan()), "");
+  EXPECT_EQ(errors_, "");
 }
 
 TEST_F(SequenceCountersTest, FileThatCannotBeOpenedGivesZero) {
@@ -127,12 +128,13 @@ TEST_F(SequenceCountersTest, FileThatCannotBeOpenedGivesZero) {
   EXPECT_TRUE(fs::is_directory(Stan()));
 }
 
-TEST_F(SequenceCountersTest, RewriteThatCannotBeOpenedStillGivesTheNumber) {
+TEST_F(SequenceCountersTest, RewriteThatCannotBeOpenedGivesZero) {
   // The longest name the file system allows leaves no room for the
-  // temporary's name beside it, so only the rewrite fails.
+  // temporary's name beside it, so only the rewrite fails. The number is not
+  // handed out: a restart would hand it out again.
   const std::string name(250, 'n');
   WriteBytes(dir_ / name, "41\r\r\n");
-  EXPECT_EQ(counters_.Next(name, 9999, errors_), 42);
+  EXPECT_EQ(counters_.Next(name, 9999, errors_), 0);
   EXPECT_EQ(errors_, kOpenForWriteFailed);
   EXPECT_EQ(ReadBytes(dir_ / name), "41\r\r\n");
   EXPECT_EQ(Listing(dir_.Path()), std::vector<std::string>{name});
@@ -146,7 +148,7 @@ TEST_F(SequenceCountersTest, LeftoverTemporaryDoesNoHarm) {
   EXPECT_EQ(errors_, "");
   EXPECT_EQ(ReadBytes(Stan()), "2\r\r\n");
   EXPECT_EQ(ReadBytes(dir_ / ".SynchroStan.dat.tmp-Xy12Ab"), "500\r\r\n");
-  EXPECT_EQ(Listing(dir_.Path()).size(), 3u) << "no new temporary is left";
+  EXPECT_EQ(Listing(dir_.Path()).size(), 4u) << "no new temporary is left";
 }
 
 TEST(SequenceCountersFailureTest, UnusableDirectoryGivesZeroAndIsLogged) {
@@ -179,8 +181,8 @@ TEST(SequenceCountersFailureTest, ReadOnlyDirectoryGivesZeroAndIsLogged) {
   std::string errors;
   EXPECT_EQ(counters.NextStan(errors), 0);
   EXPECT_EQ(errors, kCreateFailed);
-  // An existing file whose rewrite cannot be opened still hands out its number.
-  EXPECT_EQ(counters.NextItem(errors), 42);
+  // An existing file whose rewrite cannot be opened hands out nothing.
+  EXPECT_EQ(counters.NextItem(errors), 0);
   EXPECT_EQ(errors, std::string(kCreateFailed) + kOpenForWriteFailed);
   const std::string logged = cwd.Logged();
   EXPECT_NE(logged.find(kCreateFailed), std::string::npos) << logged;
@@ -214,7 +216,87 @@ TEST_F(SequenceCountersTest, ConcurrentCallersGetDistinctNumbers) {
   for (int i = 0; i < kThreads * kEach; ++i) expected[i] = i + 1;
   EXPECT_EQ(all, expected);
   EXPECT_EQ(ReadBytes(Stan()), std::to_string(kThreads * kEach) + "\r\r\n");
-  EXPECT_EQ(Listing(dir_.Path()), std::vector<std::string>{"SynchroStan.dat"});
+  EXPECT_EQ(ReadBytes(StanShadow()), std::to_string(kThreads * kEach) + "\r\r\n");
+  EXPECT_EQ(Listing(dir_.Path()), (std::vector<std::string>{"SynchroStan.dat", "SynchroStan.dat.shadow"}));
+}
+
+
+// Copies damaged as a crash, a bad disk or a hand edit leaves them: the copy
+// that reads is used, both are whole again afterwards, and the log says what
+// was found.
+TEST(SequenceCountersDamageTest, TheCopyThatReadsHoldsTheLastNumber) {
+  const std::string binary("\x00\xff\x13\x01\x7f\x80", 6);
+  const struct {
+    const char* name;
+    std::string main;
+    std::optional<std::string> shadow;  // none: no shadow copy
+    int next;
+    std::string logged;  // the finding in the log
+  } cases[] = {
+      {"main empty", "", "41\r\r\n", 42, "SynchroStan.dat empty: using its shadow copy SynchroStan.dat.shadow (41)"},
+      {"main truncated", "4", "41\r\r\n", 42, "SynchroStan.dat truncated, no line end: using its shadow copy"},
+      {"main binary", binary, "41\r\r\n", 42, "SynchroStan.dat binary data, 6 bytes: using its shadow copy"},
+      {"main over-long", "41\r\r\n" + std::string(100, '9'), "41\r\r\n", 42, "SynchroStan.dat over-long, 105 bytes"},
+      {"main too many digits", "1234567\r\r\n", "41\r\r\n", 42, "SynchroStan.dat not a number"},
+      {"shadow empty", "41\r\r\n", "", 42, "SynchroStan.dat.shadow empty: using SynchroStan.dat (41)"},
+      {"shadow binary", "41\r\r\n", binary, 42, "SynchroStan.dat.shadow binary data"},
+      {"crash between the copies", "41\r\r\n", "40\r\r\n", 42, "SynchroStan.dat holds 41, its shadow copy 40: using 41"},
+      {"main rolled back", "40\r\r\n", "41\r\r\n", 42, "using 41"},
+      {"main past the wrap", "2\r\r\n", "9999\r\r\n", 3, "using 2"},
+      {"neither reads", "", binary, 1, "*** NEITHER SynchroStan.dat (empty) NOR its shadow copy"},
+      {"neither, digits left", "  7xyz\r\r\n", std::nullopt, 8, "numbering starts again from 8"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::LoggedWorkingDirectory cwd;
+    CSequenceCounters counters(cwd.Path(), cwd.Log());
+    const fs::path stan = cwd.Path() / "SynchroStan.dat";
+    WriteBytes(stan, c.main);
+    if (c.shadow) WriteBytes(ShadowPathOf(stan), *c.shadow);
+    std::string errors;
+    EXPECT_EQ(counters.NextStan(errors), c.next);
+    EXPECT_EQ(errors, "") << "damage is no failure of the sale";
+    EXPECT_EQ(ReadBytes(stan), std::to_string(c.next) + "\r\r\n");
+    EXPECT_EQ(ReadBytes(ShadowPathOf(stan)), std::to_string(c.next) + "\r\r\n");
+    const std::string logged = cwd.Logged();
+    EXPECT_NE(logged.find(c.logged), std::string::npos) << logged;
+    EXPECT_EQ(counters.NextStan(errors), c.next + 1);
+  }
+}
+
+TEST(SequenceCountersDamageTest, CheckAtStartMendsTheCopiesAndRaisesTheAlarmOnlyWhenNeitherReads) {
+  testing::LoggedWorkingDirectory cwd;
+  CSequenceCounters counters(cwd.Path(), cwd.Log());
+  const fs::path stan = cwd.Path() / "SynchroStan.dat";
+  const fs::path item = cwd.Path() / "SynchroStan2.dat";
+  EXPECT_EQ(counters.CheckFiles(), "") << "nothing there yet is no damage";
+  EXPECT_TRUE(Listing(cwd.Path()) == std::vector<std::string>{kLogDirectoryName});
+
+  WriteBytes(stan, "");
+  WriteBytes(ShadowPathOf(stan), "77\r\r\n");
+  WriteBytes(item, "12\r\r\n");
+  WriteBytes(ShadowPathOf(item), "12\r\r\n");
+  EXPECT_EQ(counters.CheckFiles(), "");
+  EXPECT_EQ(ReadBytes(stan), "77\r\r\n") << "mended, not advanced";
+  EXPECT_EQ(ReadBytes(item), "12\r\r\n");
+
+  WriteBytes(item, "\x01\x02");
+  WriteBytes(ShadowPathOf(item), "");
+  const std::string alarm = counters.CheckFiles();
+  EXPECT_EQ(alarm.rfind("NEITHER SynchroStan2.dat (binary data, 2 bytes) NOR its shadow copy "
+                        "SynchroStan2.dat.shadow (empty) could be read: numbering starts again from 1.", 0),
+            0u)
+      << alarm;
+  EXPECT_EQ(ReadBytes(item), "0\r\r\n");
+  EXPECT_EQ(ReadBytes(ShadowPathOf(item)), "0\r\r\n");
+  std::string errors;
+  EXPECT_EQ(counters.NextItem(errors), 1);
+  EXPECT_EQ(counters.NextStan(errors), 78);
+  EXPECT_EQ(errors, "");
+  const std::string logged = cwd.Logged();
+  EXPECT_NE(logged.find("SynchroStan.dat empty: using its shadow copy SynchroStan.dat.shadow (77)"),
+            std::string::npos) << logged;
+  EXPECT_NE(logged.find("*** NEITHER SynchroStan2.dat"), std::string::npos) << logged;
 }
 
 }  // namespace

@@ -1,0 +1,204 @@
+// Faults the numbers must survive: the server killed while sales are at the
+// host, and a working directory whose disk is full.
+#include "tests/e2e/E2eFixture.h"
+
+#include "tools/lane/LaneFrames.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <sys/mount.h>
+#include <thread>
+#include <utility>
+
+namespace paxelle::e2e {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+constexpr char kNotSavedText[] = "Sequence number could not be saved - transaction not sent.";
+constexpr char kNotSavedOperatorText[] = "Sequence numbers can NOT be saved";
+
+std::string Payload(const std::vector<std::string>& pairs) {
+  std::string payload;
+  for (const std::string& pair : pairs) {
+    if (!payload.empty()) payload += lane::kFs;
+    payload += pair;
+  }
+  return payload;
+}
+
+// A small tmpfs over a directory for one test, unmounted however the test ends.
+class SmallDisk {
+ public:
+  explicit SmallDisk(std::filesystem::path where) : where_(std::move(where)) {
+    if (::mount("tmpfs", where_.c_str(), "tmpfs", 0, "size=64k,mode=0700") == 0) {
+      mounted_ = true;
+    } else {
+      error_ = std::strerror(errno);
+    }
+  }
+  ~SmallDisk() {
+    // Detached even while a process still has files open on it.
+    if (mounted_) ::umount2(where_.c_str(), MNT_DETACH);
+  }
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+
+  bool Mounted() const { return mounted_; }
+  const std::string& Error() const { return error_; }
+  // Writes a filler file until the disk is full.
+  void Fill() {
+    std::ofstream filler(where_ / "filler", std::ios::binary);
+    const std::string block(1024, 'f');
+    while (filler.write(block.data(), static_cast<std::streamsize>(block.size())) && filler.flush()) {
+    }
+  }
+  void Free() { std::filesystem::remove(where_ / "filler"); }
+
+ private:
+  std::filesystem::path where_;
+  bool mounted_ = false;
+  std::string error_;
+};
+
+class E2eDurabilityTest : public E2eTest {
+ protected:
+  // Waits until the simulator has journalled `count` requests, at most `limit`.
+  bool WaitForRequests(std::size_t count, milliseconds limit) const {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (Journal("REQUEST").size() < count) {
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(milliseconds(50));
+    }
+    return true;
+  }
+
+  // No STAN and no (batch, item) pair reached the host twice; returns the batches seen.
+  std::set<std::string> ExpectNoNumberSentTwice() const {
+    std::set<std::string> stans;
+    std::set<std::pair<std::string, std::string>> items;
+    std::set<std::string> batches;
+    for (const JournalEntry& request : Journal("REQUEST")) {
+      EXPECT_TRUE(stans.insert(StanOf(request.message)).second) << "STAN sent twice: " << StanOf(request.message);
+      const auto item = std::make_pair(BatchOf(request.message), ItemOf(request.message));
+      EXPECT_TRUE(items.insert(item).second) << "item sent twice: " << item.first << " " << item.second;
+      EXPECT_NE(StanOf(request.message), "0000");
+      batches.insert(item.first);
+    }
+    return batches;
+  }
+};
+
+TEST_F(E2eDurabilityTest, KillNineWhileSalesAreAtTheHostSendsNoNumberTwice) {
+  ASSERT_NO_FATAL_FAILURE(Provision());
+  ASSERT_NO_FATAL_FAILURE(StartHost({"--delay-ms", "4000"}));
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  const std::string key = GreetingKey();
+  ASSERT_FALSE(key.empty());
+  ASSERT_EQ(Request(SalePairs("10.00", 6001)).final.cmdStatus, "Approved");
+
+  // Three sales whose answers (.06) the simulator holds back.
+  constexpr int kAtHost = 3;
+  std::vector<std::unique_ptr<lane::LaneConnection>> lanes;
+  for (int i = 0; i < kAtHost; ++i) {
+    lanes.push_back(std::make_unique<lane::LaneConnection>());
+    ASSERT_NO_FATAL_FAILURE(LogIn(*lanes.back()));
+    const std::vector<std::string> sale = SalePairs("10.06", 6010 + i);
+    NoteSentCardData(sale);
+    ASSERT_TRUE(lanes.back()->SendRequest(Payload(sale))) << lanes.back()->LastError();
+  }
+  ASSERT_TRUE(WaitForRequests(1 + kAtHost, seconds(15)));
+  ASSERT_TRUE(Server().Signal(SIGKILL));
+  Server().Wait(seconds(10));
+
+  // Each lane learns at once that its server is gone: its "Queued:" reply,
+  // then the connection closes; nothing hangs.
+  for (auto& lane : lanes) {
+    const auto started = std::chrono::steady_clock::now();
+    lane::LaneResponse frame;
+    lane::ReadStatus status;
+    while ((status = lane->ReadResponse(seconds(5), frame)) == lane::ReadStatus::kOk) {
+      lane::CommandResponse reply;
+      std::string error;
+      ASSERT_TRUE(lane::ParseCommandResponse(frame.document, reply, error)) << error;
+      EXPECT_TRUE(lane::IsQueuedReply(reply)) << "no final answer can come from a killed server";
+    }
+    EXPECT_NE(status, lane::ReadStatus::kTimeout) << lane->LastError();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, seconds(4));
+  }
+
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  EXPECT_EQ(GreetingKey(), key);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(Request(SalePairs("10.00", 6020 + i)).final.cmdStatus, "Approved");
+  }
+  ASSERT_EQ(Journal("REQUEST").size(), 1u + kAtHost + 3u);
+  EXPECT_EQ(ExpectNoNumberSentTwice().size(), 1u) << "the batch stays open across the kill";
+  ExpectNoFullAccountAnywhere("");
+}
+
+TEST_F(E2eDurabilityTest, SaleWhoseNumbersCannotBeSavedIsRefusedAndNotSent) {
+  SmallDisk disk(WorkDir());
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (" << disk.Error() << "); run as root to test a full disk";
+  ASSERT_NO_FATAL_FAILURE(Provision());
+  ASSERT_NO_FATAL_FAILURE(StartHost());
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  ASSERT_EQ(Request(SalePairs("10.00", 7001)).final.cmdStatus, "Approved");
+
+  disk.Fill();
+  for (int i = 0; i < 2; ++i) {
+    const LaneReply refused = Request(SalePairs("10.00", 7002 + i), 20);
+    EXPECT_EQ(refused.final.returnCodeText, "004003") << refused.finalDocument;
+    EXPECT_EQ(refused.final.textResponse, kNotSavedText);
+  }
+  EXPECT_EQ(Journal("REQUEST").size(), 1u) << "a sale whose numbers were not saved never reaches the host";
+  // Told once, not per sale.
+  const std::string out = ServerOut();
+  const std::size_t told = out.find(kNotSavedOperatorText);
+  ASSERT_NE(told, std::string::npos) << out;
+  EXPECT_EQ(out.find(kNotSavedOperatorText, told + 1), std::string::npos) << out;
+
+  disk.Free();
+  EXPECT_EQ(Request(SalePairs("10.00", 7004)).final.cmdStatus, "Approved");
+  EXPECT_EQ(Journal("REQUEST").size(), 2u);
+  ExpectNoNumberSentTwice();
+  // The server stops and its files are scanned before the disk goes away.
+  EXPECT_EQ(StopServer(), 0);
+  ExpectNoFullAccountAnywhere("");
+}
+
+TEST_F(E2eDurabilityTest, DamagedNumberFilesAreLoggedAndTheServerStarts) {
+  ASSERT_NO_FATAL_FAILURE(Provision());
+  ASSERT_NO_FATAL_FAILURE(StartHost());
+  const auto write = [this](const char* name, const std::string& bytes) {
+    std::ofstream(WorkDir() / name, std::ios::binary) << bytes;
+  };
+  write("SynchroStan.dat", std::string("\x00\x9f\x01garbage", 10));  // binary, no shadow copy
+  write("SynchroStan2.dat", "41\r\r\n" + std::string(5000, '7'));     // over-long
+  write("SynchroStan2.dat.shadow", "41\r\r\n");
+  // An open batch, so that the item number goes on from the stored one.
+  char today[16];
+  const std::time_t now = std::time(nullptr);
+  std::strftime(today, sizeof today, "%y%m%d", std::localtime(&now));
+  write("SynchroBatch.dat", std::string(today) + "001\r\r\nOPEN\r\r\n");
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  ASSERT_EQ(Request(SalePairs("10.00", 8001)).final.cmdStatus, "Approved");
+
+  const std::vector<JournalEntry> requests = Journal("REQUEST");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(StanOf(requests[0].message), "0001") << "neither copy read: numbering starts again from 1";
+  EXPECT_EQ(ItemOf(requests[0].message), "0042") << "the shadow copy holds the last item number";
+  const std::string log = ServerLog();
+  EXPECT_NE(log.find("SynchroStan2.dat over-long, 5005 bytes: using its shadow copy"), std::string::npos) << log;
+  EXPECT_NE(log.find("*** NEITHER SynchroStan.dat (binary data, 10 bytes)"), std::string::npos) << log;
+  EXPECT_NE(ServerErr().find("NEITHER SynchroStan.dat"), std::string::npos) << "the operator is told";
+}
+
+}  // namespace
+}  // namespace paxelle::e2e
