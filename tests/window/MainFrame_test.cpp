@@ -14,10 +14,14 @@
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
+
+#include <pthread.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <string>
@@ -203,6 +207,30 @@ TEST(ClosePathTest, AHostCloseRequestWaitsForAnOpenBox) {
   });
   EXPECT_EQ(window.frontEnd.Run(handlers), 0);
   EXPECT_EQ(journal, (std::vector<std::string>{"box closed", "host request", "stop"}));
+}
+
+TEST(ClosePathTest, AStopSignalAnswersTheOpenBoxNoThenStopsWithoutAsking) {
+  OpenWindow window;
+  std::vector<std::string> journal;
+  FrontEndHandlers handlers{
+      .start = {},
+      .tick = {},
+      .restart = {},
+      .stop =
+          [&](bool ask) {
+            journal.push_back(ask ? "stop asking" : "stop");
+            return true;
+          },
+      .params = [] { return ParamsWith({}); },
+  };
+  window.frontEnd.Post([&] {
+    // SIGTERM to this thread only, where it is blocked: the descriptor gets it.
+    QTimer::singleShot(20, [] { ::pthread_kill(::pthread_self(), SIGTERM); });
+    const bool yes = window.operatorInterface->AskYesNo(OperatorQuestion::kRetryHostStart, "Failed\r\n   Retry?");
+    journal.push_back(yes ? "Yes" : "No");
+  });
+  EXPECT_EQ(window.frontEnd.Run(handlers), 0);
+  EXPECT_EQ(journal, (std::vector<std::string>{"No", "stop"}));
 }
 
 struct MinimiseCase {
