@@ -18,7 +18,7 @@ std::unique_ptr<IOperatorInterface> HeadlessFrontEnd::MakeOperator(LogSink log) 
 
 int HeadlessFrontEnd::Run(const FrontEndHandlers& handlers) {
   if (handlers.start) handlers.start();
-  // Nobody can be asked: a stop signal stops whatever is connected.
+  // The headless operator answers the clients question by its policy (Yes).
   return loop_.Run({.tick = handlers.tick,
                     .restart = handlers.restart,
                     .stop = [&handlers] { return !handlers.stop || handlers.stop(true); }},
