@@ -11,6 +11,15 @@ void RequestGate::Request(std::function<void()> request) {
   request();
 }
 
+void RequestGate::RequestFirst(std::function<void()> request) {
+  if (Busy()) {
+    waiting_.push_front(std::move(request));
+    return;
+  }
+  Scope scope(*this);
+  request();
+}
+
 void RequestGate::Leave() {
   if (busy_ > 0) --busy_;
   if (busy_ == 0 && !waiting_.empty()) schedule_();

@@ -19,6 +19,10 @@ class RequestGate {
 
   // Runs `request` now (inside a busy scope) when nothing is busy, else queues it.
   void Request(std::function<void()> request);
+  // The same, but ahead of every waiting request (a stop signal).
+  void RequestFirst(std::function<void()> request);
+  // Forgets the waiting requests (the process is ending).
+  void Drop() { waiting_.clear(); }
   // Marks a sequence or a modal box as running; nests.
   void Enter() { ++busy_; }
   // Ends one; when the last ends with requests waiting, schedules them.

@@ -64,7 +64,7 @@ std::unique_ptr<IOperatorInterface> WindowFrontEnd::MakeOperator(LogSink log) {
             if (log_) log_(kNoTrayLog);
           },
   });
-  auto made = std::make_unique<WindowOperator>(*frame_, gate_, std::move(log));
+  auto made = std::make_unique<WindowOperator>(*frame_, gate_, std::move(log), [this] { return stopSignalled_; });
   operator_ = made.get();
   return made;
 }
@@ -81,6 +81,7 @@ void WindowFrontEnd::PostRequest(std::function<void()> request) {
 int WindowFrontEnd::Run(const FrontEndHandlers& handlers) {
   handlers_ = &handlers;
   running_ = true;
+  stopSignalled_ = false;
   exitCode_ = 0;
 
   signalNotifier_ =
@@ -113,6 +114,7 @@ int WindowFrontEnd::Run(const FrontEndHandlers& handlers) {
 void WindowFrontEnd::Quit(int exitCode) {
   exitCode_ = exitCode;
   running_ = false;
+  gate_.Drop();
   if (frame_) frame_->CloseAccepted();
 }
 
@@ -137,8 +139,10 @@ void WindowFrontEnd::RequestSetup() {
 void WindowFrontEnd::OnSignals() {
   const SignalLoop::ArrivedSignals arrived = signals_.TakeSignals();
   if (arrived.stop) {
-    // The close path with the stop question answered Yes.
-    gate_.Request([this] {
+    // The close path with the stop question answered Yes, ahead of anything
+    // waiting; until then nobody is asked anything more.
+    stopSignalled_ = true;
+    gate_.RequestFirst([this] {
       if (handlers_ != nullptr && handlers_->stop) handlers_->stop(false);
       Quit(0);
     });

@@ -77,6 +77,7 @@ class WindowFrontEnd final : public FrontEnd {
   std::function<bool()> trayAvailable_;
   std::function<bool(QDialog&)> runDialog_;
   bool running_ = false;
+  bool stopSignalled_ = false;  // from a stop signal until Run returns
   int exitCode_ = 0;
 };
 

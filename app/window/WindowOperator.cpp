@@ -21,14 +21,15 @@ QString BoxText(const std::string& text) {
   return box;
 }
 
-WindowOperator::WindowOperator(MainFrame& frame, RequestGate& gate, LogSink log)
-    : frame_(frame), gate_(gate), log_(std::move(log)) {}
+WindowOperator::WindowOperator(MainFrame& frame, RequestGate& gate, LogSink log, Unattended unattended)
+    : frame_(frame), gate_(gate), log_(std::move(log)), unattended_(std::move(unattended)) {}
 
 QWidget* WindowOperator::BoxOwner() const { return frame_.isVisible() ? &frame_ : nullptr; }
 
 void WindowOperator::ShowMessage(const std::string& text) {
   // The traffic log keeps what the operator was told, as without a window.
   if (log_) log_(text);
+  if (IsUnattended()) return;
   RequestGate::Scope busy(gate_);
   QMessageBox box(QMessageBox::Warning, kBoxTitle, BoxText(text), QMessageBox::Ok, BoxOwner());
   box.exec();
@@ -39,6 +40,10 @@ void WindowOperator::ShowNotice(const std::string& text) {
 }
 
 bool WindowOperator::AskYesNo(OperatorQuestion, const std::string& text) {
+  if (IsUnattended()) {
+    if (log_) log_(BoxText(text).simplified().toStdString() + " - No");
+    return false;
+  }
   RequestGate::Scope busy(gate_);
   QMessageBox box(QMessageBox::Question, kBoxTitle, BoxText(text), QMessageBox::Yes | QMessageBox::No, BoxOwner());
   box.setDefaultButton(QMessageBox::No);

@@ -22,8 +22,12 @@ class WindowOperator final : public IOperatorInterface {
  public:
   using LogSink = std::function<void(const std::string&)>;
 
+  // True once nobody is to be asked any more (a stop signal is on its way):
+  // messages are then only logged and every question is answered No.
+  using Unattended = std::function<bool()>;
+
   // `frame` and `gate` must outlive this object; a box holds `gate` busy while open.
-  WindowOperator(MainFrame& frame, RequestGate& gate, LogSink log);
+  WindowOperator(MainFrame& frame, RequestGate& gate, LogSink log, Unattended unattended = {});
 
   void ShowMessage(const std::string& text) override;
   // On the status bar for a while; the traffic log holds it already.
@@ -46,7 +50,10 @@ class WindowOperator final : public IOperatorInterface {
 
   MainFrame& frame_;
   RequestGate& gate_;
+  bool IsUnattended() const { return unattended_ && unattended_(); }
+
   LogSink log_;
+  Unattended unattended_;
   WaitDialog wait_;
 };
 

@@ -209,28 +209,33 @@ TEST(ClosePathTest, AHostCloseRequestWaitsForAnOpenBox) {
   EXPECT_EQ(journal, (std::vector<std::string>{"box closed", "host request", "stop"}));
 }
 
-TEST(ClosePathTest, AStopSignalAnswersTheOpenBoxNoThenStopsWithoutAsking) {
+TEST(ClosePathTest, AStopSignalAnswersTheOpenBoxNoAndGoesAheadOfAWaitingRestart) {
   OpenWindow window;
   std::vector<std::string> journal;
   FrontEndHandlers handlers{
       .start = {},
       .tick = {},
-      .restart = {},
+      .restart = [&] { journal.push_back("restart"); },
       .stop =
           [&](bool ask) {
             journal.push_back(ask ? "stop asking" : "stop");
+            // Anything the stop would tell the operator is only logged now.
+            window.operatorInterface->ShowMessage("Error Stopping TCP/IP Accept thread!");
             return true;
           },
       .params = [] { return ParamsWith({}); },
   };
   window.frontEnd.Post([&] {
-    // SIGTERM to this thread only, where it is blocked: the descriptor gets it.
-    QTimer::singleShot(20, [] { ::pthread_kill(::pthread_self(), SIGTERM); });
+    // The signals to this thread only, where they are blocked: the descriptor gets them.
+    QTimer::singleShot(20, [] { ::pthread_kill(::pthread_self(), SIGHUP); });
+    QTimer::singleShot(60, [] { ::pthread_kill(::pthread_self(), SIGTERM); });
     const bool yes = window.operatorInterface->AskYesNo(OperatorQuestion::kRetryHostStart, "Failed\r\n   Retry?");
     journal.push_back(yes ? "Yes" : "No");
   });
   EXPECT_EQ(window.frontEnd.Run(handlers), 0);
   EXPECT_EQ(journal, (std::vector<std::string>{"No", "stop"}));
+  EXPECT_NE(std::find(window.logged.begin(), window.logged.end(), "Error Stopping TCP/IP Accept thread!"),
+            window.logged.end());
 }
 
 struct MinimiseCase {
