@@ -1,5 +1,6 @@
 #include "app/Application.h"
 
+#include "app/HeadlessFrontEnd.h"
 #include "common/SystemErrorText.h"
 #include "core/Version.h"
 
@@ -26,35 +27,48 @@ constexpr char kSecurityFailedText[] =
 }  // namespace
 
 COpxWorldPayIP_HostApp::COpxWorldPayIP_HostApp(ServerOptions options, std::ostream& out, std::ostream& err)
-    : options_(std::move(options)), out_(out), err_(err) {}
+    : options_(std::move(options)),
+      ownFrontEnd_(std::make_unique<HeadlessFrontEnd>(out, err)),
+      frontEnd_(*ownFrontEnd_),
+      err_(err) {}
+
+COpxWorldPayIP_HostApp::COpxWorldPayIP_HostApp(ServerOptions options, FrontEnd& frontEnd, std::ostream& err)
+    : options_(std::move(options)), frontEnd_(frontEnd), err_(err) {}
 
 COpxWorldPayIP_HostApp::~COpxWorldPayIP_HostApp() {
   view_.reset();
+  operator_.reset();
   if (lockFd_ >= 0) ::close(lockFd_);
 }
 
 int COpxWorldPayIP_HostApp::Run() {
-  if (!loop_.Open()) {
-    err_ << "paxelle: " << loop_.ErrorText() << '\n';
+  if (std::string error; !frontEnd_.Open(error)) {
+    err_ << "paxelle: " << error << '\n';
     return kServerExitFailed;
   }
   // Built after the signals are blocked: the log's writer is a thread.
   objects_ = std::make_unique<CServerObjects>(options_.workdir);
   CTrafficLog& log = objects_->context.log;
   operator_ = std::make_unique<ServiceStatusOperator>(
-      std::make_unique<HeadlessOperator>(
-          out_, err_, [this](std::chrono::milliseconds duration) { return loop_.Pause(duration); },
-          [&log](const std::string& text) { log.Log("%s", text.c_str()); }),
+      frontEnd_.MakeOperator([&log](const std::string& text) { log.Log("%s", text.c_str()); }),
       ServiceNotifier::FromEnvironment());
 
   int exitCode = kServerExitOk;
   if (InitInstance(exitCode)) {
-    view_->StartInterfaces();
-    operator_->NotifyReady();
-    exitCode = loop_.Run({.tick = [this] { view_->OnStatusTimer(); },
-                          .restart = [this] { Restart(); },
-                          .stop = [this] { return view_->RequestStop(); }},
-                         kStatusRefreshPeriod);
+    exitCode = frontEnd_.Run({.start =
+                                  [this] {
+                                    view_->StartInterfaces();
+                                    operator_->NotifyReady();
+                                  },
+                              .tick = [this] { view_->OnStatusTimer(); },
+                              .restart = [this] { Restart(); },
+                              .stop =
+                                  [this](bool ask) {
+                                    if (ask) return view_->RequestStop();
+                                    view_->StopInterfaces();
+                                    return true;
+                                  },
+                              .params = [this] { return objects_->context.params.GetParams(); }});
   }
   // A server that never held the lock did not start up, so it has nothing to
   // shut down and must not write a shutdown line into the running one's log.
@@ -130,13 +144,13 @@ void COpxWorldPayIP_HostApp::LoadParameters() {
 ViewInterfaces COpxWorldPayIP_HostApp::MakeInterfaces() {
   // Host threads only post; the view is touched on the loop's thread alone.
   auto observer = [this](HostTrafficEvent event) {
-    loop_.Post([this, event] {
+    frontEnd_.Post([this, event] {
       if (view_) view_->OnHostTraffic(event);
     });
   };
   auto shutdownRequest = [this] {
-    loop_.Post([this] {
-      if (view_ && view_->RequestStop()) loop_.Quit(kServerExitFailed);
+    frontEnd_.PostRequest([this] {
+      if (view_ && view_->RequestStop()) frontEnd_.Quit(kServerExitFailed);
     });
   };
   return objects_->MakeInterfaces(options_.clientPort, options_.comDevices, std::move(observer),

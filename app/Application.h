@@ -3,11 +3,10 @@
 // log entry.
 #pragma once
 
-#include "app/HeadlessOperator.h"
+#include "app/FrontEnd.h"
 #include "app/ServerObjects.h"
 #include "app/ServerOptions.h"
 #include "app/ServiceStatus.h"
-#include "app/SignalLoop.h"
 #include "app/TrafficView.h"
 
 #include <iosfwd>
@@ -22,8 +21,12 @@ enum ServerExitCode : int {
 
 class COpxWorldPayIP_HostApp {
  public:
-  // Operator output goes to `out` and `err`, which must outlive this object.
+  // The headless front end: operator output goes to `out` and `err`, which
+  // must outlive this object.
   COpxWorldPayIP_HostApp(ServerOptions options, std::ostream& out, std::ostream& err);
+  // Serves through `frontEnd`, which must outlive this object; `err` gets
+  // what goes wrong before the front end is open.
+  COpxWorldPayIP_HostApp(ServerOptions options, FrontEnd& frontEnd, std::ostream& err);
   ~COpxWorldPayIP_HostApp();
   COpxWorldPayIP_HostApp(const COpxWorldPayIP_HostApp&) = delete;
   COpxWorldPayIP_HostApp& operator=(const COpxWorldPayIP_HostApp&) = delete;
@@ -48,7 +51,8 @@ class COpxWorldPayIP_HostApp {
   void Restart();
 
   const ServerOptions options_;
-  SignalLoop loop_;
+  std::unique_ptr<FrontEnd> ownFrontEnd_;  // the headless one, when none was given
+  FrontEnd& frontEnd_;
   // Declared before the operator and the view, which use it: destroyed after them.
   std::unique_ptr<CServerObjects> objects_;
   std::unique_ptr<ServiceStatusOperator> operator_;
@@ -56,7 +60,6 @@ class COpxWorldPayIP_HostApp {
   int lockFd_ = -1;
   bool cryptoStarted_ = false;
   bool securityLoaded_ = false;
-  std::ostream& out_;
   std::ostream& err_;
 };
 

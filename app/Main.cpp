@@ -4,6 +4,8 @@
 #include "app/OpenFileLimit.h"
 #include "app/ParamsCommand.h"
 #include "app/ServerOptions.h"
+#include "app/window/DisplayCheck.h"
+#include "app/window/WindowFrontEnd.h"
 #include "config/ParamStore.h"
 #include "core/Version.h"
 
@@ -34,14 +36,21 @@ int RunServer(const std::vector<std::string>& args) {
     std::cout << paxelle::kServerVersionText << "\n";
     return 0;
   }
-  // The window comes later; until then every server runs headless.
-  if (!options.headless) {
-    std::cerr << "paxelle: the window is not part of this build; running headless (--headless)\n";
-  }
   // Two hundred lanes, the host workers and the files need more than a service's default.
   std::string note;
   if (!paxelle::RaiseOpenFileLimit(note)) std::cerr << "paxelle: " << note << "\n";
-  paxelle::COpxWorldPayIP_HostApp app(std::move(options), std::cout, std::cerr);
+  if (options.headless) {
+    paxelle::COpxWorldPayIP_HostApp app(std::move(options), std::cout, std::cerr);
+    return app.Run();
+  }
+  // Qt ends the process when it cannot reach a display: ask first.
+  if (!paxelle::HasDisplay()) {
+    std::cerr << "paxelle: no display to open the window on; use --headless to run without one\n";
+    return 2;
+  }
+  // Declared first: the window outlives the application that uses it.
+  paxelle::WindowFrontEnd window(QString::fromStdString(options.params.string()));
+  paxelle::COpxWorldPayIP_HostApp app(std::move(options), window, std::cerr);
   return app.Run();
 }
 

@@ -89,6 +89,14 @@ void SignalLoop::WaitForSignals(milliseconds timeout) {
   }
 }
 
+SignalLoop::ArrivedSignals SignalLoop::TakeSignals() {
+  WaitForSignals(milliseconds(0));
+  const ArrivedSignals arrived{stopPending_, restartPending_};
+  stopPending_ = false;
+  restartPending_ = false;
+  return arrived;
+}
+
 bool SignalLoop::Pause(milliseconds duration) {
   const auto end = Clock::now() + duration;
   while (!stopPending_ && !restartPending_) {

@@ -32,6 +32,16 @@ class SignalLoop {
   bool Open();
   std::string ErrorText() const { return errorText_; }
 
+  // For a front end with an event loop of its own: the descriptor that becomes
+  // readable when a stop or restart signal arrives, and the signals arrived so
+  // far (each reported once).
+  int SignalDescriptor() const { return signalFd_; }
+  struct ArrivedSignals {
+    bool stop = false;
+    bool restart = false;
+  };
+  ArrivedSignals TakeSignals();
+
   // Queues `task` to run on the loop's thread; callable from any thread while
   // this object exists. Tasks still queued when Run returns never run.
   void Post(std::function<void()> task);

@@ -89,6 +89,8 @@ class E2eTest : public ::testing::Test {
   static std::vector<std::string> SalePairs(const std::string& amount, int number,
                                             const std::string& tranCode = "Sale");
 
+  // For a server this fixture did not start: the port Request sends to.
+  void UseClientPort(std::uint16_t port) { clientPort_ = port; }
   std::uint16_t HostPort() const { return hostPort_; }
   std::uint16_t ClientPort() const { return clientPort_; }
   ChildProcess& Host() { return host_; }

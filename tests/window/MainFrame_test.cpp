@@ -1,0 +1,283 @@
+// The main window and the window front end: list, titles, close path, tray,
+// wait box and the order of requests around a running sequence.
+#include "app/TrafficView.h"
+#include "app/window/AboutDialog.h"
+#include "app/window/MainFrame.h"
+#include "app/window/WindowOperator.h"
+#include "core/Version.h"
+#include "tests/window/WindowTestSupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace paxelle {
+namespace {
+
+using windowtest::BoxAnswerer;
+using windowtest::OpenWindow;
+using windowtest::ParamsWith;
+
+std::vector<std::string> Rows(const MainFrame& frame) {
+  std::vector<std::string> rows;
+  for (int i = 0; i < frame.TrafficList()->topLevelItemCount(); ++i) {
+    rows.push_back(frame.TrafficList()->topLevelItem(i)->text(0).toStdString());
+  }
+  return rows;
+}
+
+TEST(MainFrameTest, TheListKeepsThe25NewestOnceThe51stRowArrives) {
+  MainFrame frame({});
+  EXPECT_EQ(frame.TrafficList()->headerItem()->text(0).toStdString(), kTrafficColumnTitle);
+  for (int i = 1; i <= 50; ++i) frame.AddTrafficRow(QString("row %1").arg(i));
+  ASSERT_EQ(Rows(frame).size(), 50u);
+  frame.AddTrafficRow("row 51");
+  const std::vector<std::string> rows = Rows(frame);
+  ASSERT_EQ(rows.size(), 25u);
+  for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i], "row " + std::to_string(51 - i));
+}
+
+TEST(MainFrameTest, MenusToolbarStatusBarAndTitle) {
+  MainFrame frame({});
+  EXPECT_EQ(frame.windowTitle().toStdString(), "Paxelle");
+  std::vector<std::string> menus;
+  for (QAction* menu : frame.menuBar()->actions()) menus.push_back(menu->text().toStdString());
+  EXPECT_EQ(menus, (std::vector<std::string>{"&File", "Setup", "&Help"}));
+  EXPECT_EQ(frame.ExitAction()->text().toStdString(), "E&xit");
+  EXPECT_EQ(frame.SetupAction()->text().toStdString(), "&Setup Information");
+  EXPECT_EQ(frame.SetupAction()->statusTip().toStdString(), "Setup Parameters");
+  EXPECT_EQ(frame.SetupAction()->toolTip().toStdString(), "Setup");
+  EXPECT_EQ(frame.AboutAction()->text().toStdString(), "&About");
+  auto* bar = frame.findChild<QToolBar*>();
+  ASSERT_NE(bar, nullptr);
+  ASSERT_EQ(bar->actions().size(), 3);  // setup, the gap, About
+  EXPECT_TRUE(bar->actions()[1]->isSeparator());
+  EXPECT_EQ(frame.statusBar()->currentMessage().toStdString(), "Ready");
+  for (const char* pane : {"CAP", "NUM", "SCRL"}) {
+    auto* label = frame.statusBar()->findChild<QLabel*>(pane);
+    ASSERT_NE(label, nullptr) << pane;
+    EXPECT_EQ(label->text().toStdString(), pane);
+  }
+  EXPECT_FALSE(frame.windowFlags().testFlag(Qt::WindowCloseButtonHint)) << "the title bar offers no close";
+  EXPECT_EQ(frame.TrayIcon()->toolTip().toStdString(), std::string(kServerVersionText));
+  EXPECT_TRUE(frame.TrayIcon()->isVisible()) << "the tray icon exists from the window's creation";
+}
+
+TEST(MainFrameTest, TitlesAreTheSystemsTextsByteForByte) {
+  OpenWindow window;
+  IOperatorInterface& shown = *window.operatorInterface;
+  shown.ShowOfflineTitle();
+  EXPECT_EQ(window.frontEnd.Frame()->windowTitle().toStdString(), "Paxelle XML 5.0 WorldPay OFFLINE       OFFLINE");
+  const std::string running = RunningTitle(2, 11, 0);
+  shown.SetStatusTitle(running, 2, 11);
+  EXPECT_EQ(window.frontEnd.Frame()->windowTitle().toStdString(), running);
+  EXPECT_EQ(running, "  Paxelle XML 5.0 RBS WorldPay-Lynk #Requests-> 2    #Sockets-> 11     " +
+                         FormatLocalTime("%H:%M:%S", 0));
+  shown.NoteInterfacesStopped();
+  EXPECT_EQ(window.frontEnd.Frame()->windowTitle().toStdString(), running) << "a stop leaves the title as it was";
+}
+
+TEST(MainFrameTest, AboutBoxShowsTheVersionTail) {
+  AboutDialog about;
+  EXPECT_EQ(AboutVersionText().toStdString(), "WH 5.10");
+  EXPECT_EQ(about.findChild<QLabel*>("version")->text().toStdString(), "WH 5.10");
+  EXPECT_EQ(about.palette().color(QPalette::Window), QColor(Qt::white));
+}
+
+TEST(WaitBoxTest, TheOwnerIsEnabledAgainAfterAFailedStart) {
+  OpenWindow window;
+  MainFrame& frame = *window.frontEnd.Frame();
+  frame.show();
+  IOperatorInterface& shown = *window.operatorInterface;
+  // A start whose host interface fails: the stop runs inside the start's box.
+  shown.ShowWait();
+  EXPECT_FALSE(frame.isEnabled());
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  shown.SetWaitText("Attempting to Connect to WorldPay  ...");
+  EXPECT_EQ(static_cast<WindowOperator&>(shown).Wait().Text().toStdString(), "Attempting to Connect to WorldPay  ...");
+  {
+    BoxAnswerer no(QMessageBox::No);
+    EXPECT_FALSE(shown.AskYesNo(OperatorQuestion::kRetryHostStart, "Failed to Connect\r\n   Retry?"));
+    ASSERT_EQ(no.Texts().size(), 1u);
+    EXPECT_EQ(no.Texts()[0], "Failed to Connect\n   Retry?");
+  }
+  shown.ShowWait();
+  shown.SetWaitText("Shutting down Clients...");
+  shown.CloseWait();
+  EXPECT_FALSE(frame.isEnabled()) << "the start's box is still up";
+  shown.CloseWait();
+  EXPECT_TRUE(frame.isEnabled());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_FALSE(static_cast<WindowOperator&>(shown).Wait().Shown());
+}
+
+TEST(ClosePathTest, ARefusedStopKeepsWindowAndTray) {
+  OpenWindow window;
+  int asked = 0;
+  FrontEndHandlers handlers{
+      .start = {},
+      .tick = {},
+      .restart = {},
+      .stop =
+          [&](bool ask) {
+            EXPECT_TRUE(ask) << "the operator's close asks about connected clients";
+            ++asked;
+            return false;
+          },
+      .params = [] { return ParamsWith({}); },
+  };
+  window.frontEnd.Post([&] {
+    window.frontEnd.Frame()->close();             // the window manager's close
+    window.frontEnd.Frame()->ExitAction()->trigger();  // "E&xit"
+    EXPECT_TRUE(window.frontEnd.Frame()->isVisible());
+    EXPECT_TRUE(window.frontEnd.Frame()->TrayIcon()->isVisible());
+    window.frontEnd.Quit(7);
+  });
+  EXPECT_EQ(window.frontEnd.Run(handlers), 7);
+  EXPECT_EQ(asked, 2);
+}
+
+TEST(ClosePathTest, ACloseDuringTheStartRunsAfterIt) {
+  OpenWindow window;
+  std::vector<std::string> journal;
+  FrontEndHandlers handlers{
+      .start =
+          [&] {
+            journal.push_back("start begins");
+            // The start's boxes dispatch events: a close can arrive inside it.
+            window.frontEnd.Frame()->close();
+            BoxAnswerer ok(QMessageBox::Ok);
+            window.operatorInterface->ShowMessage("Configuration not Set! - Use Setup | Merchant Parameters");
+            journal.push_back("start ends");
+          },
+      .tick = {},
+      .restart = {},
+      .stop =
+          [&](bool) {
+            journal.push_back("stop");
+            return true;
+          },
+      .params = [] { return ParamsWith({}); },
+  };
+  EXPECT_EQ(window.frontEnd.Run(handlers), 0);
+  EXPECT_EQ(journal, (std::vector<std::string>{"start begins", "start ends", "stop"}));
+  EXPECT_FALSE(window.frontEnd.Frame()->isVisible());
+  EXPECT_FALSE(window.frontEnd.Frame()->TrayIcon()->isVisible());
+}
+
+TEST(ClosePathTest, AHostCloseRequestWaitsForAnOpenBox) {
+  OpenWindow window;
+  std::vector<std::string> journal;
+  FrontEndHandlers handlers{
+      .start = {},
+      .tick = {},
+      .restart = {},
+      .stop =
+          [&](bool) {
+            journal.push_back("stop");
+            return true;
+          },
+      .params = [] { return ParamsWith({}); },
+  };
+  window.frontEnd.Post([&] {
+    // The host thread's request arrives while the operator reads a box.
+    window.frontEnd.PostRequest([&] {
+      journal.push_back("host request");
+      window.frontEnd.RequestClose();
+    });
+    BoxAnswerer ok(QMessageBox::Ok);
+    window.operatorInterface->ShowMessage("Error Stopping TCP/IP Accept thread!");
+    journal.push_back("box closed");
+  });
+  EXPECT_EQ(window.frontEnd.Run(handlers), 0);
+  EXPECT_EQ(journal, (std::vector<std::string>{"box closed", "host request", "stop"}));
+}
+
+TEST(ClosePathTest, AStopSignalAnswersTheOpenBoxNoAndGoesAheadOfAWaitingRestart) {
+  OpenWindow window;
+  std::vector<std::string> journal;
+  FrontEndHandlers handlers{
+      .start = {},
+      .tick = {},
+      .restart = [&] { journal.push_back("restart"); },
+      .stop =
+          [&](bool ask) {
+            journal.push_back(ask ? "stop asking" : "stop");
+            // Anything the stop would tell the operator is only logged now.
+            window.operatorInterface->ShowMessage("Error Stopping TCP/IP Accept thread!");
+            return true;
+          },
+      .params = [] { return ParamsWith({}); },
+  };
+  window.frontEnd.Post([&] {
+    // The signals to this thread only, where they are blocked: the descriptor gets them.
+    QTimer::singleShot(20, [] { ::pthread_kill(::pthread_self(), SIGHUP); });
+    QTimer::singleShot(60, [] { ::pthread_kill(::pthread_self(), SIGTERM); });
+    const bool yes = window.operatorInterface->AskYesNo(OperatorQuestion::kRetryHostStart, "Failed\r\n   Retry?");
+    journal.push_back(yes ? "Yes" : "No");
+  });
+  EXPECT_EQ(window.frontEnd.Run(handlers), 0);
+  EXPECT_EQ(journal, (std::vector<std::string>{"No", "stop"}));
+  EXPECT_NE(std::find(window.logged.begin(), window.logged.end(), "Error Stopping TCP/IP Accept thread!"),
+            window.logged.end());
+}
+
+struct MinimiseCase {
+  const char* trayOption;
+  bool trayAvailable;
+  bool hidden;
+};
+
+TEST(TrayTest, MinimisingHidesOnlyWithTheOptionAndATray) {
+  for (const MinimiseCase& c : {MinimiseCase{"Y", true, true}, MinimiseCase{"N", true, false},
+                                MinimiseCase{"Y", false, false}, MinimiseCase{"N", false, false}}) {
+    OpenWindow window;
+    window.frontEnd.SetTrayAvailability([&c] { return c.trayAvailable; });
+    bool hidden = false;
+    bool restored = false;
+    FrontEndHandlers handlers{
+        .start = {},
+        .tick = {},
+        .restart = {},
+        .stop = [](bool) { return true; },
+        .params = [&c] { return ParamsWith({{11, c.trayOption}}); },
+    };
+    window.frontEnd.Post([&] {
+      MainFrame& frame = *window.frontEnd.Frame();
+      frame.showMinimized();
+      QTest::qWait(20);
+      hidden = !frame.isVisible();
+      frame.OnTrayDoubleClick();
+      restored = frame.isVisible() && !frame.isMinimized();
+      window.frontEnd.Quit(0);
+    });
+    window.frontEnd.Run(handlers);
+    const std::string name = std::string("entry 11 ") + c.trayOption + (c.trayAvailable ? ", tray" : ", no tray");
+    EXPECT_EQ(hidden, c.hidden) << name;
+    // The icon's double-click restores only with the option on.
+    EXPECT_EQ(restored, c.trayOption == std::string("Y")) << name;
+    const bool noted = std::find(window.logged.begin(), window.logged.end(),
+                                 "No system tray on this desktop: minimising keeps the window on the task bar.") !=
+                       window.logged.end();
+    EXPECT_EQ(noted, c.trayOption == std::string("Y") && !c.trayAvailable) << name;
+  }
+}
+
+}  // namespace
+}  // namespace paxelle

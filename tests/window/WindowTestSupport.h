@@ -1,0 +1,45 @@
+// Helpers of the window tests: answering the modal boxes a sequence opens, and
+// running a front end with handlers until the scenario quits it.
+#pragma once
+
+#include "app/FrontEnd.h"
+#include "app/window/WindowFrontEnd.h"
+
+#include <QMessageBox>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class QTimer;
+
+namespace paxelle::windowtest {
+
+// While it lives, answers every message box that opens modally with `answer`
+// (Yes or No for questions; OK boxes get OK) and keeps their texts.
+class BoxAnswerer {
+ public:
+  explicit BoxAnswerer(QMessageBox::StandardButton answer);
+  ~BoxAnswerer();
+  const std::vector<std::string>& Texts() const { return texts_; }
+  void SetAnswer(QMessageBox::StandardButton answer) { answer_ = answer; }
+
+ private:
+  QMessageBox::StandardButton answer_;
+  std::unique_ptr<QTimer> timer_;
+  std::vector<std::string> texts_;
+};
+
+// A front end made and opened as main makes it (the test's application object
+// is reused), with its operator.
+struct OpenWindow {
+  OpenWindow();
+  WindowFrontEnd frontEnd{"/etc/paxelle/params"};
+  std::unique_ptr<IOperatorInterface> operatorInterface;
+  std::vector<std::string> logged;
+};
+
+// Parameters that differ from the defaults in `values` ({entry, value}).
+CMerchantParams ParamsWith(const std::vector<std::pair<int, std::string>>& values);
+
+}  // namespace paxelle::windowtest
