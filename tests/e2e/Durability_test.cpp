@@ -24,15 +24,6 @@ using std::chrono::seconds;
 constexpr char kNotSavedText[] = "Sequence number could not be saved - transaction not sent.";
 constexpr char kNotSavedOperatorText[] = "Sequence numbers can NOT be saved";
 
-std::string Payload(const std::vector<std::string>& pairs) {
-  std::string payload;
-  for (const std::string& pair : pairs) {
-    if (!payload.empty()) payload += lane::kFs;
-    payload += pair;
-  }
-  return payload;
-}
-
 // A small tmpfs over a directory for one test, unmounted however the test ends.
 class SmallDisk {
  public:

@@ -1,5 +1,7 @@
 #include "tests/e2e/E2eSupport.h"
 
+#include "tools/lane/LaneFrames.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -14,6 +16,16 @@
 #include <thread>
 
 namespace paxelle::e2e {
+
+std::string Payload(const std::vector<std::string>& pairs) {
+  std::string payload;
+  for (const std::string& pair : pairs) {
+    if (!payload.empty()) payload += lane::kFs;
+    payload += pair;
+  }
+  return payload;
+}
+
 namespace {
 
 using std::chrono::milliseconds;

@@ -16,6 +16,9 @@
 
 namespace paxelle::e2e {
 
+// A request payload: the KEY=VALUE pairs joined with FS.
+std::string Payload(const std::vector<std::string>& pairs);
+
 // The keyed account of every test sale; it must never appear in any output.
 inline const std::string kTestPan = "4111111111111111";
 

@@ -41,15 +41,6 @@ std::string AttackName(const ::testing::TestParamInfo<Attack>& info) {
   return "Unknown";
 }
 
-std::string Payload(const std::vector<std::string>& pairs) {
-  std::string payload;
-  for (const std::string& pair : pairs) {
-    if (!payload.empty()) payload += lane::kFs;
-    payload += pair;
-  }
-  return payload;
-}
-
 // Sockets connected (non-blocking, so a full accept queue cannot stall the
 // test) and left idle; all closed when destroyed.
 class IdleSockets {

@@ -14,15 +14,6 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
-std::string Payload(const std::vector<std::string>& pairs) {
-  std::string payload;
-  for (const std::string& pair : pairs) {
-    if (!payload.empty()) payload += lane::kFs;
-    payload += pair;
-  }
-  return payload;
-}
-
 const std::vector<std::string> kBatchClose = {"TStream=Admin", "MerchantID=1", "ClientID=1", "TranCode=BatchClose"};
 
 class E2eQueueTest : public E2eTest {
