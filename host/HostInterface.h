@@ -5,6 +5,7 @@
 #include "common/Event.h"
 #include "core/Request.h"
 #include "core/RequestList.h"
+#include "host/CompletionsInFlight.h"
 #include "host/HostTimeouts.h"
 #include "host/HostTraffic.h"
 
@@ -84,6 +85,7 @@ class CHostInterface {
   Event stop_{Event::Reset::kAuto};
   std::thread thread_;
   std::atomic<bool> threadEnded_{true};
+  CompletionsInFlight completions_;
   bool shutdownRequested_ = false;  // polling thread only
 
   std::mutex lifecycleMutex_;  // Start, Stop and the destructor
