@@ -1,7 +1,9 @@
 // paxelle-host-floor: what one credit sale costs at the host alone — its request and
-// its completion, each over a fresh TLS connection, exactly as a host worker makes
-// them, but without the server in between. The end-to-end benchmark compares the
-// server's latency with this floor.
+// its completion, each over a fresh TLS connection resuming the sessions the host hands
+// out, exactly as a host worker makes them, but without the server in between. Two
+// floors come from the same run: L, the request exchange alone (the least a lane can
+// wait), and T, the request and its completion (the host work of a sale). The
+// end-to-end benchmark compares the server with both.
 #include "common/AmountText.h"
 #include "config/ParamStore.h"
 #include "core/Request.h"
@@ -52,9 +54,12 @@ const char kUsage[] =
     "                          [--threads N] [--count M] [--amount AMOUNT]\n"
     "Times N threads (default 50) each making M (default 20) credit sales of AMOUNT\n"
     "(default 10.00) directly with the host: the request and its completion, each over a\n"
-    "fresh TLS connection checked as the merchant parameters in FILE say. Sequence and\n"
-    "batch files go to DIR (default: a temporary directory, removed afterwards).\n"
-    "Prints: floor threads=.. exchanges=.. errors=.. seconds=.. tps=.. p50_ms=.. p99_ms=..\n"
+    "fresh TLS connection checked as the merchant parameters in FILE say, resuming the\n"
+    "host's sessions as the server does. Sequence and batch files go to DIR (default: a\n"
+    "temporary directory, removed afterwards). Prints two lines, the request alone (L) and\n"
+    "the request with its completion (T):\n"
+    "  floor-L threads=.. exchanges=.. errors=.. p50_ms=.. p99_ms=..\n"
+    "  floor-T threads=.. exchanges=.. errors=.. seconds=.. tps=.. p50_ms=.. p99_ms=..\n"
     "Exit status: 0 when every sale was answered, 1 when some were not, 2 for a bad command line.\n";
 
 bool ReadCount(const std::string& text, int limit, int& value) {
@@ -129,7 +134,7 @@ std::string SalePayload(int thread, int sequence, const std::string& amount) {
 
 // One exchange on a fresh link; true when an answer arrived.
 bool ExchangeOnce(const FloorOptions& options, CHostContext& host, const CRequest& record, std::string& answer) {
-  CHostLink link(host.security, host.server);
+  CHostLink link(host.security, host.server, &host.sessions);
   const bool answered =
       link.Connect(options.host, options.port, kConnectTimeoutMs) && link.SetRequest(record) && link.Exchange();
   if (answered) answer = link.Response();
@@ -139,9 +144,14 @@ bool ExchangeOnce(const FloorOptions& options, CHostContext& host, const CReques
 
 struct Tally {
   std::mutex mutex;
-  std::vector<double> latenciesMs;
+  std::vector<double> requestMs;  // L: the request exchange alone
+  std::vector<double> saleMs;     // T: the request and its completion
   int errors = 0;
 };
+
+double MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
 
 // Builds the thread's sales before the start (the number files they take are the
 // server's cost, not the host's), then times each request and its completion.
@@ -159,6 +169,7 @@ void RunThread(const FloorOptions& options, int thread, CHostContext& host, Host
     }
     sales.push_back(std::move(record));
   }
+  std::vector<double> requestLatencies;
   std::vector<double> latencies;
   ready.arrive_and_wait();
   for (CRequest& record : sales) {
@@ -171,16 +182,18 @@ void RunThread(const FloorOptions& options, int thread, CHostContext& host, Host
     record.HostResponse = answer;
     record.State = kStateParsed;
     ParseHostResponse(record, sources.batch, host.server);
+    requestLatencies.push_back(MillisecondsSince(start));
     CRequest completion = record;
     completion.ClearHostResult();
     completion.HostRequest = BuildCompletionRequest(record, true, sources);
     std::string acknowledgement;
     const bool completed = ExchangeOnce(options, host, completion, acknowledgement);
-    latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    latencies.push_back(MillisecondsSince(start));
     if (!record.Approved || !completed) ++errors;
   }
   std::lock_guard<std::mutex> lock(tally.mutex);
-  tally.latenciesMs.insert(tally.latenciesMs.end(), latencies.begin(), latencies.end());
+  tally.requestMs.insert(tally.requestMs.end(), requestLatencies.begin(), requestLatencies.end());
+  tally.saleMs.insert(tally.saleMs.end(), latencies.begin(), latencies.end());
   tally.errors += errors;
 }
 
@@ -263,10 +276,14 @@ int main(int argc, char** argv) {
   for (std::thread& thread : threads) thread.join();
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
 
-  std::vector<double>& latencies = tally.latenciesMs;
+  std::vector<double>& requests = tally.requestMs;
+  std::vector<double>& latencies = tally.saleMs;
+  std::sort(requests.begin(), requests.end());
   std::sort(latencies.begin(), latencies.end());
   const long long planned = static_cast<long long>(options.threads) * options.count;
-  std::printf("floor threads=%d exchanges=%lld errors=%d seconds=%.1f tps=%.1f p50_ms=%.1f p99_ms=%.1f\n",
+  std::printf("floor-L threads=%d exchanges=%lld errors=%d p50_ms=%.2f p99_ms=%.2f\n", options.threads, planned,
+              tally.errors, Percentile(requests, 50), Percentile(requests, 99));
+  std::printf("floor-T threads=%d exchanges=%lld errors=%d seconds=%.1f tps=%.1f p50_ms=%.2f p99_ms=%.2f\n",
               options.threads, planned, tally.errors, seconds,
               seconds > 0 ? static_cast<double>(latencies.size()) / seconds : 0.0, Percentile(latencies, 50),
               Percentile(latencies, 99));

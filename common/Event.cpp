@@ -1,6 +1,10 @@
 #include "common/Event.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdint>
 
 namespace paxelle {
 
@@ -13,10 +17,38 @@ struct Event::Waiter {
 
 Event::Event(Reset mode, bool initiallySet) : mode_(mode), set_(initiallySet) {}
 
-Event::~Event() = default;
+Event::~Event() {
+  if (descriptor_ >= 0) ::close(descriptor_);
+}
+
+namespace {
+
+void RaiseDescriptor(int descriptor) {
+  const std::uint64_t one = 1;
+  // A full counter is still readable; nothing else can fail on a valid eventfd.
+  [[maybe_unused]] const ssize_t written = ::write(descriptor, &one, sizeof one);
+}
+
+void ClearDescriptor(int descriptor) {
+  std::uint64_t count = 0;
+  [[maybe_unused]] const ssize_t got = ::read(descriptor, &count, sizeof count);
+}
+
+}  // namespace
+
+int Event::Descriptor() const {
+  if (mode_ != Reset::kManual) return -1;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (descriptor_ < 0) {
+    descriptor_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (descriptor_ >= 0 && set_) RaiseDescriptor(descriptor_);
+  }
+  return descriptor_;
+}
 
 void Event::Set() {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (!set_ && descriptor_ >= 0) RaiseDescriptor(descriptor_);
   set_ = true;
   changed_.notify_all();
   for (Waiter* waiter : waiters_) {
@@ -28,6 +60,7 @@ void Event::Set() {
 
 void Event::ResetEvent() {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (set_ && descriptor_ >= 0) ClearDescriptor(descriptor_);
   set_ = false;
 }
 

@@ -25,6 +25,10 @@ class Event {
   void Pulse();
   // Looks without waiting and without consuming an auto-reset event.
   bool IsSet() const;
+  // A descriptor that polls readable exactly while this manual-reset event is set, for
+  // waits that watch a socket and the event together; made on first use and closed with
+  // the event. -1 for an auto-reset event, or when the system gives no descriptor.
+  int Descriptor() const;
 
   // Waits at most `timeout`; true when the event was (or became) set. An
   // auto-reset event is consumed by a successful wait.
@@ -46,6 +50,7 @@ class Event {
   std::condition_variable changed_;
   bool set_;
   std::vector<Waiter*> waiters_;
+  mutable int descriptor_ = -1;
 };
 
 }  // namespace paxelle

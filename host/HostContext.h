@@ -6,6 +6,7 @@
 #include "core/ServerContext.h"
 #include "host/BatchState.h"
 #include "host/HostEndpoints.h"
+#include "host/HostSessionCache.h"
 #include "host/SecurityInterface.h"
 #include "host/SequenceCounters.h"
 
@@ -26,6 +27,8 @@ struct CHostContext {
   CServerContext& server;
   HostEndpoints endpoints;
   CSecurityInterface security;
+  // Emptied at every interface start, so a changed trust setting never meets an old session.
+  CHostSessionCache sessions;
   CSequenceCounters counters;
   CBatchState batch;
 };

@@ -30,7 +30,7 @@ void FinishLocally(PendingQueue& queue, CRequest& record, int returnCode) {
 }  // namespace
 
 CHostInterface::CHostInterface(CHostContext& host, HostInterfaceSettings settings)
-    : host_(host), server_(host.server), settings_(settings) {}
+    : host_(host), server_(host.server), settings_(settings), completions_(&host.server.queue.WorkQueued()) {}
 
 CHostInterface::~CHostInterface() {
   {
@@ -50,6 +50,7 @@ bool CHostInterface::Start() {
   server_.interfacesStopping.Pulse();
   shutdownRequested_ = false;
   JoinWorkers(false);
+  host_.sessions.Clear();
 
   threadEnded_ = false;
   try {
@@ -142,7 +143,7 @@ bool CHostInterface::TestConnection() {
   HostEndpoint endpoint = endpoints.Current();
   std::string errorText;
   {
-    CHostLink link(host_.security, server_);
+    CHostLink link(host_.security, server_, &host_.sessions);
     if (ConnectToEndpoint(link, endpoint, timeout, errorText)) {
       link.Close();
       return true;
@@ -150,7 +151,7 @@ bool CHostInterface::TestConnection() {
   }
   std::string lastError = "Failed to Connect to WorldPay!\n" + errorText;
   endpoint = endpoints.FailOver(endpoint);
-  CHostLink link(host_.security, server_);
+  CHostLink link(host_.security, server_, &host_.sessions);
   if (ConnectToEndpoint(link, endpoint, timeout, errorText)) {
     link.Close();
     return true;
@@ -165,7 +166,11 @@ void CHostInterface::ProcessQueue() {
   server_.queue.Snapshot(snapshot);
   HandleAborts(snapshot);
   for (const CRequest& record : snapshot) {
-    if (record.State == kStateWaitingForHost && record.Disposition == kDispositionProcess) Dispatch(record);
+    // A lane's next message waits until the host has its previous completion.
+    if (record.State == kStateWaitingForHost && record.Disposition == kDispositionProcess &&
+        !completions_.IsBusy(record.ClientAddress)) {
+      Dispatch(record);
+    }
   }
   CheckBatchClose();
 }
@@ -206,7 +211,8 @@ void CHostInterface::CheckBatchClose() {
     }
     if (request) request();
   }
-  if (only.State == kStateWaitingForHost && only.TranCodeId == kBatchClose) Dispatch(only);
+  // Every completion reaches the host before the batch is closed.
+  if (only.State == kStateWaitingForHost && only.TranCodeId == kBatchClose && !completions_.Any()) Dispatch(only);
 }
 
 void CHostInterface::Dispatch(CRequest record) {
@@ -271,6 +277,7 @@ bool CHostInterface::StartWorker(CRequest record, int ticket) {
   workerSettings.exchangeTimeout = settings_.exchangeTimeout;
   std::lock_guard<std::mutex> lock(mutex_);
   workerSettings.observer = observer_;
+  workerSettings.completions = &completions_;
   auto finished = std::make_shared<std::atomic<bool>>(false);
   try {
     workers_.reserve(workers_.size() + 1);

@@ -5,6 +5,7 @@
 #include "common/Event.h"
 #include "core/Request.h"
 #include "core/RequestList.h"
+#include "host/CompletionsInFlight.h"
 #include "host/HostTimeouts.h"
 #include "host/HostTraffic.h"
 
@@ -87,6 +88,7 @@ class CHostInterface {
   Event stop_{Event::Reset::kAuto};
   std::thread thread_;
   std::atomic<bool> threadEnded_{true};
+  CompletionsInFlight completions_;
   bool shutdownRequested_ = false;  // polling thread only
   // The operator was told that numbers cannot be saved; cleared when one is
   // saved again. Polling thread only.

@@ -51,8 +51,8 @@ int MillisecondsUntil(Clock::time_point deadline) {
 
 }  // namespace
 
-CHostLink::CHostLink(CSecurityInterface& security, CServerContext& server)
-    : CHostSocket(server.interfacesStopping), security_(security), server_(server) {}
+CHostLink::CHostLink(CSecurityInterface& security, CServerContext& server, CHostSessionCache* sessions)
+    : CHostSocket(server.interfacesStopping), security_(security), server_(server), sessions_(sessions) {}
 
 CHostLink::~CHostLink() { Close(); }
 
@@ -63,6 +63,7 @@ bool CHostLink::Connect(const std::string& host, int port, int timeoutMs) {
     return false;
   }
   serverName_ = host;
+  endpointKey_ = host + ":" + std::to_string(port);
   if (!PerformClientHandshake()) {
     Close();
     server_.log.Log("PerformClientHandshake - Faied - [%d]%s ", LastErrorCode(), LastErrorText().c_str());
@@ -74,10 +75,30 @@ bool CHostLink::Connect(const std::string& host, int port, int timeoutMs) {
     server_.log.Log("VerifyServerCertificate - Failed - [%d]%s ", LastErrorCode(), LastErrorText().c_str());
     return false;
   }
+  accepted_ = true;
+  if (sessions_ != nullptr) {
+    // A TLS 1.2 session resumed by its id announces no new session: it is kept again.
+    if (resumed_ && SSL_version(ssl_.get()) < TLS1_3_VERSION) heldSessions_.emplace_back(SSL_get1_session(ssl_.get()));
+    for (SslSessionPtr& session : heldSessions_) sessions_->Put(endpointKey_, std::move(session));
+  }
+  heldSessions_.clear();
+  return true;
+}
+
+bool CHostLink::SessionResumed() const { return resumed_; }
+
+bool CHostLink::KeepSession(SSL_SESSION* session) {
+  if (sessions_ == nullptr || session == nullptr) return false;
+  if (accepted_) {
+    sessions_->Put(endpointKey_, SslSessionPtr(session));
+  } else {
+    heldSessions_.emplace_back(session);
+  }
   return true;
 }
 
 bool CHostLink::PerformClientHandshake() {
+  resumed_ = false;
   ERR_clear_error();
   ssl_.reset(security_.NewConnection());
   if (!ssl_) {
@@ -100,6 +121,11 @@ bool CHostLink::PerformClientHandshake() {
   input_ = input;
   output_ = output;
   SSL_set_connect_state(ssl_.get());
+  SSL_set_app_data(ssl_.get(), this);
+  // A kept session is offered once; when the host refuses it, or the handshake
+  // fails, it is gone, and the handshake is a full one with every check.
+  SslSessionPtr offered = sessions_ != nullptr ? sessions_->Take(endpointKey_) : nullptr;
+  if (offered && SSL_set_session(ssl_.get(), offered.get()) != 1) ERR_clear_error();
 
   // The name goes out for the host to choose its certificate, and the certificate must
   // carry it; an address is matched against the certificate's addresses instead.
@@ -130,7 +156,10 @@ bool CHostLink::PerformClientHandshake() {
       ERR_clear_error();
       return false;
     }
-    if (result == 1) return true;
+    if (result == 1) {
+      resumed_ = offered && SSL_session_reused(ssl_.get()) == 1;
+      return true;
+    }
     if (error != SSL_ERROR_WANT_READ) {
       if (firstStep) {
         SetLastError(kHostLinkHandshakeFailed, "InitializeSecurityContext Failed (A) - Status = %d",
@@ -317,7 +346,10 @@ void CHostLink::Close() {
     SetLastError(code, "%s", text.c_str());
   }
   sessionUp_ = false;
+  if (ssl_) SSL_set_app_data(ssl_.get(), nullptr);
   ssl_.reset();
+  heldSessions_.clear();
+  accepted_ = false;
   input_ = nullptr;
   output_ = nullptr;
   CHostSocket::Close();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/Request.h"
+#include "host/HostSessionCache.h"
 #include "host/HostSocket.h"
 #include "host/SecurityInterface.h"
 #include "host/HostTimeouts.h"
@@ -37,7 +38,10 @@ class CHostLink : public CHostSocket {
   // `security` and `server` must stay alive as long as the link; `security` may be
   // unloaded meanwhile (a connected link keeps its own reference to the TLS settings).
   // `server` gives the merchant's certificate setting, the log and the stopping event.
-  CHostLink(CSecurityInterface& security, CServerContext& server);
+  // With `sessions` (which must outlive the link) the link offers a session kept for
+  // the same endpoint and keeps the sessions the host hands out; without, every
+  // handshake is a full one.
+  CHostLink(CSecurityInterface& security, CServerContext& server, CHostSessionCache* sessions = nullptr);
   // Close().
   ~CHostLink() override;
   CHostLink(const CHostLink&) = delete;
@@ -58,6 +62,12 @@ class CHostLink : public CHostSocket {
   // nothing arrived or the read failed; false with TimedOut() clear when the request
   // could not be sent.
   bool Exchange(int timeoutMs = kHostExchangeTimeoutMs);
+
+  // Whether the last handshake resumed a kept session instead of a full one.
+  bool SessionResumed() const;
+  // Called by the TLS layer for each session the host hands out on this link's
+  // connection; true when the link took `session` over.
+  bool KeepSession(SSL_SESSION* session);
 
   // The last answer without its length bytes; empty before one arrived.
   const std::string& Response() const;
@@ -85,6 +95,13 @@ class CHostLink : public CHostSocket {
 
   CSecurityInterface& security_;
   CServerContext& server_;
+  CHostSessionCache* const sessions_;
+  std::string endpointKey_;
+  // Sessions handed out before the connection was accepted (certificate included);
+  // they go into the cache only once it is.
+  std::vector<SslSessionPtr> heldSessions_;
+  bool accepted_ = false;
+  bool resumed_ = false;
   std::unique_ptr<SSL, FreeSsl> ssl_;
   BIO* input_ = nullptr;   // encrypted bytes from the host, owned by ssl_
   BIO* output_ = nullptr;  // encrypted bytes for the host, owned by ssl_

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdarg>
@@ -20,14 +21,31 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Connect and receive look at the clock and the stop event this often, so both are
-// honoured within about a millisecond without a second thread.
-constexpr int kPollStepMs = 1;
+// Without a descriptor for the stop event (the system gave none), waits look at it
+// this often instead.
+constexpr int kStopLookMs = 1;
 // A send that makes no progress for this long is given up: the peer has stopped reading.
 constexpr auto kSendStallLimit = std::chrono::seconds(10);
 
-long long MillisecondsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+// Rounded up, so that a wait never ends before its deadline.
+int MillisecondsUntil(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return static_cast<int>(std::max<long long>(left, 0));
+}
+
+enum class Woken { kSocket, kStopped, kTimeout, kFailed };
+
+// Waits until `socket` shows `events`, the stop descriptor is readable, or `timeoutMs`
+// has passed. The socket wins when both are ready.
+Woken WaitForSocket(int socket, short events, int stopDescriptor, int timeoutMs) {
+  pollfd watch[2] = {{socket, events, 0}, {stopDescriptor, POLLIN, 0}};
+  const nfds_t count = stopDescriptor >= 0 ? 2 : 1;
+  const int wait = stopDescriptor >= 0 ? timeoutMs : std::min(timeoutMs, kStopLookMs);
+  const int ready = ::poll(watch, count, wait);
+  if (ready < 0) return errno == EINTR ? Woken::kTimeout : Woken::kFailed;
+  if (watch[0].revents != 0) return Woken::kSocket;
+  if (count == 2 && watch[1].revents != 0) return Woken::kStopped;
+  return Woken::kTimeout;
 }
 
 bool SetNonBlocking(int socket, bool nonBlocking) {
@@ -84,7 +102,7 @@ bool CHostSocket::ConnectAddress(const sockaddr_in& address, int timeoutMs) {
     SetLastError(error, "Socket ioctl (No Block) Failed with Error %d", error);
     return false;
   }
-  const Clock::time_point start = Clock::now();
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
   if (::connect(socket_, reinterpret_cast<const sockaddr*>(&address_), sizeof address_) == 0) {
     SetNonBlocking(socket_, false);
     return true;
@@ -96,26 +114,27 @@ bool CHostSocket::ConnectAddress(const sockaddr_in& address, int timeoutMs) {
                  static_cast<unsigned>(error));
     return false;
   }
+  const int stopDescriptor = stopping_.Descriptor();
   for (;;) {
-    pollfd watch{socket_, POLLOUT, 0};
-    const int ready = ::poll(&watch, 1, kPollStepMs);
-    if (ready < 0 && errno != EINTR) {
+    const Woken woken = WaitForSocket(socket_, POLLOUT, stopDescriptor, MillisecondsUntil(deadline));
+    if (woken == Woken::kFailed) {
       const int error = errno;
       CloseQuietly();
       SetLastError(error, "Socket Error Trying to Connect Error %d", error);
       return false;
     }
-    if (ready > 0) {
+    if (woken == Woken::kSocket) {
       int pending = 0;
       socklen_t length = sizeof pending;
       if (::getsockopt(socket_, SOL_SOCKET, SO_ERROR, &pending, &length) != 0) pending = errno;
-      if (pending == 0 && (watch.revents & POLLOUT) != 0) {
+      pollfd writable{socket_, POLLOUT, 0};
+      if (pending == 0 && ::poll(&writable, 1, 0) > 0 && (writable.revents & POLLOUT) != 0) {
         SetNonBlocking(socket_, false);
         return true;
       }
       break;  // refused, unreachable or reset while connecting
     }
-    if (stopping_.IsSet() || MillisecondsSince(start) > timeoutMs) break;
+    if (woken == Woken::kStopped || stopping_.IsSet() || Clock::now() >= deadline) break;
   }
   CloseQuietly();
   SetLastError(kHostSocketConnectFailed, "Socket Error Trying to Connect Error %d", kHostSocketConnectFailed);
@@ -160,8 +179,8 @@ int CHostSocket::Send(const char* data, int length) {
       } else if (Clock::now() - lastProgress > kSendStallLimit) {
         error = ETIMEDOUT;
       } else {
-        pollfd watch{socket_, POLLOUT, 0};
-        ::poll(&watch, 1, kPollStepMs);
+        const auto stallEnd = lastProgress + kSendStallLimit;
+        WaitForSocket(socket_, POLLOUT, stopping_.Descriptor(), MillisecondsUntil(stallEnd) + 1);
         continue;
       }
     }
@@ -175,16 +194,16 @@ int CHostSocket::Send(const char* data, int length) {
 
 int CHostSocket::Receive(char* buffer, int size, int timeoutMs) {
   if (socket_ < 0 || buffer == nullptr || size <= 0) return 0;
-  const Clock::time_point start = Clock::now();
-  for (bool firstPass = true;; firstPass = false) {
-    pollfd watch{socket_, POLLIN, 0};
-    const int ready = ::poll(&watch, 1, firstPass ? 0 : kPollStepMs);
-    if (ready < 0 && errno != EINTR) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+  const int stopDescriptor = stopping_.Descriptor();
+  for (;;) {
+    const Woken woken = WaitForSocket(socket_, POLLIN, stopDescriptor, MillisecondsUntil(deadline));
+    if (woken == Woken::kFailed) {
       systemError_ = errno;
       SetLastError(systemError_, "Socket Error %d Receiving", systemError_);
       return -1;
     }
-    if (ready > 0) {
+    if (woken == Woken::kSocket) {
       const ssize_t got = ::recv(socket_, buffer, static_cast<std::size_t>(size), MSG_DONTWAIT);
       if (got >= 0) return static_cast<int>(got);  // 0: the peer closed the connection
       const int error = errno;
@@ -195,7 +214,7 @@ int CHostSocket::Receive(char* buffer, int size, int timeoutMs) {
         return -1;
       }
     }
-    if (stopping_.IsSet() || MillisecondsSince(start) >= timeoutMs) return 0;
+    if (woken == Woken::kStopped || stopping_.IsSet() || Clock::now() >= deadline) return 0;
   }
 }
 

@@ -1,6 +1,7 @@
 #include "host/HostWorker.h"
 
 #include "core/TranCodes.h"
+#include "host/CompletionsInFlight.h"
 #include "host/HostContext.h"
 #include "host/HostLink.h"
 #include "host/HostRequestBuilder.h"
@@ -89,7 +90,7 @@ void CHostWorker::ExchangeOverIp(bool dialFallBack) {
   const int connectTimeout = ConnectTimeoutMs(params_);
   std::string errorText;
   {
-    CHostLink link(host_.security, server_);
+    CHostLink link(host_.security, server_, &host_.sessions);
     if (!ConnectWithFailOver(link, host_.endpoints, connectTimeout, errorText)) {
       link.Close();
       if (dialFallBack) {
@@ -136,11 +137,22 @@ void CHostWorker::ExchangeOverIp(bool dialFallBack) {
     link.Close();
     if (replyReceived) Notify(HostTrafficEvent::kReceivedIp);
 
-    if (requestSent) {
-      SendCompletion(replyReceived);
-    } else {
+    if (!requestSent) {
       // A completion would confirm a request the host never saw.
       server_.log.Log("No Completion Sent on this Transaction for %s", record_.ClientAddress.c_str());
+    } else if (NeedsCompletion(record_)) {
+      // The completion cannot change the lane's answer, so the lane has it first; the
+      // lane stays marked until the completion has gone, and the ticket is kept, so
+      // neither its next message nor a batch close reaches the host before it.
+      {
+        const CompletionInFlight inFlight(settings_.completions, record_.ClientAddress);
+        Deliver();
+        SendCompletion(replyReceived);
+      }
+      server_.registry.Remove(ticket_);
+      return;
+    } else {
+      SendCompletion(replyReceived);
     }
   }
   WriteBack();
@@ -229,7 +241,7 @@ void CHostWorker::SendCompletion(bool replyReceived) {
     server_.log.Log("No Completion Sent on this Transaction for %s", address.c_str());
     return;
   }
-  CHostLink link(host_.security, server_);
+  CHostLink link(host_.security, server_, &host_.sessions);
   std::string errorText;
   if (!ConnectWithFailOver(link, host_.endpoints, ConnectTimeoutMs(params_), errorText)) {
     server_.log.Log("Failed to Connect Sending Completion for %s", address.c_str());
@@ -247,10 +259,14 @@ void CHostWorker::SendCompletion(bool replyReceived) {
   link.Close();
 }
 
-void CHostWorker::WriteBack() {
+void CHostWorker::Deliver() {
   if (!server_.queue.UpdateById(record_.QueueId, record_) && record_.Approved) {
     server_.log.Log("Unable to deliver approved response to Client for %s!\n", record_.ClientAddress.c_str());
   }
+}
+
+void CHostWorker::WriteBack() {
+  Deliver();
   server_.registry.Remove(ticket_);
 }
 

@@ -14,6 +14,7 @@
 namespace paxelle {
 
 class CHostLink;
+class CompletionsInFlight;
 class CServerContext;
 struct CHostContext;
 
@@ -22,6 +23,9 @@ struct HostWorkerSettings {
   std::chrono::milliseconds exchangeTimeout{kHostExchangeTimeoutMs};
   // Told of every step the traffic view counts; may be empty.
   HostTrafficObserver observer;
+  // Where the worker marks its lane while the completion follows an answer already
+  // written back; may be null (then nothing waits for the completion).
+  CompletionsInFlight* completions = nullptr;
 };
 
 // The connect time-out of merchant entry 18 ("IP CONNECT TIMEOUT", seconds) in
@@ -65,6 +69,9 @@ class CHostWorker {
   // or answers it as shut down (written here; kStopped).
   DialOutcome AnswerStoppedHandOver();
   void SendCompletion(bool replyReceived);
+  // Writes the record into the pending queue, where its session finds it.
+  void Deliver();
+  // Deliver(), then gives the ticket back.
   void WriteBack();
   void Notify(HostTrafficEvent event) const;
 

@@ -1,5 +1,7 @@
 #include "host/SecurityInterface.h"
 
+#include "host/HostLink.h"
+
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
 #include <openssl/x509_vfy.h>
@@ -34,6 +36,12 @@ void FillCertificateCaches(SSL_CTX* context) {
   X509_STORE_unlock(store);
 }
 
+int HandOverNewSession(SSL* ssl, SSL_SESSION* session) {
+  auto* link = static_cast<CHostLink*>(SSL_get_app_data(ssl));
+  // 1: the link owns the session's reference now.
+  return link != nullptr && link->KeepSession(session) ? 1 : 0;
+}
+
 }  // namespace
 
 CSecurityInterface::CSecurityInterface() = default;
@@ -65,6 +73,10 @@ bool CSecurityInterface::Load(const std::string& extraCaFile) {
   SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
   X509_VERIFY_PARAM_set_purpose(SSL_CTX_get0_param(context), X509_PURPOSE_SSL_SERVER);
   FillCertificateCaches(context);
+  // The sessions the host hands out go to the link that made the connection, which
+  // keeps them per endpoint; the library's own cache would not know the endpoint.
+  SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+  SSL_CTX_sess_set_new_cb(context, HandOverNewSession);
   std::lock_guard<std::mutex> lock(mutex_);
   SSL_CTX_free(context_);
   context_ = context;

@@ -1,6 +1,7 @@
 #include "common/Event.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <atomic>
 #include <chrono>
@@ -93,6 +94,46 @@ TEST(EventTest, AutoEventReleasesOnlyOneOfTwoWaiters) {
   a.join();
   b.join();
   EXPECT_EQ(woken.load(), 1);
+}
+
+bool Readable(int descriptor) {
+  pollfd watch{descriptor, POLLIN, 0};
+  return ::poll(&watch, 1, 0) == 1 && (watch.revents & POLLIN) != 0;
+}
+
+TEST(EventTest, TheDescriptorOfAManualEventIsReadableExactlyWhileItIsSet) {
+  Event event(Event::Reset::kManual, true);
+  const int descriptor = event.Descriptor();
+  ASSERT_GE(descriptor, 0);
+  EXPECT_EQ(event.Descriptor(), descriptor) << "made once";
+  EXPECT_TRUE(Readable(descriptor)) << "an event set before the descriptor was made";
+  event.ResetEvent();
+  EXPECT_FALSE(Readable(descriptor));
+  event.Set();
+  event.Set();
+  EXPECT_TRUE(Readable(descriptor));
+  event.ResetEvent();
+  EXPECT_FALSE(Readable(descriptor)) << "one reset clears any number of sets";
+  event.Pulse();
+  EXPECT_FALSE(Readable(descriptor));
+  EXPECT_FALSE(event.IsSet());
+}
+
+TEST(EventTest, AnAutoEventHasNoDescriptor) {
+  Event event(Event::Reset::kAuto);
+  EXPECT_EQ(event.Descriptor(), -1);
+}
+
+TEST(EventTest, APollOnTheDescriptorWakesWhenAnotherThreadSets) {
+  Event event(Event::Reset::kManual);
+  pollfd watch{event.Descriptor(), POLLIN, 0};
+  std::thread setter([&event] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    event.Set();
+  });
+  EXPECT_EQ(::poll(&watch, 1, 10000), 1);
+  setter.join();
+  EXPECT_TRUE(event.IsSet());
 }
 
 }  // namespace

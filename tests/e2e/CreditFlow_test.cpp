@@ -21,7 +21,7 @@ class E2eCreditTest : public E2eTest {
   // Completions in the journal whose message carries `stan` in the request's place.
   int CompletionsFor(const std::string& stan, const std::string& status) const {
     int count = 0;
-    for (const JournalEntry& entry : Journal("COMPLETION")) {
+    for (const JournalEntry& entry : AwaitJournal("COMPLETION", 1)) {
       if (StanOf(entry.message) == stan && entry.status == status) ++count;
     }
     return count;

@@ -250,6 +250,16 @@ std::vector<JournalEntry> E2eTest::Journal(const std::string& kind) const {
   return entries;
 }
 
+std::vector<JournalEntry> E2eTest::AwaitJournal(const std::string& kind, std::size_t count,
+                                                std::chrono::milliseconds limit) const {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    std::vector<JournalEntry> entries = Journal(kind);
+    if (entries.size() >= count || std::chrono::steady_clock::now() >= deadline) return entries;
+    std::this_thread::sleep_for(kPollStep);
+  }
+}
+
 std::string E2eTest::ServerOut() const { return ReadText(Dir() / "paxelle.out"); }
 std::string E2eTest::ServerErr() const { return ReadText(Dir() / "paxelle.err"); }
 

@@ -73,6 +73,10 @@ class E2eTest : public ::testing::Test {
 
   // Journal entries of `kind` (all when empty).
   std::vector<JournalEntry> Journal(const std::string& kind = {}) const;
+  // Journal(kind) once it holds at least `count` entries, or as it is after `limit`: a
+  // completion reaches the host only after the lane has its answer.
+  std::vector<JournalEntry> AwaitJournal(const std::string& kind, std::size_t count,
+                                         std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
   std::string ServerOut() const;
   std::string ServerErr() const;
   // The server's traffic log file(s), concatenated.

@@ -50,7 +50,7 @@ TEST_F(E2eHostLinkTest, UnansweredRequestTimesOutAndIsCompletedAsNotReceived) {
   EXPECT_EQ(reply.final.returnCodeText, "001007") << reply.finalDocument;
   EXPECT_EQ(reply.final.textResponse, "Timeout on Response");
   const std::vector<JournalEntry> requests = Journal("REQUEST");
-  const std::vector<JournalEntry> completions = Journal("COMPLETION");
+  const std::vector<JournalEntry> completions = AwaitJournal("COMPLETION", 1);
   ASSERT_EQ(requests.size(), 1u);
   ASSERT_EQ(completions.size(), 1u);
   EXPECT_EQ(completions.front().status, "REPLY NOT RECVD");

@@ -4,6 +4,7 @@
 
 #include "tools/lane/LaneFrames.h"
 
+#include <algorithm>
 #include <csignal>
 #include <map>
 #include <thread>
@@ -135,6 +136,42 @@ TEST_F(E2eQueueTest, AbortCancelsOnlyTheRequestsStillWaitingForTheHost) {
   }
   EXPECT_TRUE(cancelled) << "no sale was cancelled in " << kTries << " tries";
   EXPECT_EQ(Journal("REQUEST").size(), static_cast<std::size_t>(sentToHost));
+}
+
+TEST_F(E2eQueueTest, LaneHasItsAnswerFirstButTheHostSeesTheCompletionBeforeTheLanesNextMessage) {
+  ASSERT_NO_FATAL_FAILURE(Provision());
+  ASSERT_NO_FATAL_FAILURE(StartHost());
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  lane::LaneConnection lane;
+  ASSERT_NO_FATAL_FAILURE(LogIn(lane));
+
+  ASSERT_TRUE(lane.SendRequest(Payload(SalePairs("10.00", 5001)))) << lane.LastError();
+  std::string document;
+  lane::CommandResponse sale;
+  ASSERT_TRUE(ReadFinal(lane, seconds(20), document, sale)) << lane.LastError();
+  ASSERT_EQ(sale.cmdStatus, "Approved") << Scrubbed(document);
+  // Sent the moment the sale is answered, while its completion may still be on its way.
+  std::vector<std::string> voidPairs = SalePairs("10.00", 5001, "VoidSale");
+  voidPairs.push_back("AuthCode=" + ElementOf(document, "AuthCode"));
+  ASSERT_TRUE(lane.SendRequest(Payload(voidPairs))) << lane.LastError();
+  ASSERT_TRUE(lane.SendRequest(Payload(kBatchClose))) << lane.LastError();
+  std::map<std::string, std::string> statusByInvoice;
+  for (int i = 0; i < 2; ++i) {
+    lane::CommandResponse final;
+    ASSERT_TRUE(ReadFinal(lane, seconds(30), document, final)) << lane.LastError();
+    statusByInvoice[ElementOf(document, "InvoiceNo")] = final.cmdStatus;
+  }
+  EXPECT_EQ(statusByInvoice["5001"], "Approved");
+
+  std::vector<std::string> kinds;
+  for (const JournalEntry& entry : Journal()) kinds.push_back(entry.kind);
+  ASSERT_GE(kinds.size(), 4u);
+  EXPECT_EQ(kinds[0], "REQUEST");
+  EXPECT_EQ(kinds[1], "COMPLETION");
+  EXPECT_EQ(kinds[2], "REQUEST");
+  EXPECT_EQ(kinds.back(), "BATCH-CLOSE");
+  // Whatever follows the void (its own completion, if any) comes before the close.
+  EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "BATCH-CLOSE"), 1);
 }
 
 }  // namespace

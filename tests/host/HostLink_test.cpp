@@ -789,5 +789,108 @@ TEST_F(HostLinkTest, TheSystemStoreAloneDoesNotTrustTheTestAuthority) {
   EXPECT_EQ(link.LastErrorCode(), static_cast<int>(0x800B010A)) << link.LastErrorText();
 }
 
+// --- session resumption ----------------------------------------------------------------------
+
+class HostSessionResumptionTest : public HostLinkTest {
+ protected:
+  // Starts the real simulator with `extra` and returns its port.
+  std::uint16_t StartSimulator(hostsim::simtest::SimProcess& simulator, const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {"--port", "0", "--cert", pki_.localhost.string(), "--key", pki_.key.string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::string error;
+    EXPECT_TRUE(simulator.Start(args, server_.directory() / "sim.err", error)) << error;
+    return simulator.ReadListeningPort(std::chrono::seconds(10));
+  }
+
+  // One connection with one approved sale; whether its handshake resumed a session.
+  bool SaleResumed(const std::string& name, std::uint16_t port) {
+    CHostLink link(security_, server_.context(), &sessions_);
+    EXPECT_TRUE(link.Connect(name, port, kConnectTimeoutMs)) << link.LastErrorText();
+    EXPECT_TRUE(link.SetRequest(RequestOf(hostsim::simtest::CreditSale(hostsim::simtest::Head{}))));
+    EXPECT_TRUE(link.Exchange()) << link.LastErrorText();
+    EXPECT_EQ(link.Response().substr(76, 28), "000012500000APPROVED        ");
+    return link.SessionResumed();
+  }
+
+  CHostSessionCache sessions_;
+};
+
+TEST_F(HostSessionResumptionTest, TheSimulatorsTicketsAreOfferedAgainToTheSameEndpointOnly) {
+  hostsim::simtest::SimProcess simulator;
+  const std::uint16_t port = StartSimulator(simulator);
+  ASSERT_NE(port, 0);
+  EXPECT_FALSE(SaleResumed("localhost", port));
+  EXPECT_TRUE(SaleResumed("localhost", port));
+  EXPECT_TRUE(SaleResumed("localhost", port)) << "a used ticket is replaced by the host's new ones";
+  // The same host under another name, or another port, is another endpoint.
+  EXPECT_FALSE(SaleResumed("127.0.0.1", port));
+  EXPECT_GT(sessions_.Count("localhost:" + std::to_string(port)), 0u);
+  sessions_.Clear();
+  EXPECT_FALSE(SaleResumed("localhost", port)) << "nothing is offered after the cache is emptied";
+}
+
+TEST_F(HostSessionResumptionTest, AHostThatNeverResumesGetsFullHandshakesAndNothingIsKept) {
+  hostsim::simtest::SimProcess simulator;
+  const std::uint16_t port = StartSimulator(simulator, {"--no-resumption"});
+  ASSERT_NE(port, 0);
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(SaleResumed("localhost", port)) << i;
+  EXPECT_EQ(sessions_.Count("localhost:" + std::to_string(port)), 0u);
+}
+
+TEST_F(HostSessionResumptionTest, ARefusedSessionIsDroppedAndTheFullHandshakeWorks) {
+  hostsim::simtest::SimProcess first;
+  const std::uint16_t port = StartSimulator(first);
+  ASSERT_NE(port, 0);
+  EXPECT_FALSE(SaleResumed("localhost", port));
+  const std::string key = "localhost:" + std::to_string(port);
+  const std::size_t kept = sessions_.Count(key);
+  ASSERT_GT(kept, 0u);
+  // A simulator started anew does not know the old tickets.
+  ASSERT_EQ(first.Stop(SIGTERM, std::chrono::seconds(10)), 0);
+  hostsim::simtest::SimProcess second;
+  std::vector<std::string> args = {"--port", std::to_string(port), "--cert", pki_.localhost.string(), "--key",
+                                   pki_.key.string(), "--no-resumption"};
+  std::string error;
+  ASSERT_TRUE(second.Start(args, server_.directory() / "sim2.err", error)) << error;
+  ASSERT_EQ(second.ReadListeningPort(std::chrono::seconds(10)), port);
+  EXPECT_FALSE(SaleResumed("localhost", port));
+  EXPECT_EQ(sessions_.Count(key), kept - 1) << "the refused session is not kept again";
+}
+
+TEST_F(HostSessionResumptionTest, ATls12SessionIsResumedByItsIdAgainAndAgain) {
+  TestHost host;
+  std::string error;
+  ASSERT_TRUE(host.Start({pki_.localhost, pki_.key, TLS1_2_VERSION}, [](HostSession& session) {
+    if (session.ReadRequest()) session.Write(Framed("OK"));
+    session.AwaitLeaving();
+  }, error)) << error;
+  for (int i = 0; i < 3; ++i) {
+    CHostLink link(security_, server_.context(), &sessions_);
+    ASSERT_TRUE(link.Connect("localhost", host.Port(), kConnectTimeoutMs)) << link.LastErrorText();
+    EXPECT_EQ(link.SessionResumed(), i > 0) << i;
+    ASSERT_TRUE(link.SetRequest(RequestOf("REQUEST")));
+    EXPECT_TRUE(link.Exchange()) << link.LastErrorText();
+  }
+}
+
+TEST_F(HostSessionResumptionTest, AResumedSessionStillFailsTheCertificateCheckItFailedBefore) {
+  // Kept while the check was off; the check, turned on, refuses the resumed connection.
+  SetVerifyCertificate(false);
+  TestHost host;
+  std::string error;
+  ASSERT_TRUE(host.Start({pki_.selfSigned, pki_.key, TLS1_2_VERSION}, [](HostSession& session) {
+    session.AwaitLeaving();
+  }, error)) << error;
+  {
+    CHostLink link(security_, server_.context(), &sessions_);
+    ASSERT_TRUE(link.Connect("localhost", host.Port(), kConnectTimeoutMs)) << link.LastErrorText();
+  }
+  SetVerifyCertificate(true);
+  CHostLink link(security_, server_.context(), &sessions_);
+  EXPECT_FALSE(link.Connect("localhost", host.Port(), kConnectTimeoutMs));
+  EXPECT_TRUE(link.SessionResumed());
+  EXPECT_EQ(link.LastErrorCode(), -2146762487) << link.LastErrorText();
+}
+
 }  // namespace
 }  // namespace paxelle

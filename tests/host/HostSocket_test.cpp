@@ -97,8 +97,9 @@ TEST(HostSocketConnectTest, APortOutsideTheRangeIsRefused) {
 }
 
 TEST(HostSocketConnectTest, AClosedLoopbackPortIsRefusedWith3006BeforeTheTimeOut) {
-  const std::size_t openBefore = OpenDescriptorCount();
   Event stopping(Event::Reset::kManual);
+  ASSERT_GE(stopping.Descriptor(), 0);  // the event's own, made once and kept
+  const std::size_t openBefore = OpenDescriptorCount();
   CHostSocket socket(stopping);
   const auto start = Clock::now();
   EXPECT_FALSE(socket.ConnectAddress(LoopbackAddress(ClosedPort()), kLongTimeoutMs));
@@ -112,8 +113,9 @@ TEST(HostSocketConnectTest, AClosedLoopbackPortIsRefusedWith3006BeforeTheTimeOut
 TEST(HostSocketConnectTest, AHostThatNeverAnswersTimesOutWith3006) {
   SilentHost host;
   ASSERT_TRUE(host.Fill());
-  const std::size_t openBefore = OpenDescriptorCount();
   Event stopping(Event::Reset::kManual);
+  ASSERT_GE(stopping.Descriptor(), 0);
+  const std::size_t openBefore = OpenDescriptorCount();
   CHostSocket socket(stopping);
   const auto start = Clock::now();
   EXPECT_FALSE(socket.ConnectAddress(LoopbackAddress(host.listener.Port()), 300));

@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
   StopSignal stop;
   if (!stop.Valid()) return Fail(kExitStartFailed, "cannot create the stop signal");
   TlsServerContext tls;
-  if (options.network && !tls.Load(options.certFile, options.keyFile, error)) return Fail(kExitStartFailed, error);
+  if (options.network && !tls.Load(options.certFile, options.keyFile, error, options.resumption)) return Fail(kExitStartFailed, error);
   Journal journal;
   if (!options.journalFile.empty() && !journal.Open(options.journalFile, error)) {
     return Fail(kExitStartFailed, error);

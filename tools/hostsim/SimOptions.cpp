@@ -38,6 +38,10 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
       options.version = true;
       continue;
     }
+    if (name == "--no-resumption" && !value) {
+      options.resumption = false;
+      continue;
+    }
     if (name != "--port" && name != "--cert" && name != "--key" && name != "--journal" && name != "--delay-ms" &&
         name != "--modem") {
       error = "unknown option " + name;
@@ -90,6 +94,7 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
 
 std::string SimHelpText() {
   return "Usage: paxelle-hostsim --port N --cert PEM --key PEM [--modem PATH] [--journal FILE] [--delay-ms N]\n"
+         "                       [--no-resumption]\n"
          "  or:  paxelle-hostsim --modem PATH [--journal FILE] [--delay-ms N]\n"
          "  or:  paxelle-hostsim --help | --version\n"
          "\n"
@@ -107,6 +112,8 @@ std::string SimHelpText() {
          "                  and the message with account numbers and track data masked to their\n"
          "                  last four digits and PIN data and CVV masked whole\n"
          "  --delay-ms N    how long the delayed answer waits (default 2000, at most 600000)\n"
+         "  --no-resumption every connection gets a full handshake: no session ids, no session\n"
+         "                  tickets (by default a returning client may resume its TLS session)\n"
          "  --modem PATH    also (or only) a dial-up modem with the host behind it, on a\n"
          "                  pseudo-terminal whose device is linked at PATH (an old symbolic link\n"
          "                  there is replaced); the server opens PATH as its COM port. Once ready,\n"

@@ -13,7 +13,8 @@ std::string TakeTlsErrorText(const std::string& fallback) {
   return text;
 }
 
-bool TlsServerContext::Load(const std::string& certFile, const std::string& keyFile, std::string& error) {
+bool TlsServerContext::Load(const std::string& certFile, const std::string& keyFile, std::string& error,
+                            bool resumption) {
   ERR_clear_error();
   std::unique_ptr<SSL_CTX, Free> context(SSL_CTX_new(TLS_server_method()));
   if (!context) {
@@ -23,6 +24,15 @@ bool TlsServerContext::Load(const std::string& certFile, const std::string& keyF
   SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
   // A peer that drops the connection without a close notice has simply gone away.
   SSL_CTX_set_options(context.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
+  if (resumption) {
+    // Session ids are remembered across connections for this one simulator.
+    static const unsigned char kSessionContext[] = "paxelle-hostsim";
+    SSL_CTX_set_session_id_context(context.get(), kSessionContext, sizeof kSessionContext - 1);
+  } else {
+    SSL_CTX_set_session_cache_mode(context.get(), SSL_SESS_CACHE_OFF);
+    SSL_CTX_set_options(context.get(), SSL_OP_NO_TICKET);
+    SSL_CTX_set_num_tickets(context.get(), 0);
+  }
   if (SSL_CTX_use_certificate_chain_file(context.get(), certFile.c_str()) != 1) {
     error = "cannot load the certificate " + certFile + ": " + TakeTlsErrorText("unreadable");
     return false;

@@ -17,7 +17,9 @@ class TlsServerContext {
 
   // Loads the PEM certificate chain `certFile` and its PEM private key `keyFile`. False with
   // `error` set when either cannot be read or the key does not belong to the certificate.
-  bool Load(const std::string& certFile, const std::string& keyFile, std::string& error);
+  // Without `resumption` the server hands out no session id and no ticket, so every
+  // connection is a full handshake.
+  bool Load(const std::string& certFile, const std::string& keyFile, std::string& error, bool resumption = true);
 
   // The loaded context (null before a successful Load); valid as long as this object.
   SSL_CTX* Get() const { return context_.get(); }

@@ -37,6 +37,7 @@ void RunLane(int lane, const LaneSessionOptions& session, const LoadOptions& loa
     tally.error = error;
     return;
   }
+  if (load.idleSeconds > 0) std::this_thread::sleep_for(std::chrono::seconds(load.idleSeconds));
   tally.latenciesMs.reserve(static_cast<std::size_t>(load.count));
   const char type = session.alternate ? kTypeEncryptedAlternate : kTypeEncrypted;
   for (int i = 0; i < load.count; ++i) {
@@ -134,7 +135,7 @@ LoadTotals RunLoad(const LaneSessionOptions& session, const LoadOptions& load) {
     }
   }
   ready.wait();
-  const auto start = Clock::now();
+  const auto start = Clock::now() + std::chrono::seconds(load.idleSeconds);
   for (std::thread& thread : threads) thread.join();
   totals.seconds = std::chrono::duration<double>(Clock::now() - start).count();
 

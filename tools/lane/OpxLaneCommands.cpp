@@ -93,7 +93,9 @@ std::string DurationText(milliseconds duration) {
   return std::to_string(duration.count()) + " ms";
 }
 
-bool IsLoadOption(std::string_view name) { return name == "--lanes" || name == "--count" || name == "--amount"; }
+bool IsLoadOption(std::string_view name) {
+  return name == "--lanes" || name == "--count" || name == "--amount" || name == "--idle";
+}
 
 // Applies one option with its value; false with `error` set.
 bool ApplyOption(const std::string& name, const std::string& value, LaneCommandLine& line, std::string& error) {
@@ -133,6 +135,15 @@ bool ApplyOption(const std::string& name, const std::string& value, LaneCommandL
       return false;
     }
     (name == "--lanes" ? line.load.lanes : line.load.count) = *number;
+    return true;
+  }
+  if (name == "--idle") {
+    const auto seconds = ReadBoundedNumber(value, 0, kMaxTimeoutSeconds);
+    if (!seconds) {
+      error = "--idle must be a whole number of seconds from 0 to " + std::to_string(kMaxTimeoutSeconds);
+      return false;
+    }
+    line.load.idleSeconds = static_cast<int>(*seconds);
     return true;
   }
   if (name == "--amount") {
@@ -263,7 +274,7 @@ bool ParseLaneCommandLine(const std::vector<std::string>& args, LaneCommandLine&
     return false;
   }
   if (loadOptionGiven && parsed.command != LaneCommand::kLoad) {
-    error = "--lanes, --count and --amount belong to the load command";
+    error = "--lanes, --count, --amount and --idle belong to the load command";
     return false;
   }
   line = std::move(parsed);
@@ -272,7 +283,7 @@ bool ParseLaneCommandLine(const std::vector<std::string>& args, LaneCommandLine&
 
 std::string LaneUsageText() {
   return "usage: opx-lane [--server HOST:PORT] [--password PW] [--alternate] [--trace TEXT] [--timeout SECONDS]\n"
-         "                request KEY=VALUE... | abort | load [--lanes N] [--count M] [--amount AMOUNT]\n"
+         "                request KEY=VALUE... | abort | load [--lanes N] [--count M] [--amount AMOUNT] [--idle S]\n"
          "       opx-lane --help | --version\n"
          "  --server HOST:PORT  the server's numeric IPv4 address or localhost (default 127.0.0.1:9000)\n"
          "  --password PW       the shared client/server password (default none)\n"
@@ -282,7 +293,8 @@ std::string LaneUsageText() {
          "  request             send one encrypted request; print the interim reply and the final response\n"
          "  abort               ask the server to cancel this connection's requests still waiting for the host\n"
          "  load                N lanes (default 50) each send M credit sales (default 20) of AMOUNT\n"
-         "                      (default 10.00) and print one summary line\n"
+         "                      (default 10.00) and print one summary line; with --idle the lanes,\n"
+         "                      once all are logged in, first stay silent for S seconds (not timed)\n"
          "  --help              print this text and exit\n"
          "  --version           print the version and exit\n"
          "exit codes: 0 final response arrived, 1 load incomplete, 2 usage, 3 login refused,\n"

@@ -36,6 +36,7 @@ struct LoadOptions {
   int lanes = 50;
   int count = 20;  // requests per lane
   std::string amount = "10.00";
+  int idleSeconds = 0;  // how long the logged-in lanes stay silent before their sales
 };
 
 enum class LaneCommand { kHelp, kVersion, kRequest, kAbort, kLoad };
