@@ -7,7 +7,8 @@ namespace paxelle::hostlayout {
 void BuildBatchLayout(CRequest& record, const HostMessageSources& sources) {
   const bool close = record.TranCodeId == kBatchClose;
   std::string errors;  // logged by the number objects; the message still goes out
-  const int stan = sources.counters.NextStan(errors);
+  int stan = 0;
+  TakeMessageNumbers(sources, stan, nullptr, false, errors);
   bool changed = false;
   const std::string batchNo = sources.batch.GetBatchNo(true, false, changed, errors);
 

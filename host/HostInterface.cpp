@@ -221,16 +221,19 @@ void CHostInterface::Dispatch(CRequest record) {
     FinishLocally(queue, record, code);
     return;
   }
-  if (!BuildHostRequest(record, HostMessageSourcesOf(host_))) {
+  NumberClaim numbers;
+  HostMessageSources sources = HostMessageSourcesOf(host_);
+  // The numbers are saved by the worker, one write for every message that
+  // becomes ready meanwhile; this thread goes on to the next record.
+  sources.claim = &numbers;
+  if (!BuildHostRequest(record, sources)) {
     // No layout for this id: nothing the host could read would be sent.
     FinishLocally(queue, record, kRcInvalidCommand);
     return;
   }
-  const bool numbersSaved = record.HostErrorText != kNumbersNotSavedText;
-  // Only a message that took numbers tells whether they are saved again.
-  if (!numbersSaved || !record.HostRequest.empty()) NoteNumbersSaved(numbersSaved);
-  if (!numbersSaved) {
-    // Never sent: after a restart the same number would reach the host again.
+  if (record.HostErrorText == kNumbersNotSavedText) {
+    // A number file that cannot be read hands out nothing: nothing is sent.
+    NoteNumbersSaved(false);
     record.HostRequest.clear();
     record.State = kStateHostFailed;
     queue.UpdateById(record.QueueId, record);
@@ -249,40 +252,42 @@ void CHostInterface::Dispatch(CRequest record) {
     tickets.Remove(ticket);
     return;
   }
-  if (!StartWorker(record, ticket)) {
+  if (!StartWorker(record, std::move(numbers), ticket)) {
     tickets.Remove(ticket);
     FinishLocally(queue, record, kRcWorkerFailed);
   }
 }
 
 void CHostInterface::NoteNumbersSaved(bool saved) {
-  if (saved == !numbersNotSavedTold_) return;
-  numbersNotSavedTold_ = !saved;
+  std::function<void(HostTrafficEvent)> observer;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (saved == !numbersNotSavedTold_) return;
+    numbersNotSavedTold_ = !saved;
+    observer = observer_;
+  }
   if (saved) {
     server_.log.Log("Sequence numbers are saved again - transactions are sent to WorldPay.");
     return;
   }
   server_.log.Log(
       "*** Sequence numbers can NOT be saved - transactions are NOT being sent to WorldPay! Check the disk. ***");
-  std::function<void(HostTrafficEvent)> observer;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    observer = observer_;
-  }
   if (observer) observer(HostTrafficEvent::kNumbersNotSaved);
 }
 
-bool CHostInterface::StartWorker(CRequest record, int ticket) {
+bool CHostInterface::StartWorker(CRequest record, NumberClaim numbers, int ticket) {
   HostWorkerSettings workerSettings;
   workerSettings.exchangeTimeout = settings_.exchangeTimeout;
+  workerSettings.numbersSaved = [this](bool saved) { NoteNumbersSaved(saved); };
   std::lock_guard<std::mutex> lock(mutex_);
   workerSettings.observer = observer_;
   workerSettings.completions = &completions_;
   auto finished = std::make_shared<std::atomic<bool>>(false);
   try {
     workers_.reserve(workers_.size() + 1);
-    std::thread thread([this, record = std::move(record), ticket, workerSettings = std::move(workerSettings), finished]() mutable {
-      CHostWorker worker(host_, std::move(record), ticket, std::move(workerSettings));
+    std::thread thread([this, record = std::move(record), numbers = std::move(numbers), ticket,
+                        workerSettings = std::move(workerSettings), finished]() mutable {
+      CHostWorker worker(host_, std::move(record), std::move(numbers), ticket, std::move(workerSettings));
       worker.Run();
       finished->store(true);
     });

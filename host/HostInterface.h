@@ -8,6 +8,7 @@
 #include "host/CompletionsInFlight.h"
 #include "host/HostTimeouts.h"
 #include "host/HostTraffic.h"
+#include "host/SequenceCounters.h"
 
 #include <atomic>
 #include <chrono>
@@ -70,9 +71,11 @@ class CHostInterface {
   void ProcessQueue();
   void HandleAborts(RequestList& snapshot);
   void Dispatch(CRequest record);
-  bool StartWorker(CRequest record, int ticket);
+  // The worker saves `numbers` before it sends the record's message.
+  bool StartWorker(CRequest record, NumberClaim numbers, int ticket);
   // Tells the operator and the log, once while it lasts, that the numbers of
   // a message could not be saved (`saved` false), and again once they are.
+  // Called by the polling thread and the workers.
   void NoteNumbersSaved(bool saved);
   void CheckBatchClose();
   // Joins the workers that have ended (all of them, waiting, when `all`).
@@ -90,12 +93,12 @@ class CHostInterface {
   std::atomic<bool> threadEnded_{true};
   CompletionsInFlight completions_;
   bool shutdownRequested_ = false;  // polling thread only
-  // The operator was told that numbers cannot be saved; cleared when one is
-  // saved again. Polling thread only.
-  bool numbersNotSavedTold_ = false;
 
   std::mutex lifecycleMutex_;  // Start, Stop and the destructor
   mutable std::mutex mutex_;   // everything below
+  // The operator was told that numbers cannot be saved; cleared when one is
+  // saved again.
+  bool numbersNotSavedTold_ = false;
   std::string lastError_;
   HostTrafficObserver observer_;
   std::function<void()> shutdownRequest_;

@@ -55,6 +55,12 @@ struct HeadCodes {
 // return, no longer a void, with ForceCompletion set.
 void TranslateVoid(CRequest& record, HeadCodes& codes);
 
+// The next STAN and, with `item`, item number (reset first when `resetItems`),
+// into sources.claim or, without one, saved here; zeros when a number cannot be
+// had (read or, here, saved). Failure texts are appended to `errors`.
+void TakeMessageNumbers(const HostMessageSources& sources, int& stan, int* item, bool resetItems,
+                        std::string& errors);
+
 // Positions 0 to 83: takes the batch number (opening a batch when needed),
 // a STAN and an item number, sets ItemSeqNo.
 std::string TransactionHead(CRequest& record, const HeadCodes& codes,

@@ -15,6 +15,10 @@ struct HostMessageSources {
   CBatchState& batch;
   CMerchantParams params;
   WallClock clock;
+  // Where a build hands its numbers out, unsaved: the message must not leave the
+  // process before counters.Commit(*claim) is true. Null: a build saves its
+  // numbers before it returns.
+  NumberClaim* claim = nullptr;
 };
 
 struct CHostContext;

@@ -148,6 +148,17 @@ void TranslateVoid(CRequest& record, HeadCodes& codes) {
   }
 }
 
+void TakeMessageNumbers(const HostMessageSources& sources, int& stan, int* item, bool resetItems,
+                        std::string& errors) {
+  NumberClaim own;
+  NumberClaim& claim = sources.claim != nullptr ? *sources.claim : own;
+  sources.counters.TakeNumbers(claim, stan, item, resetItems, errors);
+  if (sources.claim == nullptr && !sources.counters.Commit(own, errors)) {
+    stan = 0;
+    if (item != nullptr) *item = 0;
+  }
+}
+
 std::string TransactionHead(CRequest& record, const HeadCodes& codes,
                             const HostMessageSources& sources) {
   // The number objects log their own failures; a counter that could not save
@@ -155,10 +166,10 @@ std::string TransactionHead(CRequest& record, const HeadCodes& codes,
   std::string errors;
   bool changed = false;
   const std::string batchNo = sources.batch.GetBatchNo(false, false, changed, errors);
-  if (changed) sources.counters.ResetItems(errors);
   int stan = 0;
   int item = 0;
-  sources.counters.NextStanAndItem(stan, item, errors);
+  // A new batch's item numbers start again at 1, saved with them.
+  TakeMessageNumbers(sources, stan, &item, changed, errors);
   const std::time_t now = sources.clock();
   // A void carries the lane's reference instead of an item number.
   if (stan == 0 || (item == 0 && !codes.isVoid)) record.HostErrorText = kNumbersNotSavedText;

@@ -52,10 +52,12 @@ bool NeedsCompletion(const CRequest& record) {
   return record.ForceCompletion || TranCodeInfoOf(record.TranCodeId).needsCompletion;
 }
 
-CHostWorker::CHostWorker(CHostContext& host, CRequest record, int ticket, HostWorkerSettings settings)
+CHostWorker::CHostWorker(CHostContext& host, CRequest record, NumberClaim numbers, int ticket,
+                         HostWorkerSettings settings)
     : host_(host),
       server_(host.server),
       record_(std::move(record)),
+      numbers_(std::move(numbers)),
       ticket_(ticket),
       settings_(std::move(settings)),
       params_(host.server.params.GetParams()) {}
@@ -72,6 +74,7 @@ void CHostWorker::Run() {
   bool dialFallBack = false;
   if (method == kTransportIpWithDialBackup || method == kTransportDialOnly) {
     if (method == kTransportDialOnly || server_.dialLineConnected.IsSet()) {
+      if (!SaveNumbers()) return;
       // A stopped hand-over has written its record, and one whose session went away
       // has none to write.
       if (HandOverToDial() == DialOutcome::kFinished) {
@@ -94,6 +97,7 @@ void CHostWorker::ExchangeOverIp(bool dialFallBack) {
     if (!ConnectWithFailOver(link, host_.endpoints, connectTimeout, errorText)) {
       link.Close();
       if (dialFallBack) {
+        if (!SaveNumbers()) return;
         if (HandOverToDial() == DialOutcome::kFinished) {
           WriteBack();
         } else {
@@ -108,6 +112,11 @@ void CHostWorker::ExchangeOverIp(bool dialFallBack) {
       return;
     }
 
+    // The numbers are saved while the connection is made; the message waits for both.
+    if (!SaveNumbers()) {
+      link.Close();
+      return;
+    }
     bool requestSent = false;
     bool replyReceived = false;
     if (link.SetRequest(record_)) {
@@ -233,6 +242,20 @@ CHostWorker::DialOutcome CHostWorker::AnswerStoppedHandOver() {
         return DialOutcome::kStopped;
     }
   }
+}
+
+bool CHostWorker::SaveNumbers() {
+  if (!numbers_.HoldsNumbers()) return true;
+  std::string errors;  // logged by the counters
+  const bool saved = host_.counters.Commit(numbers_, errors);
+  if (settings_.numbersSaved) settings_.numbersSaved(saved);
+  if (saved) return true;
+  // Never sent: after a restart the same number would reach the host again.
+  record_.HostRequest.clear();
+  record_.State = kStateHostFailed;
+  record_.HostErrorText = kNumbersNotSavedText;
+  WriteBack();
+  return false;
 }
 
 void CHostWorker::SendCompletion(bool replyReceived) {

@@ -7,8 +7,10 @@
 #include "host/HostEndpoints.h"
 #include "host/HostTimeouts.h"
 #include "host/HostTraffic.h"
+#include "host/SequenceCounters.h"
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 namespace paxelle {
@@ -26,6 +28,8 @@ struct HostWorkerSettings {
   // Where the worker marks its lane while the completion follows an answer already
   // written back; may be null (then nothing waits for the completion).
   CompletionsInFlight* completions = nullptr;
+  // Told whether the record's numbers could be saved; may be empty.
+  std::function<void(bool saved)> numbersSaved;
 };
 
 // The connect time-out of merchant entry 18 ("IP CONNECT TIMEOUT", seconds) in
@@ -46,10 +50,11 @@ bool NeedsCompletion(const CRequest& record);
 
 class CHostWorker {
  public:
-  // `record` is the worker's own copy (in State 2); `ticket` its entry in the
-  // server's HostSequenceRegistry, given back when the work ends. `host` must
-  // outlive the worker.
-  CHostWorker(CHostContext& host, CRequest record, int ticket, HostWorkerSettings settings);
+  // `record` is the worker's own copy (in State 2), its message built with the
+  // numbers in `numbers`, which the worker saves before the message leaves;
+  // `ticket` its entry in the server's HostSequenceRegistry, given back when the
+  // work ends. `host` must outlive the worker.
+  CHostWorker(CHostContext& host, CRequest record, NumberClaim numbers, int ticket, HostWorkerSettings settings);
   CHostWorker(const CHostWorker&) = delete;
   CHostWorker& operator=(const CHostWorker&) = delete;
 
@@ -68,6 +73,9 @@ class CHostWorker {
   // At the interfaces-stopping event: finishes the record from the dial link's result,
   // or answers it as shut down (written here; kStopped).
   DialOutcome AnswerStoppedHandOver();
+  // Saves the message's numbers; when they cannot be saved, the record is
+  // refused, written back and false returned: nothing may be sent for it.
+  bool SaveNumbers();
   void SendCompletion(bool replyReceived);
   // Writes the record into the pending queue, where its session finds it.
   void Deliver();
@@ -78,6 +86,7 @@ class CHostWorker {
   CHostContext& host_;
   CServerContext& server_;
   CRequest record_;
+  const NumberClaim numbers_;
   const int ticket_;
   const HostWorkerSettings settings_;
   const CMerchantParams params_;

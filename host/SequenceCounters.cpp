@@ -90,8 +90,17 @@ int FurtherAlong(int first, int second, int max) {
 
 }  // namespace
 
+// One commit of the number files. Numbers join it while it is open; its
+// leader closes it when it starts writing.
+struct NumberCommit {
+  enum class State { kOpen, kWriting, kSaved, kRefused };
+  State state = State::kOpen;  // guarded by the counters' mutex
+  std::size_t numbers = 0;     // handed out into it
+  std::string errors;          // failure texts, set when refused
+};
+
 CSequenceCounters::CSequenceCounters(std::filesystem::path directory, CTrafficLog& log)
-    : directory_(std::move(directory)), log_(log) {}
+    : directory_(std::move(directory)), log_(log), open_(std::make_shared<NumberCommit>()) {}
 
 std::filesystem::path ShadowPathOf(const std::filesystem::path& numberFile) {
   std::filesystem::path shadow = numberFile;
@@ -103,10 +112,20 @@ int CSequenceCounters::NextStan(std::string& errors) { return Next(kStanFile, kN
 
 int CSequenceCounters::NextItem(std::string& errors) { return Next(kItemFile, kNumberMax, errors); }
 
-void CSequenceCounters::NextStanAndItem(int& stan, int& item, std::string& errors) {
-  stan = Next(kStanFile, kNumberMax, errors, DirectorySync::kDeferred);
-  item = Next(kItemFile, kNumberMax, errors, DirectorySync::kDeferred);
-  SyncDirectory(directory_);
+int CSequenceCounters::Next(const std::string& fileName, int max, std::string& errors) {
+  NumberClaim claim;
+  const int value = Take(fileName, max, claim, errors);
+  return value != 0 && Commit(claim, errors) ? value : 0;
+}
+
+void CSequenceCounters::ResetItems(std::string& errors) {
+  NumberClaim claim;
+  {
+    std::lock_guard lock(mutex_);
+    counters_[kItemFile] = Counter{0, true, true};
+    JoinOpenCommit(claim);
+  }
+  Commit(claim, errors);
 }
 
 std::optional<std::int64_t> CSequenceCounters::Recall(const std::string& fileName, int max, Recollection& found) {
@@ -155,18 +174,14 @@ std::optional<std::int64_t> CSequenceCounters::Recall(const std::string& fileNam
   return stored;
 }
 
-bool CSequenceCounters::Store(const std::string& fileName, int value, bool creating, DirectorySync sync,
+bool CSequenceCounters::Store(const std::string& fileName, int value, bool creating,
                               std::vector<StateNote>& notes) {
   const fs::path path = directory_ / fileName;
   const std::string bytes = NumberFileBytes(value);
   // Main file first: a crash between the two leaves the main one further along.
-  if (StoreStateFile(path, bytes, kTexts, creating, notes, DirectorySync::kDeferred) != StateFileStatus::Done ||
-      StoreStateFile(ShadowPathOf(path), bytes, kTexts, creating, notes, DirectorySync::kDeferred) !=
-          StateFileStatus::Done) {
-    return false;
-  }
-  if (sync == DirectorySync::kNow) SyncDirectory(directory_);
-  return true;
+  return StoreStateFile(path, bytes, kTexts, creating, notes, DirectorySync::kDeferred) == StateFileStatus::Done &&
+         StoreStateFile(ShadowPathOf(path), bytes, kTexts, creating, notes, DirectorySync::kDeferred) ==
+             StateFileStatus::Done;
 }
 
 void CSequenceCounters::Report(const Recollection& found, std::vector<StateNote>& notes, std::string& errors) {
@@ -176,22 +191,37 @@ void CSequenceCounters::Report(const Recollection& found, std::vector<StateNote>
   ReportStateNotes(notes, errors, log_);
 }
 
-int CSequenceCounters::Next(const std::string& fileName, int max, std::string& errors, DirectorySync sync) {
+void CSequenceCounters::JoinOpenCommit(NumberClaim& claim) {
+  ++open_->numbers;
+  if (claim.commits_.empty() || claim.commits_.back() != open_) claim.commits_.push_back(open_);
+}
+
+int CSequenceCounters::TakeLocked(const std::string& fileName, int max, NumberClaim& claim, Recollection& found) {
+  Counter& counter = counters_[fileName];
+  // With nothing waiting for a commit the files hold what memory holds, unless
+  // they were mended or edited since: they are followed.
+  if (!counter.known || (!committing_ && open_->numbers == 0)) {
+    const std::optional<std::int64_t> stored = Recall(fileName, max, found);
+    // Nothing is handed out until the file reads again.
+    if (!stored) return 0;
+    counter.value = *stored;
+    counter.known = true;
+  }
+  // A hand-edited negative number must not yield 0, the failure value.
+  const int value = counter.value < 0 || counter.value >= max ? 1 : static_cast<int>(counter.value) + 1;
+  counter.value = value;
+  counter.dirty = true;
+  JoinOpenCommit(claim);
+  return value;
+}
+
+int CSequenceCounters::Take(const std::string& fileName, int max, NumberClaim& claim, std::string& errors) {
   std::vector<StateNote> notes;
   Recollection found;
   int value = 0;
   try {
     std::lock_guard lock(mutex_);
-    const std::optional<std::int64_t> stored = Recall(fileName, max, found);
-    if (stored) {
-      // A hand-edited negative number must not yield 0, the failure value.
-      value = *stored < 0 || *stored >= max ? 1 : static_cast<int>(*stored) + 1;
-      // A number that is not on disk in both copies is never handed out: a
-      // restart would hand it out again.
-      std::error_code ignored;
-      const bool creating = !fs::exists(directory_ / fileName, ignored);
-      if (!Store(fileName, value, creating, sync, notes)) value = 0;
-    }
+    value = TakeLocked(fileName, max, claim, found);
   } catch (const std::exception&) {
     value = 0;
     notes.push_back({kTexts.unknownException, {}});
@@ -200,17 +230,101 @@ int CSequenceCounters::Next(const std::string& fileName, int max, std::string& e
   return value;
 }
 
-void CSequenceCounters::ResetItems(std::string& errors) {
+void CSequenceCounters::TakeNumbers(NumberClaim& claim, int& stan, int* item, bool resetItems, std::string& errors) {
   std::vector<StateNote> notes;
+  Recollection stanFound;
+  Recollection itemFound;
+  stan = 0;
+  if (item != nullptr) *item = 0;
   try {
+    // Under one lock: both numbers join the same commit, and so does the reset.
     std::lock_guard lock(mutex_);
-    std::error_code ignored;
-    const bool creating = !fs::exists(directory_ / kItemFile, ignored);
-    Store(kItemFile, 0, creating, DirectorySync::kNow, notes);
+    if (resetItems) {
+      counters_[kItemFile] = Counter{0, true, true};
+      JoinOpenCommit(claim);
+    }
+    stan = TakeLocked(kStanFile, kNumberMax, claim, stanFound);
+    if (item != nullptr) *item = TakeLocked(kItemFile, kNumberMax, claim, itemFound);
   } catch (const std::exception&) {
     notes.push_back({kTexts.unknownException, {}});
   }
-  ReportStateNotes(notes, errors, log_);
+  std::vector<StateNote> none;
+  Report(stanFound, none, errors);
+  Report(itemFound, notes, errors);
+}
+
+bool CSequenceCounters::Commit(const NumberClaim& claim, std::string& errors) {
+  bool saved = true;
+  for (const std::shared_ptr<NumberCommit>& commit : claim.commits_) {
+    std::unique_lock lock(mutex_);
+    // Bounded by the leader's writes, which always end.
+    while (commit->state == NumberCommit::State::kOpen || commit->state == NumberCommit::State::kWriting) {
+      if (commit->state == NumberCommit::State::kOpen && !committing_) {
+        LeadCommit(lock);
+      } else {
+        commitEnded_.wait(lock);
+      }
+    }
+    if (commit->state == NumberCommit::State::kSaved) continue;
+    saved = false;
+    errors += commit->errors;
+  }
+  return saved;
+}
+
+void CSequenceCounters::LeadCommit(std::unique_lock<std::mutex>& lock) {
+  const std::shared_ptr<NumberCommit> leading = open_;
+  open_ = std::make_shared<NumberCommit>();
+  leading->state = NumberCommit::State::kWriting;
+  committing_ = true;
+  std::vector<Write> writes;
+  for (auto& [fileName, counter] : counters_) {
+    if (!counter.dirty) continue;
+    writes.push_back({fileName, static_cast<int>(counter.value)});
+    counter.dirty = false;
+  }
+  lock.unlock();
+
+  // Numbers handed out meanwhile join the next commit.
+  std::vector<StateNote> notes;
+  bool saved = true;
+  try {
+    for (const Write& write : writes) {
+      std::error_code ignored;
+      const bool creating = !fs::exists(directory_ / write.fileName, ignored);
+      if (!Store(write.fileName, write.value, creating, notes)) {
+        saved = false;
+        break;
+      }
+    }
+    // A number that is not on disk in both copies is never sent: a restart would
+    // hand it out again.
+    if (saved && !writes.empty()) SyncDirectory(directory_);
+  } catch (const std::exception&) {
+    saved = false;
+    notes.push_back({kTexts.unknownException, {}});
+  }
+  std::string errorText;
+  ReportStateNotes(notes, errorText, log_);
+
+  lock.lock();
+  committing_ = false;
+  leading->errors = std::move(errorText);
+  leading->state = saved ? NumberCommit::State::kSaved : NumberCommit::State::kRefused;
+  if (!saved) {
+    for (const Write& write : writes) {
+      Counter& counter = counters_[write.fileName];
+      if (open_->numbers == 0) {
+        // Nobody holds a later number: the refused ones, never sent, are handed
+        // out again from what the files hold.
+        counter = Counter{};
+      } else {
+        // The later numbers' commit writes this file too.
+        counter.dirty = true;
+      }
+    }
+  }
+  commitEnded_.notify_all();
 }
 
 std::string CSequenceCounters::CheckFiles() {
@@ -225,7 +339,7 @@ std::string CSequenceCounters::CheckFiles() {
       // Both copies made whole again, holding the number the next one follows.
       if (stored && found.damaged) {
         const int kept = *stored < 0 || *stored >= kNumberMax ? 0 : static_cast<int>(*stored);
-        Store(fileName, kept, false, DirectorySync::kNow, notes);
+        if (Store(fileName, kept, false, notes)) SyncDirectory(directory_);
       }
     } catch (const std::exception&) {
       notes.push_back({kTexts.unknownException, {}});

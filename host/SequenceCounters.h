@@ -1,16 +1,21 @@
-// The message sequence number (STAN) and item sequence number files, advanced
-// under one lock so that concurrent message builders and restarts never
-// reuse a number. Each file has a shadow copy beside it ("SynchroStan.dat.shadow",
-// "SynchroStan2.dat.shadow"), byte for byte the same, rewritten with it before a
-// number is handed out: when one copy is damaged the other still holds the last
-// number handed out.
+// The message sequence number (STAN) and item sequence number files. Numbers
+// are handed out in memory and made durable by a commit: one commit covers
+// every number handed out before it started, so the messages that become
+// ready together share one write of the files (group commit). A message may
+// leave the process only once a commit covering its numbers has saved them.
+// Each file has a shadow copy beside it ("SynchroStan.dat.shadow",
+// "SynchroStan2.dat.shadow"), byte for byte the same, rewritten with it: when
+// one copy is damaged the other still holds the last number handed out.
 #pragma once
 
 #include "common/PosixFile.h"
 #include "host/StateFile.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -24,6 +29,19 @@ inline constexpr char kNumberShadowSuffix[] = ".shadow";
 // The shadow copy of the number file `numberFile`.
 std::filesystem::path ShadowPathOf(const std::filesystem::path& numberFile);
 
+struct NumberCommit;
+
+// The commits a message's numbers wait for. Empty until a number is handed out
+// into it; copyable, so a record's worker can carry it.
+class NumberClaim {
+ public:
+  bool HoldsNumbers() const { return !commits_.empty(); }
+
+ private:
+  friend class CSequenceCounters;
+  std::vector<std::shared_ptr<NumberCommit>> commits_;
+};
+
 class CSequenceCounters {
  public:
   // The files live in `directory`, which must exist; it is never created.
@@ -32,26 +50,33 @@ class CSequenceCounters {
   CSequenceCounters(const CSequenceCounters&) = delete;
   CSequenceCounters& operator=(const CSequenceCounters&) = delete;
 
-  // Next number of "SynchroStan.dat" / "SynchroStan2.dat" (max 9999: after 9999 comes 1).
-  // Failure texts are appended to `errors` (and logged); the result is then 0,
-  // also when the new number could not be written to both copies: a number
-  // that is not on disk is never handed out.
+  // The numbers of one message, handed out into `claim` and not yet saved:
+  // after the item number is reset when `resetItems` (so it reads 1), the next
+  // STAN and, when `withItem`, the next item number (max 9999: after 9999
+  // comes 1). A number that cannot be handed out (its file unreadable) reads 0,
+  // with the failure text appended to `errors` (and logged).
+  void TakeNumbers(NumberClaim& claim, int& stan, int* item, bool resetItems, std::string& errors);
+  // The next number of the counter kept in `fileName` (a stored number at or
+  // above `max`, or below 0, is followed by 1), handed out into `claim`. While
+  // no number is waiting for a commit the files are read again, so a copy
+  // mended or edited by hand is followed; the copy that holds a number is used
+  // when the other does not; when they differ, the one further along. When
+  // neither holds one, the first file's leading digits are followed, with an
+  // alarm in the log. 0, with the failure text, when the file cannot be read.
+  int Take(const std::string& fileName, int max, NumberClaim& claim, std::string& errors);
+  // Waits until the numbers in `claim` are saved in both copies of their files
+  // (taking part in or leading the commit that covers them). False, with the
+  // failure texts appended to `errors`, when the commit that covered them
+  // failed: those numbers must never be sent, and a later message may be given
+  // them again. True for a claim that holds no numbers.
+  bool Commit(const NumberClaim& claim, std::string& errors);
+
+  // Take and Commit in one: the next number, already saved, or 0 (see Take).
   int NextStan(std::string& errors);
   int NextItem(std::string& errors);
-  // Both numbers of one message, as NextStan then NextItem. The directory is
-  // synced once for the two rewrites, before either number is handed out:
-  // the polling thread takes these for every message, one after another.
-  void NextStanAndItem(int& stan, int& item, std::string& errors);
-  // Advances the number in `fileName` and its shadow copy (created holding 0
-  // when both are missing) and returns it; a stored number at or above `max`,
-  // or below 0, is followed by 1. The copy that holds a number is used when the
-  // other does not; when they differ, the one further along. When neither
-  // holds one, the first file's leading digits are followed, with an alarm in
-  // the log. 0, with the failure text, when the new number is not on disk.
-  int Next(const std::string& fileName, int max, std::string& errors,
-           DirectorySync sync = DirectorySync::kNow);
-  // Item file := 0, so the next item number is 1. Whatever the file held
-  // before, readable or not, is replaced.
+  int Next(const std::string& fileName, int max, std::string& errors);
+  // Item file := 0, so the next item number is 1, saved before it returns.
+  // Whatever the file held before, readable or not, is replaced.
   void ResetItems(std::string& errors);
   // At start: reads both number files and their shadow copies, logs what it
   // found damaged and makes both copies whole again. Returns, one a line, the
@@ -67,17 +92,37 @@ class CSequenceCounters {
     std::vector<StateNote> notes;       // failures for the caller's error text
     bool damaged = false;               // a copy needs rewriting
   };
+  // One counter as handed out; `dirty` until a commit has taken its value.
+  struct Counter {
+    std::int64_t value = 0;
+    bool known = false;
+    bool dirty = false;
+  };
+  // A number file's value as a commit writes it.
+  struct Write {
+    std::string fileName;
+    int value = 0;
+  };
+
   // The number last stored in `fileName`; none when the file cannot be opened or read at all.
   std::optional<std::int64_t> Recall(const std::string& fileName, int max, Recollection& found);
-  // Writes `value` to the file and then to its shadow copy.
-  bool Store(const std::string& fileName, int value, bool creating, DirectorySync sync,
-             std::vector<StateNote>& notes);
+  // The next number of `fileName` into the open commit; 0 when it cannot be read. Holds mutex_.
+  int TakeLocked(const std::string& fileName, int max, NumberClaim& claim, Recollection& found);
+  void JoinOpenCommit(NumberClaim& claim);
+  // Writes the values of the open commit, without the lock while the files are written.
+  void LeadCommit(std::unique_lock<std::mutex>& lock);
+  // Writes `value` to the file and then to its shadow copy; the directory is synced by the caller.
+  bool Store(const std::string& fileName, int value, bool creating, std::vector<StateNote>& notes);
   // Logs the findings and notes, without the lock; adds the notes' texts to `errors`.
   void Report(const Recollection& found, std::vector<StateNote>& notes, std::string& errors);
 
   const std::filesystem::path directory_;
   CTrafficLog& log_;
   std::mutex mutex_;
+  std::condition_variable commitEnded_;
+  std::map<std::string, Counter> counters_;  // guarded by mutex_
+  std::shared_ptr<NumberCommit> open_;        // guarded by mutex_: the commit numbers join now
+  bool committing_ = false;                   // guarded by mutex_
 };
 
 }  // namespace paxelle

@@ -49,22 +49,29 @@ TEST_F(SequenceCountersTest, MissingStanFileGivesOneAndHoldsIt) {
   EXPECT_EQ(ReadBytes(Stan()), "2\r\r\n");
 }
 
-TEST_F(SequenceCountersTest, StanAndItemTogetherAdvanceBothFilesLikeTwoCalls) {
-  WriteBytes(Stan(), "9999\r\r\n");
+// Messages that become ready together share one write: the files then hold the
+// last numbers handed out, in wrap order, the item reset included.
+TEST_F(SequenceCountersTest, OneCommitSavesEveryNumberHandedOutBeforeIt) {
+  WriteBytes(Stan(), "9998\r\r\n");
+  WriteBytes(Item(), "57\r\r\n");
+  NumberClaim first;
+  NumberClaim second;
   int stan = 0;
   int item = 0;
-  counters_.NextStanAndItem(stan, item, errors_);
-  EXPECT_EQ(stan, 1);
-  EXPECT_EQ(item, 1);
-  counters_.NextStanAndItem(stan, item, errors_);
-  EXPECT_EQ(stan, 2);
-  EXPECT_EQ(item, 2);
-  EXPECT_EQ(ReadBytes(Stan()), "2\r\r\n");
-  EXPECT_EQ(ReadBytes(Item()), "2\r\r\n");
-  EXPECT_EQ(ReadBytes(StanShadow()), "2\r\r\n");
-  EXPECT_EQ(ReadBytes(ItemShadow()), "2\r\r\n");
-  EXPECT_EQ(Listing(dir_.Path()), (std::vector<std::string>{"SynchroStan.dat", "SynchroStan.dat.shadow",
-                                                            "SynchroStan2.dat", "SynchroStan2.dat.shadow"}));
+  counters_.TakeNumbers(first, stan, &item, false, errors_);
+  EXPECT_EQ(std::make_pair(stan, item), std::make_pair(9999, 58));
+  counters_.TakeNumbers(second, stan, &item, true, errors_);
+  EXPECT_EQ(std::make_pair(stan, item), std::make_pair(1, 1)) << "after 9999 comes 1; a new batch starts at 1";
+  EXPECT_EQ(ReadBytes(Stan()), "9998\r\r\n") << "nothing is written before a commit";
+
+  EXPECT_TRUE(counters_.Commit(first, errors_));
+  for (const fs::path& file : {Stan(), StanShadow()}) EXPECT_EQ(ReadBytes(file), "1\r\r\n");
+  for (const fs::path& file : {Item(), ItemShadow()}) EXPECT_EQ(ReadBytes(file), "1\r\r\n");
+  // The first commit covered the second claim too: nothing is written again.
+  for (const fs::path& file : {Stan(), StanShadow(), Item(), ItemShadow()}) fs::remove(file);
+  EXPECT_TRUE(counters_.Commit(second, errors_));
+  EXPECT_TRUE(Listing(dir_.Path()).empty());
+  EXPECT_TRUE(counters_.Commit(NumberClaim(), errors_)) << "a claim without numbers waits for nothing";
   EXPECT_EQ(errors_, "");
 }
 
@@ -138,6 +145,11 @@ TEST_F(SequenceCountersTest, RewriteThatCannotBeOpenedGivesZero) {
   EXPECT_EQ(errors_, kOpenForWriteFailed);
   EXPECT_EQ(ReadBytes(dir_ / name), "41\r\r\n");
   EXPECT_EQ(Listing(dir_.Path()), std::vector<std::string>{name});
+  // A refused number was never sent: with no later one handed out, the next
+  // message is given it again.
+  NumberClaim claim;
+  EXPECT_EQ(counters_.Take(name, 9999, claim, errors_), 42);
+  EXPECT_FALSE(counters_.Commit(claim, errors_));
 }
 
 TEST_F(SequenceCountersTest, LeftoverTemporaryDoesNoHarm) {
