@@ -3,6 +3,8 @@
 // message, and a batch close only after every completion has gone.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <set>
 #include <string>
@@ -21,14 +23,17 @@ class CompletionsInFlight {
 
   void Begin(const std::string& clientAddress);
   void End(const std::string& clientAddress);
-  // True while a completion for `clientAddress` is in flight.
-  bool IsBusy(const std::string& clientAddress) const;
   // True while any completion is in flight.
   bool Any() const;
+  // Waits until no completion for `clientAddress` is in flight. False when `stopping`
+  // is set first, or `limit` passes (a completion's own waits are bounded, and they
+  // end when `stopping` is set).
+  bool WaitUntilIdle(const std::string& clientAddress, const Event& stopping, std::chrono::milliseconds limit);
 
  private:
   Event* const changed_;
   mutable std::mutex mutex_;
+  std::condition_variable ended_;
   std::multiset<std::string> addresses_;
 };
 

@@ -166,9 +166,9 @@ void CHostInterface::ProcessQueue() {
   server_.queue.Snapshot(snapshot);
   HandleAborts(snapshot);
   for (const CRequest& record : snapshot) {
-    // A lane's next message waits until the host has its previous completion.
-    if (record.State == kStateWaitingForHost && record.Disposition == kDispositionProcess &&
-        !completions_.IsBusy(record.ClientAddress)) {
+    // A lane's next message goes to its worker at once; the worker connects, then
+    // waits until the host has the lane's previous completion before it sends.
+    if (record.State == kStateWaitingForHost && record.Disposition == kDispositionProcess) {
       Dispatch(record);
     }
   }

@@ -20,7 +20,7 @@ using SslSessionPtr = std::unique_ptr<SSL_SESSION, FreeSslSession>;
 class CHostSessionCache {
  public:
   // Sessions kept per endpoint; the oldest goes when a newer one arrives.
-  static constexpr std::size_t kSessionsPerEndpoint = 8;
+  static constexpr std::size_t kSessionsPerEndpoint = 64;
 
   CHostSessionCache() = default;
   CHostSessionCache(const CHostSessionCache&) = delete;

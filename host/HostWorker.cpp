@@ -1,5 +1,6 @@
 #include "host/HostWorker.h"
 
+#include "core/ReturnCodes.h"
 #include "core/TranCodes.h"
 #include "host/CompletionsInFlight.h"
 #include "host/HostContext.h"
@@ -74,7 +75,7 @@ void CHostWorker::Run() {
   bool dialFallBack = false;
   if (method == kTransportIpWithDialBackup || method == kTransportDialOnly) {
     if (method == kTransportDialOnly || server_.dialLineConnected.IsSet()) {
-      if (!SaveNumbers()) return;
+      if (!ReadyToSend()) return;
       // A stopped hand-over has written its record, and one whose session went away
       // has none to write.
       if (HandOverToDial() == DialOutcome::kFinished) {
@@ -97,7 +98,7 @@ void CHostWorker::ExchangeOverIp(bool dialFallBack) {
     if (!ConnectWithFailOver(link, host_.endpoints, connectTimeout, errorText)) {
       link.Close();
       if (dialFallBack) {
-        if (!SaveNumbers()) return;
+        if (!ReadyToSend()) return;
         if (HandOverToDial() == DialOutcome::kFinished) {
           WriteBack();
         } else {
@@ -112,8 +113,9 @@ void CHostWorker::ExchangeOverIp(bool dialFallBack) {
       return;
     }
 
-    // The numbers are saved while the connection is made; the message waits for both.
-    if (!SaveNumbers()) {
+    // The numbers are saved, and the lane's previous completion goes, while the
+    // connection is made; the message waits for all three.
+    if (!ReadyToSend()) {
       link.Close();
       return;
     }
@@ -242,6 +244,19 @@ CHostWorker::DialOutcome CHostWorker::AnswerStoppedHandOver() {
         return DialOutcome::kStopped;
     }
   }
+}
+
+bool CHostWorker::ReadyToSend() {
+  if (!SaveNumbers()) return false;
+  if (settings_.completions == nullptr) return true;
+  const auto limit = std::chrono::milliseconds(2 * ConnectTimeoutMs(params_)) + settings_.exchangeTimeout;
+  if (settings_.completions->WaitUntilIdle(record_.ClientAddress, server_.interfacesStopping, limit)) return true;
+  if (!server_.interfacesStopping.IsSet()) return true;  // bounded: the order cannot be kept any longer
+  record_.HostRequest.clear();
+  record_.State = kStateFinishedLocally;
+  record_.ReturnCode = kRcShuttingDown;
+  WriteBack();
+  return false;
 }
 
 bool CHostWorker::SaveNumbers() {

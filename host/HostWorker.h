@@ -73,8 +73,10 @@ class CHostWorker {
   // At the interfaces-stopping event: finishes the record from the dial link's result,
   // or answers it as shut down (written here; kStopped).
   DialOutcome AnswerStoppedHandOver();
-  // Saves the message's numbers; when they cannot be saved, the record is
-  // refused, written back and false returned: nothing may be sent for it.
+  // Saves the message's numbers, then waits until the host has the lane's previous
+  // completion. When the numbers cannot be saved, or the interfaces stop first,
+  // the record is answered, written back and false returned: nothing may be sent.
+  bool ReadyToSend();
   bool SaveNumbers();
   void SendCompletion(bool replyReceived);
   // Writes the record into the pending queue, where its session finds it.
