@@ -134,6 +134,45 @@ TEST_F(E2eDurabilityTest, KillNineWhileSalesAreAtTheHostSendsNoNumberTwice) {
   ExpectNoFullAccountAnywhere("");
 }
 
+// Lanes selling without a pause, so that numbers are being handed out and saved
+// in groups when the server is killed: none reaches the host twice afterwards.
+TEST_F(E2eDurabilityTest, KillNineWhileNumbersAreBeingSavedSendsNoNumberTwice) {
+  ASSERT_NO_FATAL_FAILURE(Provision());
+  ASSERT_NO_FATAL_FAILURE(StartHost());
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  constexpr int kLanes = 8;
+  std::vector<std::unique_ptr<lane::LaneConnection>> lanes;
+  for (int i = 0; i < kLanes; ++i) {
+    lanes.push_back(std::make_unique<lane::LaneConnection>());
+    ASSERT_NO_FATAL_FAILURE(LogIn(*lanes.back()));
+  }
+  NoteSentCardData(SalePairs("10.00", 8000));
+  std::vector<std::thread> selling;
+  for (int i = 0; i < kLanes; ++i) {
+    selling.emplace_back([&lane = *lanes[i], i] {
+      // Until the connection goes with the server.
+      for (int sale = 0; sale < 1000; ++sale) {
+        std::string document;
+        lane::CommandResponse final;
+        if (!lane.SendRequest(Payload(SalePairs("10.00", 8000 + i * 1000 + sale))) ||
+            !ReadFinal(lane, seconds(10), document, final)) {
+          return;
+        }
+      }
+    });
+  }
+  const bool busy = WaitForRequests(40, seconds(30));
+  EXPECT_TRUE(Server().Signal(SIGKILL));
+  Server().Wait(seconds(10));
+  for (std::thread& thread : selling) thread.join();
+  ASSERT_TRUE(busy) << "the lanes did not get going";
+
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Request(SalePairs("10.00", 7900 + i)).final.cmdStatus, "Approved");
+  ExpectNoNumberSentTwice();
+  ExpectNoFullAccountAnywhere("");
+}
+
 TEST_F(E2eDurabilityTest, SaleWhoseNumbersCannotBeSavedIsRefusedAndNotSent) {
   SmallDisk disk(WorkDir());
   if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (" << disk.Error() << "); run as root to test a full disk";
