@@ -71,10 +71,13 @@ TEST(OpxLaneCommandLineTest, DefaultsAndOptionsOnEitherSideOfTheCommand) {
   EXPECT_EQ(line.load.lanes, 50);
   EXPECT_EQ(line.load.count, 20);
   EXPECT_EQ(line.load.amount, "10.00");
-  ASSERT_TRUE(ParseLaneCommandLine({"load", "--lanes", "3", "--count=7", "--amount", "1.5"}, line, error)) << error;
+  EXPECT_EQ(line.load.pauseMs, 0);
+  ASSERT_TRUE(ParseLaneCommandLine({"load", "--lanes", "3", "--count=7", "--amount", "1.5", "--pause", "5"}, line,
+                                   error)) << error;
   EXPECT_EQ(line.load.lanes, 3);
   EXPECT_EQ(line.load.count, 7);
   EXPECT_EQ(line.load.amount, "1.5");
+  EXPECT_EQ(line.load.pauseMs, 5);
 
   ASSERT_TRUE(ParseLaneCommandLine({"--help"}, line, error));
   EXPECT_EQ(line.command, LaneCommand::kHelp);
@@ -121,6 +124,8 @@ TEST(OpxLaneCommandLineTest, RefusesBadInputWithoutRepeatingValues) {
       {{"load", "--amount", "1.234"}, "--amount must be"},
       {{"load", "--amount", "12345678"}, "--amount must be"},
       {{"load", "--amount", "5."}, "--amount must be"},
+      {{"load", "--pause", "60001"}, "--pause must be"},
+      {{"load", "--pause", "-1"}, "--pause must be"},
   };
   for (const auto& c : cases) {
     LaneCommandLine line;

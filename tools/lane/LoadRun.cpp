@@ -41,6 +41,7 @@ void RunLane(int lane, const LaneSessionOptions& session, const LoadOptions& loa
   tally.latenciesMs.reserve(static_cast<std::size_t>(load.count));
   const char type = session.alternate ? kTypeEncryptedAlternate : kTypeEncrypted;
   for (int i = 0; i < load.count; ++i) {
+    if (i > 0 && load.pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(load.pauseMs));
     const long long sequence = static_cast<long long>(lane - 1) * load.count + i + 1;
     const std::string payload = BuildLoadSalePayload(lane, sequence, load.amount);
     const auto start = Clock::now();

@@ -16,6 +16,7 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr int kMaxTimeoutSeconds = 3600;
+constexpr int kMaxPauseMs = 60000;
 constexpr int kMaxLanes = 1000;
 constexpr int kMaxCount = 100000;
 // Every latency of a run is kept until the end.
@@ -94,7 +95,7 @@ std::string DurationText(milliseconds duration) {
 }
 
 bool IsLoadOption(std::string_view name) {
-  return name == "--lanes" || name == "--count" || name == "--amount" || name == "--idle";
+  return name == "--lanes" || name == "--count" || name == "--amount" || name == "--idle" || name == "--pause";
 }
 
 // Applies one option with its value; false with `error` set.
@@ -144,6 +145,15 @@ bool ApplyOption(const std::string& name, const std::string& value, LaneCommandL
       return false;
     }
     line.load.idleSeconds = static_cast<int>(*seconds);
+    return true;
+  }
+  if (name == "--pause") {
+    const auto milliseconds = ReadBoundedNumber(value, 0, kMaxPauseMs);
+    if (!milliseconds) {
+      error = "--pause must be a whole number of milliseconds from 0 to " + std::to_string(kMaxPauseMs);
+      return false;
+    }
+    line.load.pauseMs = static_cast<int>(*milliseconds);
     return true;
   }
   if (name == "--amount") {
@@ -274,7 +284,7 @@ bool ParseLaneCommandLine(const std::vector<std::string>& args, LaneCommandLine&
     return false;
   }
   if (loadOptionGiven && parsed.command != LaneCommand::kLoad) {
-    error = "--lanes, --count, --amount and --idle belong to the load command";
+    error = "--lanes, --count, --amount, --idle and --pause belong to the load command";
     return false;
   }
   line = std::move(parsed);
@@ -284,6 +294,7 @@ bool ParseLaneCommandLine(const std::vector<std::string>& args, LaneCommandLine&
 std::string LaneUsageText() {
   return "usage: opx-lane [--server HOST:PORT] [--password PW] [--alternate] [--trace TEXT] [--timeout SECONDS]\n"
          "                request KEY=VALUE... | abort | load [--lanes N] [--count M] [--amount AMOUNT] [--idle S]\n"
+         "                [--pause MS]\n"
          "       opx-lane --help | --version\n"
          "  --server HOST:PORT  the server's numeric IPv4 address or localhost (default 127.0.0.1:9000)\n"
          "  --password PW       the shared client/server password (default none)\n"
@@ -294,7 +305,9 @@ std::string LaneUsageText() {
          "  abort               ask the server to cancel this connection's requests still waiting for the host\n"
          "  load                N lanes (default 50) each send M credit sales (default 20) of AMOUNT\n"
          "                      (default 10.00) and print one summary line; with --idle the lanes,\n"
-         "                      once all are logged in, first stay silent for S seconds (not timed)\n"
+         "                      once all are logged in, first stay silent for S seconds (not timed);\n"
+         "                      with --pause each lane waits MS milliseconds after each answer\n"
+         "                      before its next sale (counted in seconds and tps, not in latencies)\n"
          "  --help              print this text and exit\n"
          "  --version           print the version and exit\n"
          "exit codes: 0 final response arrived, 1 load incomplete, 2 usage, 3 login refused,\n"

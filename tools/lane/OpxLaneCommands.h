@@ -37,6 +37,7 @@ struct LoadOptions {
   int count = 20;  // requests per lane
   std::string amount = "10.00";
   int idleSeconds = 0;  // how long the logged-in lanes stay silent before their sales
+  int pauseMs = 0;      // how long a lane waits after an answer before its next sale (not timed)
 };
 
 enum class LaneCommand { kHelp, kVersion, kRequest, kAbort, kLoad };
