@@ -196,11 +196,14 @@ void CSequenceCounters::JoinOpenCommit(NumberClaim& claim) {
   if (claim.commits_.empty() || claim.commits_.back() != open_) claim.commits_.push_back(open_);
 }
 
-int CSequenceCounters::TakeLocked(const std::string& fileName, int max, NumberClaim& claim, Recollection& found) {
+bool CSequenceCounters::SettledLocked() const { return !committing_ && open_->numbers == 0; }
+
+int CSequenceCounters::TakeLocked(const std::string& fileName, int max, bool settled, NumberClaim& claim,
+                                  Recollection& found) {
   Counter& counter = counters_[fileName];
   // With nothing waiting for a commit the files hold what memory holds, unless
   // they were mended or edited since: they are followed.
-  if (!counter.known || (!committing_ && open_->numbers == 0)) {
+  if (!counter.known || (settled && !counter.dirty)) {
     const std::optional<std::int64_t> stored = Recall(fileName, max, found);
     // Nothing is handed out until the file reads again.
     if (!stored) return 0;
@@ -221,7 +224,7 @@ int CSequenceCounters::Take(const std::string& fileName, int max, NumberClaim& c
   int value = 0;
   try {
     std::lock_guard lock(mutex_);
-    value = TakeLocked(fileName, max, claim, found);
+    value = TakeLocked(fileName, max, SettledLocked(), claim, found);
   } catch (const std::exception&) {
     value = 0;
     notes.push_back({kTexts.unknownException, {}});
@@ -239,12 +242,13 @@ void CSequenceCounters::TakeNumbers(NumberClaim& claim, int& stan, int* item, bo
   try {
     // Under one lock: both numbers join the same commit, and so does the reset.
     std::lock_guard lock(mutex_);
+    const bool settled = SettledLocked();
     if (resetItems) {
       counters_[kItemFile] = Counter{0, true, true};
       JoinOpenCommit(claim);
     }
-    stan = TakeLocked(kStanFile, kNumberMax, claim, stanFound);
-    if (item != nullptr) *item = TakeLocked(kItemFile, kNumberMax, claim, itemFound);
+    stan = TakeLocked(kStanFile, kNumberMax, settled, claim, stanFound);
+    if (item != nullptr) *item = TakeLocked(kItemFile, kNumberMax, settled, claim, itemFound);
   } catch (const std::exception&) {
     notes.push_back({kTexts.unknownException, {}});
   }

@@ -106,8 +106,12 @@ class CSequenceCounters {
 
   // The number last stored in `fileName`; none when the file cannot be opened or read at all.
   std::optional<std::int64_t> Recall(const std::string& fileName, int max, Recollection& found);
-  // The next number of `fileName` into the open commit; 0 when it cannot be read. Holds mutex_.
-  int TakeLocked(const std::string& fileName, int max, NumberClaim& claim, Recollection& found);
+  // No number waits for a commit: the files hold what memory holds, unless they were
+  // mended or edited since. Holds mutex_.
+  bool SettledLocked() const;
+  // The next number of `fileName` into the open commit, read from the files first
+  // when `settled` (and not reset since); 0 when it cannot be read. Holds mutex_.
+  int TakeLocked(const std::string& fileName, int max, bool settled, NumberClaim& claim, Recollection& found);
   void JoinOpenCommit(NumberClaim& claim);
   // Writes the values of the open commit, without the lock while the files are written.
   void LeadCommit(std::unique_lock<std::mutex>& lock);

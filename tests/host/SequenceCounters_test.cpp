@@ -72,6 +72,12 @@ TEST_F(SequenceCountersTest, OneCommitSavesEveryNumberHandedOutBeforeIt) {
   EXPECT_TRUE(counters_.Commit(second, errors_));
   EXPECT_TRUE(Listing(dir_.Path()).empty());
   EXPECT_TRUE(counters_.Commit(NumberClaim(), errors_)) << "a claim without numbers waits for nothing";
+  // With nothing waiting for a commit, a file edited by hand is followed, the
+  // message's second number too.
+  WriteBytes(Item(), "500\r\r\n");
+  NumberClaim third;
+  counters_.TakeNumbers(third, stan, &item, false, errors_);
+  EXPECT_EQ(item, 501);
   EXPECT_EQ(errors_, "");
 }
 
