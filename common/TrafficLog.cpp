@@ -241,6 +241,7 @@ bool CTrafficLog::LogV(const char* format, va_list arguments) {
   std::string message;
   if (!FormatText(message, format, arguments)) return false;
   entry += message;
+  bool first = false;
   {
     // Checked again under the lock: an entry accepted here is always seen by
     // the writer's last pass, which starts only after accepting is cleared.
@@ -250,11 +251,18 @@ bool CTrafficLog::LogV(const char* format, va_list arguments) {
       ++core.dropped;
       return false;
     }
+    first = core.pending.empty();
     core.pendingBytes += entry.size();
     core.pending.push_back(std::move(entry));
     ++core.queued;
   }
-  core.wake.Set();
+  // Only the entry that finds the list empty wakes the writer: a wake per
+  // entry cost a context switch each. Nothing is left behind: the list is
+  // emptied only by a pass taking all of it, and a pass starts only on a wake
+  // or the stop. So a non-empty list always has its first entry's wake
+  // pending, or is about to be taken by a pass already woken; an entry that
+  // comes while a pass writes finds the list empty and wakes the next pass.
+  if (first) core.wake.Set();
   return true;
 }
 
