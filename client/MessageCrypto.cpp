@@ -73,9 +73,10 @@ static_assert(sizeof kStandardStored - 1 == sizeof kStandardMask);
 static_assert(sizeof kAlternateStored - 1 == sizeof kAlternateMask);
 
 using Rc4Key = CSessionKeyCache::SessionKey;
-// Enough for every lane's request and answer in flight at once; a lane makes a
-// new session key for each request, so older keys are never asked for again.
-constexpr std::size_t kSessionKeyCacheSize = 64;
+// More than the 200 lanes' requests in flight at once, so that each answer
+// finds its request's key; a lane makes a new session key for each request,
+// so a key dropped later is not asked for again.
+constexpr std::size_t kSessionKeyCacheSize = 256;
 
 template <auto Free>
 struct FreeWith {

@@ -4,16 +4,18 @@
 
 #include <array>
 #include <cstddef>
-#include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
-#include <vector>
+#include <unordered_map>
 
 namespace paxelle {
 
-// Holds at most `capacity` keys; adding past it drops the least recently used
-// one. Every key leaves memory wiped: when dropped and when the cache goes.
-// Only blobs that unwrapped belong here: a miss always means "unwrap it again".
+// Holds at most `capacity` keys; adding past it drops the key added longest
+// ago. Using a key does not keep it: a key is needed from its request until
+// that request's answer, however many other lanes are answered meanwhile.
+// Every key leaves memory wiped: when dropped and when the cache goes. Only
+// blobs that unwrapped belong here: a miss always means "unwrap it again".
 // Safe to call from any thread.
 class CSessionKeyCache {
  public:
@@ -25,23 +27,17 @@ class CSessionKeyCache {
   CSessionKeyCache& operator=(const CSessionKeyCache&) = delete;
 
   // True with the key unwrapped from exactly `keyBlobHex`; `key` changes only then.
-  bool Find(const std::string& keyBlobHex, SessionKey& key);
-  // Remembers `key` as the unwrapping of `keyBlobHex` (again: refreshes it).
+  bool Find(const std::string& keyBlobHex, SessionKey& key) const;
+  // Remembers `key` as the unwrapping of `keyBlobHex`; a blob already held
+  // keeps its place in the order.
   void Add(const std::string& keyBlobHex, const SessionKey& key);
   std::size_t Size() const;
 
  private:
-  struct Entry {
-    std::string keyBlobHex;  // the text on the wire: no secret
-    SessionKey key{};
-    std::uint64_t lastUse = 0;
-  };
-  Entry* FindLocked(const std::string& keyBlobHex);
-
   const std::size_t capacity_;
   mutable std::mutex mutex_;
-  std::vector<Entry> entries_;  // guarded by mutex_
-  std::uint64_t uses_ = 0;      // guarded by mutex_
+  std::unordered_map<std::string, SessionKey> keys_;  // guarded by mutex_; blob texts are no secret
+  std::deque<std::string> order_;                      // guarded by mutex_: oldest first
 };
 
 }  // namespace paxelle

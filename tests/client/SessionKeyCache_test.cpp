@@ -13,8 +13,9 @@ CSessionKeyCache::SessionKey KeyOf(unsigned char fill) {
   return key;
 }
 
-// Past its capacity the cache drops the key used longest ago, never more.
-TEST(SessionKeyCache, KeepsTheMostRecentlyUsedKeysWithinItsCapacity) {
+// Past its capacity the cache drops the key added longest ago, never more;
+// using a key does not keep it longer.
+TEST(SessionKeyCache, DropsTheOldestKeyPastItsCapacity) {
   CSessionKeyCache cache(2);
   CSessionKeyCache::SessionKey key = KeyOf(0xEE);
   EXPECT_FALSE(cache.Find("A", key));
@@ -22,24 +23,20 @@ TEST(SessionKeyCache, KeepsTheMostRecentlyUsedKeysWithinItsCapacity) {
 
   cache.Add("A", KeyOf(1));
   cache.Add("B", KeyOf(2));
-  ASSERT_TRUE(cache.Find("A", key));  // A is now the more recent
+  ASSERT_TRUE(cache.Find("A", key));
   EXPECT_EQ(key, KeyOf(1));
-  cache.Add("C", KeyOf(3));  // B goes
+  cache.Add("B", KeyOf(3));  // the same blob again replaces, never duplicates
+  cache.Add("C", KeyOf(4));  // A goes
   EXPECT_EQ(cache.Size(), 2u);
-  EXPECT_FALSE(cache.Find("B", key));
+  EXPECT_FALSE(cache.Find("A", key));
   const struct {
     const char* blob;
     unsigned char fill;
-  } kept[] = {{"A", 1}, {"C", 3}};
+  } kept[] = {{"B", 3}, {"C", 4}};
   for (const auto& k : kept) {
     ASSERT_TRUE(cache.Find(k.blob, key)) << k.blob;
     EXPECT_EQ(key, KeyOf(k.fill)) << k.blob;
   }
-
-  cache.Add("C", KeyOf(4));  // the same blob again replaces, never duplicates
-  EXPECT_EQ(cache.Size(), 2u);
-  ASSERT_TRUE(cache.Find("C", key));
-  EXPECT_EQ(key, KeyOf(4));
   EXPECT_FALSE(cache.Find("c", key));  // the text must match exactly
 
   CSessionKeyCache none(0);
