@@ -3,6 +3,7 @@
 #include "client/CardDataDecryptor.h"
 #include "client/HexText.h"
 #include "client/HiddenText.h"
+#include "client/SessionKeyCache.h"
 #include "config/PrivateFile.h"
 #include "common/SystemErrorText.h"
 #include "core/MessageFrame.h"
@@ -11,6 +12,8 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <mutex>
+#include <shared_mutex>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -69,7 +72,11 @@ constexpr unsigned char kAlternateMask[60] = {
 static_assert(sizeof kStandardStored - 1 == sizeof kStandardMask);
 static_assert(sizeof kAlternateStored - 1 == sizeof kAlternateMask);
 
-using Rc4Key = std::array<unsigned char, 16>;
+using Rc4Key = CSessionKeyCache::SessionKey;
+// More than the 200 lanes' requests in flight at once, so that each answer
+// finds its request's key; a lane makes a new session key for each request,
+// so a key dropped later is not asked for again.
+constexpr std::size_t kSessionKeyCacheSize = 256;
 
 template <auto Free>
 struct FreeWith {
@@ -274,6 +281,8 @@ struct CMessageCrypto::Engine {
   std::string publicKeyText;
   Rc4Key standardKey{};
   Rc4Key alternateKey{};
+  // Keys unwrapped with exchangeKey: they go with it when the engine is replaced.
+  CSessionKeyCache sessionKeys{kSessionKeyCacheSize};
 
   Engine() = default;
   ~Engine() {
@@ -301,9 +310,19 @@ struct CMessageCrypto::Engine {
     return {};
   }
 
+  // The RC4 session key of a SIMPLEBLOB, unwrapped once per blob text: the
+  // answer to a request uses the request's blob again. A blob that failed is
+  // never remembered, so it is unwrapped (and refused) every time.
+  bool ImportSessionKey(const std::string& keyBlobHex, Rc4Key& key) {
+    if (sessionKeys.Find(keyBlobHex, key)) return true;
+    if (!UnwrapSessionKey(keyBlobHex, key)) return false;
+    sessionKeys.Add(keyBlobHex, key);
+    return true;
+  }
+
   // Unwraps the RC4 session key of a SIMPLEBLOB. False (with nothing logged)
   // for malformed text, a foreign header or a key that does not unwrap.
-  bool ImportSessionKey(const std::string& keyBlobHex, Rc4Key& key) const {
+  bool UnwrapSessionKey(const std::string& keyBlobHex, Rc4Key& key) const {
     std::vector<unsigned char> blob;
     if (keyBlobHex.empty() || !HexToBytes(keyBlobHex, blob)) return false;
     const int wrappedSize = EVP_PKEY_get_size(exchangeKey.get());
@@ -353,7 +372,7 @@ std::filesystem::path CMessageCrypto::KeyFilePath(const std::filesystem::path& k
 }
 
 bool CMessageCrypto::Startup(const std::filesystem::path& keyStoreDirectory) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  std::unique_lock<std::shared_mutex> lock(mutex_);
   engine_.reset();
   auto engine = std::make_unique<Engine>();
   auto startFailed = [this](const StepResult& failure) {
@@ -424,22 +443,22 @@ bool CMessageCrypto::Startup(const std::filesystem::path& keyStoreDirectory) {
 }
 
 void CMessageCrypto::Shutdown() {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  std::unique_lock<std::shared_mutex> lock(mutex_);
   engine_.reset();
 }
 
 bool CMessageCrypto::IsStarted() const {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  std::shared_lock<std::shared_mutex> lock(mutex_);
   return engine_ != nullptr;
 }
 
 std::string CMessageCrypto::PublicKeyText() const {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  std::shared_lock<std::shared_mutex> lock(mutex_);
   return engine_ ? engine_->publicKeyText : std::string();
 }
 
 bool CMessageCrypto::GenerateRandom(std::size_t count, unsigned char* buffer) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  std::shared_lock<std::shared_mutex> lock(mutex_);
   if (!engine_) return false;
   if (count == 0) return true;
   const bool ok = RAND_bytes_ex(engine_->libctx.get(), buffer, count, 0) == 1;
@@ -448,7 +467,7 @@ bool CMessageCrypto::GenerateRandom(std::size_t count, unsigned char* buffer) {
 }
 
 bool CMessageCrypto::EncryptChallenge(unsigned char* buffer, std::size_t length, bool alternate) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  std::shared_lock<std::shared_mutex> lock(mutex_);
   if (!engine_) return false;
   if (length == 0) return true;
   const Rc4Key& key = alternate ? engine_->alternateKey : engine_->standardKey;
@@ -459,7 +478,7 @@ bool CMessageCrypto::EncryptChallenge(unsigned char* buffer, std::size_t length,
 
 bool CMessageCrypto::DecryptWithSessionKey(const std::string& keyBlobHex, const std::string& cipherHex,
                                            std::string& clearText) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  std::shared_lock<std::shared_mutex> lock(mutex_);
   if (!engine_) return false;
   Rc4Key key{};
   WipeOnExit wipeKey(key.data(), key.size());
@@ -477,7 +496,7 @@ bool CMessageCrypto::DecryptWithSessionKey(const std::string& keyBlobHex, const 
 
 bool CMessageCrypto::EncryptWithSessionKey(const std::string& keyBlobHex, const std::string& clearText,
                                            std::string& cipherHex) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  std::shared_lock<std::shared_mutex> lock(mutex_);
   if (!engine_) return false;
   Rc4Key key{};
   WipeOnExit wipeKey(key.data(), key.size());
@@ -495,7 +514,7 @@ bool CMessageCrypto::EncryptWithSessionKey(const std::string& keyBlobHex, const 
 
 int CMessageCrypto::DecryptCardData(const std::string& format, const std::string& blockHex,
                                     const std::string& keySerialHex, std::string& clearText) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  std::shared_lock<std::shared_mutex> lock(mutex_);
   return DecryptReaderBlock(format, blockHex, keySerialHex, clearText, engine_ ? engine_->libctx.get() : nullptr);
 }
 

@@ -1,6 +1,6 @@
 // The client link's cryptography: the persistent RSA exchange key pair, the
 // clients' RC4 session keys, the two login challenge keys, random bytes and
-// encrypting card-reader data, every operation serialised under one lock.
+// encrypting card-reader data. Calls from many sessions run side by side.
 #pragma once
 
 #include "common/TrafficLog.h"
@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <memory>
-#include <mutex>
+#include <shared_mutex>
 #include <string>
 
 namespace paxelle {
@@ -70,7 +70,11 @@ class CMessageCrypto final : public IRequestCrypto {
   struct Engine;
 
   CTrafficLog& log_;
-  mutable std::recursive_mutex mutex_;
+  // Startup and Shutdown replace the engine under the exclusive lock. Every
+  // other call holds it shared: the engine's keys never change once it is
+  // built, OpenSSL allows one key in many threads, and the session key cache
+  // has a lock of its own.
+  mutable std::shared_mutex mutex_;
   std::unique_ptr<Engine> engine_;  // present while started
 };
 

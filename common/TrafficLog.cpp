@@ -36,6 +36,10 @@ constexpr std::string_view kEntryEnd = "\n----------\n";
 constexpr std::size_t kWriteChunk = 64 * 1024;
 // The writer's wait is bounded only so that it re-checks its signals now and then.
 constexpr std::chrono::milliseconds kWriterWait{1000};
+// A sale logs several entries within a few milliseconds, from several threads.
+// Once woken, the writer lets them gather this long before it takes the list,
+// so that one wake and one pass serve them all rather than one each.
+constexpr std::chrono::milliseconds kGatherTime{5};
 constexpr char kDroppedNotice[] = "Traffic Log Full - %llu entries dropped while the writer was stalled.";
 
 // Deletes the first `open`, the first `close` at or after it and everything
@@ -141,6 +145,7 @@ struct LogCore {
   std::uint64_t processed = 0;       // guarded by mutex: entries through a write pass
 
   Event wake{Event::Reset::kAuto};
+  Event flush{Event::Reset::kAuto};  // someone waits for the queue: no gathering
   Event stop{Event::Reset::kManual};
   Event done{Event::Reset::kManual};
 };
@@ -149,9 +154,10 @@ void LogCore::RunWriter() {
   std::vector<std::string> batch;
   bool ending = false;
   while (!ending) {
-    const int signalled = Event::WaitAny({&stop, &wake}, kWriterWait);
+    const int signalled = Event::WaitAny({&stop, &wake, &flush}, kWriterWait);
     if (signalled < 0) continue;
     ending = signalled == 0;
+    if (signalled == 1) ending = Event::WaitAny({&stop, &flush}, kGatherTime) == 0;
     std::uint64_t droppedNow = 0;
     {
       std::lock_guard<std::mutex> lock(mutex);
@@ -241,6 +247,7 @@ bool CTrafficLog::LogV(const char* format, va_list arguments) {
   std::string message;
   if (!FormatText(message, format, arguments)) return false;
   entry += message;
+  bool first = false;
   {
     // Checked again under the lock: an entry accepted here is always seen by
     // the writer's last pass, which starts only after accepting is cleared.
@@ -250,11 +257,18 @@ bool CTrafficLog::LogV(const char* format, va_list arguments) {
       ++core.dropped;
       return false;
     }
+    first = core.pending.empty();
     core.pendingBytes += entry.size();
     core.pending.push_back(std::move(entry));
     ++core.queued;
   }
-  core.wake.Set();
+  // Only the entry that finds the list empty wakes the writer: a wake per
+  // entry cost a context switch each. Nothing is left behind: the list is
+  // emptied only by a pass taking all of it, and a wake the writer takes
+  // always leads to a pass. So a non-empty list always has its first entry's
+  // wake pending, or is about to be taken by a pass already woken; an entry
+  // that comes while a pass writes finds the list empty and wakes the next one.
+  if (first) core.wake.Set();
   return true;
 }
 
@@ -262,6 +276,7 @@ bool CTrafficLog::WaitUntilWritten(std::chrono::milliseconds timeout) {
   LogCore& core = *state_->core;
   std::unique_lock<std::mutex> lock(core.mutex);
   const std::uint64_t target = core.queued;
+  if (core.processed < target) core.flush.Set();
   return core.passDone.wait_for(lock, timeout, [&] { return core.processed >= target; });
 }
 

@@ -1,5 +1,6 @@
 // The daily traffic log: any thread queues a time-stamped entry and returns at
-// once; one writer thread appends the entries, masked, to the day's file.
+// once; one writer thread appends the entries, masked, to the day's file,
+// those that come within a few milliseconds of each other in one pass.
 // Every entry goes through MaskCardData on its way to the file, so lane and
 // host text (requests, replies, echoed frames, host texts) never reaches it
 // with card data in clear, whoever logged it.
@@ -51,7 +52,8 @@ class CTrafficLog {
 
   // Blocks until every entry queued before the call has been through a write
   // pass, or `timeout` passed; true when it was written (or dropped as the
-  // file rules say). For tests and orderly shutdown.
+  // file rules say). The writer starts that pass at once, without gathering.
+  // For tests and orderly shutdown.
   bool WaitUntilWritten(std::chrono::milliseconds timeout);
 
   // Stops accepting entries, writes what is queued and ends the writer thread.

@@ -286,6 +286,70 @@ TEST_F(MessageCryptoTest, RefusesBlobsAndTextsItCannotUseAndLogsNothing) {
   EXPECT_EQ(clear, "request");
 }
 
+// The answer reuses the request's blob, whose key is then taken from memory:
+// every step must give what a fresh unwrap gives, and a blob that does not
+// unwrap is refused each time, whatever was unwrapped before it.
+TEST_F(MessageCryptoTest, RememberedSessionKeysGiveTheSameResultsAndBadBlobsStayRefused) {
+  InstallTestKey();
+  CMessageCrypto crypto(*log_);
+  ASSERT_TRUE(crypto.Startup(Store()));
+  const std::string keyA = kSessionKey;
+  const std::string keyB = "FFEEDDCCBBAA99887766554433221100";
+  const std::string blobA = MakeKeyBlob(testing::TestKeyPath(), keyA);
+  const std::string blobB = MakeKeyBlob(testing::TestKeyPath(), keyB);
+  const std::filesystem::path otherKey = dir_.Path() / "other.pem";
+  ASSERT_TRUE(testing::RunCommand("openssl genrsa -out '" + otherKey.string() + "' 1024 2>/dev/null"));
+  const std::string foreign = MakeKeyBlob(otherKey, keyA);
+  // The same blob with its last wrapped byte changed: a near miss of a remembered one.
+  std::string altered = blobA;
+  altered.back() = altered.back() == '0' ? '1' : '0';
+
+  const struct {
+    const char* what;
+    const std::string& blob;
+    const std::string& key;  // empty: refused
+  } steps[] = {
+      {"A first seen", blobA, keyA},         {"A again", blobA, keyA},
+      {"foreign after A", foreign, ""},      {"A altered", altered, ""},
+      {"B first seen", blobB, keyB},         {"A after B", blobA, keyA},
+      {"foreign again", foreign, ""},        {"A altered again", altered, ""},
+      {"B again", blobB, keyB},
+  };
+  const std::string request = "TranType=Credit\x1cTranCode=Sale";
+  const std::string response = "<RStream><TextResponse>APPROVED</TextResponse></RStream>";
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.what);
+    const std::string requestCipher = Hex(Rc4(step.key.empty() ? keyA : step.key, request));
+    std::string clear = "untouched";
+    std::string cipher = "untouched";
+    EXPECT_EQ(crypto.DecryptWithSessionKey(step.blob, requestCipher, clear), !step.key.empty());
+    EXPECT_EQ(crypto.EncryptWithSessionKey(step.blob, response, cipher), !step.key.empty());
+    if (step.key.empty()) {
+      EXPECT_EQ(clear, "untouched");
+      EXPECT_EQ(cipher, "untouched");
+    } else {
+      EXPECT_EQ(clear, request);
+      EXPECT_EQ(cipher, Hex(Rc4(step.key, response)));
+    }
+  }
+}
+
+// Keys remembered from one exchange key pair are not used with the next.
+TEST_F(MessageCryptoTest, ARestartWithAnotherKeyPairForgetsTheSessionKeys) {
+  InstallTestKey();
+  CMessageCrypto crypto(*log_);
+  ASSERT_TRUE(crypto.Startup(Store()));
+  const std::string blob = MakeKeyBlob(testing::TestKeyPath(), kSessionKey);
+  std::string cipher;
+  ASSERT_TRUE(crypto.EncryptWithSessionKey(blob, "response", cipher));
+
+  std::filesystem::remove(KeyFile());
+  ASSERT_TRUE(crypto.Startup(Store()));  // makes a new pair
+  std::string out = "untouched";
+  EXPECT_FALSE(crypto.EncryptWithSessionKey(blob, "response", out));
+  EXPECT_EQ(out, "untouched");
+}
+
 TEST_F(MessageCryptoTest, NothingWorksBeforeStartup) {
   InstallTestKey();
   CMessageCrypto crypto(*log_);
