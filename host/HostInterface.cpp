@@ -169,6 +169,8 @@ void CHostInterface::ProcessQueue() {
     // A lane's next message goes to its worker at once; the worker connects, then
     // waits until the host has the lane's previous completion before it sends.
     if (record.State == kStateWaitingForHost && record.Disposition == kDispositionProcess) {
+      // The rest wait for a worker to end: it wakes this thread.
+      if (!WorkerAvailable()) break;
       Dispatch(record);
     }
   }
@@ -212,7 +214,10 @@ void CHostInterface::CheckBatchClose() {
     if (request) request();
   }
   // Every completion reaches the host before the batch is closed.
-  if (only.State == kStateWaitingForHost && only.TranCodeId == kBatchClose && !completions_.Any()) Dispatch(only);
+  if (only.State == kStateWaitingForHost && only.TranCodeId == kBatchClose && !completions_.Any() &&
+      WorkerAvailable()) {
+    Dispatch(only);
+  }
 }
 
 void CHostInterface::Dispatch(CRequest record) {
@@ -287,9 +292,13 @@ bool CHostInterface::StartWorker(CRequest record, NumberClaim numbers, int ticke
     workers_.reserve(workers_.size() + 1);
     std::thread thread([this, record = std::move(record), numbers = std::move(numbers), ticket,
                         workerSettings = std::move(workerSettings), finished]() mutable {
-      CHostWorker worker(host_, std::move(record), std::move(numbers), ticket, std::move(workerSettings));
-      worker.Run();
+      {
+        CHostWorker worker(host_, std::move(record), std::move(numbers), ticket, std::move(workerSettings));
+        worker.Run();
+      }
       finished->store(true);
+      // A record may be waiting for this worker's place.
+      server_.queue.WorkQueued().Set();
     });
     workers_.push_back(Worker{std::move(thread), std::move(finished)});
   } catch (const std::system_error&) {
@@ -298,6 +307,13 @@ bool CHostInterface::StartWorker(CRequest record, NumberClaim numbers, int ticke
     return false;
   }
   return true;
+}
+
+bool CHostInterface::WorkerAvailable() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto running = std::count_if(workers_.begin(), workers_.end(),
+                                     [](const Worker& worker) { return !worker.finished->load(); });
+  return static_cast<std::size_t>(running) < settings_.maxWorkers;
 }
 
 void CHostInterface::JoinWorkers(bool all) {

@@ -28,6 +28,9 @@ struct HostInterfaceSettings {
   std::chrono::milliseconds exchangeTimeout{kHostExchangeTimeoutMs};  // longest wait for a host answer
   std::chrono::milliseconds pollInterval{50};        // longest sleep between queue passes
   std::chrono::seconds stopWait{20};                 // how long Stop waits for workers
+  // Workers at once, completions and dial hand-overs included: each holds a thread, a
+  // host connection and its buffers. Records past it wait in the queue for a worker.
+  std::size_t maxWorkers{32};
 };
 
 class CHostInterface {
@@ -80,6 +83,8 @@ class CHostInterface {
   void CheckBatchClose();
   // Joins the workers that have ended (all of them, waiting, when `all`).
   void JoinWorkers(bool all);
+  // Fewer workers are running than settings_.maxWorkers.
+  bool WorkerAvailable() const;
   int StopLocked();
   void SetLastError(std::string text);
 

@@ -534,6 +534,22 @@ TEST_F(HostInterfaceTest, QueuedRecordIsDispatchedWithoutWaitingForThePollInterv
   EXPECT_EQ(WaitUntilAnswered(id).State, kStateParsed);
 }
 
+TEST_F(HostInterfaceTest, RecordsPastTheWorkerLimitWaitInTheQueueForAWorker) {
+  const HostEndpoint host = StartSim({"--delay-ms", "300"});
+  host_.endpoints.Configure(host, host);
+  HostInterfaceSettings settings;
+  settings.maxWorkers = 1;
+  ASSERT_TRUE(MakeHost(settings).Start());
+
+  const int slow = Queue(Parsed(kSaleRequest.With("Purchase", "10.06"), kCreditSale), kLaneA);
+  ASSERT_TRUE(WaitFor([this] { return Occurrences(Journal(), " REQUEST ") == 1; }));
+  const int next = Queue(Parsed(kSaleRequest, kCreditSale), kLaneB);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(Find(next).State, kStateWaitingForHost) << "the only worker is busy";
+  EXPECT_EQ(WaitUntilAnswered(slow).State, kStateParsed);
+  EXPECT_EQ(WaitUntilAnswered(next).State, kStateParsed) << "taken up when the worker ended";
+}
+
 TEST_F(HostInterfaceTest, StopEndsAWorkerWaitingForAnAnswer) {
   const HostEndpoint host = StartSim();
   host_.endpoints.Configure(host, host);
