@@ -138,22 +138,16 @@ bool ApplyOption(const std::string& name, const std::string& value, LaneCommandL
     (name == "--lanes" ? line.load.lanes : line.load.count) = *number;
     return true;
   }
-  if (name == "--idle") {
-    const auto seconds = ReadBoundedNumber(value, 0, kMaxTimeoutSeconds);
-    if (!seconds) {
-      error = "--idle must be a whole number of seconds from 0 to " + std::to_string(kMaxTimeoutSeconds);
+  if (name == "--idle" || name == "--pause") {
+    const bool idle = name == "--idle";
+    const int max = idle ? kMaxTimeoutSeconds : kMaxPauseMs;
+    const auto number = ReadBoundedNumber(value, 0, max);
+    if (!number) {
+      error = name + " must be a whole number of " + (idle ? "seconds" : "milliseconds") + " from 0 to " +
+              std::to_string(max);
       return false;
     }
-    line.load.idleSeconds = static_cast<int>(*seconds);
-    return true;
-  }
-  if (name == "--pause") {
-    const auto milliseconds = ReadBoundedNumber(value, 0, kMaxPauseMs);
-    if (!milliseconds) {
-      error = "--pause must be a whole number of milliseconds from 0 to " + std::to_string(kMaxPauseMs);
-      return false;
-    }
-    line.load.pauseMs = static_cast<int>(*milliseconds);
+    (idle ? line.load.idleSeconds : line.load.pauseMs) = static_cast<int>(*number);
     return true;
   }
   if (name == "--amount") {
