@@ -283,6 +283,7 @@ void CHostInterface::NoteNumbersSaved(bool saved) {
 bool CHostInterface::StartWorker(CRequest record, NumberClaim numbers, int ticket) {
   HostWorkerSettings workerSettings;
   workerSettings.exchangeTimeout = settings_.exchangeTimeout;
+  workerSettings.idleConnectionLimit = settings_.idleConnectionLimit;
   workerSettings.numbersSaved = [this](bool saved) { NoteNumbersSaved(saved); };
   std::lock_guard<std::mutex> lock(mutex_);
   workerSettings.observer = observer_;

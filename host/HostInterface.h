@@ -31,6 +31,8 @@ struct HostInterfaceSettings {
   // Workers at once, completions and dial hand-overs included: each holds a thread, a
   // host connection and its buffers. Records past it wait in the queue for a worker.
   std::size_t maxWorkers{32};
+  // See HostWorkerSettings::idleConnectionLimit.
+  std::chrono::milliseconds idleConnectionLimit{2000};
 };
 
 class CHostInterface {

@@ -18,6 +18,7 @@ constexpr auto kDialPollInterval = std::chrono::milliseconds(250);
 constexpr auto kDialRetryPause = std::chrono::milliseconds(1000);
 
 
+
 int Milliseconds(std::chrono::milliseconds duration) {
   return static_cast<int>(duration.count());
 }
@@ -97,27 +98,27 @@ void CHostWorker::ExchangeOverIp(bool dialFallBack) {
     CHostLink link(host_.security, server_, &host_.sessions);
     if (!ConnectWithFailOver(link, host_.endpoints, connectTimeout, errorText)) {
       link.Close();
-      if (dialFallBack) {
-        if (!ReadyToSend()) return;
-        if (HandOverToDial() == DialOutcome::kFinished) {
-          WriteBack();
-        } else {
-          server_.registry.Remove(ticket_);
-        }
-        return;
-      }
-      record_.State = kStateHostFailed;
-      record_.HostErrorText = errorText;
-      server_.log.Log("RESPONSE from WORLDPAY INTERFACE ->[%s] for %s", errorText.c_str(), record_.ClientAddress.c_str());
-      WriteBack();
+      FinishUnconnected(dialFallBack, errorText);
       return;
     }
 
     // The numbers are saved, and the lane's previous completion goes, while the
     // connection is made; the message waits for all three.
+    const auto idleFrom = std::chrono::steady_clock::now();
     if (!ReadyToSend()) {
       link.Close();
       return;
+    }
+    // A host may drop a connection left idle that long: the message goes on a fresh one.
+    const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - idleFrom);
+    if (idle > settings_.idleConnectionLimit) {
+      server_.log.Log("Connection to WorldPay idle for %lld ms while the previous completion went - connecting again for %s",
+                      static_cast<long long>(idle.count()), record_.ClientAddress.c_str());
+      if (!ConnectWithFailOver(link, host_.endpoints, connectTimeout, errorText)) {
+        link.Close();
+        FinishUnconnected(dialFallBack, errorText);
+        return;
+      }
     }
     bool requestSent = false;
     bool replyReceived = false;
@@ -244,6 +245,22 @@ CHostWorker::DialOutcome CHostWorker::AnswerStoppedHandOver() {
         return DialOutcome::kStopped;
     }
   }
+}
+
+void CHostWorker::FinishUnconnected(bool dialFallBack, const std::string& errorText) {
+  if (dialFallBack) {
+    if (!ReadyToSend()) return;
+    if (HandOverToDial() == DialOutcome::kFinished) {
+      WriteBack();
+    } else {
+      server_.registry.Remove(ticket_);
+    }
+    return;
+  }
+  record_.State = kStateHostFailed;
+  record_.HostErrorText = errorText;
+  server_.log.Log("RESPONSE from WORLDPAY INTERFACE ->[%s] for %s", errorText.c_str(), record_.ClientAddress.c_str());
+  WriteBack();
 }
 
 bool CHostWorker::ReadyToSend() {

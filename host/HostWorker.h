@@ -28,6 +28,9 @@ struct HostWorkerSettings {
   // Where the worker marks its lane while the completion follows an answer already
   // written back; may be null (then nothing waits for the completion).
   CompletionsInFlight* completions = nullptr;
+  // Longest a connection made ahead is kept idle (while the lane's previous completion
+  // goes) before the message is sent on a fresh one instead.
+  std::chrono::milliseconds idleConnectionLimit{2000};
   // Told whether the record's numbers could be saved; may be empty.
   std::function<void(bool saved)> numbersSaved;
 };
@@ -69,6 +72,9 @@ class CHostWorker {
   // Network exchange; `dialFallBack` sends the record to the dial link when no
   // endpoint can be reached.
   void ExchangeOverIp(bool dialFallBack);
+  // No endpoint could be reached: the dial link when `dialFallBack`, else State 5
+  // with `errorText`; the record is written back (or its ticket given back).
+  void FinishUnconnected(bool dialFallBack, const std::string& errorText);
   DialOutcome HandOverToDial();
   // At the interfaces-stopping event: finishes the record from the dial link's result,
   // or answers it as shut down (written here; kStopped).
@@ -76,6 +82,7 @@ class CHostWorker {
   // Saves the message's numbers, then waits until the host has the lane's previous
   // completion. When the numbers cannot be saved, or the interfaces stop first,
   // the record is answered, written back and false returned: nothing may be sent.
+  // Once it has returned true, it returns true again at once.
   bool ReadyToSend();
   bool SaveNumbers();
   void SendCompletion(bool replyReceived);

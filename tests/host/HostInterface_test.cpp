@@ -550,6 +550,23 @@ TEST_F(HostInterfaceTest, RecordsPastTheWorkerLimitWaitInTheQueueForAWorker) {
   EXPECT_EQ(WaitUntilAnswered(next).State, kStateParsed) << "taken up when the worker ended";
 }
 
+TEST_F(HostInterfaceTest, AConnectionIdleTooLongIsMadeAgainBeforeTheMessageGoes) {
+  const HostEndpoint host = StartSim();
+  host_.endpoints.Configure(host, host);
+  HostInterfaceSettings settings;
+  settings.idleConnectionLimit = 0ms;  // every connection counts as idle too long
+  ASSERT_TRUE(MakeHost(settings).Start());
+
+  const int first = Queue(Parsed(kSaleRequest, kCreditSale), kLaneA);
+  EXPECT_EQ(WaitUntilAnswered(first).State, kStateParsed);
+  const int second = Queue(Parsed(kSaleRequest, kCreditSale), kLaneA);
+  EXPECT_EQ(WaitUntilAnswered(second).State, kStateParsed);
+  const std::string journal = Journal();
+  EXPECT_EQ(Occurrences(journal, " REQUEST "), 2u) << journal;
+  EXPECT_EQ(Occurrences(journal, " COMPLETION "), 2u) << journal;
+  EXPECT_EQ(Occurrences(server_.Logged(), "while the previous completion went - connecting again for " + kLaneA), 2u);
+}
+
 TEST_F(HostInterfaceTest, StopEndsAWorkerWaitingForAnAnswer) {
   const HostEndpoint host = StartSim();
   host_.endpoints.Configure(host, host);
