@@ -102,8 +102,8 @@ void CHostWorker::ExchangeOverIp(bool dialFallBack) {
       return;
     }
 
-    // The numbers are saved, and the lane's previous completion goes, while the
-    // connection is made; the message waits for all three.
+    // The lane's previous completion goes while the connection is made; then the
+    // numbers are saved and the completion waited for, before anything is sent.
     const auto idleFrom = std::chrono::steady_clock::now();
     if (!ReadyToSend()) {
       link.Close();
