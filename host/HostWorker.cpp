@@ -76,14 +76,7 @@ void CHostWorker::Run() {
   bool dialFallBack = false;
   if (method == kTransportIpWithDialBackup || method == kTransportDialOnly) {
     if (method == kTransportDialOnly || server_.dialLineConnected.IsSet()) {
-      if (!ReadyToSend()) return;
-      // A stopped hand-over has written its record, and one whose session went away
-      // has none to write.
-      if (HandOverToDial() == DialOutcome::kFinished) {
-        WriteBack();
-      } else {
-        server_.registry.Remove(ticket_);
-      }
+      SendByDial();
       return;
     }
     dialFallBack = method == kTransportIpWithDialBackup;
@@ -247,14 +240,20 @@ CHostWorker::DialOutcome CHostWorker::AnswerStoppedHandOver() {
   }
 }
 
+void CHostWorker::SendByDial() {
+  if (!ReadyToSend()) return;
+  // A stopped hand-over has written its record, and one whose session went away
+  // has none to write.
+  if (HandOverToDial() == DialOutcome::kFinished) {
+    WriteBack();
+  } else {
+    server_.registry.Remove(ticket_);
+  }
+}
+
 void CHostWorker::FinishUnconnected(bool dialFallBack, const std::string& errorText) {
   if (dialFallBack) {
-    if (!ReadyToSend()) return;
-    if (HandOverToDial() == DialOutcome::kFinished) {
-      WriteBack();
-    } else {
-      server_.registry.Remove(ticket_);
-    }
+    SendByDial();
     return;
   }
   record_.State = kStateHostFailed;

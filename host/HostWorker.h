@@ -72,6 +72,8 @@ class CHostWorker {
   // Network exchange; `dialFallBack` sends the record to the dial link when no
   // endpoint can be reached.
   void ExchangeOverIp(bool dialFallBack);
+  // The record's trip over the dial link, written back (or its ticket given back).
+  void SendByDial();
   // No endpoint could be reached: the dial link when `dialFallBack`, else State 5
   // with `errorText`; the record is written back (or its ticket given back).
   void FinishUnconnected(bool dialFallBack, const std::string& errorText);

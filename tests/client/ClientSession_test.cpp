@@ -212,17 +212,26 @@ TEST_F(SessionTest, ConnectionOverTheLimitIsRefusedAfterItsLogin) {
   EXPECT_EQ(reply.returnCode, 500000);
 }
 
+// A listener limited to two connections, both held by lanes logged in.
+class FullListenerTest : public SessionTest {
+ protected:
+  void StartFull(const ClientSessionSettings& settings) {
+    StartListener(settings, 2);
+    ASSERT_TRUE(first_.LogIn(Port()));
+    ASSERT_TRUE(second_.LogIn(Port()));
+    ASSERT_TRUE(testing::WaitUntil([&] { return Listener().ConnectionCount() == 2; }));
+  }
+
+  TestLane first_;
+  TestLane second_;
+};
+
 // A connection over the limit only waits for its refusal: it gets a short
 // time to log in, and past 32 such connections the next is closed at once.
-TEST_F(SessionTest, SilentConnectionOverTheLimitFailsItsLoginSoon) {
+TEST_F(FullListenerTest, SilentConnectionOverTheLimitFailsItsLoginSoon) {
   ClientSessionSettings settings;
   settings.refusedLoginLimit = 300ms;  // the full 30 s login limit stays for lanes within the limit
-  StartListener(settings, 2);
-  TestLane first;
-  ASSERT_TRUE(first.LogIn(Port()));
-  TestLane second;
-  ASSERT_TRUE(second.LogIn(Port()));
-  ASSERT_TRUE(testing::WaitUntil([&] { return Listener().ConnectionCount() == 2; }));
+  ASSERT_NO_FATAL_FAILURE(StartFull(settings));
 
   HandLane silent;
   lane::Greeting greeting;
@@ -234,15 +243,10 @@ TEST_F(SessionTest, SilentConnectionOverTheLimitFailsItsLoginSoon) {
   EXPECT_TRUE(silent.WaitForClose());
 }
 
-TEST_F(SessionTest, ConnectionsPastTheRefusingCeilingAreClosedAtOnce) {
+TEST_F(FullListenerTest, ConnectionsPastTheRefusingCeilingAreClosedAtOnce) {
   ClientSessionSettings settings;
   settings.refusedLoginLimit = 20s;  // the waiting ones stay for the whole test
-  StartListener(settings, 2);
-  TestLane first;
-  ASSERT_TRUE(first.LogIn(Port()));
-  TestLane second;
-  ASSERT_TRUE(second.LogIn(Port()));
-  ASSERT_TRUE(testing::WaitUntil([&] { return Listener().ConnectionCount() == 2; }));
+  ASSERT_NO_FATAL_FAILURE(StartFull(settings));
 
   std::vector<std::unique_ptr<TestLane>> waiting;
   for (int i = 0; i < CSocketListener::kMaxRefusingConnections; ++i) {
@@ -262,9 +266,9 @@ TEST_F(SessionTest, ConnectionsPastTheRefusingCeilingAreClosedAtOnce) {
             std::string::npos);
 
   // The lanes within the limit are served all along.
-  ASSERT_TRUE(first.SendRequest(testing::ServerVersionPayload(), "still-here"));
+  ASSERT_TRUE(first_.SendRequest(testing::ServerVersionPayload(), "still-here"));
   lane::CommandResponse reply;
-  ASSERT_TRUE(first.ReadReply(reply));
+  ASSERT_TRUE(first_.ReadReply(reply));
   EXPECT_EQ(reply.returnCode, 500000);
 }
 

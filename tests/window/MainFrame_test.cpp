@@ -153,27 +153,32 @@ TEST(ClosePathTest, ARefusedStopKeepsWindowAndTray) {
   EXPECT_EQ(asked, 2);
 }
 
-TEST(ClosePathTest, ACloseDuringTheStartRunsAfterIt) {
-  OpenWindow window;
-  std::vector<std::string> journal;
-  FrontEndHandlers handlers{
-      .start =
-          [&] {
-            journal.push_back("start begins");
-            // The start's boxes dispatch events: a close can arrive inside it.
-            window.frontEnd.Frame()->close();
-            BoxAnswerer ok(QMessageBox::Ok);
-            window.operatorInterface->ShowMessage("Configuration not Set! - Use Setup | Merchant Parameters");
-            journal.push_back("start ends");
-          },
+// Handlers that only write "stop" into `journal` when the stop runs.
+FrontEndHandlers StopJournalled(std::vector<std::string>& journal) {
+  return FrontEndHandlers{
+      .start = {},
       .tick = {},
       .restart = {},
       .stop =
-          [&](bool) {
+          [&journal](bool) {
             journal.push_back("stop");
             return true;
           },
       .params = [] { return ParamsWith({}); },
+  };
+}
+
+TEST(ClosePathTest, ACloseDuringTheStartRunsAfterIt) {
+  OpenWindow window;
+  std::vector<std::string> journal;
+  FrontEndHandlers handlers = StopJournalled(journal);
+  handlers.start = [&] {
+    journal.push_back("start begins");
+    // The start's boxes dispatch events: a close can arrive inside it.
+    window.frontEnd.Frame()->close();
+    BoxAnswerer ok(QMessageBox::Ok);
+    window.operatorInterface->ShowMessage("Configuration not Set! - Use Setup | Merchant Parameters");
+    journal.push_back("start ends");
   };
   EXPECT_EQ(window.frontEnd.Run(handlers), 0);
   EXPECT_EQ(journal, (std::vector<std::string>{"start begins", "start ends", "stop"}));
@@ -184,17 +189,7 @@ TEST(ClosePathTest, ACloseDuringTheStartRunsAfterIt) {
 TEST(ClosePathTest, AHostCloseRequestWaitsForAnOpenBox) {
   OpenWindow window;
   std::vector<std::string> journal;
-  FrontEndHandlers handlers{
-      .start = {},
-      .tick = {},
-      .restart = {},
-      .stop =
-          [&](bool) {
-            journal.push_back("stop");
-            return true;
-          },
-      .params = [] { return ParamsWith({}); },
-  };
+  const FrontEndHandlers handlers = StopJournalled(journal);
   window.frontEnd.Post([&] {
     // The host thread's request arrives while the operator reads a box.
     window.frontEnd.PostRequest([&] {
