@@ -20,6 +20,9 @@ constexpr int kTransmitTimeoutMs = 5000;
 constexpr int kBadLrcPauseMs = 50;
 constexpr int kMaxRequestSends = 3;
 constexpr std::size_t kMaxModemText = 64;
+// As over TLS, where two length bytes bound an answer: a longer frame is not an
+// answer, and collecting it would only let the line fill the server's memory.
+constexpr std::size_t kMaxAnswerFrame = 65535 + 2;
 
 constexpr char kInitCommand[] = "AT&FE0Q0V1&C1&Q6X4$F1&D2S7=23S12=4S25=8";
 constexpr const char* kFailureAnswers[] = {"NO CARRIER", "ERROR", "NO DIALTONE", "BUSY",
@@ -35,6 +38,7 @@ constexpr char kShuttingDownText[] = "Dial Backup Server Shutting Down.";
 constexpr char kLostCarrierText[] = "Lost Carrier Waiting for Response.";
 constexpr char kRetriesExceededText[] = "Retries Exceeded.";
 constexpr char kBadLrcText[] = "Bad LRC on Response NAK'd.";
+constexpr char kAnswerTooLongText[] = "Response Too Long (Dial).";
 
 std::string Format(const char* format, int portNumber) {
   char text[512];
@@ -288,6 +292,10 @@ bool CDialBackup::Exchange(CRequest& record) {
           }
           break;
         case Receive::kCollecting:
+          if (response.size() >= kMaxAnswerFrame) {
+            SetLastError(kAnswerTooLongText);
+            return false;
+          }
           response += byte;
           if (byte == kLinkEtx) state = Receive::kChecking;
           break;

@@ -33,14 +33,11 @@ int OpenSslStatus(int sslError) {
   return queued != 0 ? static_cast<int>(queued) : sslError;
 }
 
-// The answer is complete when it holds its two length bytes and exactly as many bytes
-// after them as they announce.
-bool AnswerComplete(const std::string& received) {
-  if (received.size() < 2) return false;
-  const std::size_t announced =
-      (static_cast<std::size_t>(static_cast<unsigned char>(received[0])) << 8) |
-      static_cast<unsigned char>(received[1]);
-  return received.size() == announced + 2;
+// The count the answer's two length bytes announce; 0 before they have arrived.
+std::size_t AnnouncedLength(const std::string& received) {
+  if (received.size() < 2) return 0;
+  return (static_cast<std::size_t>(static_cast<unsigned char>(received[0])) << 8) |
+         static_cast<unsigned char>(received[1]);
 }
 
 // Rounded up, so that a wait never ends before its deadline.
@@ -51,8 +48,12 @@ int MillisecondsUntil(Clock::time_point deadline) {
 
 }  // namespace
 
-CHostLink::CHostLink(CSecurityInterface& security, CServerContext& server, CHostSessionCache* sessions)
-    : CHostSocket(server.interfacesStopping), security_(security), server_(server), sessions_(sessions) {}
+CHostLink::CHostLink(CSecurityInterface& security, CServerContext& server, CHostSessionCache* sessions,
+                     HostLinkWaits waits)
+    : CHostSocket(waits == HostLinkWaits::kEndAtInterfacesStop ? &server.interfacesStopping : nullptr),
+      security_(security),
+      server_(server),
+      sessions_(sessions) {}
 
 CHostLink::~CHostLink() { Close(); }
 
@@ -256,7 +257,18 @@ bool CHostLink::Exchange(int timeoutMs) {
       failed = true;
       break;
     }
-    if (AnswerComplete(receiveText_)) break;
+    if (receiveText_.size() < 2) continue;
+    // Complete at exactly the announced count. A host that sends more is not answering
+    // as it should, and waiting on would only let it fill the server's memory.
+    const std::size_t announced = AnnouncedLength(receiveText_);
+    if (receiveText_.size() == announced + 2) break;
+    if (receiveText_.size() > announced + 2) {
+      SetLastError(kHostLinkReadFailed, "Host sent %zu bytes for an answer of %zu - answer refused.",
+                   receiveText_.size() - 2, announced);
+      receiveText_.clear();
+      failed = true;
+      break;
+    }
   }
   if (failed || receiveText_.empty()) {
     timedOut_ = true;
@@ -278,6 +290,10 @@ CHostLink::ReadResult CHostLink::ReceiveAndDecrypt(int limitMs) {
       if (got > 0) {
         receiveText_.append(ioBuffer_.data(), static_cast<std::size_t>(got));
         decrypted = true;
+        // Past the announced length nothing more is read: Exchange refuses the answer.
+        if (receiveText_.size() > AnnouncedLength(receiveText_) + 2 && receiveText_.size() >= 2) {
+          return ReadResult::kOk;
+        }
         continue;
       }
       const int error = SSL_get_error(ssl_.get(), got);

@@ -33,6 +33,10 @@ enum HostLinkError : int {
   kHostLinkCertificateCheckFailed = 3124,
 };
 
+// Whether a link's waits give up when the interfaces stop. New work gives up; a
+// message the host must get (a completion already due) runs to its own time limits.
+enum class HostLinkWaits { kEndAtInterfacesStop, kRunToLimits };
+
 class CHostLink : public CHostSocket {
  public:
   // `security` and `server` must stay alive as long as the link; `security` may be
@@ -41,7 +45,8 @@ class CHostLink : public CHostSocket {
   // With `sessions` (which must outlive the link) the link offers a session kept for
   // the same endpoint and keeps the sessions the host hands out; without, every
   // handshake is a full one.
-  CHostLink(CSecurityInterface& security, CServerContext& server, CHostSessionCache* sessions = nullptr);
+  CHostLink(CSecurityInterface& security, CServerContext& server, CHostSessionCache* sessions = nullptr,
+            HostLinkWaits waits = HostLinkWaits::kEndAtInterfacesStop);
   // Close().
   ~CHostLink() override;
   CHostLink(const CHostLink&) = delete;
@@ -59,8 +64,9 @@ class CHostLink : public CHostSocket {
   // Sends the request and collects the answer for at most `timeoutMs`: complete when the
   // bytes received are exactly their two length bytes' count plus 2. True when anything
   // arrived (Response() is it without the length bytes); false with TimedOut() set when
-  // nothing arrived or the read failed; false with TimedOut() clear when the request
-  // could not be sent.
+  // nothing arrived, the read failed or the host sent more than its length bytes
+  // announced (nothing past them is kept); false with TimedOut() clear when the
+  // request could not be sent.
   bool Exchange(int timeoutMs = kHostExchangeTimeoutMs);
 
   // Whether the last handshake resumed a kept session instead of a full one.

@@ -36,11 +36,14 @@ int MillisecondsUntil(Clock::time_point deadline) {
 enum class Woken { kSocket, kStopped, kTimeout, kFailed };
 
 // Waits until `socket` shows `events`, the stop descriptor is readable, or `timeoutMs`
-// has passed. The socket wins when both are ready.
-Woken WaitForSocket(int socket, short events, int stopDescriptor, int timeoutMs) {
+// has passed. The socket wins when both are ready. Without a stop event to watch
+// (`stopping` null) only the socket and the time count.
+Woken WaitForSocket(int socket, short events, const Event* stopping, int timeoutMs) {
+  const int stopDescriptor = stopping != nullptr ? stopping->Descriptor() : -1;
   pollfd watch[2] = {{socket, events, 0}, {stopDescriptor, POLLIN, 0}};
   const nfds_t count = stopDescriptor >= 0 ? 2 : 1;
-  const int wait = stopDescriptor >= 0 ? timeoutMs : std::min(timeoutMs, kStopLookMs);
+  const bool lookAtStop = stopping != nullptr && stopDescriptor < 0;
+  const int wait = lookAtStop ? std::min(timeoutMs, kStopLookMs) : timeoutMs;
   const int ready = ::poll(watch, count, wait);
   if (ready < 0) return errno == EINTR ? Woken::kTimeout : Woken::kFailed;
   if (watch[0].revents != 0) return Woken::kSocket;
@@ -59,7 +62,7 @@ struct FreeAddressInfo {
 
 }  // namespace
 
-CHostSocket::CHostSocket(const Event& stopping) : stopping_(stopping) {}
+CHostSocket::CHostSocket(const Event* stopping) : stopping_(stopping) {}
 
 CHostSocket::~CHostSocket() { CloseQuietly(); }
 
@@ -114,9 +117,8 @@ bool CHostSocket::ConnectAddress(const sockaddr_in& address, int timeoutMs) {
                  static_cast<unsigned>(error));
     return false;
   }
-  const int stopDescriptor = stopping_.Descriptor();
   for (;;) {
-    const Woken woken = WaitForSocket(socket_, POLLOUT, stopDescriptor, MillisecondsUntil(deadline));
+    const Woken woken = WaitForSocket(socket_, POLLOUT, stopping_, MillisecondsUntil(deadline));
     if (woken == Woken::kFailed) {
       const int error = errno;
       CloseQuietly();
@@ -134,7 +136,7 @@ bool CHostSocket::ConnectAddress(const sockaddr_in& address, int timeoutMs) {
       }
       break;  // refused, unreachable or reset while connecting
     }
-    if (woken == Woken::kStopped || stopping_.IsSet() || Clock::now() >= deadline) break;
+    if (woken == Woken::kStopped || Stopping() || Clock::now() >= deadline) break;
   }
   CloseQuietly();
   SetLastError(kHostSocketConnectFailed, "Socket Error Trying to Connect Error %d", kHostSocketConnectFailed);
@@ -174,13 +176,13 @@ int CHostSocket::Send(const char* data, int length) {
     int error = written < 0 ? errno : EIO;
     if (error == EINTR) continue;
     if (error == EAGAIN || error == EWOULDBLOCK) {
-      if (stopping_.IsSet()) {
+      if (Stopping()) {
         error = ECANCELED;
       } else if (Clock::now() - lastProgress > kSendStallLimit) {
         error = ETIMEDOUT;
       } else {
         const auto stallEnd = lastProgress + kSendStallLimit;
-        WaitForSocket(socket_, POLLOUT, stopping_.Descriptor(), MillisecondsUntil(stallEnd) + 1);
+        WaitForSocket(socket_, POLLOUT, stopping_, MillisecondsUntil(stallEnd) + 1);
         continue;
       }
     }
@@ -195,9 +197,8 @@ int CHostSocket::Send(const char* data, int length) {
 int CHostSocket::Receive(char* buffer, int size, int timeoutMs) {
   if (socket_ < 0 || buffer == nullptr || size <= 0) return 0;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
-  const int stopDescriptor = stopping_.Descriptor();
   for (;;) {
-    const Woken woken = WaitForSocket(socket_, POLLIN, stopDescriptor, MillisecondsUntil(deadline));
+    const Woken woken = WaitForSocket(socket_, POLLIN, stopping_, MillisecondsUntil(deadline));
     if (woken == Woken::kFailed) {
       systemError_ = errno;
       SetLastError(systemError_, "Socket Error %d Receiving", systemError_);
@@ -214,7 +215,7 @@ int CHostSocket::Receive(char* buffer, int size, int timeoutMs) {
         return -1;
       }
     }
-    if (woken == Woken::kStopped || stopping_.IsSet() || Clock::now() >= deadline) return 0;
+    if (woken == Woken::kStopped || Stopping() || Clock::now() >= deadline) return 0;
   }
 }
 

@@ -24,8 +24,8 @@ class CHostSocket {
  public:
   // Holds no socket; the last error code is 9999 (there is no socket library to start).
   // Every wait gives up once `stopping` (the interfaces-stopping event, which must
-  // outlive the socket) is set.
-  explicit CHostSocket(const Event& stopping);
+  // outlive the socket) is set; with null, every wait runs to its own limit.
+  explicit CHostSocket(const Event* stopping);
   // Closes the socket when one is open.
   virtual ~CHostSocket();
   CHostSocket(const CHostSocket&) = delete;
@@ -68,8 +68,9 @@ class CHostSocket {
 
  private:
   void CloseQuietly();
+  bool Stopping() const { return stopping_ != nullptr && stopping_->IsSet(); }
 
-  const Event& stopping_;
+  const Event* const stopping_;
   int socket_ = -1;
   sockaddr_in address_{};
   int lastErrorCode_ = kHostSocketNoError;

@@ -102,6 +102,12 @@ TEST_F(E2eDialTest, StopDuringAHandOverAnswersTheLane) {
   ExpectAnswer(reply, "004003", "Dial Backup Server Shutting Down.");
 }
 
+TEST_F(E2eDialTest, AnAnswerFrameThatNeverEndsIsRefusedAtItsCeiling) {
+  ASSERT_NO_FATAL_FAILURE(StartDialOnly("18005550199"));
+  ExpectAnswer(Request(SalePairs("10.07", 2151), 60), "004003", "Response Too Long (Dial).");
+  EXPECT_EQ(Request(SalePairs("10.00", 2152)).final.cmdStatus, "Approved") << "the next sale dials again";
+}
+
 TEST_F(E2eDialTest, BusyLineReachesTheLane) {
   ASSERT_NO_FATAL_FAILURE(StartDialOnly("15550001"));
   ExpectAnswer(Request(SalePairs("10.00", 2201)), "004003", "BUSY");

@@ -1,5 +1,6 @@
 // The server's way to the host as a lane sees it: no host, fail-over to the second
-// endpoint, a host that never answers, and the host certificate check.
+// endpoint, a host that never answers or never stops answering, and the host
+// certificate check.
 #include "tests/e2e/E2eFixture.h"
 
 #include <functional>
@@ -55,6 +56,23 @@ TEST_F(E2eHostLinkTest, UnansweredRequestTimesOutAndIsCompletedAsNotReceived) {
   ASSERT_EQ(completions.size(), 1u);
   EXPECT_EQ(completions.front().status, "REPLY NOT RECVD");
   EXPECT_EQ(StanOf(completions.front().message), StanOf(requests.front().message));
+}
+
+// A hostile host: length bytes announcing a short answer, then bytes without end.
+TEST_F(E2eHostLinkTest, AnAnswerPastItsAnnouncedLengthEndsTheExchangeAtOnce) {
+  ASSERT_NO_FATAL_FAILURE(Provision());
+  ASSERT_NO_FATAL_FAILURE(StartHost());
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  const auto start = std::chrono::steady_clock::now();
+  const LaneReply reply = Request(SalePairs("10.07", 2004), 60);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << "not the 35 s answer wait";
+  ASSERT_EQ(reply.exitCode, 0) << reply.error;
+  EXPECT_EQ(reply.final.returnCodeText, "001007") << reply.finalDocument;
+  const std::vector<JournalEntry> completions = AwaitJournal("COMPLETION", 1);
+  ASSERT_EQ(completions.size(), 1u);
+  EXPECT_EQ(completions.front().status, "REPLY NOT RECVD");
+  EXPECT_TRUE(WaitForServerLog("answer refused", std::chrono::seconds(10))) << "the log says why";
+  EXPECT_EQ(Request(SalePairs("10.00", 2005)).final.cmdStatus, "Approved");
 }
 
 // One row per certificate the host presents: "Y" in entry 10 has it checked.

@@ -457,16 +457,38 @@ TEST_F(HostLinkTest, AnAnswerInSeveralRecordsIsAssembled) {
   EXPECT_EQ(link.Response(), "ABCDEFGH");
 }
 
-TEST_F(HostLinkTest, AnAnswerLongerThanItsLengthBytesSayIsCollectedUntilTheTimeIsUp) {
-  TestHost host;
-  StartAnsweringHost(host, std::string("\x00\x03" "ABCDEF", 8));
-  CHostLink link(security_, server_.context());
-  ConnectAndSend(link, host, "REQUEST");
-  const auto start = Clock::now();
-  ASSERT_TRUE(link.Exchange(500)) << link.LastErrorText();
-  EXPECT_GE(Clock::now() - start, milliseconds(500)) << "such an answer is never complete";
-  EXPECT_EQ(link.Response(), "ABCDEF");
-  EXPECT_FALSE(link.TimedOut());
+TEST_F(HostLinkTest, AnAnswerLongerThanItsLengthBytesSayIsRefusedAtOnce) {
+  struct Case {
+    const char* name;
+    HostScript script;
+  };
+  const Case cases[] = {
+      {"a few bytes too many", [](HostSession& session) {
+         if (session.ReadRequest()) session.Write(std::string("\x00\x03" "ABCDEF", 8));
+         session.AwaitLeaving();
+       }},
+      {"a host that streams without end", [](HostSession& session) {
+         if (!session.ReadRequest() || !session.Write(std::string("\x00\x10", 2))) return;
+         const std::string block(16 * 1024, 'Z');
+         while (session.Write(block)) {
+         }
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestHost host;
+    StartHost(host, c.script);
+    CHostLink link(security_, server_.context());
+    ConnectAndSend(link, host, "REQUEST");
+    const auto start = Clock::now();
+    EXPECT_FALSE(link.Exchange(kLongTimeoutMs));
+    EXPECT_LT(Clock::now() - start, kWellBeforeTheTimeout) << "nothing past the announced length is waited for";
+    EXPECT_TRUE(link.TimedOut()) << "the request went out: it is completed as not received";
+    EXPECT_EQ(link.LastErrorCode(), kHostLinkReadFailed);
+    EXPECT_NE(link.LastErrorText().find("answer refused"), std::string::npos) << link.LastErrorText();
+    EXPECT_EQ(link.Response(), "");
+    link.Close();
+  }
 }
 
 TEST_F(HostLinkTest, AnAnswerShorterThanAnnouncedIsHandedOnWhenTheTimeIsUp) {
@@ -559,21 +581,38 @@ TEST_F(HostLinkTest, ARecordThatDoesNotDecryptIsAFailedReceive) {
   EXPECT_NE(link.LastErrorText().find(" returned by DecryptMessage."), std::string::npos) << link.LastErrorText();
 }
 
-TEST_F(HostLinkTest, TheInterfacesStoppingEventEndsTheWaitForAnAnswer) {
-  TestHost host;
-  StartHost(host, [](HostSession& session) {
-    session.ReadRequest();
-    session.AwaitLeaving();
-  });
-  CHostLink link(security_, server_.context());
-  ConnectAndSend(link, host, "REQUEST");
-  const auto start = Clock::now();
-  {
-    StopLater stop(server_.context().interfacesStopping, milliseconds(100));
-    EXPECT_FALSE(link.Exchange(kLongTimeoutMs));
+TEST_F(HostLinkTest, TheInterfacesStoppingEventEndsTheWaitForAnAnswerUnlessTheLinkRunsToItsLimits) {
+  struct Case {
+    const char* name;
+    HostLinkWaits waits;
+    bool answered;  // the host's late answer is still read
+  };
+  const Case cases[] = {
+      {"new work ends at the stop", HostLinkWaits::kEndAtInterfacesStop, false},
+      {"a completion due runs on", HostLinkWaits::kRunToLimits, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestHost host;
+    StartHost(host, [](HostSession& session) {
+      if (session.ReadRequest()) {
+        std::this_thread::sleep_for(milliseconds(400));
+        session.Write(Framed("LATE"));
+      }
+      session.AwaitLeaving();
+    });
+    CHostLink link(security_, server_.context(), nullptr, c.waits);
+    ConnectAndSend(link, host, "REQUEST");
+    const auto start = Clock::now();
+    {
+      StopLater stop(server_.context().interfacesStopping, milliseconds(100));
+      EXPECT_EQ(link.Exchange(kLongTimeoutMs), c.answered);
+    }
+    EXPECT_LT(Clock::now() - start, kWellBeforeTheTimeout);
+    EXPECT_EQ(link.TimedOut(), !c.answered);
+    EXPECT_EQ(link.Response(), c.answered ? "LATE" : "");
+    link.Close();
   }
-  EXPECT_LT(Clock::now() - start, kWellBeforeTheTimeout);
-  EXPECT_TRUE(link.TimedOut());
 }
 
 // --- requests that cannot go out ------------------------------------------------------------

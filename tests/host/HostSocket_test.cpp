@@ -60,7 +60,7 @@ const std::string kConnectFailedText = "Socket Error Trying to Connect Error 300
 
 TEST(HostSocketTest, ANewSocketHoldsNothing) {
   Event stopping(Event::Reset::kManual);
-  CHostSocket socket(stopping);
+  CHostSocket socket(&stopping);
   char buffer[8];
   EXPECT_EQ(socket.LastErrorCode(), 9999);
   EXPECT_FALSE(socket.IsAlive());
@@ -78,7 +78,7 @@ TEST(HostSocketConnectTest, ANameTheResolverRejectsFailsWithItsError) {
   // The resolver refuses this name itself, so no query leaves the machine.
   const std::size_t openBefore = OpenDescriptorCount();
   Event stopping(Event::Reset::kManual);
-  CHostSocket socket(stopping);
+  CHostSocket socket(&stopping);
   EXPECT_FALSE(socket.ConnectByName("host name with spaces", 6661, 3000));
   EXPECT_NE(socket.LastErrorCode(), 0);
   EXPECT_EQ(socket.LastErrorText(), "DNS Lookup of 'host name with spaces' Failed with Error " +
@@ -89,7 +89,7 @@ TEST(HostSocketConnectTest, ANameTheResolverRejectsFailsWithItsError) {
 
 TEST(HostSocketConnectTest, APortOutsideTheRangeIsRefused) {
   Event stopping(Event::Reset::kManual);
-  CHostSocket socket(stopping);
+  CHostSocket socket(&stopping);
   for (int port : {0, -1, 65536}) {
     EXPECT_FALSE(socket.ConnectByName("localhost", port, 3000)) << port;
     EXPECT_EQ(socket.LastErrorText(), "Invalid Host Port " + std::to_string(port));
@@ -100,7 +100,7 @@ TEST(HostSocketConnectTest, AClosedLoopbackPortIsRefusedWith3006BeforeTheTimeOut
   Event stopping(Event::Reset::kManual);
   ASSERT_GE(stopping.Descriptor(), 0);  // the event's own, made once and kept
   const std::size_t openBefore = OpenDescriptorCount();
-  CHostSocket socket(stopping);
+  CHostSocket socket(&stopping);
   const auto start = Clock::now();
   EXPECT_FALSE(socket.ConnectAddress(LoopbackAddress(ClosedPort()), kLongTimeoutMs));
   EXPECT_LT(Clock::now() - start, kWellBeforeTheTimeout);
@@ -116,7 +116,7 @@ TEST(HostSocketConnectTest, AHostThatNeverAnswersTimesOutWith3006) {
   Event stopping(Event::Reset::kManual);
   ASSERT_GE(stopping.Descriptor(), 0);
   const std::size_t openBefore = OpenDescriptorCount();
-  CHostSocket socket(stopping);
+  CHostSocket socket(&stopping);
   const auto start = Clock::now();
   EXPECT_FALSE(socket.ConnectAddress(LoopbackAddress(host.listener.Port()), 300));
   EXPECT_GE(MillisecondsSince(start), 300) << "gave up before its time-out";
@@ -129,7 +129,7 @@ TEST(HostSocketConnectTest, TheInterfacesStoppingEventEndsAConnect) {
   SilentHost host;
   ASSERT_TRUE(host.Fill());
   Event stopping(Event::Reset::kManual);
-  CHostSocket socket(stopping);
+  CHostSocket socket(&stopping);
   const auto start = Clock::now();
   {
     StopLater stop(stopping, milliseconds(100));
@@ -143,7 +143,7 @@ TEST(HostSocketConnectTest, ConnectsByNameAndReplacesAnEarlierConnection) {
   LoopbackListener listener;
   ASSERT_TRUE(listener.Valid());
   Event stopping(Event::Reset::kManual);
-  CHostSocket socket(stopping);
+  CHostSocket socket(&stopping);
   ASSERT_TRUE(socket.ConnectByName("localhost", listener.Port(), 3000)) << socket.LastErrorText();
   UniqueFd first(listener.Accept(milliseconds(5000)));
   ASSERT_GE(first.Get(), 0);
@@ -170,7 +170,7 @@ class ConnectedHostSocketTest : public ::testing::Test {
 
   LoopbackListener listener_;
   Event stopping_{Event::Reset::kManual};
-  CHostSocket socket_{stopping_};
+  CHostSocket socket_{&stopping_};
   UniqueFd peer_;
 };
 

@@ -10,6 +10,7 @@ Behaviour BehaviourForAmount(std::string_view amount) {
   if (ending == "04") return Behaviour::kCloseConnection;
   if (ending == "05") return Behaviour::kGarbage;
   if (ending == "06") return Behaviour::kDelayedApprove;
+  if (ending == "07") return Behaviour::kStream;
   return Behaviour::kApprove;
 }
 
@@ -22,6 +23,8 @@ std::string BehaviourTableText() {
          "  .04  connection closed without an answer\n"
          "  .05  garbage: the answer is the seven characters GARBAGE\n"
          "  .06  approved, answered after --delay-ms\n"
+         "  .07  a hostile answer: over TLS, length bytes announcing 16 bytes and then bytes\n"
+         "       without end until the server leaves; by modem, STX and 128 KiB without ETX\n"
          "  any other ending  approved: code 0000 (0100 for an EBT balance), text APPROVED\n";
 }
 

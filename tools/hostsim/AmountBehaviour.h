@@ -15,6 +15,7 @@ enum class Behaviour {
   kCloseConnection,  // .04
   kGarbage,          // .05
   kDelayedApprove,   // .06
+  kStream,           // .07
 };
 
 // The behaviour for an amount field (digits of cents); its last two characters decide.

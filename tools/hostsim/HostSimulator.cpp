@@ -29,6 +29,7 @@ SimReply HostSimulator::HandleRequest(const SimMessage& request) {
     case Behaviour::kNoAnswer: return {SimReply::Action::kNoAnswer, {}};
     case Behaviour::kCloseConnection: return {SimReply::Action::kCloseConnection, {}};
     case Behaviour::kGarbage: return {SimReply::Action::kSend, std::string(kGarbageAnswer)};
+    case Behaviour::kStream: return {SimReply::Action::kStream, {}};
     case Behaviour::kDecline: outcome = Outcome::kDeclined; break;
     // A force reports a sale already made; there is nothing left to approve in part.
     case Behaviour::kPartialApprove: outcome = request.force ? Outcome::kApproved : Outcome::kPartiallyApproved; break;

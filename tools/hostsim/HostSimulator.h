@@ -14,9 +14,10 @@
 namespace paxelle::hostsim {
 
 // What the connection does after a message: send `text` now or after the delay,
-// send nothing and keep reading, or close without an answer.
+// send nothing and keep reading, close without an answer, or stream bytes that are
+// no answer at all.
 struct SimReply {
-  enum class Action { kSend, kSendAfterDelay, kNoAnswer, kCloseConnection };
+  enum class Action { kSend, kSendAfterDelay, kNoAnswer, kCloseConnection, kStream };
   Action action = Action::kSend;
   std::string text;
 };

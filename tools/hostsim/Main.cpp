@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
   HostSimulator simulator(options.journalFile.empty() ? nullptr : &journal);
   ServerLimits limits;
   limits.delay = options.delay;
+  limits.handshakeDelay = options.handshakeDelay;
   SimServer server(tls.Get(), simulator, stop, limits);
   if (options.network) {
     if (!server.Listen(options.port, error)) return Fail(kExitStartFailed, error);

@@ -362,6 +362,10 @@ void ModemSimulator::ReadFrameAndAnswer() {
     case SimReply::Action::kSendAfterDelay:
       if (stop_.WaitFor(timings_.answerDelay)) return;
       break;
+    case SimReply::Action::kStream:
+      // A frame that never ends: STX and more bytes than any answer holds.
+      Send(std::string(1, kLinkStx) + std::string(128 * 1024, 'Z'));
+      return;
     case SimReply::Action::kSend: break;
   }
   SendAnswer(reply.text, fault);

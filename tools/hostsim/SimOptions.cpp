@@ -43,7 +43,7 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
       continue;
     }
     if (name != "--port" && name != "--cert" && name != "--key" && name != "--journal" && name != "--delay-ms" &&
-        name != "--modem") {
+        name != "--handshake-delay-ms" && name != "--modem") {
       error = "unknown option " + name;
       return false;
     }
@@ -62,13 +62,13 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
       }
       options.port = static_cast<std::uint16_t>(*port);
       portGiven = true;
-    } else if (name == "--delay-ms") {
+    } else if (name == "--delay-ms" || name == "--handshake-delay-ms") {
       const auto delay = ReadNumber(*value, kMaxDelayMs);
       if (!delay) {
-        error = "--delay-ms must be a number from 0 to " + std::to_string(kMaxDelayMs) + ", not \"" + *value + "\"";
+        error = name + " must be a number from 0 to " + std::to_string(kMaxDelayMs) + ", not \"" + *value + "\"";
         return false;
       }
-      options.delay = std::chrono::milliseconds(*delay);
+      (name == "--delay-ms" ? options.delay : options.handshakeDelay) = std::chrono::milliseconds(*delay);
     } else if (value->empty()) {
       error = name + " needs a non-empty value";
       return false;
@@ -94,7 +94,7 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
 
 std::string SimHelpText() {
   return "Usage: paxelle-hostsim --port N --cert PEM --key PEM [--modem PATH] [--journal FILE] [--delay-ms N]\n"
-         "                       [--no-resumption]\n"
+         "                       [--handshake-delay-ms N] [--no-resumption]\n"
          "  or:  paxelle-hostsim --modem PATH [--journal FILE] [--delay-ms N]\n"
          "  or:  paxelle-hostsim --help | --version\n"
          "\n"
@@ -112,6 +112,9 @@ std::string SimHelpText() {
          "                  and the message with account numbers and track data masked to their\n"
          "                  last four digits and PIN data and CVV masked whole\n"
          "  --delay-ms N    how long the delayed answer waits (default 2000, at most 600000)\n"
+         "  --handshake-delay-ms N\n"
+         "                  each connection waits N ms before its TLS handshake, as a distant\n"
+         "                  host would (default 0, at most 600000)\n"
          "  --no-resumption every connection gets a full handshake: no session ids, no session\n"
          "                  tickets (by default a returning client may resume its TLS session)\n"
          "  --modem PATH    also (or only) a dial-up modem with the host behind it, on a\n"

@@ -18,11 +18,12 @@ struct SimOptions {
   std::string modemLink;    // empty: no modem side
   bool network = true;      // the TLS side runs (--port given)
   std::chrono::milliseconds delay{2000};
+  std::chrono::milliseconds handshakeDelay{0};  // before each connection's handshake
   bool resumption = true;   // TLS sessions may be resumed (--no-resumption: never)
 };
 
 // Reads `args` (without the program name): --port N, --cert PEM, --key PEM, --journal FILE,
-// --delay-ms N, --modem PATH, --no-resumption, --help, --version; each value also as --name=VALUE. False with
+// --delay-ms N, --handshake-delay-ms N, --modem PATH, --no-resumption, --help, --version; each value also as --name=VALUE. False with
 // `error` set for an unknown option, a missing or malformed value, or neither --modem nor all of
 // --port, --cert and --key (unless --help or --version); --port without --cert and --key is
 // refused too.

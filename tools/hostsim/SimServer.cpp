@@ -115,8 +115,17 @@ void SimServer::JoinFinished(bool all) {
   }
 }
 
+void SimServer::StreamWithoutEnd(TlsStream& stream) {
+  // Announces a short answer, then never stops sending: until the server leaves.
+  if (stream.WriteAll(std::string("\x00\x10", 2), limits_.write) != IoResult::kOk) return;
+  const std::string block(16 * 1024, 'Z');
+  while (!stop_.Raised() && stream.WriteAll(block, limits_.write) == IoResult::kOk) {
+  }
+}
+
 void SimServer::Serve(int fd) {
   TlsStream stream(tls_, fd, TlsStream::Side::kServer, stop_.Fd());
+  if (limits_.handshakeDelay.count() > 0 && stop_.WaitFor(limits_.handshakeDelay)) return;
   if (stream.Handshake(limits_.handshake) != IoResult::kOk) {
     if (!stop_.Raised()) Report(stream.LastError());
     return;
@@ -132,6 +141,10 @@ void SimServer::Serve(int fd) {
     const SimReply reply = simulator_.Handle(message);
     if (reply.action == SimReply::Action::kNoAnswer) continue;
     if (reply.action == SimReply::Action::kCloseConnection) break;
+    if (reply.action == SimReply::Action::kStream) {
+      StreamWithoutEnd(stream);
+      break;
+    }
     if (reply.action == SimReply::Action::kSendAfterDelay && stop_.WaitFor(limits_.delay)) break;
     std::string framed;
     if (!FrameHostMessage(reply.text, framed) || stream.WriteAll(framed, limits_.write) != IoResult::kOk) {

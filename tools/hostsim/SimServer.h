@@ -5,6 +5,7 @@
 
 #include "tools/hostsim/HostSimulator.h"
 #include "tools/hostsim/StopSignal.h"
+#include "tools/hostsim/TlsStream.h"
 
 #include <openssl/ssl.h>
 
@@ -23,6 +24,7 @@ struct ServerLimits {
   std::chrono::milliseconds message{10000};    // for the rest of a message once its length arrived
   std::chrono::milliseconds write{10000};      // for sending one answer
   std::chrono::milliseconds delay{2000};       // before a delayed answer
+  std::chrono::milliseconds handshakeDelay{0}; // before each connection's handshake
   std::size_t maxConnections = 256;            // connections beyond it are closed at once
 };
 
@@ -52,6 +54,7 @@ class SimServer {
     std::atomic<bool> done{false};
   };
   void Serve(int fd);
+  void StreamWithoutEnd(TlsStream& stream);
   void JoinFinished(bool all);
 
   SSL_CTX* tls_;
