@@ -102,21 +102,28 @@ std::string CBatchState::GetBatchNo(bool readOnly, bool force, bool& changed, st
     const std::string today = FormatLocalTime("%y%m%d", now);
     if (!readOnly && !force) CheckAutomaticClose(now, notes);
     ReadBatchFile(today, notes);
+    batchNo = batchNo_;
     if ((!readOnly || force) && status_ != kOpen) {
       const std::string previousNo = batchNo_;
       const std::string previousStatus = status_;
+      const bool previousUnsaved = unsaved_;
       int counter = FirstChars(batchNo_, 6) == today ? LeadingInt(LastChars(batchNo_, 3)) : 0;
       counter = counter < 0 || counter >= kMaxBatchCounter ? 1 : counter + 1;
       char number[8];
       std::snprintf(number, sizeof number, "%03d", counter);
       batchNo_ = today + number;
       status_ = kOpen;
-      if (batchNo_ != previousNo || status_ != previousStatus) {
-        changed = true;
-        WriteBatchFile(notes);
+      if (WriteBatchFile(notes)) {
+        changed = batchNo_ != previousNo || status_ != previousStatus;
+        batchNo = batchNo_;
+      } else {
+        // Opened again by the next message, which retries the write.
+        batchNo_ = previousNo;
+        status_ = previousStatus;
+        unsaved_ = previousUnsaved;
+        batchNo.clear();
       }
     }
-    batchNo = batchNo_;
   } catch (const std::exception&) {
     notes.push_back({kBatchTexts.unknownException, {}});
   }
@@ -152,9 +159,16 @@ void CBatchState::CheckAutomaticClose(std::time_t now, std::vector<StateNote>& n
   std::string lastDate = kNoDate;
   std::string lastTime = kNoTime;
   std::vector<std::string> lines;
-  if (LoadStateLines(path, TwoLineBytes(kNoDate, kNoTime), 2, kLastDateTimeTexts, lines, notes)) {
+  const bool read =
+      !stampUnsaved_ && LoadStateLines(path, TwoLineBytes(kNoDate, kNoTime), 2, kLastDateTimeTexts, lines, notes);
+  if (read) {
     if (lines[0].size() == 6) lastDate = lines[0];
     if (lines[1].size() == 4) lastTime = lines[1];
+  } else if (!stampDate_.empty()) {
+    // The file did not take the last stamp, or cannot be read: without the one held
+    // here every request would find the close time passed and open a batch of its own.
+    lastDate = stampDate_;
+    lastTime = stampTime_;
   }
 
   const std::tm local = LocalTime(now);
@@ -164,7 +178,11 @@ void CBatchState::CheckAutomaticClose(std::time_t now, std::vector<StateNote>& n
                 local.tm_year % 100);
   std::snprintf(currentTime, sizeof currentTime, "%02d%02d", local.tm_hour, local.tm_min);
   // Stamped before comparing, so that the next request measures from this one.
-  StoreStateFile(path, TwoLineBytes(currentDate, currentTime), kLastDateTimeTexts, false, notes);
+  stampUnsaved_ =
+      StoreStateFile(path, TwoLineBytes(currentDate, currentTime), kLastDateTimeTexts, false, notes) !=
+      StateFileStatus::Done;
+  stampDate_ = currentDate;
+  stampTime_ = currentTime;
 
   int closeHhmm = 0;
   if (!ParseHhmm(closeTime_, closeHhmm)) return;
@@ -193,6 +211,7 @@ void CBatchState::CloseLocked(const std::string& today, std::vector<StateNote>& 
 }
 
 void CBatchState::ReadBatchFile(const std::string& today, std::vector<StateNote>& notes) {
+  if (unsaved_) return;
   std::vector<std::string> lines;
   if (!LoadStateLines(directory_ / kBatchFile, TwoLineBytes(today + "000", kClosed), 2,
                       kBatchTexts, lines, notes)) {
@@ -210,8 +229,10 @@ void CBatchState::ReadBatchFile(const std::string& today, std::vector<StateNote>
   }
 }
 
-void CBatchState::WriteBatchFile(std::vector<StateNote>& notes) {
-  StoreStateFile(directory_ / kBatchFile, TwoLineBytes(batchNo_, status_), kBatchTexts, false, notes);
+bool CBatchState::WriteBatchFile(std::vector<StateNote>& notes) {
+  unsaved_ = StoreStateFile(directory_ / kBatchFile, TwoLineBytes(batchNo_, status_), kBatchTexts, false, notes) !=
+             StateFileStatus::Done;
+  return !unsaved_;
 }
 
 }  // namespace paxelle

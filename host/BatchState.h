@@ -29,9 +29,13 @@ class CBatchState {
   // check; unless `readOnly` (or when `force`), opens a new batch when the
   // status is not "OPEN", and then sets `changed` (the caller resets the item
   // counter). Failure texts are appended to `errors` and logged; a failed read
-  // leaves the number as it was in memory.
+  // leaves the number as it was in memory. Empty, with nothing changed, when a new
+  // batch could not be stored: no message may go out under a batch the file does
+  // not hold, or the next one would reopen it and number its items from 1 again.
   std::string GetBatchNo(bool readOnly, bool force, bool& changed, std::string& errors);
-  // Status "CLOSED", file rewritten (after the host accepted a batch close).
+  // Status "CLOSED", file rewritten (after the host accepted a batch close). When the
+  // file cannot take it, memory keeps the closed batch (and is used instead of the
+  // file) until a write succeeds.
   void SetClosed(std::string& errors);
   // "Batch Close Option" (entry 12) and "Host Close Time" (entry 13, HHMM)
   // values; the automatic close runs only for option "Y".
@@ -43,8 +47,10 @@ class CBatchState {
  private:
   void CheckAutomaticClose(std::time_t now, std::vector<StateNote>& notes);
   void CloseLocked(const std::string& today, std::vector<StateNote>& notes);
+  // Reads the file unless memory holds a state the file could not take.
   void ReadBatchFile(const std::string& today, std::vector<StateNote>& notes);
-  void WriteBatchFile(std::vector<StateNote>& notes);
+  // False when the file could not take the state held in memory.
+  bool WriteBatchFile(std::vector<StateNote>& notes);
 
   const std::filesystem::path directory_;
   CTrafficLog& log_;
@@ -52,6 +58,12 @@ class CBatchState {
   std::mutex mutex_;
   std::string batchNo_;
   std::string status_;
+  bool unsaved_ = false;  // batchNo_/status_ differ from what the file holds
+  // The last request's moment ("MMDDYY", "HHMM") as stamped, used when the file
+  // that should hold it cannot be written or read.
+  std::string stampDate_;
+  std::string stampTime_;
+  bool stampUnsaved_ = false;
   std::string closeOption_ = "N";
   std::string closeTime_ = "0400";
 };

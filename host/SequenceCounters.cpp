@@ -156,9 +156,11 @@ std::optional<std::int64_t> CSequenceCounters::Recall(const std::string& fileNam
     return *shadow.number;
   }
   // Neither copy holds a number.
+  found.noCopyRead = true;
   if (main.read.status == StateFileStatus::Missing && shadow.read.status == StateFileStatus::Missing) return 0;
   if (main.read.status == StateFileStatus::OpenFailed || main.read.status == StateFileStatus::IoFailed) {
     // The disk, not the content: nothing is handed out until it reads again.
+    found.noCopyRead = false;
     found.notes.push_back({main.read.status == StateFileStatus::OpenFailed ? kTexts.openForReadFailed
                                                                            : kTexts.readFailed,
                            path.string() + ": " + SystemErrorText(main.read.systemError)});
@@ -172,6 +174,23 @@ std::optional<std::int64_t> CSequenceCounters::Recall(const std::string& fileNam
                 WhatWasFound(shadow) + ") could be read: numbering starts again from " + std::to_string(next) +
                 ". Numbers the host has already received may be sent again.";
   return stored;
+}
+
+std::optional<std::int64_t> CSequenceCounters::RecallOrHeld(const std::string& fileName, int max,
+                                                             Recollection& found) {
+  Recollection read;
+  const std::optional<std::int64_t> stored = Recall(fileName, max, read);
+  const auto held = counters_.find(fileName);
+  if (!stored || !read.noCopyRead || held == counters_.end() || !held->second.known) {
+    found = std::move(read);
+    return stored;
+  }
+  // Both copies lost while the server runs: starting again from what is left of them
+  // would send numbers the host already has. Memory still knows the last one.
+  found.damaged = true;
+  found.findings.push_back("Neither " + fileName + " nor its shadow copy holds a number: going on from " +
+                           std::to_string(held->second.value) + " held in memory, both copies written again");
+  return held->second.value;
 }
 
 bool CSequenceCounters::Store(const std::string& fileName, int value, bool creating,
@@ -204,7 +223,7 @@ int CSequenceCounters::TakeLocked(const std::string& fileName, int max, bool set
   // With nothing waiting for a commit the files hold what memory holds, unless
   // they were mended or edited since: they are followed.
   if (!counter.known || (settled && !counter.dirty)) {
-    const std::optional<std::int64_t> stored = Recall(fileName, max, found);
+    const std::optional<std::int64_t> stored = RecallOrHeld(fileName, max, found);
     // Nothing is handed out until the file reads again.
     if (!stored) return 0;
     counter.value = *stored;
@@ -339,7 +358,7 @@ std::string CSequenceCounters::CheckFiles() {
     std::string errors;
     try {
       std::lock_guard lock(mutex_);
-      const std::optional<std::int64_t> stored = Recall(fileName, kNumberMax, found);
+      const std::optional<std::int64_t> stored = RecallOrHeld(fileName, kNumberMax, found);
       // Both copies made whole again, holding the number the next one follows.
       if (stored && found.damaged) {
         const int kept = *stored < 0 || *stored >= kNumberMax ? 0 : static_cast<int>(*stored);

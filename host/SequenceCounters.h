@@ -61,8 +61,10 @@ class CSequenceCounters {
   // no number is waiting for a commit the files are read again, so a copy
   // mended or edited by hand is followed; the copy that holds a number is used
   // when the other does not; when they differ, the one further along. When
-  // neither holds one, the first file's leading digits are followed, with an
-  // alarm in the log. 0, with the failure text, when the file cannot be read.
+  // neither holds one, the number held in memory goes on (both copies are
+  // written again by the commit); before the first number, the first file's
+  // leading digits are followed, with an alarm in the log. 0, with the failure
+  // text, when the file cannot be read.
   int Take(const std::string& fileName, int max, NumberClaim& claim, std::string& errors);
   // Waits until the numbers in `claim` are saved in both copies of their files
   // (taking part in or leading the commit that covers them). False, with the
@@ -91,6 +93,7 @@ class CSequenceCounters {
     std::string alarm;                  // neither copy read: logged loudly
     std::vector<StateNote> notes;       // failures for the caller's error text
     bool damaged = false;               // a copy needs rewriting
+    bool noCopyRead = false;            // neither copy holds a number (both may be missing)
   };
   // One counter as handed out; `dirty` until a commit has taken its value.
   struct Counter {
@@ -106,6 +109,9 @@ class CSequenceCounters {
 
   // The number last stored in `fileName`; none when the file cannot be opened or read at all.
   std::optional<std::int64_t> Recall(const std::string& fileName, int max, Recollection& found);
+  // Recall, but the number held in memory when neither copy holds one and this
+  // process has handed numbers of the file out before. Holds mutex_.
+  std::optional<std::int64_t> RecallOrHeld(const std::string& fileName, int max, Recollection& found);
   // No number waits for a commit: the files hold what memory holds, unless they were
   // mended or edited since. Holds mutex_.
   bool SettledLocked() const;

@@ -202,17 +202,18 @@ TEST(BatchStateFailureTest, UnusableDirectoryReportsAndLogsEveryStep) {
   state.SetSchedule("Y", "0400");
   bool changed = false;
   std::string errors;
-  EXPECT_EQ(state.GetBatchNo(false, false, changed, errors), "240614001")
-      << "a transaction still gets a batch number";
+  EXPECT_EQ(state.GetBatchNo(false, false, changed, errors), "")
+      << "no batch the file cannot hold is opened: the message is refused";
+  EXPECT_FALSE(changed);
   const char* expected[] = {
       "Last Date/Time Does Not Exist and Creation Failed...",
       "Last Date/Time File could not be opened for writing...",
       "Synchronized Batch File Does Not Exist and Creation Failed...",
       "Synchronized Batch No File could not be opened for writing...",
   };
-  // The close check finds no last date and closes; that close fails the same way.
-  EXPECT_EQ(errors, std::string(expected[0]) + expected[1] + expected[2] + expected[3] +
-                        expected[2] + expected[3]);
+  // The close check finds no last date and closes; that close fails, memory keeps it
+  // closed, and the batch it would open cannot be written either.
+  EXPECT_EQ(errors, std::string(expected[0]) + expected[1] + expected[2] + expected[3] + expected[3]);
   const std::string logged = cwd.Logged();
   for (const char* text : expected) EXPECT_NE(logged.find(text), std::string::npos) << text;
 }
@@ -383,6 +384,42 @@ TEST_F(AutomaticCloseTest, UnreadableLastDateFileStillCloses) {
   EXPECT_EQ(Sale(), "240614001");
   EXPECT_EQ(errors_, std::string("Last Date/Time File Exists but could not be opened for reading...") +
                          "Last Date/Time File Exception [5},[" + std::to_string(EISDIR) + "]...");
+  // Closed once, not at every sale: the stamp the file could not take is held here.
+  At(14, 9, 5);
+  EXPECT_EQ(Sale(), "240614001");
+  EXPECT_FALSE(changed_);
+}
+
+TEST_F(BatchStateTest, ABatchTheFileCannotTakeIsNeverOpened) {
+  WriteBytes(BatchFile(), BatchBytes("240614001", "CLOSED"));
+  ASSERT_EQ(ReadOnly(), "240614001");
+  // The file can no longer be replaced (nor read): every sale is refused alike,
+  // none opens a batch or restarts the items.
+  fs::remove(BatchFile());
+  fs::create_directory(BatchFile());
+  for (int sale = 0; sale < 3; ++sale) {
+    EXPECT_EQ(Sale(), "");
+    EXPECT_FALSE(changed_);
+  }
+  EXPECT_EQ(state_.Status(), "CLOSED");
+
+  fs::remove(BatchFile());
+  WriteBytes(BatchFile(), BatchBytes("240614001", "CLOSED"));
+  EXPECT_EQ(Sale(), "240614002");
+  EXPECT_TRUE(changed_);
+  EXPECT_EQ(ReadBytes(BatchFile()), BatchBytes("240614002", "OPEN"));
+}
+
+TEST_F(BatchStateTest, ACloseTheFileCannotTakeIsKeptInMemory) {
+  EXPECT_EQ(Sale(), "240614001");
+  fs::remove(BatchFile());
+  fs::create_directory(BatchFile());
+  state_.SetClosed(errors_);
+  EXPECT_EQ(state_.Status(), "CLOSED");
+  EXPECT_EQ(Sale(), "") << "no sale goes under the batch the host has closed";
+  fs::remove(BatchFile());
+  EXPECT_EQ(Sale(), "240614002") << "memory, not the file that came back, knows the batch was closed";
+  EXPECT_TRUE(changed_);
 }
 
 }  // namespace

@@ -95,10 +95,11 @@ TEST_F(SequenceCountersTest, NextFollowsTheStoredNumber) {
       {"-5\r\r\n", 1},         // never 0 or below: 0 is the failure value
   };
   for (const auto& c : cases) {
-    // A file edited by hand, its shadow copy removed.
+    // A file edited by hand, its shadow copy removed, read by a server starting.
     WriteBytes(Stan(), c.stored);
     fs::remove(StanShadow());
-    EXPECT_EQ(counters_.NextStan(errors_), c.next) << ::testing::PrintToString(std::string(c.stored));
+    CSequenceCounters counters(dir_.Path(), log_.Log());
+    EXPECT_EQ(counters.NextStan(errors_), c.next) << ::testing::PrintToString(std::string(c.stored));
     EXPECT_EQ(ReadBytes(Stan()), std::to_string(c.next) + "\r\r\n");
     EXPECT_EQ(ReadBytes(StanShadow()), std::to_string(c.next) + "\r\r\n");
   }
@@ -279,6 +280,43 @@ TEST(SequenceCountersDamageTest, TheCopyThatReadsHoldsTheLastNumber) {
     const std::string logged = cwd.Logged();
     EXPECT_NE(logged.find(c.logged), std::string::npos) << logged;
     EXPECT_EQ(counters.NextStan(errors), c.next + 1);
+  }
+}
+
+TEST(SequenceCountersDamageTest, BothCopiesLostWhileRunningGoOnFromMemory) {
+  const struct {
+    const char* name;
+    std::optional<std::string> damage;  // none: both copies deleted
+    bool restartCheck;                  // the interfaces restart before the next number
+  } cases[] = {
+      {"both deleted", std::nullopt, false},
+      {"both binary", std::string("\x00\x9f\x01", 3), false},
+      {"both emptied, then a restart", std::string(), true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::LoggedWorkingDirectory cwd;
+    CSequenceCounters counters(cwd.Path(), cwd.Log());
+    const fs::path stan = cwd.Path() / "SynchroStan.dat";
+    WriteBytes(stan, "41\r\r\n");
+    std::string errors;
+    ASSERT_EQ(counters.NextStan(errors), 42);
+    for (const fs::path& copy : {stan, ShadowPathOf(stan)}) {
+      if (c.damage) {
+        WriteBytes(copy, *c.damage);
+      } else {
+        fs::remove(copy);
+      }
+    }
+    if (c.restartCheck) {
+      EXPECT_EQ(counters.CheckFiles(), "") << "memory still knows the number: no alarm";
+      EXPECT_EQ(ReadBytes(stan), "42\r\r\n");
+    }
+    EXPECT_EQ(counters.NextStan(errors), 43) << "not 1 again: the host has 1 to 42";
+    EXPECT_EQ(ReadBytes(stan), "43\r\r\n");
+    EXPECT_EQ(ReadBytes(ShadowPathOf(stan)), "43\r\r\n");
+    EXPECT_EQ(errors, "");
+    EXPECT_NE(cwd.Logged().find("going on from 42 held in memory"), std::string::npos) << cwd.Logged();
   }
 }
 
