@@ -188,7 +188,7 @@ void CClientSession::RequestLoop(const std::string& firstBytes) {
   Accumulate(firstBytes);
   bool leave = false;
   if (!firstBytes.empty() && !IsAlive()) {
-    Drain();
+    LaneGone();
     leave = true;
   }
   char chunk[kReceiveChunk];
@@ -196,21 +196,17 @@ void CClientSession::RequestLoop(const std::string& firstBytes) {
     const int received = Receive(chunk, sizeof chunk, settings_.pollInterval);
     if (received > 0) {
       Accumulate(std::string_view(chunk, static_cast<std::size_t>(received)));
-      if (!IsAlive()) {
-        Drain();
-        break;
-      }
     } else {
       if (received < 0) std::this_thread::sleep_for(kErrorPause);
       DeliverResponses();
       RemoveDelivered();
-      if (!IsAlive() || Clock::now() >= idleDeadline_) {
+      if (IsAlive() && Clock::now() >= idleDeadline_) {
         Drain();
         break;
       }
     }
     if (!IsAlive()) {
-      Drain();
+      LaneGone();
       break;
     }
     if (IsGoingOffline()) {
@@ -374,6 +370,18 @@ void CClientSession::RemoveDelivered() {
   std::erase_if(uncountedIds_, [this](int id) {
     return std::find(pendingIds_.begin(), pendingIds_.end(), id) == pendingIds_.end();
   });
+}
+
+void CClientSession::LaneGone() {
+  // What has not left for the host yet is not sent at all: nobody would receive the
+  // answer, and a cashier who tries again would be charged twice.
+  PendingQueue& queue = server_.queue;
+  for (const int id : pendingIds_) {
+    if (queue.AbandonUnsent(id)) {
+      log_.Log("Request %d not sent to WorldPay - the lane at %s has disconnected.", id, clientAddress_.c_str());
+    }
+  }
+  Drain();
 }
 
 void CClientSession::Drain() {

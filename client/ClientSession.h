@@ -63,6 +63,9 @@ class CClientSession final : public CSocketConnection {
   void DeliverResponses();
   void RemoveDelivered();
   void Drain();
+  // The lane's connection has closed: its records not yet sent are cancelled, then
+  // the rest drained.
+  void LaneGone();
   // Removes, unanswered, every record this session still holds.
   void AbandonPending();
   int SendFramedLogged(const std::string& frame, const std::string& logged);

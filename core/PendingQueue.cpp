@@ -120,6 +120,30 @@ bool PendingQueue::Update(int id, const RequestState* expectedState, const CRequ
   return true;
 }
 
+bool PendingQueue::MarkSent(int id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = index_.find(id);
+  if (found == index_.end() || found->second.position->State != kStateSending) return false;
+  found->second.sent = true;
+  return true;
+}
+
+bool PendingQueue::AbandonUnsent(int id) {
+  DeliveryWaker waker;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = index_.find(id);
+    if (found == index_.end()) return false;
+    CRequest& stored = *found->second.position;
+    const bool unsent = stored.State == kStateWaitingForHost || (stored.State == kStateSending && !found->second.sent);
+    if (!unsent) return false;
+    stored.State = kStateAborted;
+    waker = found->second.waker;
+  }
+  if (waker) waker();
+  return true;
+}
+
 bool PendingQueue::RemoveLocked(int id, RequestList& removed, DeliveryWaker& waker) {
   const auto found = index_.find(id);
   if (found == index_.end()) return false;

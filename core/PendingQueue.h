@@ -57,6 +57,15 @@ class PendingQueue {
   // false (nothing changed) otherwise. Two threads handing a record to each other
   // use it so that neither overwrites a result the other has already written.
   bool UpdateByIdIfState(int id, RequestState expectedState, const CRequest& record);
+  // Called by a host worker just before the record's message leaves (to the host, or
+  // to the dial link): true, and the record counts as sent from now on, while it is
+  // queued in State 2 (Sending) and its lane has not gone; false means nobody is left
+  // to receive the answer, and nothing may be sent.
+  bool MarkSent(int id);
+  // Called by a session whose lane has gone: a record not yet sent (State 1, or
+  // State 2 not yet marked sent) turns to State 3 (Aborted) and true is returned;
+  // false for any other record, which goes on as it is.
+  bool AbandonUnsent(int id);
   // Removes the record with QueueId `id`; false when absent. Removing the queued batch
   // close, by either call, ends the exclusive state.
   bool RemoveById(int id);
@@ -81,6 +90,7 @@ class PendingQueue {
     RequestList::iterator position;
     DeliveryWaker waker;
     std::uint64_t arrival = 0;  // orders records found through the index as the queue does
+    bool sent = false;          // MarkSent: its message has left, or is leaving
   };
 
   int Add(CRequest& record, DeliveryWaker waker, bool exclusive);

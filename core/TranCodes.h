@@ -95,7 +95,7 @@ enum class RequestDisposition : int {
 };
 using enum RequestDisposition;
 
-// The numbers the description gives them, for logs and test messages.
+// Their numbers (the values the log, the state table and operators use), for logs and test messages.
 inline std::ostream& operator<<(std::ostream& out, RequestState state) { return out << static_cast<int>(state); }
 inline std::ostream& operator<<(std::ostream& out, RequestDisposition disposition) {
   return out << static_cast<int>(disposition);

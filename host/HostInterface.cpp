@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <ctime>
 #include <iterator>
+#include <map>
 #include <new>
 #include <system_error>
 #include <utility>
@@ -30,7 +31,7 @@ void FinishLocally(PendingQueue& queue, CRequest& record, int returnCode) {
 }  // namespace
 
 CHostInterface::CHostInterface(CHostContext& host, HostInterfaceSettings settings)
-    : host_(host), server_(host.server), settings_(settings), completions_(&host.server.queue.WorkQueued()) {}
+    : host_(host), server_(host.server), settings_(settings) {}
 
 CHostInterface::~CHostInterface() {
   {
@@ -165,16 +166,27 @@ void CHostInterface::ProcessQueue() {
   RequestList snapshot;
   server_.queue.Snapshot(snapshot);
   HandleAborts(snapshot);
-  for (const CRequest& record : snapshot) {
-    // A lane's next message goes to its worker at once; the worker connects, then
-    // waits until the host has the lane's previous completion before it sends.
-    if (record.State == kStateWaitingForHost && record.Disposition == kDispositionProcess) {
-      // The rest wait for a worker to end: it wakes this thread.
-      if (!WorkerAvailable()) break;
-      Dispatch(record);
-    }
-  }
+  DispatchInTurn(snapshot);
   CheckBatchClose();
+}
+
+void CHostInterface::DispatchInTurn(const RequestList& snapshot) {
+  // The rest wait for a worker, or for their lane's exchange, to end: that wakes this thread.
+  const std::set<int> busy = BusyLanes();
+  std::map<int, const CRequest*> next;  // lane -> its oldest waiting record
+  for (const CRequest& record : snapshot) {
+    if (record.State != kStateWaitingForHost || record.Disposition != kDispositionProcess) continue;
+    const int lane = HostLaneNumber(record);
+    if (busy.count(lane) == 0) next.emplace(lane, &record);
+  }
+  // Starting after the lane served last, so that every waiting lane has its turn.
+  auto lane = next.upper_bound(lastLane_);
+  for (std::size_t served = 0; served < next.size(); ++served, ++lane) {
+    if (!WorkerAvailable()) return;
+    if (lane == next.end()) lane = next.begin();
+    lastLane_ = lane->first;
+    Dispatch(*lane->second);
+  }
 }
 
 void CHostInterface::HandleAborts(RequestList& snapshot) {
@@ -213,9 +225,9 @@ void CHostInterface::CheckBatchClose() {
     }
     if (request) request();
   }
-  // Every completion reaches the host before the batch is closed.
-  if (only.State == kStateWaitingForHost && only.TranCodeId == kBatchClose && !completions_.Any() &&
-      WorkerAvailable()) {
+  // Every completion reaches the host before the batch is closed: a worker whose
+  // record has left the queue may still be sending one.
+  if (only.State == kStateWaitingForHost && only.TranCodeId == kBatchClose && !AnyWorkerRunning()) {
     Dispatch(only);
   }
 }
@@ -236,8 +248,9 @@ void CHostInterface::Dispatch(CRequest record) {
     FinishLocally(queue, record, kRcInvalidCommand);
     return;
   }
-  if (record.HostErrorText == kNumbersNotSavedText) {
-    // A number file that cannot be read hands out nothing: nothing is sent.
+  if (record.HostErrorText == kNumbersNotSavedText || record.HostErrorText == kBatchNotSavedText) {
+    // A number file that cannot be read hands out nothing, and a batch the file
+    // cannot take opens nothing: nothing is sent.
     NoteNumbersSaved(false);
     record.HostRequest.clear();
     record.State = kStateHostFailed;
@@ -252,8 +265,8 @@ void CHostInterface::Dispatch(CRequest record) {
   }
   record.State = kStateSending;
   record.SendTime = std::time(nullptr);
-  if (!queue.UpdateById(record.QueueId, record)) {
-    // Its session has gone since the snapshot: nobody would receive the answer.
+  if (!queue.UpdateByIdIfState(record.QueueId, kStateWaitingForHost, record)) {
+    // Its session has gone, or cancelled it, since the snapshot: nobody would receive the answer.
     tickets.Remove(ticket);
     return;
   }
@@ -281,13 +294,12 @@ void CHostInterface::NoteNumbersSaved(bool saved) {
 }
 
 bool CHostInterface::StartWorker(CRequest record, NumberClaim numbers, int ticket) {
+  const int lane = HostLaneNumber(record);
   HostWorkerSettings workerSettings;
   workerSettings.exchangeTimeout = settings_.exchangeTimeout;
-  workerSettings.idleConnectionLimit = settings_.idleConnectionLimit;
   workerSettings.numbersSaved = [this](bool saved) { NoteNumbersSaved(saved); };
   std::lock_guard<std::mutex> lock(mutex_);
   workerSettings.observer = observer_;
-  workerSettings.completions = &completions_;
   auto finished = std::make_shared<std::atomic<bool>>(false);
   try {
     workers_.reserve(workers_.size() + 1);
@@ -301,7 +313,7 @@ bool CHostInterface::StartWorker(CRequest record, NumberClaim numbers, int ticke
       // A record may be waiting for this worker's place.
       server_.queue.WorkQueued().Set();
     });
-    workers_.push_back(Worker{std::move(thread), std::move(finished)});
+    workers_.push_back(Worker{std::move(thread), std::move(finished), lane});
   } catch (const std::system_error&) {
     return false;
   } catch (const std::bad_alloc&) {
@@ -315,6 +327,20 @@ bool CHostInterface::WorkerAvailable() const {
   const auto running = std::count_if(workers_.begin(), workers_.end(),
                                      [](const Worker& worker) { return !worker.finished->load(); });
   return static_cast<std::size_t>(running) < settings_.maxWorkers;
+}
+
+std::set<int> CHostInterface::BusyLanes() const {
+  std::set<int> lanes;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const Worker& worker : workers_) {
+    if (!worker.finished->load()) lanes.insert(worker.lane);
+  }
+  return lanes;
+}
+
+bool CHostInterface::AnyWorkerRunning() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return std::any_of(workers_.begin(), workers_.end(), [](const Worker& worker) { return !worker.finished->load(); });
 }
 
 void CHostInterface::JoinWorkers(bool all) {

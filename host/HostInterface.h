@@ -5,7 +5,6 @@
 #include "common/Event.h"
 #include "core/Request.h"
 #include "core/RequestList.h"
-#include "host/CompletionsInFlight.h"
 #include "host/HostTimeouts.h"
 #include "host/HostTraffic.h"
 #include "host/SequenceCounters.h"
@@ -15,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,8 +31,6 @@ struct HostInterfaceSettings {
   // Workers at once, completions and dial hand-overs included: each holds a thread, a
   // host connection and its buffers. Records past it wait in the queue for a worker.
   std::size_t maxWorkers{32};
-  // See HostWorkerSettings::idleConnectionLimit.
-  std::chrono::milliseconds idleConnectionLimit{2000};
 };
 
 class CHostInterface {
@@ -68,6 +66,7 @@ class CHostInterface {
   struct Worker {
     std::thread thread;
     std::shared_ptr<std::atomic<bool>> finished;
+    int lane = 0;  // HostLaneNumber of its record
   };
 
   void PollingThread();
@@ -75,6 +74,10 @@ class CHostInterface {
   // One pass over a queue snapshot: aborts, dispatch, batch close.
   void ProcessQueue();
   void HandleAborts(RequestList& snapshot);
+  // Gives the oldest waiting record of each lane without a worker one, lanes in turn
+  // while workers are free: the host sees one lane's exchanges (request, answer,
+  // completion) one after another, and one lane cannot hold every worker.
+  void DispatchInTurn(const RequestList& snapshot);
   void Dispatch(CRequest record);
   // The worker saves `numbers` before it sends the record's message.
   bool StartWorker(CRequest record, NumberClaim numbers, int ticket);
@@ -87,6 +90,9 @@ class CHostInterface {
   void JoinWorkers(bool all);
   // Fewer workers are running than settings_.maxWorkers.
   bool WorkerAvailable() const;
+  // The lanes whose worker is still running.
+  std::set<int> BusyLanes() const;
+  bool AnyWorkerRunning() const;
   int StopLocked();
   void SetLastError(std::string text);
 
@@ -98,8 +104,8 @@ class CHostInterface {
   Event stop_{Event::Reset::kAuto};
   std::thread thread_;
   std::atomic<bool> threadEnded_{true};
-  CompletionsInFlight completions_;
   bool shutdownRequested_ = false;  // polling thread only
+  int lastLane_ = 0;                // polling thread only: the lane dispatched last
 
   std::mutex lifecycleMutex_;  // Start, Stop and the destructor
   mutable std::mutex mutex_;   // everything below

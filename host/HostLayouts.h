@@ -23,8 +23,8 @@ std::string SwipeEntryMode(const CRequest& record);
 std::string AccountField(const CRequest& record);
 // AcctNo "=" YYMM whether or not the card was swiped.
 std::string KeyedAccountField(const CRequest& record);
-// "%02d" of the last two characters of the lane tag; 1 outside 1..99.
-std::string LaneNumber(std::string_view laneTag);
+// "%02d" of HostLaneNumber.
+std::string LaneNumber(const CRequest& record);
 
 bool HasCashBack(const CRequest& record);
 // ZeroFill(CashBack, 8) when there is cash back, else empty.

@@ -12,6 +12,11 @@ HostMessageSources HostMessageSourcesOf(CHostContext& host) {
   return HostMessageSources{host.counters, host.batch, host.server.params.GetParams(), SystemNow};
 }
 
+int HostLaneNumber(const CRequest& record) {
+  const std::int64_t lane = LeadingInteger(LastChars(record.LaneTag, 2));
+  return lane < 1 || lane > 99 ? 1 : static_cast<int>(lane);
+}
+
 std::string ZeroFill(std::string_view value, std::size_t width) {
   std::string text = LeadingInteger(value) == 0 ? std::string("0") : std::string(value);
   text.insert(0, width, '0');
@@ -86,11 +91,9 @@ std::string AccountField(const CRequest& record) {
   return record.Swiped ? record.Track2 : KeyedAccountField(record);
 }
 
-std::string LaneNumber(std::string_view laneTag) {
-  std::int64_t lane = LeadingInteger(LastChars(laneTag, 2));
-  if (lane < 1 || lane > 99) lane = 1;
+std::string LaneNumber(const CRequest& record) {
   char text[8];
-  std::snprintf(text, sizeof text, "%02d", static_cast<int>(lane));
+  std::snprintf(text, sizeof text, "%02d", HostLaneNumber(record));
   return text;
 }
 
@@ -168,11 +171,16 @@ std::string TransactionHead(CRequest& record, const HeadCodes& codes,
   const std::string batchNo = sources.batch.GetBatchNo(false, false, changed, errors);
   int stan = 0;
   int item = 0;
-  // A new batch's item numbers start again at 1, saved with them.
-  TakeMessageNumbers(sources, stan, &item, changed, errors);
+  if (batchNo.empty()) {
+    // Not sent: no numbers are spent on it.
+    record.HostErrorText = kBatchNotSavedText;
+  } else {
+    // A new batch's item numbers start again at 1, saved with them.
+    TakeMessageNumbers(sources, stan, &item, changed, errors);
+    // A void carries the lane's reference instead of an item number.
+    if (stan == 0 || (item == 0 && !codes.isVoid)) record.HostErrorText = kNumbersNotSavedText;
+  }
   const std::time_t now = sources.clock();
-  // A void carries the lane's reference instead of an item number.
-  if (stan == 0 || (item == 0 && !codes.isVoid)) record.HostErrorText = kNumbersNotSavedText;
 
   std::string dateTime;
   if (codes.isVoid) {
@@ -189,7 +197,7 @@ std::string TransactionHead(CRequest& record, const HeadCodes& codes,
   }
 
   std::string head = HeadPrefix(sources.params);
-  head += LaneNumber(record.LaneTag);
+  head += LaneNumber(record);
   head += ZeroFill(std::to_string(stan), 4);
   head += codes.tranCode;
   head += codes.cardCode;

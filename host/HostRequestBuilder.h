@@ -14,13 +14,16 @@ namespace paxelle {
 
 // The refusal of a message whose STAN or item number could not be saved.
 inline constexpr char kNumbersNotSavedText[] = "Sequence number could not be saved - transaction not sent.";
+// The refusal of a message that would have opened a batch the batch file could not take.
+inline constexpr char kBatchNotSavedText[] = "Batch number could not be saved - transaction not sent.";
 
 // Builds the layout chosen by TranCodeId into HostRequest and sets ItemSeqNo,
 // HostTranCode, HostMsgKind and ForceCompletion as the layout asks. Takes the
 // numbers it carries from `sources`. False, HostRequest left as it was, for an
 // id without a layout; the check ids succeed untouched. When a number the
 // message carries could not be saved, HostErrorText is kNumbersNotSavedText
-// and the message must not be sent: a restart would send that number again.
+// (kBatchNotSavedText for the batch) and the message must not be sent: a
+// restart would send that number again.
 bool BuildHostRequest(CRequest& record, const HostMessageSources& sources);
 
 // The completion for a record whose request was sent: `replyReceived` tells
@@ -28,6 +31,11 @@ bool BuildHostRequest(CRequest& record, const HostMessageSources& sources);
 // number without opening a batch.
 std::string BuildCompletionRequest(const CRequest& sent, bool replyReceived,
                                    const HostMessageSources& sources);
+
+// The two-digit lane number the record's host messages carry (1-99): the last two
+// characters of its LaneTag read as a number, 1 when that is outside 1-99. The host
+// tells the lanes of a merchant and terminal apart by it.
+int HostLaneNumber(const CRequest& record);
 
 // The rightmost `width` characters of `value` behind `width` zeros; a value
 // that reads as the integer 0 (empty, non-numeric, zero) counts as "0".

@@ -2,7 +2,6 @@
 
 #include "core/ReturnCodes.h"
 #include "core/TranCodes.h"
-#include "host/CompletionsInFlight.h"
 #include "host/HostContext.h"
 #include "host/HostLink.h"
 #include "host/HostRequestBuilder.h"
@@ -85,80 +84,53 @@ void CHostWorker::Run() {
 }
 
 void CHostWorker::ExchangeOverIp(bool dialFallBack) {
-  const int connectTimeout = ConnectTimeoutMs(params_);
   std::string errorText;
-  {
-    CHostLink link(host_.security, server_, &host_.sessions);
-    if (!ConnectWithFailOver(link, host_.endpoints, connectTimeout, errorText)) {
-      link.Close();
-      FinishUnconnected(dialFallBack, errorText);
-      return;
-    }
-
-    // The lane's previous completion goes while the connection is made; then the
-    // numbers are saved and the completion waited for, before anything is sent.
-    const auto idleFrom = std::chrono::steady_clock::now();
-    if (!ReadyToSend()) {
-      link.Close();
-      return;
-    }
-    // A host may drop a connection left idle that long: the message goes on a fresh one.
-    const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - idleFrom);
-    if (idle > settings_.idleConnectionLimit) {
-      server_.log.Log("Connection to WorldPay idle for %lld ms while the previous completion went - connecting again for %s",
-                      static_cast<long long>(idle.count()), record_.ClientAddress.c_str());
-      if (!ConnectWithFailOver(link, host_.endpoints, connectTimeout, errorText)) {
-        link.Close();
-        FinishUnconnected(dialFallBack, errorText);
-        return;
-      }
-    }
-    bool requestSent = false;
-    bool replyReceived = false;
-    if (link.SetRequest(record_)) {
-      Notify(HostTrafficEvent::kSendingIp);
-      if (link.Exchange(Milliseconds(settings_.exchangeTimeout))) {
-        requestSent = replyReceived = true;
-        record_.HostResponse = link.Response();
-        server_.log.Log("RESPONSE from WORLDPAY ->[%s] for %s", "{Truncated}", record_.ClientAddress.c_str());
-        record_.State = kStateParsed;
-        ParseHostResponse(record_, host_.batch, server_);
-      } else if (link.TimedOut()) {
-        requestSent = true;
-        record_.State = kStateTimedOut;
-      } else {
-        record_.State = kStateHostFailed;
-        record_.HostErrorText = link.LastErrorText();
-      }
-    } else {
-      // Only a record without a host message gets here; nothing can be sent for it.
-      record_.State = kStateHostFailed;
-      record_.HostErrorText = "No host request to send.";
-    }
-    if (record_.State == kStateHostFailed) {
-      server_.log.Log("RESPONSE from WORLDPAY INTERFACE (No Reversal Attempt)->[%s] for %s", record_.HostErrorText.c_str(),
-          record_.ClientAddress.c_str());
-    }
+  CHostLink link(host_.security, server_, &host_.sessions);
+  if (!ConnectWithFailOver(link, host_.endpoints, ConnectTimeoutMs(params_), errorText)) {
     link.Close();
-    if (replyReceived) Notify(HostTrafficEvent::kReceivedIp);
+    FinishUnconnected(dialFallBack, errorText);
+    return;
+  }
+  if (!ReadyToSend()) return;
 
-    if (!requestSent) {
-      // A completion would confirm a request the host never saw.
-      server_.log.Log("No Completion Sent on this Transaction for %s", record_.ClientAddress.c_str());
-    } else if (NeedsCompletion(record_)) {
-      // The completion cannot change the lane's answer, so the lane has it first; the
-      // lane stays marked until the completion has gone, and the ticket is kept, so
-      // neither its next message nor a batch close reaches the host before it.
-      {
-        const CompletionInFlight inFlight(settings_.completions, record_.ClientAddress);
-        Deliver();
-        SendCompletion(replyReceived);
-      }
-      server_.registry.Remove(ticket_);
-      return;
+  bool requestSent = false;
+  bool replyReceived = false;
+  if (link.SetRequest(record_)) {
+    Notify(HostTrafficEvent::kSendingIp);
+    if (link.Exchange(Milliseconds(settings_.exchangeTimeout))) {
+      requestSent = replyReceived = true;
+      record_.HostResponse = link.Response();
+      server_.log.Log("RESPONSE from WORLDPAY ->[%s] for %s", "{Truncated}", record_.ClientAddress.c_str());
+      record_.State = kStateParsed;
+      ParseHostResponse(record_, host_.batch, server_);
+    } else if (link.TimedOut()) {
+      requestSent = true;
+      record_.State = kStateTimedOut;
+      server_.log.Log("RESPONSE from WORLDPAY INTERFACE (Reply Not Received)->[%s] for %s",
+                      link.LastErrorText().c_str(), record_.ClientAddress.c_str());
     } else {
-      SendCompletion(replyReceived);
+      record_.State = kStateHostFailed;
+      record_.HostErrorText = link.LastErrorText();
     }
+  } else {
+    // Only a record without a host message gets here; nothing can be sent for it.
+    record_.State = kStateHostFailed;
+    record_.HostErrorText = "No host request to send.";
+  }
+  if (record_.State == kStateHostFailed) {
+    server_.log.Log("RESPONSE from WORLDPAY INTERFACE (No Reversal Attempt)->[%s] for %s",
+                    record_.HostErrorText.c_str(), record_.ClientAddress.c_str());
+  }
+  link.Close();
+  if (replyReceived) Notify(HostTrafficEvent::kReceivedIp);
+
+  if (requestSent) {
+    // Before the lane has its answer: a crash can then leave an unanswered lane,
+    // never an approval the host did not see confirmed.
+    SendCompletion(replyReceived);
+  } else {
+    // A completion would confirm a request the host never saw.
+    server_.log.Log("No Completion Sent on this Transaction for %s", record_.ClientAddress.c_str());
   }
   WriteBack();
 }
@@ -264,14 +236,19 @@ void CHostWorker::FinishUnconnected(bool dialFallBack, const std::string& errorT
 
 bool CHostWorker::ReadyToSend() {
   if (!SaveNumbers()) return false;
-  if (settings_.completions == nullptr) return true;
-  const auto limit = std::chrono::milliseconds(2 * ConnectTimeoutMs(params_)) + settings_.exchangeTimeout;
-  if (settings_.completions->WaitUntilIdle(record_.ClientAddress, server_.interfacesStopping, limit)) return true;
-  if (!server_.interfacesStopping.IsSet()) return true;  // bounded: the order cannot be kept any longer
-  record_.HostRequest.clear();
-  record_.State = kStateFinishedLocally;
-  record_.ReturnCode = kRcShuttingDown;
-  WriteBack();
+  if (server_.interfacesStopping.IsSet()) {
+    // Nothing has left yet: sent now, its answer would be cut short by the stop.
+    record_.HostRequest.clear();
+    record_.State = kStateFinishedLocally;
+    record_.ReturnCode = kRcShuttingDown;
+    WriteBack();
+    return false;
+  }
+  if (server_.queue.MarkSent(record_.QueueId)) return true;
+  // The lane has gone (its session has cancelled the record, or ended): nobody would
+  // receive the answer, and a cashier who retries would be charged twice.
+  server_.log.Log("Request not sent to WorldPay - the lane has gone for %s", record_.ClientAddress.c_str());
+  server_.registry.Remove(ticket_);
   return false;
 }
 
@@ -295,7 +272,9 @@ void CHostWorker::SendCompletion(bool replyReceived) {
     server_.log.Log("No Completion Sent on this Transaction for %s", address.c_str());
     return;
   }
-  CHostLink link(host_.security, server_, &host_.sessions);
+  // The request has left: the host must get its completion, so a stop of the
+  // interfaces does not cut this connection's waits short.
+  CHostLink link(host_.security, server_, &host_.sessions, HostLinkWaits::kRunToLimits);
   std::string errorText;
   if (!ConnectWithFailOver(link, host_.endpoints, ConnectTimeoutMs(params_), errorText)) {
     server_.log.Log("Failed to Connect Sending Completion for %s", address.c_str());

@@ -16,7 +16,6 @@
 namespace paxelle {
 
 class CHostLink;
-class CompletionsInFlight;
 class CServerContext;
 struct CHostContext;
 
@@ -25,12 +24,6 @@ struct HostWorkerSettings {
   std::chrono::milliseconds exchangeTimeout{kHostExchangeTimeoutMs};
   // Told of every step the traffic view counts; may be empty.
   HostTrafficObserver observer;
-  // Where the worker marks its lane while the completion follows an answer already
-  // written back; may be null (then nothing waits for the completion).
-  CompletionsInFlight* completions = nullptr;
-  // Longest a connection made ahead is kept idle (while the lane's previous completion
-  // goes) before the message is sent on a fresh one instead.
-  std::chrono::milliseconds idleConnectionLimit{2000};
   // Told whether the record's numbers could be saved; may be empty.
   std::function<void(bool saved)> numbersSaved;
 };
@@ -62,8 +55,11 @@ class CHostWorker {
   CHostWorker& operator=(const CHostWorker&) = delete;
 
   // Does the whole of the record's host work and writes the result into the
-  // pending queue. Runs on its own thread; touches nothing but the host context
-  // and what it owns, and every wait in it watches the interfaces-stopping event.
+  // pending queue: the completion, where one is due, goes (or fails) before the
+  // record is written back for its lane. Runs on its own thread; touches nothing
+  // but the host context and what it owns. Waits for new work end at the
+  // interfaces-stopping event; once a message has left, its completion runs to its
+  // own time limits.
   void Run();
 
  private:
@@ -81,10 +77,9 @@ class CHostWorker {
   // At the interfaces-stopping event: finishes the record from the dial link's result,
   // or answers it as shut down (written here; kStopped).
   DialOutcome AnswerStoppedHandOver();
-  // Saves the message's numbers, then waits until the host has the lane's previous
-  // completion. When the numbers cannot be saved, or the interfaces stop first,
-  // the record is answered, written back and false returned: nothing may be sent.
-  // Once it has returned true, it returns true again at once.
+  // Saves the message's numbers and marks the record sent. When the numbers cannot
+  // be saved, the interfaces stop or the lane has gone, the record is answered (or
+  // left to its session) and false returned: nothing may be sent.
   bool ReadyToSend();
   bool SaveNumbers();
   void SendCompletion(bool replyReceived);

@@ -284,6 +284,15 @@ bool E2eTest::WaitForServerOut(const std::string& text, milliseconds limit) cons
   return true;
 }
 
+bool E2eTest::WaitForServerLog(const std::string& text, milliseconds limit) const {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (ServerLog().find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(kPollStep);
+  }
+  return true;
+}
+
 void E2eTest::ExpectNoFullAccountAnywhere(const std::string& laneOutput) const {
   const auto inOutput = testing::ScanBytes(laneOutput, sent_);
   EXPECT_EQ(testing::FailingCount(inOutput), 0u) << "the lane's output:\n" << testing::DescribeFindings(inOutput);
@@ -295,9 +304,11 @@ void E2eTest::ExpectNoFullAccountAnywhere(const std::string& laneOutput) const {
   }
 }
 
-std::vector<std::string> E2eTest::SalePairs(const std::string& amount, int number, const std::string& tranCode) {
+std::vector<std::string> E2eTest::SalePairs(const std::string& amount, int number, const std::string& tranCode,
+                                            int lane) {
   const std::string text = std::to_string(number);
-  return {"TStream=Transaction", "MerchantID=1", "ClientID=1", "TranType=Credit", "TranCode=" + tranCode,
+  return {"TStream=Transaction", "MerchantID=1", "ClientID=" + std::to_string(lane), "TranType=Credit",
+          "TranCode=" + tranCode,
           "InvoiceNo=" + text, "RefNo=" + text, "AcctNo=" + kTestPan, "ExpDate=1229", "Purchase=" + amount};
 }
 

@@ -73,8 +73,8 @@ class E2eTest : public ::testing::Test {
 
   // Journal entries of `kind` (all when empty).
   std::vector<JournalEntry> Journal(const std::string& kind = {}) const;
-  // Journal(kind) once it holds at least `count` entries, or as it is after `limit`: a
-  // completion reaches the host only after the lane has its answer.
+  // Journal(kind) once it holds at least `count` entries, or as it is after `limit`: the
+  // simulator writes its journal on its own threads.
   std::vector<JournalEntry> AwaitJournal(const std::string& kind, std::size_t count,
                                          std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
   std::string ServerOut() const;
@@ -83,15 +83,18 @@ class E2eTest : public ::testing::Test {
   std::string ServerLog() const;
   // Polls ServerOut() until it holds `text`, at most `limit`.
   bool WaitForServerOut(const std::string& text, std::chrono::milliseconds limit) const;
+  // Polls ServerLog() until it holds `text`, at most `limit` (the log's writer runs on its own).
+  bool WaitForServerLog(const std::string& text, std::chrono::milliseconds limit) const;
   // Fails when any card data the test sent appears in `laneOutput` or in any
   // file of the test's directory. TearDown runs it over the files of every test.
   void ExpectNoFullAccountAnywhere(const std::string& laneOutput) const;
   // Card data the test sends other than through Request (which notes its own).
   void NoteSentCardData(const std::vector<std::string>& pairs) { sent_.AddRequestPairs(pairs); }
 
-  // The payload pairs of a keyed credit sale of `amount` with invoice and reference `number`.
+  // The payload pairs of a keyed credit sale of `amount` with invoice and reference
+  // `number` from lane number `lane` (the host serves one lane's exchanges one at a time).
   static std::vector<std::string> SalePairs(const std::string& amount, int number,
-                                            const std::string& tranCode = "Sale");
+                                            const std::string& tranCode = "Sale", int lane = 1);
 
   // For a server this fixture did not start: the port Request sends to.
   void UseClientPort(std::uint16_t port) { clientPort_ = port; }

@@ -1,5 +1,7 @@
 // The pending queue seen from the lanes: a queued batch close keeps every other
-// request out, and an abort frame cancels only what still waits for the host.
+// request out, an abort frame cancels only what still waits for the host, one lane's
+// exchanges reach the host one after another, and what a departed lane left unsent
+// is never sent.
 #include "tests/e2e/E2eFixture.h"
 
 #include "tools/lane/LaneFrames.h"
@@ -138,7 +140,7 @@ TEST_F(E2eQueueTest, AbortCancelsOnlyTheRequestsStillWaitingForTheHost) {
   EXPECT_EQ(Journal("REQUEST").size(), static_cast<std::size_t>(sentToHost));
 }
 
-TEST_F(E2eQueueTest, LaneHasItsAnswerFirstButTheHostSeesTheCompletionBeforeTheLanesNextMessage) {
+TEST_F(E2eQueueTest, TheHostSeesASalesCompletionBeforeTheLanesNextMessageAndTheClose) {
   ASSERT_NO_FATAL_FAILURE(Provision());
   ASSERT_NO_FATAL_FAILURE(StartHost());
   ASSERT_NO_FATAL_FAILURE(StartServer());
@@ -150,7 +152,8 @@ TEST_F(E2eQueueTest, LaneHasItsAnswerFirstButTheHostSeesTheCompletionBeforeTheLa
   lane::CommandResponse sale;
   ASSERT_TRUE(ReadFinal(lane, seconds(20), document, sale)) << lane.LastError();
   ASSERT_EQ(sale.cmdStatus, "Approved") << Scrubbed(document);
-  // Sent the moment the sale is answered, while its completion may still be on its way.
+  EXPECT_EQ(Journal("COMPLETION").size(), 1u) << "the completion went before the lane's answer";
+  // Sent the moment the sale is answered.
   std::vector<std::string> voidPairs = SalePairs("10.00", 5001, "VoidSale");
   voidPairs.push_back("AuthCode=" + ElementOf(document, "AuthCode"));
   ASSERT_TRUE(lane.SendRequest(Payload(voidPairs))) << lane.LastError();
@@ -172,6 +175,56 @@ TEST_F(E2eQueueTest, LaneHasItsAnswerFirstButTheHostSeesTheCompletionBeforeTheLa
   EXPECT_EQ(kinds.back(), "BATCH-CLOSE");
   // Whatever follows the void (its own completion, if any) comes before the close.
   EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "BATCH-CLOSE"), 1);
+}
+
+// A lane that gives up waiting, connects again and sells again: the host still sees
+// that lane's first sale completed before its second arrives (by the lane number the
+// messages carry, whatever connection they came on).
+TEST_F(E2eQueueTest, ALaneOnANewConnectionHasItsNextSaleSentAfterThePreviousCompletion) {
+  ASSERT_NO_FATAL_FAILURE(Provision());
+  ASSERT_NO_FATAL_FAILURE(StartHost({"--delay-ms", "1500"}));
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  {
+    lane::LaneConnection impatient;
+    ASSERT_NO_FATAL_FAILURE(LogIn(impatient));
+    ASSERT_TRUE(impatient.SendRequest(Payload(SalePairs("10.06", 5101, "Sale", 7)))) << impatient.LastError();
+    ASSERT_NO_FATAL_FAILURE(ExpectQueuedReply(impatient));
+    ASSERT_TRUE(WaitForServerOut("Sending Auth Request (IP) to WorldPay.", seconds(10)));
+  }  // gone before its answer came
+  lane::LaneConnection again;
+  ASSERT_NO_FATAL_FAILURE(LogIn(again));
+  ASSERT_TRUE(again.SendRequest(Payload(SalePairs("10.00", 5102, "Sale", 7)))) << again.LastError();
+  std::string document;
+  lane::CommandResponse final;
+  ASSERT_TRUE(ReadFinal(again, seconds(20), document, final)) << again.LastError();
+  EXPECT_EQ(final.cmdStatus, "Approved") << Scrubbed(document);
+
+  std::vector<std::string> kinds;
+  for (const JournalEntry& entry : AwaitJournal("", 4)) kinds.push_back(entry.kind + " " + ItemOf(entry.message));
+  EXPECT_EQ(kinds, (std::vector<std::string>{"REQUEST 0001", "COMPLETION 0001", "REQUEST 0002", "COMPLETION 0002"}));
+}
+
+// A lane's sale still waiting for its turn when the lane disconnects is never sent:
+// the cashier will try again, and the card must not be charged twice. The sale
+// already at the host is completed as usual.
+TEST_F(E2eQueueTest, ASaleNotYetSentWhenItsLaneLeavesIsNeverSent) {
+  ASSERT_NO_FATAL_FAILURE(Provision());
+  ASSERT_NO_FATAL_FAILURE(StartHost({"--delay-ms", "1500"}));
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  {
+    lane::LaneConnection lane;
+    ASSERT_NO_FATAL_FAILURE(LogIn(lane));
+    for (const int invoice : {5201, 5202}) {
+      ASSERT_TRUE(lane.SendRequest(Payload(SalePairs("10.06", invoice)))) << lane.LastError();
+      ASSERT_NO_FATAL_FAILURE(ExpectQueuedReply(lane));
+    }
+    ASSERT_TRUE(WaitForServerOut("Sending Auth Request (IP) to WorldPay.", seconds(10)));
+  }
+  EXPECT_EQ(AwaitJournal("COMPLETION", 1).size(), 1u) << "the sale that went is completed";
+  std::this_thread::sleep_for(milliseconds(500));  // the lane's turn has come: the second would go now
+  EXPECT_EQ(Journal("REQUEST").size(), 1u);
+  EXPECT_TRUE(WaitForServerLog("not sent to WorldPay - the lane at ", seconds(10))) << ServerLog();
+  ExpectNoFullAccountAnywhere("");
 }
 
 }  // namespace
