@@ -23,6 +23,8 @@ constexpr char kCryptoFailedText[] =
     "Could Not Start Crypto API \r\nEnsure that 128 bit encryption is installed.- FATAL Error!!";
 constexpr char kSecurityFailedText[] =
     "Could Not Start SSPI \r\nEnsure that 128 bit encryption is installed.- FATAL Error!!";
+constexpr char kLogSpaceLowText[] =
+    "*** The disk is nearly full: the traffic log is NOT being written, so that sales go on. Free some space. ***";
 
 }  // namespace
 
@@ -49,6 +51,14 @@ int COpxWorldPayIP_HostApp::Run() {
   // Built after the signals are blocked: the log's writer is a thread.
   objects_ = std::make_unique<CServerObjects>(options_.workdir);
   CTrafficLog& log = objects_->context.log;
+  // The log itself writes the count once it writes again; the operator is told
+  // when it stops, once, because a disk that fills will soon refuse sales.
+  log.SetSpaceObserver([this](bool low, std::uint64_t) {
+    if (!low) return;
+    frontEnd_.Post([this] {
+      if (view_) view_->AddTrafficRow(kLogSpaceLowText);
+    });
+  });
   operator_ = std::make_unique<ServiceStatusOperator>(
       frontEnd_.MakeOperator([&log](const std::string& text) { log.Log("%s", text.c_str()); }),
       ServiceNotifier::FromEnvironment());

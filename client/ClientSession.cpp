@@ -59,7 +59,12 @@ bool IsHostResultState(RequestState state) {
 }  // namespace
 
 CClientSession::CClientSession(const ClientLinkParts& parts, const ClientSessionSettings& settings)
-    : parts_(parts), server_(parts.server), settings_(settings), log_(parts.server.log), wake_(std::make_shared<WakeSignal>()) {
+    : parts_(parts),
+      server_(parts.server),
+      settings_(settings),
+      log_(parts.server.log),
+      laneLog_(parts.server.log),
+      wake_(std::make_shared<WakeSignal>()) {
   // A zero wait would turn the bounded receive into a blocking one.
   settings_.pollInterval = std::max(settings_.pollInterval, std::chrono::milliseconds(1));
   settings_.drainStep = std::max(settings_.drainStep, std::chrono::milliseconds(1));
@@ -81,6 +86,7 @@ void CClientSession::Run(bool refused) {
   char address[64];
   std::snprintf(address, sizeof address, "%s:%04d", PeerAddressText().c_str(), SocketNumber());
   clientAddress_ = address;
+  laneLog_.SetAddress(clientAddress_);
 
   if (IsGoingOffline()) {
     SendReply(kReplyGoingOffline, 'E', kGoingOfflineText, "");
@@ -238,8 +244,7 @@ void CClientSession::HandleMessage(const std::string& text) {
   CRequest record;
   record.Parse(text, server_);
   record.ClientAddress = clientAddress_;
-  // The log masks card data in every entry it writes, this one included.
-  log_.Log("Request ->[%s] from %s", record.RawRequest.c_str(), clientAddress_.c_str());
+  laneLog_.Request(record.RawRequest);
 
   if (record.Disposition == kDispositionError) {
     SendFramed(record.BuildErrorResponse(server_));
@@ -423,11 +428,7 @@ int CClientSession::SendFramed(const std::string& frame) {
 
 int CClientSession::SendFramedLogged(const std::string& frame, const std::string& logged) {
   const int sent = Send(frame);
-  if (sent < 0) {
-    log_.Log("[%s] sent to %s ** FAILED ** ", logged.c_str(), clientAddress_.c_str());
-  } else {
-    log_.Log("[%s] sent to %s", logged.c_str(), clientAddress_.c_str());
-  }
+  laneLog_.Sent(logged, sent < 0);
   return sent;
 }
 

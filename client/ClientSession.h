@@ -4,6 +4,7 @@
 // lane that has gone.
 #pragma once
 
+#include "client/LaneLog.h"
 #include "client/LoginExchange.h"
 #include "client/SessionSettings.h"
 #include "client/SocketConnection.h"
@@ -74,6 +75,8 @@ class CClientSession final : public CSocketConnection {
   CServerContext& server_;
   ClientSessionSettings settings_;
   CTrafficLog& log_;
+  // The lane's own text (requests, replies) goes to the log through this only.
+  CLaneLog laneLog_;
   std::shared_ptr<WakeSignal> wake_;
   std::string clientAddress_;
   Clock::time_point idleDeadline_{};

@@ -104,17 +104,62 @@ constexpr MaskRule kRules[] = {
     {"CVVData=", MaskWhole},     {"PINBlock=", MaskWhole},        {"EMVData=", MaskEmvData},
 };
 
+// Where a tagged value starting at `start` ends: at FS or any other control
+// character, at a control character already shown as text ("<FS>", "\x1D"),
+// or where a logged request's brackets close; no card value holds any of them,
+// and what follows them (" from ADDRESS") is no part of the value.
+std::size_t ValueEnd(std::string_view text, std::size_t start) {
+  for (std::size_t i = start; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x20 || byte == 0x7F || text[i] == '<' || text[i] == ']' || text.substr(i, 2) == "\\x") return i;
+  }
+  return text.size();
+}
+
 void MaskTaggedValues(std::string& text) {
   for (const MaskRule& rule : kRules) {
     std::size_t position = 0;
     while ((position = text.find(rule.tag, position)) != std::string::npos) {
       const std::size_t start = position + rule.tag.size();
-      std::size_t end = text.find(kFieldEnd, start);
-      if (end == std::string::npos) end = text.size();
+      const std::size_t end = ValueEnd(text, start);
       rule.mask(std::span<char>(text.data() + start, end - start));
       position = start;
     }
   }
+}
+
+// Request fields whose values hold no cardholder data; every field not listed
+// here or in kRules is masked whole in a logged request.
+constexpr std::string_view kClearFields[] = {
+    "TStream", "MerchantID", "ClientID", "LaneID", "TranType", "TranCode", "OriginalTranCode",
+    "InvoiceNo", "RefNo", "AuthCode", "AcqRefData", "VoucherNo", "SequenceNo", "RoutingNo", "StateCode",
+    "Purchase", "Authorize", "CashBack", "Gratuity", "Tax", "FSAPrescription", "FSAVision", "FSADental",
+    "FSAClinical", "CreditCount", "CreditPurchaseAmount", "CreditReturnAmount", "NetCreditAmount",
+    "DebitCount", "DebitPurchaseAmount", "DebitReturnAmount", "NetDebitAmount", "EBTCount",
+    "EBTPurchaseAmount", "EBTReturnAmount", "NetEBTAmount", "NetBatchTotal", "OperatorID", "Memo",
+    "TerminalID", "TerminalName", "ShiftID", "PinPadSerialNo", "CustomerCode", "CardType", "AccountSource",
+    "PartialAuth", "Duplicate", "EMVEntrySource", "EMVAppID", "EMVPANSeqNo", "EMVTSCounter",
+    "VSPActivation", "AVSResult", "CVVResult", "DervdKey", "EncryptedFormat", "EncryptedBlock",
+    "EncryptedKey",
+};
+
+bool IsClearField(std::string_view key) {
+  return std::find(std::begin(kClearFields), std::end(kClearFields), key) != std::end(kClearFields);
+}
+
+void MaskRequestField(std::span<char> field) {
+  const std::string_view text(field.data(), field.size());
+  const auto equals = text.find('=');
+  if (equals == npos) return;
+  const std::string_view key = text.substr(0, equals);
+  const std::span<char> value = field.subspan(equals + 1);
+  for (const MaskRule& rule : kRules) {
+    if (rule.tag.substr(0, rule.tag.size() - 1) == key) {
+      rule.mask(value);
+      return;
+    }
+  }
+  if (!IsClearField(key)) MaskWhole(value);
 }
 
 // Masks in `text` the rest of a track behind an account number that ends
@@ -161,6 +206,18 @@ std::string MaskCardData(std::string_view text) {
   MaskTaggedValues(copy);
   MaskBareAccounts(copy);
   return copy;
+}
+
+std::string MaskRequestFields(std::string_view payload) {
+  std::string copy(payload);
+  std::size_t start = 0;
+  while (start < copy.size()) {
+    std::size_t end = copy.find(kFieldEnd, start);
+    if (end == std::string::npos) end = copy.size();
+    MaskRequestField(std::span<char>(copy.data() + start, end - start));
+    start = end + 1;
+  }
+  return MaskCardData(copy);
 }
 
 }  // namespace paxelle

@@ -9,8 +9,9 @@
 namespace paxelle {
 
 // A copy of `text` of the same length with its card data masked.
-// Tagged values (a value runs from the end of its tag to the next FS, or the
-// end of the text; every occurrence of each tag):
+// Tagged values (a value runs from the end of its tag to the next FS or other
+// control character, "<" (a control character shown as text), "]" (the end of
+// a logged request) or the end of the text; every occurrence of each tag):
 // - "Track2=": the four characters right before the value's first "=" (the
 //   last four when it has none) and every "=" stay, the rest is masked;
 // - "AcctNo=": all but the last four characters; "ExpDate=": whole;
@@ -26,5 +27,14 @@ namespace paxelle {
 // Key serial numbers ("DervdKey=") and ciphertext ("EncryptedBlock=") are not
 // card data and stay.
 std::string MaskCardData(std::string_view text);
+
+// The logged copy of a request payload ("KEY=VALUE" fields ended by FS), of the
+// same length: the values of the fields known to hold no cardholder data
+// (amounts, invoice, reference, codes, operator, memo, lane, merchant and
+// terminal identifiers, key serial numbers, ciphertext and the like) stay; AcctNo,
+// Track2 and EMVData are masked as MaskCardData masks them; every other value,
+// of any field nobody listed, is masked whole. A piece without "=" is left to
+// MaskCardData, which runs over the whole result as a second net.
+std::string MaskRequestFields(std::string_view payload);
 
 }  // namespace paxelle

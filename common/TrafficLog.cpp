@@ -4,6 +4,7 @@
 #include "common/Event.h"
 #include "common/PosixFile.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +16,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/statvfs.h>
 
 namespace paxelle {
 namespace {
@@ -41,6 +43,19 @@ constexpr std::chrono::milliseconds kWriterWait{1000};
 // so that one wake and one pass serve them all rather than one each.
 constexpr std::chrono::milliseconds kGatherTime{5};
 constexpr char kDroppedNotice[] = "Traffic Log Full - %llu entries dropped while the writer was stalled.";
+constexpr char kSpaceBackNotice[] =
+    "Traffic Log - %llu entries were not written while the disk was low on space.";
+
+// The free space on `directory`'s file system below which the log writes
+// nothing, so the last of it stays for the number files; 0 when unknown.
+std::uint64_t FreeBytes(const std::string& directory, const TrafficLogLimits& limits, std::uint64_t& reserve) {
+  struct statvfs volume {};
+  reserve = 0;
+  if (::statvfs(directory.c_str(), &volume) != 0) return UINT64_MAX;
+  const std::uint64_t size = static_cast<std::uint64_t>(volume.f_blocks) * volume.f_frsize;
+  reserve = std::min<std::uint64_t>(limits.reserveBytes, size / 100 * limits.reservePercent);
+  return static_cast<std::uint64_t>(volume.f_bavail) * volume.f_frsize;
+}
 
 // Deletes the first `open`, the first `close` at or after it and everything
 // between them; an unclosed range is left alone.
@@ -119,6 +134,12 @@ std::string ApplyAdministrativeMask(std::string_view line) {
   return masked;
 }
 
+std::string MaskLogText(std::string_view line) {
+  // Card data is masked last, over what the other masks left: removing a
+  // range can join the pieces of a tag or an account number.
+  return MaskCardData(ApplyAdministrativeMask(ApplyPayloadMask(line)));
+}
+
 namespace {
 
 // Everything the writer thread uses. The writer holds its own reference, so a
@@ -130,6 +151,9 @@ struct LogCore {
 
   void RunWriter();
   void WritePass(const std::vector<std::string>& batch);
+  // How many of the batch's first entries fit above the file system's reserve;
+  // the rest are counted, and the observer is told when that starts and ends.
+  std::size_t EntriesThatFit(const std::vector<std::string>& batch);
 
   const std::string directory;
   const WallClock clock;
@@ -143,6 +167,11 @@ struct LogCore {
   bool accepting = true;             // guarded by mutex
   std::uint64_t queued = 0;          // guarded by mutex: entries ever accepted
   std::uint64_t processed = 0;       // guarded by mutex: entries through a write pass
+
+  std::mutex observerMutex;
+  LogSpaceObserver spaceObserver;  // guarded by observerMutex
+  bool low = false;                // writer thread only
+  std::uint64_t notWritten = 0;    // writer thread only: entries left out while low
 
   Event wake{Event::Reset::kAuto};
   Event flush{Event::Reset::kAuto};  // someone waits for the queue: no gathering
@@ -183,18 +212,53 @@ void LogCore::RunWriter() {
   done.Set();
 }
 
+std::size_t LogCore::EntriesThatFit(const std::vector<std::string>& batch) {
+  std::uint64_t reserve = 0;
+  const std::uint64_t free = FreeBytes(directory, limits, reserve);
+  // Once low, it writes again only with twice the reserve free, so that it does
+  // not turn on and off with every pass.
+  std::uint64_t room = free > reserve && !(low && free < 2 * reserve) ? free - reserve : 0;
+  std::size_t fit = 0;
+  for (const std::string& line : batch) {
+    const std::uint64_t bytes = line.size() + 2 * kEntryEnd.size();  // CR LF, roughly
+    if (bytes > room) break;
+    room -= bytes;
+    ++fit;
+  }
+  const bool lowNow = fit < batch.size();
+  const std::uint64_t leftOut = notWritten;
+  notWritten = lowNow ? notWritten + (batch.size() - fit) : 0;
+  if (lowNow == low) return fit;
+  low = lowNow;
+  LogSpaceObserver observer;
+  {
+    std::lock_guard<std::mutex> lock(observerMutex);
+    observer = spaceObserver;
+  }
+  if (observer) observer(low, low ? 0 : leftOut);
+  return fit;
+}
+
 void LogCore::WritePass(const std::vector<std::string>& batch) {
+  const std::uint64_t leftOut = notWritten;
+  const std::size_t fit = EntriesThatFit(batch);
+  if (fit == 0) return;
   const std::tm today = LocalTime(clock());
   UniqueFd file = OpenUnshared(LogFileName(directory, today, false));
   if (!file.IsValid()) file = OpenUnshared(LogFileName(directory, today, true));
   if (!file.IsValid()) return;  // the pass is lost; callers are never told
 
   std::string out;
-  for (const std::string& line : batch) {
+  if (leftOut > 0 && !low) {
+    char notice[128];
+    std::snprintf(notice, sizeof notice, kSpaceBackNotice, static_cast<unsigned long long>(leftOut));
+    AppendTextMode(out, FormatLocalTime("[%H:%M:%S]", clock()) + notice);
+    AppendTextMode(out, kEntryEnd);
+  }
+  for (std::size_t i = 0; i < fit; ++i) {
+    const std::string& line = batch[i];
     if (line.find(kNeverLogged) != std::string::npos) continue;
-    // Card data is masked last, over what the other masks left: removing a
-    // range can join the pieces of a tag or an account number.
-    AppendTextMode(out, MaskCardData(ApplyAdministrativeMask(ApplyPayloadMask(line))));
+    AppendTextMode(out, MaskLogText(line));
     AppendTextMode(out, kEntryEnd);
     if (out.size() >= kWriteChunk) {
       if (!WriteAll(file.Get(), out)) return;  // the rest of the pass is dropped
@@ -278,6 +342,12 @@ bool CTrafficLog::WaitUntilWritten(std::chrono::milliseconds timeout) {
   const std::uint64_t target = core.queued;
   if (core.processed < target) core.flush.Set();
   return core.passDone.wait_for(lock, timeout, [&] { return core.processed >= target; });
+}
+
+void CTrafficLog::SetSpaceObserver(LogSpaceObserver observer) {
+  LogCore& core = *state_->core;
+  std::lock_guard<std::mutex> lock(core.observerMutex);
+  core.spaceObserver = std::move(observer);
 }
 
 void CTrafficLog::Shutdown() {

@@ -10,6 +10,8 @@
 
 #include <chrono>
 #include <cstdarg>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,7 +28,17 @@ inline constexpr char kLogDirectoryName[] = "KELVARA_LOGS";
 struct TrafficLogLimits {
   std::size_t entries = 100000;
   std::size_t bytes = 32 * 1024 * 1024;
+  // Free space the log leaves on its file system for the number files: the
+  // smaller of these two. Below it no entry is written (they are counted) until
+  // twice as much is free again.
+  std::uint64_t reserveBytes = 64ull * 1024 * 1024;
+  unsigned reservePercent = 5;
 };
+
+// Told on the writer's thread when it stops writing for want of free space
+// (`low` true) and when it writes again (`low` false, with the count of the
+// entries it left out meanwhile). Must be cheap and thread-safe.
+using LogSpaceObserver = std::function<void(bool low, std::uint64_t notWritten)>;
 
 class CTrafficLog {
  public:
@@ -56,6 +68,9 @@ class CTrafficLog {
   // For tests and orderly shutdown.
   bool WaitUntilWritten(std::chrono::milliseconds timeout);
 
+  // Receives the low-space changes from now on; may be empty.
+  void SetSpaceObserver(LogSpaceObserver observer);
+
   // Stops accepting entries, writes what is queued and ends the writer thread.
   // A writer still busy after shutdownWait is left to finish on its own; it
   // never touches memory this object frees. Idempotent; the destructor calls it.
@@ -69,5 +84,7 @@ class CTrafficLog {
 // The masks the writer applies to every line, exposed for tests.
 std::string ApplyPayloadMask(std::string_view line);
 std::string ApplyAdministrativeMask(std::string_view line);
+// All of them, in the writer's order: what an entry holding `line` shows of it.
+std::string MaskLogText(std::string_view line);
 
 }  // namespace paxelle

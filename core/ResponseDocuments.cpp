@@ -2,6 +2,8 @@
 // operations: error answer, result document, wire form.
 #include "core/ResponseDocuments.h"
 
+#include "common/LogText.h"
+#include "common/TrafficLog.h"
 #include "core/MessageFrame.h"
 #include "core/Request.h"
 #include "core/RequestCrypto.h"
@@ -242,9 +244,11 @@ std::string CRequest::FinishResponse(const std::string& document, CServerContext
   switch (Disposition) {
     case kDispositionProcess:
     case kDispositionBatchClose: {
-      // The document shows the account masked only, so it may be logged whole.
+      // The document shows the account masked only; the lane's and the host's values
+      // in it are logged with their control characters shown as text, each line cut to 1 KiB.
       const std::string built = BuildResponse(context);
-      context.log.Log("Response Built [%s] for %s", built.c_str(), ClientAddress.c_str());
+      const std::string logged = ClipLoggedLines(EscapeDocumentControls(MaskLogText(built)));
+      context.log.Log("Response Built [%s] for %s", logged.c_str(), ClientAddress.c_str());
       std::string cipher;
       IRequestCrypto* crypto = context.requestCrypto;
       if (crypto != nullptr && crypto->EncryptWithSessionKey(ClientKeyBlob, built, cipher)) {

@@ -1,5 +1,6 @@
 #include "host/HostWorker.h"
 
+#include "common/LogText.h"
 #include "core/ReturnCodes.h"
 #include "core/TranCodes.h"
 #include "host/HostContext.h"
@@ -21,6 +22,10 @@ constexpr auto kDialRetryPause = std::chrono::milliseconds(1000);
 int Milliseconds(std::chrono::milliseconds duration) {
   return static_cast<int>(duration.count());
 }
+
+// A failure text may carry what the host or a modem sent: shown with its control
+// characters as text, cut to 1 KiB.
+std::string LoggedHostText(std::string_view text) { return ClipLoggedText(EscapeControls(text)); }
 
 }  // namespace
 
@@ -107,7 +112,7 @@ void CHostWorker::ExchangeOverIp(bool dialFallBack) {
       requestSent = true;
       record_.State = kStateTimedOut;
       server_.log.Log("RESPONSE from WORLDPAY INTERFACE (Reply Not Received)->[%s] for %s",
-                      link.LastErrorText().c_str(), record_.ClientAddress.c_str());
+                      LoggedHostText(link.LastErrorText()).c_str(), record_.ClientAddress.c_str());
     } else {
       record_.State = kStateHostFailed;
       record_.HostErrorText = link.LastErrorText();
@@ -119,7 +124,7 @@ void CHostWorker::ExchangeOverIp(bool dialFallBack) {
   }
   if (record_.State == kStateHostFailed) {
     server_.log.Log("RESPONSE from WORLDPAY INTERFACE (No Reversal Attempt)->[%s] for %s",
-                    record_.HostErrorText.c_str(), record_.ClientAddress.c_str());
+                    LoggedHostText(record_.HostErrorText).c_str(), record_.ClientAddress.c_str());
   }
   link.Close();
   if (replyReceived) Notify(HostTrafficEvent::kReceivedIp);
@@ -230,7 +235,8 @@ void CHostWorker::FinishUnconnected(bool dialFallBack, const std::string& errorT
   }
   record_.State = kStateHostFailed;
   record_.HostErrorText = errorText;
-  server_.log.Log("RESPONSE from WORLDPAY INTERFACE ->[%s] for %s", errorText.c_str(), record_.ClientAddress.c_str());
+  server_.log.Log("RESPONSE from WORLDPAY INTERFACE ->[%s] for %s", LoggedHostText(errorText).c_str(),
+                  record_.ClientAddress.c_str());
   WriteBack();
 }
 

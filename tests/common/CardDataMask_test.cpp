@@ -111,6 +111,31 @@ TEST(CardDataMask, BareAccountsAndTracksAreMasked) {
   for (const MaskCase& c : cases) EXPECT_EQ(MaskCardData(c.request), c.logged) << c.name;
 }
 
+// A logged request keeps in clear only the fields known to hold no cardholder
+// data; every other field's value is masked whole, and only the value.
+TEST(CardDataMask, ALoggedRequestKeepsOnlyTheFieldsKnownToBeClear) {
+  const MaskCase cases[] = {
+      {"listed fields stay", "TStream=Transaction|TranCode=Sale|InvoiceNo=17|Purchase=10.00|Memo=hi|",
+       "TStream=Transaction|TranCode=Sale|InvoiceNo=17|Purchase=10.00|Memo=hi|"},
+      {"card fields as before", "AcctNo=4111111111111111|ExpDate=1228|CVVData=123|",
+       "AcctNo=XXXXXXXXXXXX1111|ExpDate=XXXX|CVVData=XXX|"},
+      {"chip tags sent as fields of their own", "56=B4111111111111111^DOE|5F20=444F452F4A|",
+       "56=XXXXXXXXXXXXXXXXXXXXX|5F20=XXXXXXXXXX|"},
+      {"an expiry in a field nobody listed", "CardExpiry=1228|Name=J Doe|", "CardExpiry=XXXX|Name=XXXXX|"},
+      {"a piece that is no field is left to the second net", "junk 4111111111111111|x",
+       "junk XXXXXXXXXXXX1111|x"},
+  };
+  for (const MaskCase& c : cases) EXPECT_EQ(MaskRequestFields(Fields(c.request)), Fields(c.logged)) << c.name;
+}
+
+TEST(CardDataMask, AValueWithoutAnFsAfterItIsMaskedAloneNotTheRestOfTheLine) {
+  EXPECT_EQ(MaskCardData("Request ->[Purchase=1.00\x1c" "AcctNo=4111111111111111] from 127.0.0.1:0005"),
+            "Request ->[Purchase=1.00\x1c" "AcctNo=XXXXXXXXXXXX1111] from 127.0.0.1:0005");
+  // Once the FS is shown as text, the value still ends there.
+  EXPECT_EQ(MaskCardData("[ExpDate=1228<FS>Purchase=1.00] from 127.0.0.1:0005"),
+            "[ExpDate=XXXX<FS>Purchase=1.00] from 127.0.0.1:0005");
+}
+
 TEST(CardDataMask, KeepsTheLengthAndEveryOtherCharacter) {
   const std::string request = "TStream=Transaction\x1c" "AcctNo=4111111111111111\x1c" "Name=J Doe\x1c";
   const std::string logged = MaskCardData(request);

@@ -230,6 +230,26 @@ TEST_F(TrafficLogTest, StalledWriterDropsPastItsLimitsAndLogsTheCount) {
   }
 }
 
+TEST_F(TrafficLogTest, BelowItsReserveOfFreeSpaceTheLogWritesNothingAndSaysSoOnce) {
+  TrafficLogLimits limits;
+  limits.reservePercent = 100;  // the whole file system: never enough room
+  limits.reserveBytes = UINT64_MAX;
+  CTrafficLog log(dir_.Path().string(), FixedClock(moment_), std::chrono::seconds(10), limits);
+  std::mutex mutex;
+  std::vector<bool> told;
+  log.SetSpaceObserver([&](bool low, std::uint64_t) {
+    std::lock_guard<std::mutex> lock(mutex);
+    told.push_back(low);
+  });
+  for (int pass = 0; pass < 3; ++pass) {
+    ASSERT_TRUE(log.Log("entry %d", pass));
+    ASSERT_TRUE(log.WaitUntilWritten(kPatience));
+  }
+  EXPECT_FALSE(fs::exists(primary_)) << "nothing is written below the reserve";
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(told, std::vector<bool>{true}) << "the operator is told once";
+}
+
 TEST_F(TrafficLogTest, HeldPrimaryFileSendsThePassToTheAlternative) {
   auto log = MakeLog();
   {

@@ -29,7 +29,11 @@ constexpr int kIdleConnections = 1000;
 // far above a sale's usual time and far below the 30 s a starved lane would wait.
 constexpr auto kStarvationMargin = seconds(3);
 
-enum class Attack { kSlowSender, kEndlessLogin, kThousandIdle, kEveryByteValue };
+enum class Attack { kSlowSender, kEndlessLogin, kThousandIdle, kEveryByteValue, kJunkFlood };
+
+// What the junk flood sends: pieces with no ETX, each logged (and echoed in a
+// refusal) as the server cuts them off at its message limit.
+constexpr std::size_t kFloodBytes = 4 * 1024 * 1024;
 
 std::string AttackName(const ::testing::TestParamInfo<Attack>& info) {
   switch (info.param) {
@@ -37,6 +41,7 @@ std::string AttackName(const ::testing::TestParamInfo<Attack>& info) {
     case Attack::kEndlessLogin: return "EndlessLogin";
     case Attack::kThousandIdle: return "ThousandIdleConnections";
     case Attack::kEveryByteValue: return "EveryByteValue";
+    case Attack::kJunkFlood: return "JunkFlood";
   }
   return "Unknown";
 }
@@ -127,6 +132,16 @@ class E2eHostileLaneTest : public E2eTest, public ::testing::WithParamInterface<
         while (!stop) std::this_thread::sleep_for(milliseconds(50));
         break;
       }
+      case Attack::kJunkFlood: {
+        lane::LoginResult result;
+        if (!attacker.Connect("127.0.0.1", ClientPort()) || !attacker.Login("", false, result)) break;
+        const std::string junk(16 * 1024, 'J');
+        ready = true;
+        for (std::size_t sent = 0; sent < kFloodBytes && !stop && attacker.SendRaw(junk); sent += junk.size()) {
+        }
+        while (!stop) std::this_thread::sleep_for(milliseconds(50));
+        break;
+      }
     }
     over = true;
   }
@@ -159,6 +174,15 @@ TEST_P(E2eHostileLaneTest, WellBehavedLaneIsServedAsUsual) {
 
   milliseconds worst{0};
   for (int i = 0; i < kSales; ++i) worst = std::max(worst, Sale(good, 6100 + i));
+  if (GetParam() == Attack::kJunkFlood) {
+    // Let the whole flood arrive, then measure what it cost the log.
+    const auto floodBy = Clock::now() + seconds(20);
+    while (ServerLog().find("suppressed until the minute ends") == std::string::npos && Clock::now() < floodBy) {
+      std::this_thread::sleep_for(milliseconds(50));
+    }
+    std::this_thread::sleep_for(milliseconds(500));
+    EXPECT_LT(ServerLog().size(), 1024u * 1024u) << "a " << kFloodBytes << "-byte flood may not grow the log by as much";
+  }
   stop = true;
   attacker.join();
   EXPECT_LT(worst, usual + kStarvationMargin) << "usual " << usual.count() << " ms";
@@ -175,8 +199,34 @@ TEST_P(E2eHostileLaneTest, WellBehavedLaneIsServedAsUsual) {
 
 INSTANTIATE_TEST_SUITE_P(Attacks, E2eHostileLaneTest,
                          ::testing::Values(Attack::kSlowSender, Attack::kEndlessLogin, Attack::kThousandIdle,
-                                           Attack::kEveryByteValue),
+                                           Attack::kEveryByteValue, Attack::kJunkFlood),
                          AttackName);
+
+// Text a lane controls cannot write entries of its own into the log: control
+// characters in its trace data and fields are shown as text.
+TEST_F(E2eTest, LaneTextCannotForgeLogEntries) {
+  ASSERT_NO_FATAL_FAILURE(Provision());
+  ASSERT_NO_FATAL_FAILURE(StartHost());
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  const std::string forged = "\r\n----------\r\n[12:00:00]Completion [COMPLETED] Sent on this Transaction for x\r\n";
+  lane::LaneConnection lane;
+  ASSERT_NO_FATAL_FAILURE(LogIn(lane));
+  std::vector<std::string> sale = SalePairs("10.00", 6201);
+  sale.push_back("Memo=m" + forged);
+  NoteSentCardData(sale);
+  ASSERT_TRUE(lane.SendRequest(Payload(sale), "trace" + forged)) << lane.LastError();
+  std::string document;
+  lane::CommandResponse final;
+  ASSERT_TRUE(ReadFinal(lane, seconds(20), document, final)) << lane.LastError();
+  EXPECT_NE(document.find("[12:00:00]Completion [COMPLETED]"), std::string::npos) << "the lane gets its text back";
+  ASSERT_TRUE(lane.SendRaw("refused" + forged + "\x03"));
+  ASSERT_TRUE(ReadFinal(lane, seconds(20), document, final)) << lane.LastError();
+
+  ASSERT_TRUE(WaitForServerLog("refused<CR><LF>", seconds(10))) << ServerLog();
+  const std::string log = ServerLog();
+  EXPECT_EQ(log.find("\r\n[12:00:00]Completion"), std::string::npos) << "no line of the log is the lane's";
+  EXPECT_NE(log.find("<CR><LF>[12:00:00]Completion"), std::string::npos);
+}
 
 }  // namespace
 }  // namespace paxelle::e2e
