@@ -23,6 +23,8 @@ constexpr char kCryptoFailedText[] =
     "Could Not Start Crypto API \r\nEnsure that 128 bit encryption is installed.- FATAL Error!!";
 constexpr char kSecurityFailedText[] =
     "Could Not Start SSPI \r\nEnsure that 128 bit encryption is installed.- FATAL Error!!";
+constexpr char kLogLinkText[] =
+    "*** A traffic log file in KELVARA_LOGS is a symbolic link: not followed. Remove the link. ***";
 constexpr char kLogSpaceLowText[] =
     "*** The disk is nearly full: the traffic log is NOT being written, so that sales go on. Free some space. ***";
 
@@ -53,10 +55,13 @@ int COpxWorldPayIP_HostApp::Run() {
   CTrafficLog& log = objects_->context.log;
   // The log itself writes the count once it writes again; the operator is told
   // when it stops, once, because a disk that fills will soon refuse sales.
-  log.SetSpaceObserver([this](bool low, std::uint64_t) {
-    if (!low) return;
-    frontEnd_.Post([this] {
-      if (view_) view_->AddTrafficRow(kLogSpaceLowText);
+  log.SetNoticeObserver([this](LogNotice notice, std::uint64_t) {
+    const char* text = notice == LogNotice::kSpaceLow      ? kLogSpaceLowText
+                       : notice == LogNotice::kLinkRefused ? kLogLinkText
+                                                           : nullptr;
+    if (text == nullptr) return;
+    frontEnd_.Post([this, text] {
+      if (view_) view_->AddTrafficRow(text);
     });
   });
   operator_ = std::make_unique<ServiceStatusOperator>(
@@ -119,7 +124,8 @@ bool COpxWorldPayIP_HostApp::InitInstance(int& exitCode) {
 }
 
 bool COpxWorldPayIP_HostApp::AcquireInstanceLock() {
-  const int fd = ::open(objects_->context.PathOf(kLockFileName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  const int fd =
+      ::open(objects_->context.PathOf(kLockFileName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
     if (fd >= 0) ::close(fd);

@@ -2,6 +2,7 @@
 
 #include "common/TextHelpers.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace paxelle {
@@ -14,6 +15,7 @@ const char* StateName(ConfigurationState state) {
     case ConfigurationState::ParamsNotSet: return "ParamsNotSet";
     case ConfigurationState::ParamsReady: return "ParamsReady";
     case ConfigurationState::ParamsUnreadable: return "ParamsUnreadable";
+    case ConfigurationState::ParamsInvalid: return "ParamsInvalid";
   }
   return "ParamsUnreadable";
 }
@@ -87,7 +89,10 @@ int Show(const CParamStore& store, std::ostream& out, std::ostream& err) {
     const bool hide = number == kParamPassword && !entry.value.empty();
     char prefix[8];
     std::snprintf(prefix, sizeof prefix, "%02d ", number);
-    out << prefix << entry.name << " = " << (hide ? kHiddenPassword : entry.value) << "\n";
+    const bool refused = std::find(set.RefusedEntries().begin(), set.RefusedEntries().end(), number) !=
+                         set.RefusedEntries().end();
+    out << prefix << entry.name << " = " << (hide ? kHiddenPassword : entry.value)
+        << (refused ? "   <- INVALID in the file (its check failed; the default is shown)" : "") << "\n";
   }
   out << "Configuration: " << StateName(ConfigurationStateOf(set)) << "\n";
   out << "File: " << store.Path().string() << (stored == StoredLine::kRead ? "" : " (not stored)") << "\n";
@@ -99,6 +104,12 @@ int Set(const std::vector<std::string>& assignments, CParamStore& store, std::os
   if (!LoadStore(store, err)) return kParamsExitFailed;
   CMerchantParams set = store.GetParams();
   std::vector<std::string> reasons;
+  // Storing the set would write the defaults over an identifying entry the file
+  // holds but that failed its check: it has to be given anew in the same command.
+  std::vector<int> mustBeGiven;
+  for (const int number : set.RefusedEntries()) {
+    if (IsIdentityEntry(number)) mustBeGiven.push_back(number);
+  }
   for (std::size_t i = 0; i < assignments.size(); ++i) {
     const std::string& assignment = assignments[i];
     const auto equals = assignment.find('=');
@@ -128,6 +139,11 @@ int Set(const std::vector<std::string>& assignments, CParamStore& store, std::os
       reasons.push_back(EntryLabel(number, before) + ": " +
                         DescribeRefusal(before.spec, value, number == kParamPassword));
     }
+    std::erase(mustBeGiven, number);
+  }
+  for (const int number : mustBeGiven) {
+    reasons.push_back(EntryLabel(number, set.Entries().at(number)) +
+                      ": the stored value failed its check; give the entry a value in the same command");
   }
   if (!reasons.empty()) return Refuse(reasons, err);
   return Store(store, set, out, err);

@@ -15,6 +15,7 @@ using std::chrono::milliseconds;
 
 constexpr char kConfigNotSetText[] = "Configuration not Set! - Use Setup | Merchant Parameters";
 constexpr char kConfigUnreadableText[] = "Problem reading Configuration File - Use Setup | Merchant Parameters";
+constexpr char kConfigInvalidText[] = "Configuration not Set! - ";
 constexpr char kConnectingHostText[] = "Attempting to Connect to WorldPay  ...";
 constexpr char kStartingWorkerText[] = "Attempting to Start Main Worker...";
 constexpr char kRetrySuffix[] = "\r\n   Retry?";
@@ -98,6 +99,11 @@ void COpxView::RunStartSteps() {
       return;
     case ConfigurationState::ParamsUnreadable:
       operator_.ShowMessage(kConfigUnreadableText);
+      return;
+    case ConfigurationState::ParamsInvalid:
+      // Never under a merchant or a password the file did not really name.
+      operator_.ShowMessage(std::string(kConfigInvalidText) + RefusedIdentityText(services_.params.GetParams()) +
+                            " is invalid");
       return;
     case ConfigurationState::ParamsReady:
       break;

@@ -5,6 +5,7 @@
 #include "common/PosixFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -76,9 +77,11 @@ void AppendTextMode(std::string& out, std::string_view text) {
 }
 
 // Opens for appending and keeps every other open file description out with an
-// exclusive flock; a file someone else holds counts as not opened.
-UniqueFd OpenUnshared(const std::string& path) {
-  UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+// exclusive flock; a file someone else holds counts as not opened, and so does a
+// symbolic link planted under its name (`link` set), which is never followed.
+UniqueFd OpenUnshared(const std::string& path, bool& link) {
+  UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600));
+  link = !file.IsValid() && errno == ELOOP;
   if (!file.IsValid()) return UniqueFd();
   if (::flock(file.Get(), LOCK_EX | LOCK_NB) != 0) return UniqueFd();
   return file;
@@ -168,8 +171,15 @@ struct LogCore {
   std::uint64_t queued = 0;          // guarded by mutex: entries ever accepted
   std::uint64_t processed = 0;       // guarded by mutex: entries through a write pass
 
+  // Opens the day's file, else its alternative; a link under either name is
+  // reported once.
+  UniqueFd OpenDayFile();
+  void Tell(LogNotice notice, std::uint64_t count);
+
   std::mutex observerMutex;
-  LogSpaceObserver spaceObserver;  // guarded by observerMutex
+  LogNoticeObserver noticeObserver;  // guarded by observerMutex
+  std::string linkReported;          // writer thread only: the last name found a link
+  std::string linkNote;              // writer thread only: said in the next file written
   bool low = false;                // writer thread only
   std::uint64_t notWritten = 0;    // writer thread only: entries left out while low
 
@@ -230,25 +240,47 @@ std::size_t LogCore::EntriesThatFit(const std::vector<std::string>& batch) {
   notWritten = lowNow ? notWritten + (batch.size() - fit) : 0;
   if (lowNow == low) return fit;
   low = lowNow;
-  LogSpaceObserver observer;
+  Tell(low ? LogNotice::kSpaceLow : LogNotice::kSpaceBack, low ? 0 : leftOut);
+  return fit;
+}
+
+void LogCore::Tell(LogNotice notice, std::uint64_t count) {
+  LogNoticeObserver observer;
   {
     std::lock_guard<std::mutex> lock(observerMutex);
-    observer = spaceObserver;
+    observer = noticeObserver;
   }
-  if (observer) observer(low, low ? 0 : leftOut);
-  return fit;
+  if (observer) observer(notice, count);
+}
+
+UniqueFd LogCore::OpenDayFile() {
+  const std::tm today = LocalTime(clock());
+  for (const bool alternative : {false, true}) {
+    const std::string name = LogFileName(directory, today, alternative);
+    bool link = false;
+    UniqueFd file = OpenUnshared(name, link);
+    if (file.IsValid()) return file;
+    if (link && linkReported != name) {
+      linkReported = name;
+      linkNote = name + " is a symbolic link: it is not followed.";
+      Tell(LogNotice::kLinkRefused, 0);
+    }
+  }
+  return UniqueFd();
 }
 
 void LogCore::WritePass(const std::vector<std::string>& batch) {
   const std::uint64_t leftOut = notWritten;
   const std::size_t fit = EntriesThatFit(batch);
   if (fit == 0) return;
-  const std::tm today = LocalTime(clock());
-  UniqueFd file = OpenUnshared(LogFileName(directory, today, false));
-  if (!file.IsValid()) file = OpenUnshared(LogFileName(directory, today, true));
+  UniqueFd file = OpenDayFile();
   if (!file.IsValid()) return;  // the pass is lost; callers are never told
 
   std::string out;
+  if (!linkNote.empty()) {
+    AppendTextMode(out, FormatLocalTime("[%H:%M:%S]", clock()) + std::exchange(linkNote, {}));
+    AppendTextMode(out, kEntryEnd);
+  }
   if (leftOut > 0 && !low) {
     char notice[128];
     std::snprintf(notice, sizeof notice, kSpaceBackNotice, static_cast<unsigned long long>(leftOut));
@@ -344,10 +376,10 @@ bool CTrafficLog::WaitUntilWritten(std::chrono::milliseconds timeout) {
   return core.passDone.wait_for(lock, timeout, [&] { return core.processed >= target; });
 }
 
-void CTrafficLog::SetSpaceObserver(LogSpaceObserver observer) {
+void CTrafficLog::SetNoticeObserver(LogNoticeObserver observer) {
   LogCore& core = *state_->core;
   std::lock_guard<std::mutex> lock(core.observerMutex);
-  core.spaceObserver = std::move(observer);
+  core.noticeObserver = std::move(observer);
 }
 
 void CTrafficLog::Shutdown() {

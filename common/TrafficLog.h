@@ -35,10 +35,14 @@ struct TrafficLogLimits {
   unsigned reservePercent = 5;
 };
 
-// Told on the writer's thread when it stops writing for want of free space
-// (`low` true) and when it writes again (`low` false, with the count of the
-// entries it left out meanwhile). Must be cheap and thread-safe.
-using LogSpaceObserver = std::function<void(bool low, std::uint64_t notWritten)>;
+// What the writer tells its observer, on its own thread.
+enum class LogNotice {
+  kSpaceLow,      // it stops writing for want of free space
+  kSpaceBack,     // it writes again; the count is of the entries it left out
+  kLinkRefused,   // a day's file is a symbolic link: not followed (once per name)
+};
+// Must be cheap and thread-safe.
+using LogNoticeObserver = std::function<void(LogNotice notice, std::uint64_t count)>;
 
 class CTrafficLog {
  public:
@@ -68,8 +72,8 @@ class CTrafficLog {
   // For tests and orderly shutdown.
   bool WaitUntilWritten(std::chrono::milliseconds timeout);
 
-  // Receives the low-space changes from now on; may be empty.
-  void SetSpaceObserver(LogSpaceObserver observer);
+  // Receives the writer's notices from now on; may be empty.
+  void SetNoticeObserver(LogNoticeObserver observer);
 
   // Stops accepting entries, writes what is queued and ends the writer thread.
   // A writer still busy after shutdownWait is left to finish on its own; it

@@ -1,5 +1,7 @@
 #include "config/MerchantParams.h"
 
+#include <algorithm>
+
 #include "common/TextHelpers.h"
 
 #include <array>
@@ -66,6 +68,7 @@ CMerchantParams::CMerchantParams(std::map<int, CParamEntry> entries, std::string
 
 void CMerchantParams::Reset() {
   entries_.clear();
+  refused_.clear();
   version_ = std::string(kFormatVersion);  // a move: GCC 12 misreports assign from char*
   for (const EntryDefinition& definition : kEntryTable) {
     CParamSpec spec(definition.type, definition.minLength, definition.maxLength);
@@ -108,9 +111,20 @@ bool CMerchantParams::Deserialize(std::string_view text) {
   if (version != version_) return false;
   for (int number = 0; number <= kParamLaneIds; ++number) {
     const auto index = static_cast<std::size_t>(number) + 1;
-    SetValue(number, index < fields.size() ? std::string_view(fields[index]) : std::string_view());
+    if (!SetValue(number, index < fields.size() ? std::string_view(fields[index]) : std::string_view())) {
+      refused_.push_back(number);
+    }
   }
   return true;
+}
+
+bool IsIdentityEntry(int number) {
+  return number == kParamMerchantId || number == kParamTerminalId || number == kParamCheckDigit ||
+         number == kParamUsePassword || number == kParamPassword;
+}
+
+bool CMerchantParams::IdentityRefused() const {
+  return std::any_of(refused_.begin(), refused_.end(), IsIdentityEntry);
 }
 
 }  // namespace paxelle

@@ -101,15 +101,25 @@ class CMerchantParams {
   // The persisted line: version and every value, each followed by ";".
   std::string Serialize() const;
   // Resets, then loads the values of a line of this version; false (defaults
-  // kept) for another version. A value that fails its entry keeps the default.
+  // kept) for another version. A value that fails its entry keeps the default
+  // and its entry is listed in RefusedEntries.
   bool Deserialize(std::string_view text);
+  // The entries whose stored value failed its check at the last Deserialize, in order.
+  const std::vector<int>& RefusedEntries() const { return refused_; }
+  // Entry 1, 2, 3, 7 or 8 failed its check: the merchant, terminal or client
+  // password the set names is not the one stored, and nothing may run under it.
+  bool IdentityRefused() const;
 
   bool operator==(const CMerchantParams& other) const = default;
 
  private:
   std::map<int, CParamEntry> entries_;
   std::string version_;
+  std::vector<int> refused_;
 };
+
+// Entries 1, 2, 3, 7 and 8: which merchant, terminal and lanes the server works for.
+bool IsIdentityEntry(int number);
 
 // The fields of a persisted line: text up to each ";" is one field (possibly
 // empty), text after the last ";" one more; an empty line has no fields.

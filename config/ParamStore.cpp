@@ -99,7 +99,10 @@ bool CParamStore::Load() {
     std::lock_guard lock(mutex_);
     current_ = set;  // the line's values, or the defaults when it had none to give
   }
-  if (found == StoredLine::kRead) return true;
+  if (found == StoredLine::kRead) {
+    NoteRefusedEntries(set);
+    return true;
+  }
 
   if (found == StoredLine::kFailed) {
     // Writing the defaults now could destroy a configuration we merely failed to read.
@@ -131,6 +134,22 @@ bool CParamStore::Load() {
   }
   LogLoadNotice();
   return stored;
+}
+
+void CParamStore::NoteRefusedEntries(const CMerchantParams& set) {
+  std::string notice;
+  for (const int number : set.RefusedEntries()) {
+    const auto found = set.Entries().find(number);
+    if (found == set.Entries().end()) continue;
+    // The value itself is never repeated: entry 8 is the client password.
+    if (!notice.empty()) notice += "\n";
+    notice += "Entry " + std::to_string(number) + " " + found->second.name + " failed its check: " +
+              (IsIdentityEntry(number) ? "the interfaces stay stopped until it is corrected."
+                                       : "its default is used.");
+  }
+  if (notice.empty()) return;
+  SetLoadNotice(notice);
+  LogLoadNotice();
 }
 
 bool CParamStore::KeepAside(const std::filesystem::path& path, std::filesystem::path& keptAs) {
@@ -210,9 +229,21 @@ ConfigurationState CParamStore::GetConfigurationState() const { return Configura
 
 ConfigurationState ConfigurationStateOf(const CMerchantParams& stored) {
   const CMerchantParams defaults;
+  if (stored.IdentityRefused()) return ConfigurationState::ParamsInvalid;
   if (stored == defaults) return ConfigurationState::ParamsNotSet;
   if (stored.Version() == defaults.Version()) return ConfigurationState::ParamsReady;
   return ConfigurationState::ParamsUnreadable;
+}
+
+std::string RefusedIdentityText(const CMerchantParams& set) {
+  std::string text;
+  for (const int number : set.RefusedEntries()) {
+    const auto found = set.Entries().find(number);
+    if (!IsIdentityEntry(number) || found == set.Entries().end()) continue;
+    if (!text.empty()) text += ", ";
+    text += "entry " + std::to_string(number) + " " + found->second.name;
+  }
+  return text;
 }
 
 int CParamStore::LastErrorCode() const {

@@ -9,7 +9,12 @@
 
 namespace paxelle {
 
-enum class ConfigurationState { ParamsNotSet, ParamsReady, ParamsUnreadable };
+// ParamsInvalid: an identifying entry (1, 2, 3, 7 or 8) of the stored line failed its check.
+enum class ConfigurationState { ParamsNotSet, ParamsReady, ParamsUnreadable, ParamsInvalid };
+
+// "entry N NAME" for each refused identifying entry, joined with ", ": what the
+// operator is told. Empty when none was refused.
+std::string RefusedIdentityText(const CMerchantParams& set);
 
 // What the params file holds, as read without changing anything.
 enum class StoredLine { kRead, kMissing, kEmpty, kUnreadable, kFailed };
@@ -71,6 +76,8 @@ class CParamStore {
   bool KeepAside(const std::filesystem::path& path, std::filesystem::path& keptAs);
   void SetLastError(int code, std::string text);
   void SetLoadNotice(std::string text);
+  // Sets and logs the load notice naming every entry whose stored value failed its check.
+  void NoteRefusedEntries(const CMerchantParams& set);
   void LogLoadNotice();
 
   // Held across a whole Load/Save/ResetToDefaults so that the file and the

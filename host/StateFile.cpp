@@ -65,8 +65,9 @@ StateFileResult ReadStateLines(const std::filesystem::path& path, std::vector<st
 
 StateFileResult ReadStateBytes(const std::filesystem::path& path, std::string& content) {
   content.clear();
-  // Non-blocking so that a FIFO planted under the name cannot stall the caller.
-  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  // Non-blocking so that a FIFO planted under the name cannot stall the caller; a
+  // link planted under it is not followed (the file would be replaced elsewhere).
+  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
   if (!file.IsValid()) {
     const int code = errno;
     if (code == ENOENT || code == ENOTDIR) return Failure(StateFileStatus::Missing, code);

@@ -251,6 +251,22 @@ TEST_F(ServerTest, UnconfiguredServerStaysUpWithoutItsPort) {
   EXPECT_NE(LogText().find("]Configuration not Set! - Use Setup | Merchant Parameters\r\n"), std::string::npos);
 }
 
+// A merchant number edited by hand into something that fails its check must not
+// turn into the default merchant: the interfaces stay stopped, the entry named.
+TEST_F(ServerTest, AnInvalidIdentifyingEntryKeepsTheInterfacesStopped) {
+  fs::create_directories(dir_ / "cfg");
+  testing::WriteBytes(dir_ / "cfg" / "params",
+                      "2;23;12345678901234X;12345678;0;X;N;N;N;;N;Y;N;N;0400;0;1;;18005550199;3;0; ;1;00;0;");
+  ServerProcess server(dir_.Path(), "server");
+  ASSERT_TRUE(server.Start(Args(), dir_.Path()));
+  ASSERT_TRUE(WaitForErr(server, "Configuration not Set! - entry 1 MERCHANT ID is invalid")) << server.Err();
+  EXPECT_FALSE(CanConnect(clientPort_));
+  const std::string log = LogText();
+  EXPECT_NE(log.find("Entry 1 MERCHANT ID failed its check: the interfaces stay stopped"), std::string::npos) << log;
+  EXPECT_NE(log.find("Entry 4 MERCHANT CATEGORY failed its check: its default is used."), std::string::npos) << log;
+  ExpectCleanShutdown(server);
+}
+
 TEST_F(ServerTest, SecondInstanceInTheSameDirectoryIsRefused) {
   ServerProcess first(dir_.Path(), "first");
   ASSERT_TRUE(first.Start(Args(), dir_.Path()));

@@ -140,6 +140,26 @@ TEST_F(ParamsCommandTest, EmptyValueIsOfferedLikeAnyOther) {
   EXPECT_EQ(Run({"set", "1="}).exitCode, kParamsExitRefused);
 }
 
+TEST_F(ParamsCommandTest, AnIdentifyingEntryThatFailedItsCheckIsMarkedAndMustBeGivenAgain) {
+  // Entry 1 edited by hand into a value that fails its check.
+  std::string line(kDefaultLine);
+  line.replace(line.find("000000000000000"), 15, "12345678901234X");
+  WriteBytes(path_, line);
+
+  const CommandResult show = Run({"show"});
+  ASSERT_EQ(show.exitCode, kParamsExitOk) << show.err;
+  EXPECT_TRUE(Contains(show.out, "01 MERCHANT ID = 000000000000000   <- INVALID in the file")) << show.out;
+  EXPECT_TRUE(Contains(show.out, "Configuration: ParamsInvalid\n"));
+
+  const CommandResult other = Run({"set", "4=2"});
+  EXPECT_EQ(other.exitCode, kParamsExitRefused);
+  EXPECT_TRUE(Contains(other.err, "give the entry a value in the same command")) << other.err;
+  EXPECT_EQ(ReadBytes(path_), line) << "nothing stored: the default must not replace the merchant";
+
+  ASSERT_EQ(Run({"set", "1=123456789012345", "4=2"}).exitCode, kParamsExitOk);
+  EXPECT_TRUE(Contains(Run({"show"}).out, "Configuration: ParamsReady\n"));
+}
+
 TEST_F(ParamsCommandTest, SetLineStoresAWholeValidLine) {
   const std::string line =
       "2;23;123456789012345;12345678;7;4;Y;N;Y;pw;N;Y;N;Y;2300;1;2;9,;18005551234;5;2;Partner;2;AB;1,2;";

@@ -20,6 +20,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -237,9 +238,9 @@ TEST_F(TrafficLogTest, BelowItsReserveOfFreeSpaceTheLogWritesNothingAndSaysSoOnc
   CTrafficLog log(dir_.Path().string(), FixedClock(moment_), std::chrono::seconds(10), limits);
   std::mutex mutex;
   std::vector<bool> told;
-  log.SetSpaceObserver([&](bool low, std::uint64_t) {
+  log.SetNoticeObserver([&](LogNotice notice, std::uint64_t) {
     std::lock_guard<std::mutex> lock(mutex);
-    told.push_back(low);
+    told.push_back(notice == LogNotice::kSpaceLow);
   });
   for (int pass = 0; pass < 3; ++pass) {
     ASSERT_TRUE(log.Log("entry %d", pass));
@@ -248,6 +249,25 @@ TEST_F(TrafficLogTest, BelowItsReserveOfFreeSpaceTheLogWritesNothingAndSaysSoOnc
   EXPECT_FALSE(fs::exists(primary_)) << "nothing is written below the reserve";
   std::lock_guard<std::mutex> lock(mutex);
   EXPECT_EQ(told, std::vector<bool>{true}) << "the operator is told once";
+}
+
+TEST_F(TrafficLogTest, ASymbolicLinkUnderTheDaysNameIsNotFollowed) {
+  TempDir elsewhere;
+  const fs::path target = elsewhere.Path() / "target";
+  testing::WriteBytes(target, "untouched");
+  fs::create_symlink(target, primary_);
+  auto log = MakeLog();
+  int told = 0;
+  log->SetNoticeObserver([&told](LogNotice notice, std::uint64_t) { told += notice == LogNotice::kLinkRefused; });
+  for (int pass = 0; pass < 2; ++pass) {
+    ASSERT_TRUE(log->Log("entry %d", pass));
+    ASSERT_TRUE(log->WaitUntilWritten(kPatience));
+  }
+  EXPECT_EQ(ReadBytes(target), "untouched");
+  const std::string written = ReadBytes(alternative_);
+  EXPECT_EQ(written.find(primary_.string() + " is a symbolic link: it is not followed."), 10u) << written;
+  EXPECT_NE(written.find("entry 1"), std::string::npos);
+  EXPECT_EQ(told, 1) << "the operator is told once";
 }
 
 TEST_F(TrafficLogTest, HeldPrimaryFileSendsThePassToTheAlternative) {
@@ -302,18 +322,32 @@ TEST_F(TrafficLogTest, MissingDirectoryDiscardsPassesAndIsNotCreated) {
   EXPECT_FALSE(fs::exists(absent));
 }
 
-TEST_F(TrafficLogTest, WriteFailureDropsThePassAndLaterPassesWrite) {
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  fs::create_symlink("/dev/full", primary_);
+// A disk that fills (a small tmpfs, where mounting is allowed): the log stops
+// short of it, and once there is room again it says what it left out.
+TEST_F(TrafficLogTest, AFullDiskIsLeftAloneAndTheCountWrittenOnceThereIsRoom) {
+  if (::mount("tmpfs", dir_.Path().c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here; run as root to test a full disk";
+  }
+  struct Unmount {
+    fs::path where;
+    ~Unmount() { ::umount2(where.c_str(), MNT_DETACH); }
+  } unmount{dir_.Path()};
+  {
+    std::ofstream filler(dir_.Path() / "filler", std::ios::binary);
+    const std::string block(1024, 'f');
+    while (filler.write(block.data(), static_cast<std::streamsize>(block.size())) && filler.flush()) {
+    }
+  }
   auto log = MakeLog();
   log->Log("cannot be stored");
   log->Log("nor this");
   ASSERT_TRUE(log->WaitUntilWritten(kPatience));
-  EXPECT_FALSE(fs::exists(alternative_));  // a failed write is not an open failure
-  fs::remove(primary_);
+  EXPECT_FALSE(fs::exists(primary_));
+  fs::remove(dir_.Path() / "filler");
   log->Log("stored");
   ASSERT_TRUE(log->WaitUntilWritten(kPatience));
-  EXPECT_EQ(ReadBytes(primary_), "[14:03:22]stored" + kEnd);
+  EXPECT_EQ(ReadBytes(primary_), "[14:03:22]Traffic Log - 2 entries were not written while the disk was low on space." +
+                                     kEnd + "[14:03:22]stored" + kEnd);
 }
 
 TEST_F(TrafficLogTest, ShutdownWritesWhatWasQueuedThenRefuses) {

@@ -243,6 +243,19 @@ TEST_F(SequenceCountersTest, ConcurrentCallersGetDistinctNumbers) {
 // Copies damaged as a crash, a bad disk or a hand edit leaves them: the copy
 // that reads is used, both are whole again afterwards, and the log says what
 // was found.
+TEST(SequenceCountersFailureTest, ASymbolicLinkedNumberFileGivesNoNumberAndIsNotFollowed) {
+  testing::LoggedWorkingDirectory cwd;
+  const fs::path elsewhere = cwd.Path() / "elsewhere";
+  WriteBytes(elsewhere, "41\r\r\n");
+  fs::create_symlink(elsewhere, cwd.Path() / "SynchroStan.dat");
+  CSequenceCounters counters(cwd.Path(), cwd.Log());
+  std::string errors;
+  EXPECT_EQ(counters.NextStan(errors), 0) << "a sale is refused as for a file that cannot be written";
+  EXPECT_EQ(errors, "Synchronized Stan File Exists but could not be opened for reading...");
+  EXPECT_EQ(ReadBytes(elsewhere), "41\r\r\n");
+  EXPECT_NE(cwd.Logged().find("it is a symbolic link, which is not followed"), std::string::npos) << cwd.Logged();
+}
+
 TEST(SequenceCountersDamageTest, TheCopyThatReadsHoldsTheLastNumber) {
   const std::string binary("\x00\xff\x13\x01\x7f\x80", 6);
   const struct {
