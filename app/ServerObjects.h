@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/TrafficView.h"
+#include "client/ClientGuards.h"
 #include "client/MessageCrypto.h"
 #include "client/SessionSettings.h"
 #include "core/ServerContext.h"
@@ -25,7 +26,7 @@ class CServerObjects {
   CServerObjects(const CServerObjects&) = delete;
   CServerObjects& operator=(const CServerObjects&) = delete;
 
-  ClientLinkParts ClientParts() { return {context, crypto, host.batch}; }
+  ClientLinkParts ClientParts() { return {context, crypto, host.batch, guards}; }
   // The view's shared objects: this server's, with the system clocks and real sleeps.
   ViewServices ViewServicesOf();
   // The listener factory (on `clientPort`), the host interface (reporting to
@@ -37,6 +38,7 @@ class CServerObjects {
   CServerContext context;
   CMessageCrypto crypto;  // installed as the context's request cryptography
   CHostContext host;
+  ClientGuards guards;
 };
 
 }  // namespace paxelle

@@ -1,5 +1,6 @@
 #include "client/ClientSession.h"
 
+#include "client/ClientGuards.h"
 #include "client/HexText.h"
 #include "client/MessageCrypto.h"
 #include "common/TrafficLog.h"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <thread>
 
 namespace paxelle {
@@ -43,6 +45,7 @@ constexpr char kGoingOfflineText[] = "System going off line - please try again l
 constexpr char kDisconnectingText[] = "****Disconnecting****";
 constexpr char kBatchInProgressText[] = "Batch Settlement in Progress.";
 constexpr char kTooManyPendingText[] = "Too many requests pending on this connection - request refused.";
+constexpr char kDuplicateText[] = "Duplicate request refused - the first may have been processed.";
 // The first number of the interim reply; lanes read it as a protocol constant.
 constexpr int kQueuedReplyTag = 45;
 
@@ -92,6 +95,11 @@ void CClientSession::Run(bool refused) {
     SendReply(kReplyGoingOffline, 'E', kGoingOfflineText, "");
     return;
   }
+  peer_ = PeerAddressText();
+  // An address whose logins are being slowed may not hold many connections
+  // that have not logged in: each one holds a thread and a place under the limit.
+  if (!parts_.guards.logins.BeginLogin(peer_)) return;
+  loggingIn_ = true;
   log_.Log("Socket Connect from %s", clientAddress_.c_str());
 
   std::array<unsigned char, kChallengeBytes> challenge{};
@@ -105,18 +113,44 @@ void CClientSession::Run(bool refused) {
   std::string rest;
   const auto loginLimit = refused ? std::min(settings_.loginLimit, settings_.refusedLoginLimit) : settings_.loginLimit;
   const LoginOutcome outcome = Login(challenge, loginLimit, replyValue, rest);
+  PauseBeforeLoginAnswer(outcome);
   if (outcome == LoginOutcome::kVerified && !refused) {
     std::string text = kLoginVerifiedText;
     text += kRs;
     text += replyValue;
     text += kUs;
     SendReply(kReplyLoginVerified, 'S', text, "");
+    EndLogin();
     idleDeadline_ = Clock::now() + settings_.idleLimit;
     RequestLoop(rest);
   } else {
     AnswerLogin(outcome, refused);
   }
+  EndLogin();
   AbandonPending();
+}
+
+void CClientSession::PauseBeforeLoginAnswer(LoginOutcome outcome) {
+  // A wrong password, or a wrong answer to the challenge, is a guess.
+  const bool failed = outcome == LoginOutcome::kPasswordMismatch || outcome == LoginOutcome::kChallengeMismatch;
+  if (!failed && outcome != LoginOutcome::kVerified) return;
+  bool episodeStarted = false;
+  const auto delay = parts_.guards.logins.AnswerDelay(peer_, failed, episodeStarted);
+  if (episodeStarted) {
+    log_.Log("Login failures from %s: too many within a minute - its login answers are slowed (up to 30 s) "
+             "until a correct login.",
+             peer_.c_str());
+  }
+  const auto until = Clock::now() + delay;
+  while (Clock::now() < until && !IsGoingOffline()) {
+    std::this_thread::sleep_for(std::min<Clock::duration>(settings_.pollInterval, until - Clock::now()));
+  }
+}
+
+void CClientSession::EndLogin() {
+  if (!loggingIn_) return;
+  loggingIn_ = false;
+  parts_.guards.logins.EndLogin(peer_);
 }
 
 void CClientSession::Greet(const std::array<unsigned char, kChallengeBytes>& challenge) {
@@ -281,6 +315,21 @@ void CClientSession::HandleMessage(const std::string& text) {
   }
 
   PendingQueue& queue = server_.queue;
+  std::optional<CReplayGuard::Fingerprint> fingerprint;
+  if (record.Disposition == kDispositionProcess) {
+    // An exact copy of a frame taken lately is a capture sent again: it would
+    // charge the card a second time.
+    fingerprint = CReplayGuard::Of(text);
+    if (!parts_.guards.replays.Admit(*fingerprint)) {
+      log_.Log("Duplicate request refused for %s: an exact copy was taken within the last 30 minutes.",
+               clientAddress_.c_str());
+      record.ReturnCode = kRcHostError;
+      record.HostErrorText = kDuplicateText;
+      record.Disposition = kDispositionError;
+      SendFramed(record.BuildErrorResponse(server_));
+      return;
+    }
+  }
   if (record.Disposition == kDispositionProcess || record.Disposition == kDispositionBatchClose) {
     char text[64];
     std::snprintf(text, sizeof text, "Queued:%03d:%03d", kQueuedReplyTag, queue.ActiveCount());
@@ -292,9 +341,11 @@ void CClientSession::HandleMessage(const std::string& text) {
   const int result = record.Disposition == kDispositionBatchClose ? queue.EnqueueExclusive(record, std::move(waker))
                                                                   : queue.Enqueue(record, std::move(waker));
   if (result != PendingQueue::kAccepted) {
+    if (fingerprint) parts_.guards.replays.Settle(*fingerprint, false);
     if (record.Disposition != kDispositionAbort) SendReply(kRcBatchInProgress, 'E', kBatchInProgressText, "");
     return;
   }
+  if (fingerprint) fingerprints_.emplace(record.QueueId, *fingerprint);
   pendingIds_.push_back(record.QueueId);
   if (record.Disposition != kDispositionProcess) uncountedIds_.push_back(record.QueueId);
 }
@@ -343,6 +394,11 @@ void CClientSession::DeliverResponses() {
     const int sent = SendFramed(frame);
     if (IsHostResultState(record.State) && sent < 0 && record.Approved) {
       log_.Log("Unable to deliver approved response to Client for %s!\n", clientAddress_.c_str());
+    }
+    if (const auto found = fingerprints_.find(record.QueueId); found != fingerprints_.end()) {
+      // A copy of a request that ended without an approval may be sent again.
+      parts_.guards.replays.Settle(found->second, IsHostResultState(record.State) && record.Approved);
+      fingerprints_.erase(found);
     }
     record.State = kStateDelivered;
     queue.UpdateById(record.QueueId, record);

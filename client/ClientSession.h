@@ -10,8 +10,11 @@
 #include "client/SocketConnection.h"
 #include "core/RequestList.h"
 
+#include "client/ReplayGuard.h"
+
 #include <array>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -55,6 +58,11 @@ class CClientSession final : public CSocketConnection {
                      std::string& replyValue, std::string& rest);
   // Answers every login outcome but a verified login on a connection within the limit.
   void AnswerLogin(LoginOutcome outcome, bool refused);
+  // Records the login's outcome with the address's failures and waits as long as
+  // the address is being slowed (bounded; going offline cuts it short).
+  void PauseBeforeLoginAnswer(LoginOutcome outcome);
+  // The connection no longer counts as one not logged in.
+  void EndLogin();
   void RequestLoop(const std::string& firstBytes);
   // Splits received bytes into messages at ETX (or at the size limit).
   void Accumulate(std::string_view bytes);
@@ -85,6 +93,11 @@ class CClientSession final : public CSocketConnection {
   std::vector<int> uncountedIds_;
   RequestList fetched_;
   std::string message_;
+  std::string peer_;        // the client's address, without the socket
+  bool loggingIn_ = false;  // counted by the login throttle until EndLogin
+  // The frames of this connection's requests bound for the host, by QueueId,
+  // until their outcome is known to the replay guard.
+  std::map<int, CReplayGuard::Fingerprint> fingerprints_;
 };
 
 }  // namespace paxelle

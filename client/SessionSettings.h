@@ -10,6 +10,7 @@ namespace paxelle {
 class CBatchState;
 class CMessageCrypto;
 class CServerContext;
+struct ClientGuards;
 
 struct ClientSessionSettings {
   // A complete login message must arrive within this time after the greeting.
@@ -38,6 +39,7 @@ struct ClientLinkParts {
   CServerContext& server;  // queue, parameters, log, request cryptography
   CMessageCrypto& crypto;  // challenge and public key of the login
   CBatchState& batch;      // closed by a batch close answered over the dial link
+  ClientGuards& guards;    // replayed frames and login failures, across connections
 };
 
 }  // namespace paxelle

@@ -110,7 +110,10 @@ class CMerchantParams {
   // password the set names is not the one stored, and nothing may run under it.
   bool IdentityRefused() const;
 
-  bool operator==(const CMerchantParams& other) const = default;
+  // Equal values and version; which stored values were refused does not count.
+  bool operator==(const CMerchantParams& other) const {
+    return entries_ == other.entries_ && version_ == other.version_;
+  }
 
  private:
   std::map<int, CParamEntry> entries_;

@@ -6,6 +6,7 @@
 // <port>" once it accepts, and stops cleanly on SIGTERM, SIGINT or end of
 // standard input. Exit status 0 after a clean stop, 2 on bad arguments, 1 when
 // something cannot be started.
+#include "client/ClientGuards.h"
 #include "client/ClientListener.h"
 #include "client/MessageCrypto.h"
 #include "core/ServerContext.h"
@@ -90,7 +91,8 @@ int main(int argc, char** argv) {
 
   int status = 0;
   {
-    CClientListener listener(ClientLinkParts{context, crypto, batch}, port);
+    ClientGuards guards;
+    CClientListener listener(ClientLinkParts{context, crypto, batch, guards}, port);
     const int started = listener.StartOnClientPort();
     if (started != 0) {
       std::fprintf(stderr, "the listener could not start (%d): %s\n", started, listener.LastError().c_str());

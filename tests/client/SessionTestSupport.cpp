@@ -179,7 +179,7 @@ void SessionTest::Configure(std::initializer_list<std::pair<int, std::string>> v
 
 void SessionTest::StartListener(ClientSessionSettings settings, int connectionLimit) {
   listener_.reset();
-  listener_ = std::make_unique<CClientListener>(ClientLinkParts{*context_, *crypto_, *batch_}, 0, settings);
+  listener_ = std::make_unique<CClientListener>(ClientLinkParts{*context_, *crypto_, *batch_, guards_}, 0, settings);
   if (connectionLimit != 0) {
     ASSERT_EQ(listener_->SetConnectionLimit(connectionLimit), connectionLimit);
   }

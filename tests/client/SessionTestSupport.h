@@ -4,6 +4,7 @@
 // library) that talk to it.
 #pragma once
 
+#include "client/ClientGuards.h"
 #include "client/ClientListener.h"
 #include "client/MessageCrypto.h"
 #include "common/TrafficLog.h"
@@ -103,6 +104,7 @@ class SessionTest : public ::testing::Test {
   std::unique_ptr<CServerContext> context_;
   std::unique_ptr<CMessageCrypto> crypto_;
   std::unique_ptr<CBatchState> batch_;
+  ClientGuards guards_;
   std::unique_ptr<CClientListener> listener_;
 };
 

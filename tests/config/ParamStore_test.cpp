@@ -131,7 +131,10 @@ TEST_F(ParamStoreTest, FailingValueInAStoredLineKeepsItsDefault) {
   WriteBytes(path_, "2;23;12345;");
   EXPECT_TRUE(store_.Load());
   EXPECT_EQ(store_.GetParams(), CMerchantParams());
-  EXPECT_EQ(store_.GetConfigurationState(), ConfigurationState::ParamsNotSet);
+  // The merchant number failed its check: nothing may run under the default one.
+  EXPECT_EQ(store_.GetConfigurationState(), ConfigurationState::ParamsInvalid);
+  EXPECT_EQ(RefusedIdentityText(store_.GetParams()),
+            "entry 1 MERCHANT ID, entry 2 TERMINAL ID, entry 3 CHECK DIGIT, entry 7 USE TOLA CLIENT/SERVER PASSWORD");
   EXPECT_EQ(ReadBytes(path_), "2;23;12345;") << "a readable line is not rewritten by Load";
 }
 

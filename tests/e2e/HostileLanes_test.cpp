@@ -3,7 +3,11 @@
 // never ends, a thousand idle connections, frames of every byte value. The
 // lane's sales stay approved and about as fast as before the attack.
 #include "tests/e2e/E2eFixture.h"
+#include "tools/lane/LaneCrypto.h"
+#include "tools/lane/LaneEnvelope.h"
 #include "tools/lane/LaneFrames.h"
+#include "tools/lane/LaneHex.h"
+#include "tools/lane/LaneServerKey.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -201,6 +205,84 @@ INSTANTIATE_TEST_SUITE_P(Attacks, E2eHostileLaneTest,
                          ::testing::Values(Attack::kSlowSender, Attack::kEndlessLogin, Attack::kThousandIdle,
                                            Attack::kEveryByteValue, Attack::kJunkFlood),
                          AttackName);
+
+class E2eReplayTest : public E2eTest {
+ protected:
+  // A sale sealed as a lane seals it, under the server's key: the frame an
+  // attacker would capture on the network.
+  std::string SealedSale(const std::string& amount, int number) {
+    std::string blob;
+    EXPECT_TRUE(lane::HexToBytes(GreetingKey(), blob));
+    lane::LaneCrypto crypto;
+    lane::LaneServerKey key;
+    EXPECT_TRUE(key.Import(crypto, blob));
+    const std::vector<std::string> pairs = SalePairs(amount, number);
+    NoteSentCardData(pairs);
+    lane::SealedRequest sealed;
+    std::string error;
+    EXPECT_TRUE(lane::SealRequest(crypto, key, Payload(pairs), "trace", lane::kTypeEncrypted, sealed, error)) << error;
+    return sealed.frame;
+  }
+
+  // Sends `frame` on a new logged-in connection; the final answer, raw.
+  std::string SendOnNewConnection(const std::string& frame) {
+    lane::LaneConnection lane;
+    LogIn(lane);
+    EXPECT_TRUE(lane.SendRaw(frame)) << lane.LastError();
+    std::string answer;
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(lane.ReadFrame(seconds(20), answer), lane::ReadStatus::kOk) << lane.LastError();
+      if (answer.find("Queued:") == std::string::npos) break;
+    }
+    return answer;
+  }
+};
+
+// A sealed sale captured and sent again on another connection does not reach the
+// host twice; a copy of one that was declined is a new request.
+TEST_F(E2eReplayTest, AnExactCopyOfARequestIsRefusedUnlessTheFirstWasNotApproved) {
+  ASSERT_NO_FATAL_FAILURE(Provision());
+  ASSERT_NO_FATAL_FAILURE(StartHost());
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  const std::string approved = SealedSale("10.00", 6301);
+  EXPECT_EQ(SendOnNewConnection(approved).find("004003"), std::string::npos) << "the first copy goes to the host";
+  const std::string replayed = SendOnNewConnection(approved);
+  EXPECT_NE(replayed.find("<OPXXReturnCode>004003</OPXXReturnCode>"), std::string::npos) << Scrubbed(replayed);
+  EXPECT_NE(replayed.find("Duplicate request refused - the first may have been processed."), std::string::npos);
+  EXPECT_EQ(Journal("REQUEST").size(), 1u);
+  EXPECT_TRUE(WaitForServerLog("Duplicate request refused for ", seconds(10)));
+
+  const std::string declined = SealedSale("10.01", 6302);
+  SendOnNewConnection(declined);
+  SendOnNewConnection(declined);
+  EXPECT_EQ(Journal("REQUEST").size(), 3u) << "the lane's retry of a declined sale is a new request";
+}
+
+// With the shared password on, a guesser from one address is slowed after five
+// failures; a lane already logged in sells on, and a correct login clears it.
+TEST_F(E2eTest, PasswordGuessesFromOneAddressAreSlowed) {
+  ASSERT_NO_FATAL_FAILURE(Provision({"7=Y", "8=secret"}));
+  ASSERT_NO_FATAL_FAILURE(StartHost());
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  const auto guess = [this](const std::string& password) {
+    lane::LaneConnection lane;
+    lane::LoginResult result;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(lane.Connect("127.0.0.1", ClientPort()));
+    EXPECT_TRUE(lane.Login(password, false, result)) << lane.LastError();
+    return std::make_pair(result.code, std::chrono::steady_clock::now() - start);
+  };
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(guess("wrong").first, 2009);
+  const auto slowed = guess("wrong");
+  EXPECT_EQ(slowed.first, 2009);
+  EXPECT_GE(slowed.second, std::chrono::milliseconds(1000)) << "the sixth answer waits";
+  EXPECT_TRUE(WaitForServerLog("Login failures from 127.0.0.1: too many within a minute", seconds(10)));
+
+  const auto right = guess("secret");
+  EXPECT_EQ(right.first, 2000);
+  EXPECT_GE(right.second, std::chrono::milliseconds(2000)) << "a slowed address waits for every answer";
+  EXPECT_LT(guess("wrong").second, std::chrono::milliseconds(1000)) << "a correct login cleared it";
+}
 
 // Text a lane controls cannot write entries of its own into the log: control
 // characters in its trace data and fields are shown as text.
