@@ -1,7 +1,8 @@
-// Feeds arbitrary text to the log's card-data mask. Properties: the length is
-// kept and a character either stays or becomes "X"; no account number of the
-// input (an "AcctNo=" value, a Luhn-valid run of 13 to 19 digits between
-// non-digits) survives but its last four digits (and a value's "=").
+// Feeds arbitrary text to the log's card-data masks, the one for every line and
+// the one for a logged request. Properties, for both: the length is kept and a
+// character either stays or becomes "X"; no account number of the input (an
+// "AcctNo=" value, a Luhn-valid run of 13 to 19 digits between non-digits)
+// survives but its last four digits (and a value's "=").
 #include "common/CardDataMask.h"
 #include "common/TextHelpers.h"
 
@@ -21,13 +22,9 @@ void ExpectMasked(const std::string& masked, std::size_t from, std::size_t to, b
   }
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+void Check(const std::string& input, const std::string& masked) {
   using paxelle::IsDigit;
   using paxelle::LuhnValid;
-  const std::string input(reinterpret_cast<const char*>(data), size);
-  const std::string masked = paxelle::MaskCardData(input);
   if (masked.size() != input.size()) std::abort();
   for (std::size_t i = 0; i < input.size(); ++i) {
     if (masked[i] != input[i] && masked[i] != 'X') std::abort();
@@ -46,9 +43,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   for (auto at = input.find("AcctNo="); at != std::string::npos; at = input.find("AcctNo=", at + 1)) {
     const std::size_t from = at + 7;
-    std::size_t to = input.find('\x1c', from);
-    if (to == std::string::npos) to = input.size();
+    // A value ends at a control character, at "<" or "]" (the end of a logged
+    // request, or a control character shown as text) or at "\x".
+    std::size_t to = from;
+    while (to < input.size() && static_cast<unsigned char>(input[to]) >= 0x20 && input[to] != 0x7f &&
+           input[to] != '<' && input[to] != ']' && input.compare(to, 2, "\\x") != 0) {
+      ++to;
+    }
     if (to - from > 4) ExpectMasked(masked, from, to - 4, true);
   }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  Check(input, paxelle::MaskCardData(input));
+  Check(input, paxelle::MaskRequestFields(input));
   return 0;
 }
