@@ -193,14 +193,23 @@ std::optional<std::int64_t> CSequenceCounters::RecallOrHeld(const std::string& f
   return held->second.value;
 }
 
-bool CSequenceCounters::Store(const std::string& fileName, int value, bool creating,
-                              std::vector<StateNote>& notes) {
-  const fs::path path = directory_ / fileName;
-  const std::string bytes = NumberFileBytes(value);
-  // Main file first: a crash between the two leaves the main one further along.
-  return StoreStateFile(path, bytes, kTexts, creating, notes, DirectorySync::kDeferred) == StateFileStatus::Done &&
-         StoreStateFile(ShadowPathOf(path), bytes, kTexts, creating, notes, DirectorySync::kDeferred) ==
-             StateFileStatus::Done;
+bool CSequenceCounters::Store(const std::vector<Write>& writes, std::vector<StateNote>& notes) {
+  // Every main copy first, then every shadow copy, each round on disk before the
+  // next begins: whatever a crash tears, the other copy of that file is whole.
+  std::vector<InPlaceWrite> mains;
+  std::vector<InPlaceWrite> shadows;
+  for (const Write& write : writes) {
+    const fs::path path = directory_ / write.fileName;
+    mains.push_back({path, NumberFileBytes(write.value)});
+    shadows.push_back({ShadowPathOf(path), mains.back().bytes});
+  }
+  bool createdMain = false;
+  bool createdShadow = false;
+  const bool stored = OverwriteStateFiles(mains, kTexts, notes, createdMain) == StateFileStatus::Done &&
+                      OverwriteStateFiles(shadows, kTexts, notes, createdShadow) == StateFileStatus::Done;
+  // Only a file made just now needs its name made durable.
+  if (createdMain || createdShadow) SyncDirectory(directory_);
+  return stored;
 }
 
 void CSequenceCounters::Report(const Recollection& found, std::vector<StateNote>& notes, std::string& errors) {
@@ -312,17 +321,9 @@ void CSequenceCounters::LeadCommit(std::unique_lock<std::mutex>& lock) {
   std::vector<StateNote> notes;
   bool saved = true;
   try {
-    for (const Write& write : writes) {
-      std::error_code ignored;
-      const bool creating = !fs::exists(directory_ / write.fileName, ignored);
-      if (!Store(write.fileName, write.value, creating, notes)) {
-        saved = false;
-        break;
-      }
-    }
     // A number that is not on disk in both copies is never sent: a restart would
     // hand it out again.
-    if (saved && !writes.empty()) SyncDirectory(directory_);
+    saved = writes.empty() || Store(writes, notes);
   } catch (const std::exception&) {
     saved = false;
     notes.push_back({kTexts.unknownException, {}});
@@ -362,7 +363,7 @@ std::string CSequenceCounters::CheckFiles() {
       // Both copies made whole again, holding the number the next one follows.
       if (stored && found.damaged) {
         const int kept = *stored < 0 || *stored >= kNumberMax ? 0 : static_cast<int>(*stored);
-        if (Store(fileName, kept, false, notes)) SyncDirectory(directory_);
+        Store({Write{fileName, kept}}, notes);
       }
     } catch (const std::exception&) {
       notes.push_back({kTexts.unknownException, {}});

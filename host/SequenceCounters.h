@@ -121,8 +121,8 @@ class CSequenceCounters {
   void JoinOpenCommit(NumberClaim& claim);
   // Writes the values of the open commit, without the lock while the files are written.
   void LeadCommit(std::unique_lock<std::mutex>& lock);
-  // Writes `value` to the file and then to its shadow copy; the directory is synced by the caller.
-  bool Store(const std::string& fileName, int value, bool creating, std::vector<StateNote>& notes);
+  // Writes each value to its file, then to the file's shadow copy.
+  bool Store(const std::vector<Write>& writes, std::vector<StateNote>& notes);
   // Logs the findings and notes, without the lock; adds the notes' texts to `errors`.
   void Report(const Recollection& found, std::vector<StateNote>& notes, std::string& errors);
 

@@ -6,8 +6,11 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <system_error>
+#include <thread>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace paxelle {
 namespace {
@@ -165,6 +168,97 @@ StateFileStatus StoreStateFile(const std::filesystem::path& path, std::string_vi
       break;
   }
   return result.status;
+}
+
+namespace {
+
+struct OpenedCopy {
+  UniqueFd file;
+  bool missing = false;  // there was no such file: it is (or could not be) created
+  bool created = false;
+};
+
+// Opens `path` for writing in place, creating it when missing; a link, a
+// directory or any other non-regular file under the name is refused.
+StateFileResult OpenForOverwrite(const std::filesystem::path& path, OpenedCopy& copy) {
+  constexpr int kFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
+  copy.file.Reset(::open(path.c_str(), kFlags));
+  if (!copy.file.IsValid() && (errno == ENOENT || errno == ENOTDIR)) {
+    copy.missing = true;
+    copy.file.Reset(::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0600));
+    copy.created = copy.file.IsValid();
+  }
+  if (!copy.file.IsValid()) return Failure(StateFileStatus::OpenFailed, errno);
+  struct stat status {};
+  if (::fstat(copy.file.Get(), &status) != 0) return Failure(StateFileStatus::OpenFailed, errno);
+  if (!S_ISREG(status.st_mode)) return Failure(StateFileStatus::OpenFailed, EINVAL);
+  return {};
+}
+
+StateFileResult WriteInPlace(int file, std::string_view bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t written = ::pwrite(file, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return Failure(StateFileStatus::IoFailed, written < 0 ? errno : EIO);
+    done += static_cast<std::size_t>(written);
+  }
+  struct stat status {};
+  if (::fstat(file, &status) != 0) return Failure(StateFileStatus::IoFailed, errno);
+  if (status.st_size > static_cast<off_t>(bytes.size()) && ::ftruncate(file, static_cast<off_t>(bytes.size())) != 0) {
+    return Failure(StateFileStatus::IoFailed, errno);
+  }
+  return {};
+}
+
+StateFileResult SyncData(int file) {
+  if (::fdatasync(file) == 0) return {};
+  return Failure(StateFileStatus::IoFailed, errno);
+}
+
+void NoteFailure(const std::filesystem::path& path, const StateFileResult& result, bool creating,
+                 const StateFileTexts& texts, std::vector<StateNote>& notes) {
+  if (result.status == StateFileStatus::IoFailed) {
+    notes.push_back({ExceptionText(texts, result.systemError), Detail(path, result.systemError)});
+  } else {
+    notes.push_back({creating ? texts.createFailed : texts.openForWriteFailed, Detail(path, result.systemError)});
+  }
+}
+
+}  // namespace
+
+StateFileStatus OverwriteStateFiles(const std::vector<InPlaceWrite>& writes, const StateFileTexts& texts,
+                                    std::vector<StateNote>& notes, bool& created) {
+  created = false;
+  std::vector<OpenedCopy> copies(writes.size());
+  for (std::size_t i = 0; i < writes.size(); ++i) {
+    StateFileResult result = OpenForOverwrite(writes[i].path, copies[i]);
+    created = created || copies[i].created;
+    if (result.status == StateFileStatus::Done) result = WriteInPlace(copies[i].file.Get(), writes[i].bytes);
+    if (result.status != StateFileStatus::Done) {
+      NoteFailure(writes[i].path, result, copies[i].missing, texts, notes);
+      return result.status;
+    }
+  }
+  // The syncs go side by side: the device can take them in one flush.
+  std::vector<StateFileResult> synced(copies.size());
+  std::vector<std::thread> helpers;
+  for (std::size_t i = 1; i < copies.size(); ++i) {
+    try {
+      helpers.emplace_back([&synced, &copies, i] { synced[i] = SyncData(copies[i].file.Get()); });
+    } catch (const std::system_error&) {
+      synced[i] = SyncData(copies[i].file.Get());
+    }
+  }
+  if (!copies.empty()) synced[0] = SyncData(copies[0].file.Get());
+  for (std::thread& helper : helpers) helper.join();
+  for (std::size_t i = 0; i < copies.size(); ++i) {
+    if (synced[i].status != StateFileStatus::Done) {
+      NoteFailure(writes[i].path, synced[i], copies[i].missing, texts, notes);
+      return synced[i].status;
+    }
+  }
+  return StateFileStatus::Done;
 }
 
 void ReportStateNotes(const std::vector<StateNote>& notes, std::string& errors, CTrafficLog& log) {

@@ -82,6 +82,23 @@ StateFileStatus StoreStateFile(const std::filesystem::path& path, std::string_vi
                                const StateFileTexts& texts, bool creating, std::vector<StateNote>& notes,
                                DirectorySync sync = DirectorySync::kNow);
 
+// One small file to be written in place: its whole content.
+struct InPlaceWrite {
+  std::filesystem::path path;
+  std::string bytes;
+};
+
+// Writes each file in place (opened by its path, never through a link; created
+// when missing), its whole content with one write and the surplus of a longer
+// old content cut off, then syncs their data side by side. Done only once every
+// one is on disk; on a failure the file's text (the creation text for a file
+// that was missing) is added to `notes`. `created` tells whether a file was
+// made: only then does the caller need to sync their directory. A crash part-way
+// may leave a file torn; whoever writes two copies of a file writes the second
+// only after the first is Done.
+StateFileStatus OverwriteStateFiles(const std::vector<InPlaceWrite>& writes, const StateFileTexts& texts,
+                                    std::vector<StateNote>& notes, bool& created);
+
 // Appends each note's text to `errors` and logs it with its detail. Call it
 // without holding a lock: the log is another component.
 void ReportStateNotes(const std::vector<StateNote>& notes, std::string& errors, CTrafficLog& log);

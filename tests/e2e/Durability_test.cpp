@@ -261,6 +261,10 @@ TEST_F(E2eDurabilityTest, SaleWhoseNumbersCannotBeSavedIsRefusedAndNotSent) {
   ASSERT_NO_FATAL_FAILURE(StartServer());
   ASSERT_EQ(Request(SalePairs("10.00", 7001)).final.cmdStatus, "Approved");
 
+  // The numbers are written in place, so a full disk alone does not stop them;
+  // a copy that has to be made anew on it (both shadow copies lost) does.
+  std::filesystem::remove(WorkDir() / "SynchroStan.dat.shadow");
+  std::filesystem::remove(WorkDir() / "SynchroStan2.dat.shadow");
   disk.Fill();
   for (int i = 0; i < 2; ++i) {
     const LaneReply refused = Request(SalePairs("10.00", 7002 + i), 20);

@@ -142,20 +142,19 @@ TEST_F(SequenceCountersTest, FileThatCannotBeOpenedGivesZero) {
   EXPECT_TRUE(fs::is_directory(Stan()));
 }
 
-TEST_F(SequenceCountersTest, RewriteThatCannotBeOpenedGivesZero) {
-  // The longest name the file system allows leaves no room for the
-  // temporary's name beside it, so only the rewrite fails. The number is not
-  // handed out: a restart would hand it out again.
+TEST_F(SequenceCountersTest, ACommitThatCannotWriteBothCopiesGivesZero) {
+  // The longest name the file system allows leaves no room for the shadow
+  // copy's name beside it, so only its write fails. The number is not handed
+  // out: a restart could hand it out again.
   const std::string name(250, 'n');
   WriteBytes(dir_ / name, "41\r\r\n");
   EXPECT_EQ(counters_.Next(name, 9999, errors_), 0);
   EXPECT_EQ(errors_, kOpenForWriteFailed);
-  EXPECT_EQ(ReadBytes(dir_ / name), "41\r\r\n");
   EXPECT_EQ(Listing(dir_.Path()), std::vector<std::string>{name});
-  // A refused number was never sent: with no later one handed out, the next
-  // message is given it again.
+  // The refused number never left: the next message may be given it again, or the
+  // one after it when the main copy took it; never one below.
   NumberClaim claim;
-  EXPECT_EQ(counters_.Take(name, 9999, claim, errors_), 42);
+  EXPECT_GE(counters_.Take(name, 9999, claim, errors_), 42);
   EXPECT_FALSE(counters_.Commit(claim, errors_));
 }
 
@@ -293,6 +292,45 @@ TEST(SequenceCountersDamageTest, TheCopyThatReadsHoldsTheLastNumber) {
     const std::string logged = cwd.Logged();
     EXPECT_NE(logged.find(c.logged), std::string::npos) << logged;
     EXPECT_EQ(counters.NextStan(errors), c.next + 1);
+  }
+}
+
+// A crash while a commit writes a copy in place leaves it cut anywhere (the new
+// bytes over the old ones); the copies are written one after the other, so the
+// other copy is whole. After the restart no number the host may have is handed
+// out again.
+TEST(SequenceCountersDamageTest, ACopyCutAtAnyLengthByACrashNeverGivesANumberTwice) {
+  const struct {
+    int committed;  // on disk in both copies, and perhaps sent
+    int writing;    // the number the crashed commit was writing
+  } cases[] = {{42, 43}, {99, 100}, {1000, 1001}};
+  const auto bytes = [](int value) { return std::to_string(value) + "\r\r\n"; };
+  for (const auto& c : cases) {
+    const std::string before = bytes(c.committed);
+    const std::string after = bytes(c.writing);
+    for (std::size_t cut = 0; cut <= after.size(); ++cut) {
+      // The new bytes up to the cut over the old ones; the surplus not yet cut off.
+      std::string torn = before;
+      if (torn.size() < cut) torn.resize(cut);
+      torn.replace(0, cut, after.substr(0, cut));
+      for (const bool mainTorn : {true, false}) {
+        SCOPED_TRACE(std::to_string(c.committed) + " cut at " + std::to_string(cut) + (mainTorn ? " (main)" : " (shadow)"));
+        testing::LoggedWorkingDirectory cwd;
+        const fs::path stan = cwd.Path() / "SynchroStan.dat";
+        // The main copy is written first: a torn shadow has a whole new main beside it.
+        WriteBytes(stan, mainTorn ? torn : after);
+        WriteBytes(ShadowPathOf(stan), mainTorn ? before : torn);
+        CSequenceCounters restarted(cwd.Path(), cwd.Log());
+        std::string errors;
+        const int next = restarted.NextStan(errors);
+        EXPECT_GT(next, c.committed) << "handed out again";
+        EXPECT_LE(next, c.writing + 1);
+        if (!mainTorn) {
+          EXPECT_EQ(next, c.writing + 1);
+        }
+        EXPECT_EQ(errors, "");
+      }
+    }
   }
 }
 
