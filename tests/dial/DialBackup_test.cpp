@@ -5,18 +5,20 @@
 #include "config/ParamStore.h"
 #include "core/PendingQueue.h"
 #include "core/TranCodes.h"
-#include "dial/LinkFrame.h"
 #include "tests/dial/PseudoTerminal.h"
 #include "tests/hostsim/SimTestSupport.h"
 #include "tools/hostsim/HostSimulator.h"
 #include "tools/hostsim/Journal.h"
+#include "tools/hostsim/ModemFrame.h"
 #include "tools/hostsim/ModemSimulator.h"
 
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 
+#include <mutex>
 #include <sstream>
 #include <thread>
+#include <unistd.h>
 
 namespace paxelle {
 namespace {
@@ -34,6 +36,7 @@ DialBackupTimings Fast() {
   timings.dialAnswer = 500ms;
   timings.enqWait = 300ms;
   timings.response = 1500ms;
+  timings.reopenPause = 20ms;
   timings.port.hangUpGuard = 100ms;  // above the modem's S12=4 (80 ms)
   return timings;
 }
@@ -87,7 +90,14 @@ class DialLinkTest : public ::testing::Test {
     ASSERT_TRUE(params_.Save(set));
   }
   DialBackupServices Services(ModemLineControl& lines = SystemModemLines()) {
-    return {queue_, params_, log_.Get(), stopping_, lineUp_, devices_, lines};
+    return {queue_, params_, log_.Get(), stopping_, lineUp_, devices_, lines, [this](const std::string& text) {
+              std::lock_guard lock(noticesMutex_);
+              notices_.push_back(text);
+            }};
+  }
+  std::vector<std::string> Notices() {
+    std::lock_guard lock(noticesMutex_);
+    return notices_;
   }
 
   // A sale handed to the dial link; its amount's cents choose the simulator's fault.
@@ -111,6 +121,16 @@ class DialLinkTest : public ::testing::Test {
     }
     return record;
   }
+  // Waits until `done()` holds, or `limit` has passed; whether it holds.
+  template <typename Done>
+  static bool Eventually(Done done, std::chrono::milliseconds limit = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(5ms);
+    }
+    return true;
+  }
   std::vector<std::string> JournalLines(const std::string& containing) const {
     std::vector<std::string> lines;
     std::istringstream text(testing::ReadBytes(dir_ / "journal"));
@@ -132,22 +152,10 @@ class DialLinkTest : public ::testing::Test {
   Event stopping_{Event::Reset::kManual};
   Event lineUp_{Event::Reset::kManual};
   ComDevices devices_;
+  std::mutex noticesMutex_;
+  std::vector<std::string> notices_;
   CDialBackup backup_{Services(), Fast()};
 };
-
-TEST(LinkFrameTest, DialFrameCarriesLinkIndicatorOneAtMessagePositionFive) {
-  const std::string request = "LG08A411" + std::string(30, '9');
-  const std::string frame = BuildDialRequestFrame(request);
-  ASSERT_EQ(frame.size(), request.size() + 3);
-  EXPECT_EQ(frame.front(), kLinkStx);
-  EXPECT_EQ(frame.substr(1, 8), "LG08A111") << "frame index 6, the fifth after the prefix";
-  EXPECT_EQ(frame[frame.size() - 2], kLinkEtx);
-  EXPECT_EQ(frame.back(), LinkLrc(frame.substr(1, frame.size() - 2)));
-  // Too short to have an indicator: sent as it is, ETX untouched.
-  EXPECT_EQ(BuildDialRequestFrame("LG08A"), std::string("\x02LG08A\x03") + LinkLrc("LG08A\x03"));
-  EXPECT_EQ(LinkLrc(std::string("\x01\x02\x03")), '\0');
-  EXPECT_EQ(BuildLinkFrame(""), std::string("\x02\x03\x03"));
-}
 
 TEST_F(DialLinkTest, ApprovedSaleGoesByModemWithTheDialLinkIndicator) {
   ASSERT_TRUE(backup_.Start(1)) << backup_.LastError();
@@ -155,7 +163,7 @@ TEST_F(DialLinkTest, ApprovedSaleGoesByModemWithTheDialLinkIndicator) {
   const CRequest result = Result(id);
   ASSERT_EQ(result.State, kStateDialAnswered) << result.HostErrorText;
   EXPECT_NE(result.HostResponse.find("APPROVED"), std::string::npos);
-  EXPECT_EQ(result.HostResponse.back(), kLinkEtx) << "kept for the parser";
+  EXPECT_EQ(result.HostResponse.back(), hostsim::kModemEtx) << "kept for the parser";
   EXPECT_TRUE(lineUp_.IsSet()) << "the call stays up";
 
   const auto requests = JournalLines(" MODEM REQUEST ");
@@ -163,7 +171,7 @@ TEST_F(DialLinkTest, ApprovedSaleGoesByModemWithTheDialLinkIndicator) {
   Head head;
   head.cents = 1000;
   std::string expected = head.Text().substr(0, 30);
-  expected[kLinkIndicatorPos] = '1';
+  expected[5] = '1';  // the link indicator, the message's sixth character
   const std::string message = requests.front().substr(requests.front().find("REQUEST ") + 8);
   EXPECT_EQ(message.substr(0, 8), expected.substr(0, 8)) << message;
   EXPECT_EQ(JournalLines("MODEM DIAL 18005550199 CONNECT 19200").size(), 1u);
@@ -233,6 +241,77 @@ TEST_F(DialLinkTest, UnsolicitedNoCarrierWhileIdleDropsTheLineAndTheNextRecordRe
   const CRequest second = Result(HandOver(2000));
   EXPECT_EQ(second.State, kStateDialAnswered) << second.HostErrorText;
   EXPECT_EQ(JournalLines("MODEM DIAL").size(), 2u);
+}
+
+TEST_F(DialLinkTest, StopHangsUpTheCallThatClosingTheLineWouldLeaveUp) {
+  struct Case {
+    const char* name;
+    std::uint64_t cents;  // of the sale on the call when the stop comes
+    bool answered;        // whether its exchange ends before the stop
+  };
+  const Case cases[] = {
+      {"idle call", 1000, true},
+      {"exchange under way", 1003, false},  // ACK'd and never answered
+  };
+  std::size_t requests = 0;
+  for (const Case& c : cases) {
+    ASSERT_TRUE(backup_.Start(1)) << c.name;
+    const int id = HandOver(c.cents);
+    ++requests;
+    if (c.answered) {
+      ASSERT_EQ(Result(id).State, kStateDialAnswered) << c.name;
+    } else {
+      ASSERT_TRUE(Eventually([&] { return JournalLines(" MODEM REQUEST ").size() == requests; })) << c.name;
+    }
+    backup_.Stop();
+    // Left up, the call would take the next initialisation to the host as data.
+    ASSERT_TRUE(backup_.Start(1)) << c.name;
+    const CRequest next = Result(HandOver(2000));
+    ++requests;
+    EXPECT_EQ(next.State, kStateDialAnswered) << c.name << ": " << next.HostErrorText;
+    backup_.Stop();
+  }
+  EXPECT_EQ(JournalLines("MODEM DIAL").size(), 4u);
+  EXPECT_EQ(JournalLines("MODEM ESCAPE").size(), 4u);
+  EXPECT_EQ(JournalLines("MODEM HANGUP").size(), 4u);
+  EXPECT_TRUE(JournalLines("COMMAND TEXT ON THE CALL").empty());
+}
+
+TEST_F(DialLinkTest, ModemUnpluggedAndPluggedInAgainIsOpenedAgainForTheNextRecord) {
+  SetNumber("15550007");
+  ASSERT_TRUE(backup_.Start(1));
+  ASSERT_EQ(Result(HandOver(1000)).State, kStateDialAnswered);
+  // The line goes down with the device that went away.
+  ASSERT_TRUE(Eventually([&] { return !JournalLines("UNPLUGGED AND PLUGGED IN AGAIN").empty() && !lineUp_.IsSet(); }));
+  const CRequest second = Result(HandOver(2000));
+  EXPECT_EQ(second.State, kStateDialAnswered) << second.HostErrorText;
+  EXPECT_EQ(JournalLines("MODEM DIAL").size(), 2u);
+  EXPECT_NE(log_.Text().find("Com Port 1 opened again."), std::string::npos);
+  EXPECT_TRUE(Notices().empty()) << "a port that opens again at once is no news to the operator";
+}
+
+TEST_F(DialLinkTest, PortThatCannotBeOpenedAgainIsToldOnceAndOnceMoreWhenItWorks) {
+  testing::PseudoTerminal unplugged;
+  ASSERT_TRUE(unplugged.Valid());
+  const std::filesystem::path link = dir_ / "com2";
+  ASSERT_EQ(::symlink(unplugged.SlavePath().c_str(), link.c_str()), 0);
+  ASSERT_TRUE(devices_.Assign(2, link.string()));
+  ASSERT_TRUE(backup_.Start(2)) << backup_.LastError();
+  unplugged.CloseMaster();
+  std::filesystem::remove(link);
+  ASSERT_TRUE(Eventually([&] { return log_.Text().find("Com Port 2 reports a hang-up.") != std::string::npos; }));
+  for (int sale = 0; sale < 2; ++sale) {
+    const CRequest failed = Result(HandOver(1000));
+    EXPECT_EQ(failed.State, kStateDialFailed);
+    EXPECT_EQ(failed.HostErrorText, "Could not Open Com Port 2.");
+  }
+  ASSERT_EQ(::symlink(modem_.DevicePath().c_str(), link.c_str()), 0);  // plugged in again
+  const CRequest answered = Result(HandOver(1000));
+  EXPECT_EQ(answered.State, kStateDialAnswered) << answered.HostErrorText;
+  const std::vector<std::string> told = Notices();
+  ASSERT_EQ(told.size(), 2u);
+  EXPECT_EQ(told[0], "Com Port 2 could not be opened again: sales by dial fail until it can.");
+  EXPECT_EQ(told[1], "Com Port 2 could be opened again: sales by dial go on.");
 }
 
 TEST_F(DialLinkTest, ModemThatStopsAnsweringFailsTheInitialisation) {
@@ -316,7 +395,7 @@ TEST_F(DialLinkTest, StartFailuresNameThePortAndLeaveItClosed) {
   }
   ComDevices missing;
   ASSERT_TRUE(missing.Assign(2, (dir_ / "no-such-tty").string()));
-  CDialBackup absent(DialBackupServices{queue_, params_, log_.Get(), stopping_, lineUp_, missing, SystemModemLines()});
+  CDialBackup absent(DialBackupServices{queue_, params_, log_.Get(), stopping_, lineUp_, missing, SystemModemLines(), {}});
   for (const int port : {2, 0, 256}) {
     EXPECT_FALSE(absent.Start(port));
     EXPECT_EQ(absent.LastError(), "Could not Open Com Port " + std::to_string(port) + ".");
