@@ -24,7 +24,7 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds kFactoryGuard{1000};  // S12=50, in fiftieths of a second
 constexpr milliseconds kCommandByteWait{1000};
-constexpr milliseconds kWriteWait{5000};
+constexpr milliseconds kStreamStall{200};  // a terminal that takes no more has given up
 constexpr std::size_t kMaxCommandLength = 256;
 constexpr std::size_t kMaxFrameLength = 8192;
 
@@ -128,12 +128,13 @@ ModemSimulator::Got ModemSimulator::NextByte(char& byte, milliseconds timeout) {
   return Got::kByte;
 }
 
-void ModemSimulator::Send(std::string_view bytes) {
-  const auto deadline = Clock::now() + kWriteWait;
+void ModemSimulator::Send(std::string_view bytes, milliseconds stall) {
+  auto deadline = Clock::now() + stall;
   while (!bytes.empty()) {
     const ssize_t written = ::write(master_.Get(), bytes.data(), bytes.size());
     if (written > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(written));
+      deadline = Clock::now() + stall;
       continue;
     }
     if (written < 0 && errno != EAGAIN && errno != EINTR) return;
@@ -361,7 +362,9 @@ void ModemSimulator::ReadFrameAndAnswer() {
       break;
     case SimReply::Action::kStream:
       // A frame that never ends: STX and more bytes than any answer holds.
-      Send(std::string(1, kModemStx) + std::string(128 * 1024, 'Z'));
+      // Only while the terminal takes it: a modem would not hold back the escape
+      // sequence of a terminal that has given up on the frame.
+      Send(std::string(1, kModemStx) + std::string(128 * 1024, 'Z'), kStreamStall);
       return;
     case SimReply::Action::kSend: break;
   }

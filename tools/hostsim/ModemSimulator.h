@@ -54,7 +54,8 @@ class ModemSimulator {
   enum class Got { kByte, kTimeout, kStopped };
 
   Got NextByte(char& byte, std::chrono::milliseconds timeout);
-  void Send(std::string_view bytes);
+  // Gives up once the terminal has taken nothing for `stall`.
+  void Send(std::string_view bytes, std::chrono::milliseconds stall = std::chrono::seconds(5));
   void Answer(std::string_view text) { Send("\r\n" + std::string(text) + "\r\n"); }
   void Note(const std::string& event);
 
