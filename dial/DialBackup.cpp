@@ -187,7 +187,11 @@ bool CDialBackup::PortUsable() {
   // A device that comes back (a USB modem found again, a driver restarted) may
   // take a moment to appear.
   for (int attempt = 1; !OpenPort(error); ++attempt) {
-    if (attempt < kReopenAttempts && port_.SleepOrStop(Ms(timings_.reopenPause)) != PortStopped) continue;
+    if (attempt < kReopenAttempts) {
+      if (port_.SleepOrStop(Ms(timings_.reopenPause)) != PortStopped) continue;
+      SetLastError(kShuttingDownText);
+      return false;
+    }
     if (!reopenFailureTold_) {
       reopenFailureTold_ = true;
       const std::string reason = port_.OpenErrorText().empty() ? error : port_.OpenErrorText();
