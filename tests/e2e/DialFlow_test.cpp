@@ -133,15 +133,12 @@ TEST_F(E2eDialTest, RestartWithACallUpHangsItUpBeforeTheLineIsClosed) {
   EXPECT_EQ(Request(SalePairs("10.00", 2501)).final.cmdStatus, "Approved");
   ASSERT_TRUE(Server().Signal(SIGHUP));
   const auto deadline = std::chrono::steady_clock::now() + seconds(30);
-  auto starts = [this] {
-    int count = 0;
+  for (;;) {
     const std::string log = ServerLog();
-    for (std::size_t at = 0; (at = log.find("Interfaces initialized successfully.", at)) != std::string::npos; ++at) {
-      ++count;
+    const std::size_t stopped = log.find("Interfaces Stopped.");
+    if (stopped != std::string::npos && log.find("Interfaces initialized successfully.", stopped) != std::string::npos) {
+      break;
     }
-    return count;
-  };
-  while (starts() < 2) {
     ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the interfaces did not start again";
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
