@@ -51,19 +51,37 @@ hostsim::ModemTimings FastModem() {
   return timings;
 }
 
-// Modem lines as a wired port would report them, set by the test.
-class FixedLines final : public ModemLineControl {
+// Modem lines as a wired port reports them, set by the test: `dropped` go off at
+// `dropAt`. DTR dropped ends the call with "OK" from `modem`, as a modem set to &D2 does.
+class TestLines final : public ModemLineControl {
  public:
-  explicit FixedLines(int bits) : bits_(bits) {}
+  using Clock = std::chrono::steady_clock;
+  explicit TestLines(int on, const testing::PseudoTerminal* modem = nullptr) : modem_(modem) { Set(on); }
+  void Set(int on, int dropped = 0, Clock::time_point dropAt = Clock::time_point::max()) {
+    std::lock_guard lock(mutex_);
+    on_ = on;
+    dropped_ = dropped;
+    dropAt_ = dropAt;
+  }
   int Get(int, int& bits) override {
-    bits = bits_;
+    std::lock_guard lock(mutex_);
+    bits = Clock::now() >= dropAt_ ? on_ & ~dropped_ : on_;
     return 0;
   }
   int Raise(int, int) override { return 0; }
-  int Drop(int, int) override { return 0; }
+  int Drop(int, int bits) override {
+    if ((bits & TIOCM_DTR) == 0 || modem_ == nullptr) return 0;
+    Set(TIOCM_DSR | TIOCM_CTS);
+    modem_->Write("\r\nOK\r\n");
+    return 0;
+  }
 
  private:
-  int bits_;
+  const testing::PseudoTerminal* modem_;
+  std::mutex mutex_;
+  int on_ = 0;
+  int dropped_ = 0;
+  Clock::time_point dropAt_ = Clock::time_point::max();
 };
 
 class DialLinkTest : public ::testing::Test {
@@ -303,6 +321,60 @@ TEST_F(DialLinkTest, PortWhoseDeviceWentAwayIsOpenedAgainTheOperatorToldOnceEach
                        }));
 }
 
+// A wired line can lose its carrier without a word from the modem: a scripted modem.
+TEST_F(DialLinkTest, LinesGoingOffDuringTheWaitsEndThemOnlyWithTheCarrier) {
+  enum class Wait { kEnq, kAnswer };
+  constexpr int kAllLines = TIOCM_CAR | TIOCM_DSR | TIOCM_CTS;  // a modem switched off drops them all
+  const struct {
+    Wait wait;    // under way when the lines go, 100 ms into it (a line drops at any moment)
+    int dropped;  // the lines that go
+    const char* errorText;  // empty: answered
+  } cases[] = {
+      {Wait::kEnq, TIOCM_CAR, "No ENQ Received."},
+      {Wait::kEnq, kAllLines, "No ENQ Received."},
+      {Wait::kEnq, TIOCM_DSR, ""},
+      {Wait::kAnswer, TIOCM_CAR, "Lost Carrier Waiting for Response."},
+      {Wait::kAnswer, kAllLines, "Lost Carrier Waiting for Response."},
+      {Wait::kAnswer, TIOCM_CTS, ""},
+  };
+  DialBackupTimings timings;
+  timings.enqWait = timings.response = 60s;  // longer than the test waits: only the carrier may end them
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(c.wait)) + " " + std::to_string(c.dropped));
+    testing::PseudoTerminal modem;
+    TestLines lines(TIOCM_DSR | TIOCM_CTS, &modem);
+    ComDevices devices;
+    ASSERT_TRUE(devices.Assign(1, modem.SlavePath()));
+    CDialBackup backup({queue_, params_, log_.Get(), stopping_, lineUp_, devices, lines, {}}, timings);
+    ASSERT_TRUE(backup.Start(1)) << backup.LastError();
+    const bool answered = *c.errorText == '\0';
+    auto linesGo = [&](Wait wait) {  // false: the modem says no more
+      if (wait != c.wait) return true;
+      const auto at = TestLines::Clock::now() + 100ms;
+      lines.Set(kAllLines, c.dropped, at);
+      if (answered) std::this_thread::sleep_until(at);
+      return answered;
+    };
+    std::thread script([&] {
+      modem.ReadUntilText("\r");  // the initialisation
+      modem.Write("\r\nOK\r\n");
+      modem.ReadUntilText("\r");  // the dial
+      lines.Set(kAllLines);
+      modem.Write("\r\nCONNECT 19200\r\n");
+      if (!linesGo(Wait::kEnq)) return;
+      modem.Write(std::string(1, hostsim::kModemEnq));
+      modem.ReadUntilText(std::string(1, hostsim::kModemEtx));
+      if (!linesGo(Wait::kAnswer)) return;
+      modem.Write(hostsim::HostFrame("ANSWER") + hostsim::kModemEot);
+    });
+    const CRequest result = Result(HandOver(1000));
+    EXPECT_EQ(result.State, answered ? kStateDialAnswered : kStateDialFailed);
+    EXPECT_EQ(result.HostErrorText, c.errorText);
+    backup.Stop();
+    script.join();
+  }
+}
+
 TEST_F(DialLinkTest, ModemThatStopsAnsweringFailsTheInitialisation) {
   SetNumber("15550006");
   ASSERT_TRUE(backup_.Start(1));
@@ -373,7 +445,7 @@ TEST_F(DialLinkTest, StartFailuresNameThePortAndLeaveItClosed) {
        "the emulation may not fully support Flow Control.\r\nFlow Control is required.\r\n"},
   };
   for (const Case& c : cases) {
-    FixedLines lines(c.bits);
+    TestLines lines(c.bits);
     lineUp_.Set();
     CDialBackup backup(Services(lines), Fast());
     EXPECT_FALSE(backup.Start(1));
