@@ -104,7 +104,7 @@ class CDialBackup {
   StopDescriptor stop_;
   CSerialPort port_;
   std::thread thread_;
-  int portNumber_ = 0;
+  int portNumber_ = 0;        // set by Start before the worker runs
   bool freshCall_ = false;   // worker thread only
   bool reopenFailureTold_ = false;  // worker thread only
   std::string modemText_;    // worker thread only: the line between frames so far
