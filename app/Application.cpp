@@ -169,8 +169,13 @@ ViewInterfaces COpxWorldPayIP_HostApp::MakeInterfaces() {
       if (view_ && view_->RequestStop()) frontEnd_.Quit(kServerExitFailed);
     });
   };
+  auto dialNotice = [this](const std::string& text) {
+    frontEnd_.Post([this, text] {
+      if (view_) view_->AddTrafficRow(text);
+    });
+  };
   return objects_->MakeInterfaces(options_.clientPort, options_.comDevices, std::move(observer),
-                                  std::move(shutdownRequest));
+                                  std::move(shutdownRequest), std::move(dialNotice));
 }
 
 void COpxWorldPayIP_HostApp::Restart() {

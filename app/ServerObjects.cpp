@@ -39,10 +39,10 @@ class HostControl final : public HostInterfaceControl {
 
 class DialControl final : public DialBackupControl {
  public:
-  DialControl(CServerContext& context, ComDevices devices)
+  DialControl(CServerContext& context, ComDevices devices, std::function<void(const std::string&)> notice)
       : devices_(std::move(devices)),
         dial_(DialBackupServices{context.queue, context.params, context.log, context.interfacesStopping,
-                                 context.dialLineConnected, devices_, SystemModemLines()}) {}
+                                 context.dialLineConnected, devices_, SystemModemLines(), std::move(notice)}) {}
   bool Start(int portNumber) override { return dial_.Start(portNumber); }
   void Stop() override { dial_.Stop(); }
   std::string LastError() const override { return dial_.LastError(); }
@@ -74,12 +74,13 @@ ViewServices CServerObjects::ViewServicesOf() {
 }
 
 ViewInterfaces CServerObjects::MakeInterfaces(int clientPort, ComDevices comDevices, HostTrafficObserver observer,
-                                              std::function<void()> shutdownRequest) {
+                                              std::function<void()> shutdownRequest,
+                                              std::function<void(const std::string&)> dialNotice) {
   const ClientLinkParts parts = ClientParts();
   return ViewInterfaces{
       [parts, clientPort] { return std::make_unique<ListenerControl>(parts, clientPort); },
       std::make_unique<HostControl>(host, std::move(observer), std::move(shutdownRequest)),
-      std::make_unique<DialControl>(context, std::move(comDevices)),
+      std::make_unique<DialControl>(context, std::move(comDevices), std::move(dialNotice)),
   };
 }
 

@@ -31,9 +31,11 @@ class CServerObjects {
   ViewServices ViewServicesOf();
   // The listener factory (on `clientPort`), the host interface (reporting to
   // `observer`, asking `shutdownRequest` to close) and the dial backup (opening
-  // `comDevices`), all working with these objects.
+  // `comDevices`, telling `dialNotice` what the operator should see), all working
+  // with these objects.
   ViewInterfaces MakeInterfaces(int clientPort, ComDevices comDevices, HostTrafficObserver observer,
-                                std::function<void()> shutdownRequest);
+                                std::function<void()> shutdownRequest,
+                                std::function<void(const std::string&)> dialNotice = {});
 
   CServerContext context;
   CMessageCrypto crypto;  // installed as the context's request cryptography

@@ -19,6 +19,7 @@ constexpr int kBaud = 19200;
 constexpr int kTransmitTimeoutMs = 5000;
 constexpr int kBadLrcPauseMs = 50;
 constexpr int kMaxRequestSends = 3;
+constexpr int kReopenAttempts = 3;
 constexpr std::size_t kMaxModemText = 64;
 // As over TLS, where two length bytes bound an answer: a longer frame is not an
 // answer, and collecting it would only let the line fill the server's memory.
@@ -39,6 +40,9 @@ constexpr char kLostCarrierText[] = "Lost Carrier Waiting for Response.";
 constexpr char kRetriesExceededText[] = "Retries Exceeded.";
 constexpr char kBadLrcText[] = "Bad LRC on Response NAK'd.";
 constexpr char kAnswerTooLongText[] = "Response Too Long (Dial).";
+constexpr char kPortLostText[] = "Com Port %d could not be opened again: sales by dial fail until it can.";
+constexpr char kPortBackText[] = "Com Port %d could be opened again: sales by dial go on.";
+constexpr char kCallLeftUpText[] = "Com Port %d: the modem did not confirm the hang-up; its call may still be up.";
 
 std::string Format(const char* format, int portNumber) {
   char text[512];
@@ -83,27 +87,44 @@ bool CDialBackup::Start(int portNumber) {
   Stop();
   services_.dialLineConnected.ResetEvent();
   stop_.Reset();
+  portNumber_ = portNumber;
   freshCall_ = false;
+  reopenFailureTold_ = false;
   modemText_.clear();
-  auto fail = [this](std::string text) {
-    port_.Close();
-    SetLastError(std::move(text));
-    return false;
-  };
-  if (!port_.Open(portNumber, kBaud, 'E', '7', '1')) {
+  std::string error;
+  if (!OpenPort(error)) {
     // The device's own reason goes to the log; the operator gets the fixed text.
-    services_.log.Log("Com Port %d: %s", portNumber, port_.OpenErrorText().c_str());
-    return fail(ComPortOpenFailedText(portNumber));
+    if (!port_.OpenErrorText().empty()) {
+      services_.log.Log("Com Port %d: %s", portNumber, port_.OpenErrorText().c_str());
+    }
+    SetLastError(std::move(error));
+    return false;
   }
-  if (!port_.IsDsrOn()) return fail(DsrInactiveText(portNumber));
-  if (!port_.IsCtsOn()) return fail(CtsInactiveText(portNumber));
   try {
     thread_ = std::thread(&CDialBackup::WorkLoop, this);
   } catch (const std::system_error&) {
-    return fail(Format("The Dial Backup thread for Com Port %d could NOT be started.", portNumber));
+    port_.Close();
+    SetLastError(Format("The Dial Backup thread for Com Port %d could NOT be started.", portNumber));
+    return false;
   }
   SetLastError({});
   return true;
+}
+
+bool CDialBackup::OpenPort(std::string& error) {
+  if (!port_.Open(portNumber_, kBaud, 'E', '7', '1')) {
+    error = ComPortOpenFailedText(portNumber_);
+    return false;
+  }
+  if (!port_.IsDsrOn()) {
+    error = DsrInactiveText(portNumber_);
+  } else if (!port_.IsCtsOn()) {
+    error = CtsInactiveText(portNumber_);
+  } else {
+    return true;
+  }
+  port_.Close();
+  return false;
 }
 
 void CDialBackup::Stop() {
@@ -134,7 +155,11 @@ void CDialBackup::WorkLoop() {
       if (record.Disposition != kDispositionProcess && record.Disposition != kDispositionBatchClose) continue;
       // Once the interfaces stop, the host thread answers what is still handed over.
       if (Stopping()) break;
-      Process(record);
+      if (PortUsable()) {
+        Process(record);
+      } else {
+        Fail(record);
+      }
     }
     const int waited = port_.WaitForInput(Ms(timings_.queuePoll));
     if (waited == PortStopped) break;
@@ -146,16 +171,60 @@ void CDialBackup::WorkLoop() {
     }
     if (!port_.IsCarrierOn() && services_.dialLineConnected.IsSet()) services_.dialLineConnected.ResetEvent();
   }
+  // Closing a line in local mode drops nothing the modem sees: a call left up would
+  // take the next start's modem commands to the host as data.
+  if (!port_.HangUpBeforeClose(timings_.stopHangUp)) services_.log.Log(kCallLeftUpText, portNumber_);
   port_.Close();
+}
+
+bool CDialBackup::PortUsable() {
+  if (port_.IsOpen() && !port_.HasHungUp()) return true;
+  if (services_.dialLineConnected.IsSet()) services_.dialLineConnected.ResetEvent();
+  freshCall_ = false;
+  modemText_.clear();
+  port_.Close();
+  std::string error;
+  // A device that comes back (a USB modem found again, a driver restarted) may
+  // take a moment to appear.
+  for (int attempt = 1; !OpenPort(error); ++attempt) {
+    if (attempt < kReopenAttempts) {
+      if (port_.SleepOrStop(Ms(timings_.reopenPause)) != PortStopped) continue;
+      SetLastError(kShuttingDownText);
+      return false;
+    }
+    if (!reopenFailureTold_) {
+      reopenFailureTold_ = true;
+      const std::string reason = port_.OpenErrorText().empty() ? error : port_.OpenErrorText();
+      services_.log.Log("Com Port %d: %s", portNumber_, reason.c_str());
+      TellOperator(Format(kPortLostText, portNumber_));
+    }
+    SetLastError(ComPortOpenFailedText(portNumber_));
+    return false;
+  }
+  services_.log.Log("Com Port %d opened again.", portNumber_);
+  if (reopenFailureTold_) {
+    reopenFailureTold_ = false;
+    TellOperator(Format(kPortBackText, portNumber_));
+  }
+  return true;
+}
+
+void CDialBackup::TellOperator(const std::string& text) {
+  services_.log.Log("%s", text.c_str());
+  if (services_.tellOperator) services_.tellOperator(text);
+}
+
+void CDialBackup::Fail(CRequest& record) {
+  record.State = kStateDialFailed;
+  record.HostErrorText = LastError();
+  WriteBack(record);
 }
 
 void CDialBackup::Process(CRequest& record) {
   if (!port_.IsCarrierOn()) {
     freshCall_ = false;
     if (!InitialiseModem() || !Dial()) {
-      record.State = kStateDialFailed;
-      record.HostErrorText = LastError();
-      WriteBack(record);
+      Fail(record);
       return;
     }
     freshCall_ = true;
@@ -225,9 +294,7 @@ bool CDialBackup::Dial() {
 bool CDialBackup::WaitForEnq() {
   const auto deadline = Clock::now() + timings_.enqWait;
   for (;;) {
-    if (!port_.IsCarrierOn()) return false;
-    const int waited = port_.WaitForInput(MillisecondsLeft(deadline));
-    if (waited != PortOk) return false;
+    if (port_.WaitForInputWhileCarrier(MillisecondsLeft(deadline)) != PortOk) return false;
     while (port_.Read() > 0) {
       for (const char byte : port_.Received()) {
         if (byte == kLinkEnq) return true;
@@ -269,7 +336,8 @@ bool CDialBackup::Exchange(CRequest& record) {
       SetLastError(kLostCarrierText);
       return false;
     }
-    if (port_.WaitForInput(MillisecondsLeft(deadline)) != PortOk) continue;
+    // A carrier that goes during the wait ends it at once; the check above then fails the exchange.
+    if (port_.WaitForInputWhileCarrier(MillisecondsLeft(deadline)) != PortOk) continue;
     port_.Read();
     const std::string arrived(port_.Received());
     bool purged = false;

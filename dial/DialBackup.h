@@ -12,6 +12,7 @@
 #include "dial/StopDescriptor.h"
 
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -30,6 +31,8 @@ struct DialBackupTimings {
   std::chrono::milliseconds carrierAfterConnect{100};
   std::chrono::milliseconds enqWait{3000};         // for the host's ENQ on a fresh call
   std::chrono::milliseconds response{35000};       // for the host's answer to a request frame
+  std::chrono::milliseconds stopHangUp{4000};      // a stop's hang-up of a call left up, in all
+  std::chrono::milliseconds reopenPause{250};      // between attempts to open a port again
   SerialPortTimings port;                          // the hang-up's guard times
 };
 
@@ -42,6 +45,10 @@ struct DialBackupServices {
   Event& dialLineConnected;   // set while a call is up and in use
   const ComDevices& devices;
   ModemLineControl& lines;    // normally SystemModemLines()
+  // What the operator should see without acknowledging it (the traffic log has it
+  // already); called on the worker thread, so it must be thread-safe and quick.
+  // May be empty.
+  std::function<void(const std::string&)> tellOperator;
 };
 
 class CDialBackup {
@@ -57,8 +64,10 @@ class CDialBackup {
   // False with LastError() set (and the port closed) when the port cannot be opened,
   // DSR or CTS is off, or the thread cannot start. A running backup is stopped first.
   bool Start(int portNumber);
-  // Ends the worker from whatever it waits for (within a second), closes the port
-  // and clears the dial-line-connected event. Harmless when not started.
+  // Ends the worker from whatever it waits for (within a second), hangs up a call
+  // that closing the port would leave up (a line in local mode; up to
+  // `stopHangUp` more), closes the port and clears the dial-line-connected event.
+  // Harmless when not started.
   void Stop();
   // The text of the last failure: of Start, or of the last exchange.
   std::string LastError() const;
@@ -67,6 +76,16 @@ class CDialBackup {
   enum class Outcome { kDone, kFailed, kStopped };
 
   void WorkLoop();
+  // Opens the port and checks DSR and CTS; false with `error` the operator's text
+  // and the port closed.
+  bool OpenPort(std::string& error);
+  // A port whose device hung up (a modem unplugged and plugged in again) is closed
+  // and opened again, a few attempts at most; false when it still cannot be used.
+  bool PortUsable();
+  // The record fails with the last error, nothing sent.
+  void Fail(CRequest& record);
+  // Logs `text` and shows it to the operator.
+  void TellOperator(const std::string& text);
   // Dials (when needed) and exchanges one record; false when it was left as it was.
   void Process(CRequest& record);
   bool InitialiseModem();
@@ -85,7 +104,9 @@ class CDialBackup {
   StopDescriptor stop_;
   CSerialPort port_;
   std::thread thread_;
+  int portNumber_ = 0;        // set by Start before the worker runs
   bool freshCall_ = false;   // worker thread only
+  bool reopenFailureTold_ = false;  // worker thread only
   std::string modemText_;    // worker thread only: the line between frames so far
   mutable std::mutex mutex_;  // guards lastError_
   std::string lastError_;

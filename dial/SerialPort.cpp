@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace paxelle {
 namespace {
@@ -155,7 +156,7 @@ CSerialPort::Ready CSerialPort::WaitFor(short events, Clock::time_point deadline
       if ((seen & events) != 0) return Ready::kPort;
       if ((seen & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
         NoteHangUp();
-        continue;  // the rest of the wait watches only the stop descriptor
+        return Ready::kHangUp;  // a wait that goes on watches only the stop descriptor
       }
     }
     if (Clock::now() >= deadline) return Ready::kTimeout;
@@ -211,6 +212,25 @@ int CSerialPort::WaitForInput(int timeoutMs) {
       case Ready::kPort: FillPending(true); break;
       case Ready::kStop: return PortStopped;
       case Ready::kTimeout: return PortTimeout;
+      case Ready::kHangUp: break;
+    }
+  }
+}
+
+int CSerialPort::WaitForInputWhileCarrier(int timeoutMs) {
+  const auto deadline = After(timeoutMs);
+  for (;;) {
+    if (!pending_.empty()) return PortOk;
+    if (!IsCarrierOn()) return PortNoCarrier;
+    // A wired line says nothing when its carrier goes; in local mode the word
+    // "NO CARRIER" or the device's hang-up ends the poll step anyway.
+    const auto now = Clock::now();
+    if (now >= deadline) return PortTimeout;
+    switch (WaitFor(POLLIN, local_ ? deadline : std::min(deadline, now + kCarrierPoll))) {
+      case Ready::kPort: FillPending(true); break;
+      case Ready::kStop: return PortStopped;
+      case Ready::kTimeout:
+      case Ready::kHangUp: break;
     }
   }
 }
@@ -238,10 +258,12 @@ int CSerialPort::ReadLine(int timeoutMs, std::string& line) {
       if (line.size() < kMaxLineLength) line += byte;
     }
     pending_.clear();
+    if (hungUp_) return PortError;  // no answer can come any more
     switch (WaitFor(POLLIN, deadline)) {
       case Ready::kPort: FillPending(true); break;
       case Ready::kStop: return PortStopped;
       case Ready::kTimeout: return PortTimeout;
+      case Ready::kHangUp: break;
     }
   }
 }
@@ -257,10 +279,12 @@ int CSerialPort::WaitForOk(int timeoutMs) {
     if (text.find("OK") != std::string::npos || text.find("0\r") != std::string::npos) return PortOk;
     // The last character is all a later match can still need.
     if (text.size() > 1) text.erase(0, text.size() - 1);
+    if (hungUp_) return PortError;  // no answer can come any more
     switch (WaitFor(POLLIN, deadline)) {
       case Ready::kPort: FillPending(true); break;
       case Ready::kStop: return PortStopped;
       case Ready::kTimeout: return PortTimeout;
+      case Ready::kHangUp: break;
     }
   }
 }
@@ -369,17 +393,27 @@ int CSerialPort::Transmit(const void* data, std::size_t length, int timeoutMs) {
 }
 
 int CSerialPort::SendCommand(std::string_view text, bool appendCr) {
-  if (!appendCr) {
-    PurgeReceive();
-    return Transmit(text, kCommandTimeoutMs);
-  }
-  if (const int status = Transmit(text, kCommandTimeoutMs); status != PortOk) return status;
-  if (SleepOrStop(kEchoWaitMs) == PortStopped) return PortStopped;
-  PurgeReceive();  // the modem's echo of the command
-  return Transmit("\r", kCommandTimeoutMs);
+  return SendCommandWithin(text, appendCr, kCommandTimeoutMs);
 }
 
-bool CSerialPort::ReadLines(int& bits) { return fd_ >= 0 && lines_.Get(fd_, bits) == 0; }
+int CSerialPort::SendCommandWithin(std::string_view text, bool appendCr, int timeoutMs) {
+  if (!appendCr) {
+    PurgeReceive();
+    return Transmit(text, timeoutMs);
+  }
+  if (const int status = Transmit(text, timeoutMs); status != PortOk) return status;
+  if (SleepOrStop(kEchoWaitMs) == PortStopped) return PortStopped;
+  PurgeReceive();  // the modem's echo of the command
+  return Transmit("\r", timeoutMs);
+}
+
+bool CSerialPort::ReadLines(int& bits) {
+  if (fd_ < 0) return false;
+  const int error = lines_.Get(fd_, bits);
+  // A serial adapter unplugged under an open descriptor answers so.
+  if (error == EIO || error == ENODEV || error == ENXIO) NoteHangUp();
+  return error == 0;
+}
 
 bool CSerialPort::IsDsrOn() {
   if (fd_ < 0) return false;
@@ -396,15 +430,18 @@ bool CSerialPort::IsCtsOn() {
 }
 
 bool CSerialPort::IsCarrierOn() {
-  if (fd_ < 0) return false;
-  if (local_) return localCarrier_ && !hungUp_;
+  if (fd_ < 0 || hungUp_) return false;
+  if (local_) return localCarrier_;
   int bits = 0;
   return ReadLines(bits) && (bits & TIOCM_CAR) != 0;
 }
 
 bool CSerialPort::HangUp() {
-  if (fd_ < 0) return false;
-  localCarrier_ = false;
+  // A device that has hung up has no call left to end, and nothing reaches it.
+  if (fd_ < 0 || hungUp_) {
+    localCarrier_ = false;
+    return false;
+  }
   if (!local_) {
     bool confirmed = false;
     lines_.Drop(fd_, TIOCM_DTR);
@@ -420,12 +457,32 @@ bool CSerialPort::HangUp() {
     lines_.Raise(fd_, TIOCM_DTR);
     if (confirmed) return true;
   }
+  const int status = EscapeAndHangUp(Clock::time_point::max());
+  // Cut short by a stop, the call is still up: the stop's own hang-up ends it.
+  if (status != PortStopped) localCarrier_ = false;
+  return status == PortOk;
+}
+
+bool CSerialPort::HangUpBeforeClose(milliseconds limit) {
+  if (fd_ < 0 || hungUp_ || !local_ || !localCarrier_) return true;
+  // This is part of the stop itself, so the stop descriptor (set by now) must not
+  // cut it short; the limit bounds it instead.
+  const StopDescriptor* stop = std::exchange(stop_, nullptr);
+  const int status = EscapeAndHangUp(Clock::now() + limit);
+  stop_ = stop;
+  localCarrier_ = false;
+  return status == PortOk;
+}
+
+int CSerialPort::EscapeAndHangUp(Clock::time_point deadline) {
+  const auto within = [&deadline](int ms) { return std::min(ms, MillisecondsLeft(deadline)); };
   const int guardMs = static_cast<int>(timings_.hangUpGuard.count());
-  if (SleepOrStop(guardMs) == PortStopped) return false;
-  SendCommand("+++", false);
-  if (SleepOrStop(guardMs) == PortStopped) return false;
-  if (SendCommand("ATH0", true) != PortOk) return false;
-  return WaitForOk(kOkTimeoutMs) == PortOk;
+  if (SleepOrStop(within(guardMs)) == PortStopped) return PortStopped;
+  // A failed "+++" still gets its "ATH0": at worst the far end reads it as data.
+  if (SendCommandWithin("+++", false, within(kCommandTimeoutMs)) == PortStopped) return PortStopped;
+  if (SleepOrStop(within(guardMs)) == PortStopped) return PortStopped;
+  if (const int sent = SendCommandWithin("ATH0", true, within(kCommandTimeoutMs)); sent != PortOk) return sent;
+  return WaitForOk(within(kOkTimeoutMs));
 }
 
 }  // namespace paxelle

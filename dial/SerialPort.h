@@ -29,6 +29,7 @@ enum PortStatus : int {
   PortError = 1,    // the system refused the operation
   PortTimeout = 5,  // the time limit passed
   PortStopped = 6,  // the stop descriptor was set
+  PortNoCarrier = 7,  // the carrier went off (or was off) during a wait for input
 };
 
 struct SerialPortTimings {
@@ -86,12 +87,16 @@ class CSerialPort {
   std::string_view Received() const { return {receive_, received_}; }
   // Waits at most `timeoutMs` until something can be read: PortOk, PortTimeout or PortStopped.
   int WaitForInput(int timeoutMs);
+  // The same, during a call: also PortNoCarrier as soon as carrier detect goes off
+  // (looked at every 5 ms on a line with modem control, where nothing else tells).
+  int WaitForInputWhileCarrier(int timeoutMs);
 
   // One non-empty answer line, CR ignored, blank lines skipped; what follows the
   // line stays for the next read. In local mode a line with "CONNECT" raises the
-  // carrier and one with "NO CARRIER" drops it.
+  // carrier and one with "NO CARRIER" drops it. PortError at once once the device
+  // has hung up.
   int ReadLine(int timeoutMs, std::string& line);
-  // Waits for "OK" or "0\r" in the incoming text.
+  // Waits for "OK" or "0\r" in the incoming text; PortError as ReadLine.
   int WaitForOk(int timeoutMs);
   // True once carrier detect is on; false on a stop or after `timeoutMs`.
   bool WaitForCarrier(int timeoutMs);
@@ -107,12 +112,23 @@ class CSerialPort {
   void ReportNoCarrier() { localCarrier_ = false; }
 
   // Ends a call: DTR dropped until the carrier goes (not in local mode), else
-  // "+++" between guard times and "ATH0". True when the modem confirmed.
+  // "+++" between guard times and "ATH0". True when the modem confirmed. In local
+  // mode a hang-up cut short by the stop descriptor leaves the call counted as up.
   bool HangUp();
+  // For a stop that is about to close the port. A line in local mode keeps its call
+  // when the device is closed (no DTR reaches the modem), so a call still up is ended
+  // with "+++" between guard times and "ATH0", within `limit` in all and whatever the
+  // stop descriptor says. On a line with modem control closing drops DTR, which ends
+  // the call, and nothing is sent. False when a call may have been left up.
+  bool HangUpBeforeClose(std::chrono::milliseconds limit);
+  // The device reported a hang-up (unplugged, its other end gone): it is read no more,
+  // and only closing and opening it again can bring it back.
+  bool HasHungUp() const { return hungUp_; }
 
  private:
-  enum class Ready { kPort, kStop, kTimeout };
-  // Polls the port for `events` and the stop descriptor until `deadline`.
+  enum class Ready { kPort, kStop, kTimeout, kHangUp };
+  // Polls the port for `events` and the stop descriptor until `deadline`; kHangUp
+  // when the device has just reported a hang-up.
   Ready WaitFor(short events, std::chrono::steady_clock::time_point deadline);
   // Moves what the device has into the pending input; false when nothing came.
   // `readable`: poll has just reported input, so an empty read means hang-up.
@@ -124,6 +140,10 @@ class CSerialPort {
   int DrainMs(int queued) const;
   std::string QueueStateText();
   void NoteHangUp();
+  // "+++" between guard times, then "ATH0" and its OK, all before `deadline`:
+  // PortOk when the modem confirmed, PortStopped, or another status.
+  int EscapeAndHangUp(std::chrono::steady_clock::time_point deadline);
+  int SendCommandWithin(std::string_view text, bool appendCr, int timeoutMs);
 
   const ComDevices& devices_;
   CTrafficLog& log_;

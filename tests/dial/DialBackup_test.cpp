@@ -5,18 +5,20 @@
 #include "config/ParamStore.h"
 #include "core/PendingQueue.h"
 #include "core/TranCodes.h"
-#include "dial/LinkFrame.h"
 #include "tests/dial/PseudoTerminal.h"
 #include "tests/hostsim/SimTestSupport.h"
 #include "tools/hostsim/HostSimulator.h"
 #include "tools/hostsim/Journal.h"
+#include "tools/hostsim/ModemFrame.h"
 #include "tools/hostsim/ModemSimulator.h"
 
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 
+#include <mutex>
 #include <sstream>
 #include <thread>
+#include <unistd.h>
 
 namespace paxelle {
 namespace {
@@ -34,6 +36,7 @@ DialBackupTimings Fast() {
   timings.dialAnswer = 500ms;
   timings.enqWait = 300ms;
   timings.response = 1500ms;
+  timings.reopenPause = 20ms;
   timings.port.hangUpGuard = 100ms;  // above the modem's S12=4 (80 ms)
   return timings;
 }
@@ -48,19 +51,37 @@ hostsim::ModemTimings FastModem() {
   return timings;
 }
 
-// Modem lines as a wired port would report them, set by the test.
-class FixedLines final : public ModemLineControl {
+// Modem lines as a wired port reports them, set by the test: `dropped` go off at
+// `dropAt`. DTR dropped ends the call with "OK" from `modem`, as a modem set to &D2 does.
+class TestLines final : public ModemLineControl {
  public:
-  explicit FixedLines(int bits) : bits_(bits) {}
+  using Clock = std::chrono::steady_clock;
+  explicit TestLines(int on, const testing::PseudoTerminal* modem = nullptr) : modem_(modem) { Set(on); }
+  void Set(int on, int dropped = 0, Clock::time_point dropAt = Clock::time_point::max()) {
+    std::lock_guard lock(mutex_);
+    on_ = on;
+    dropped_ = dropped;
+    dropAt_ = dropAt;
+  }
   int Get(int, int& bits) override {
-    bits = bits_;
+    std::lock_guard lock(mutex_);
+    bits = Clock::now() >= dropAt_ ? on_ & ~dropped_ : on_;
     return 0;
   }
   int Raise(int, int) override { return 0; }
-  int Drop(int, int) override { return 0; }
+  int Drop(int, int bits) override {
+    if ((bits & TIOCM_DTR) == 0 || modem_ == nullptr) return 0;
+    Set(TIOCM_DSR | TIOCM_CTS);
+    modem_->Write("\r\nOK\r\n");
+    return 0;
+  }
 
  private:
-  int bits_;
+  const testing::PseudoTerminal* modem_;
+  std::mutex mutex_;
+  int on_ = 0;
+  int dropped_ = 0;
+  Clock::time_point dropAt_ = Clock::time_point::max();
 };
 
 class DialLinkTest : public ::testing::Test {
@@ -87,7 +108,14 @@ class DialLinkTest : public ::testing::Test {
     ASSERT_TRUE(params_.Save(set));
   }
   DialBackupServices Services(ModemLineControl& lines = SystemModemLines()) {
-    return {queue_, params_, log_.Get(), stopping_, lineUp_, devices_, lines};
+    return {queue_, params_, log_.Get(), stopping_, lineUp_, devices_, lines, [this](const std::string& text) {
+              std::lock_guard lock(noticesMutex_);
+              notices_.push_back(text);
+            }};
+  }
+  std::vector<std::string> Notices() {
+    std::lock_guard lock(noticesMutex_);
+    return notices_;
   }
 
   // A sale handed to the dial link; its amount's cents choose the simulator's fault.
@@ -111,6 +139,16 @@ class DialLinkTest : public ::testing::Test {
     }
     return record;
   }
+  // Waits until `done()` holds, or `limit` has passed; whether it holds.
+  template <typename Done>
+  static bool Eventually(Done done, std::chrono::milliseconds limit = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(5ms);
+    }
+    return true;
+  }
   std::vector<std::string> JournalLines(const std::string& containing) const {
     std::vector<std::string> lines;
     std::istringstream text(testing::ReadBytes(dir_ / "journal"));
@@ -132,22 +170,10 @@ class DialLinkTest : public ::testing::Test {
   Event stopping_{Event::Reset::kManual};
   Event lineUp_{Event::Reset::kManual};
   ComDevices devices_;
+  std::mutex noticesMutex_;
+  std::vector<std::string> notices_;
   CDialBackup backup_{Services(), Fast()};
 };
-
-TEST(LinkFrameTest, DialFrameCarriesLinkIndicatorOneAtMessagePositionFive) {
-  const std::string request = "LG08A411" + std::string(30, '9');
-  const std::string frame = BuildDialRequestFrame(request);
-  ASSERT_EQ(frame.size(), request.size() + 3);
-  EXPECT_EQ(frame.front(), kLinkStx);
-  EXPECT_EQ(frame.substr(1, 8), "LG08A111") << "frame index 6, the fifth after the prefix";
-  EXPECT_EQ(frame[frame.size() - 2], kLinkEtx);
-  EXPECT_EQ(frame.back(), LinkLrc(frame.substr(1, frame.size() - 2)));
-  // Too short to have an indicator: sent as it is, ETX untouched.
-  EXPECT_EQ(BuildDialRequestFrame("LG08A"), std::string("\x02LG08A\x03") + LinkLrc("LG08A\x03"));
-  EXPECT_EQ(LinkLrc(std::string("\x01\x02\x03")), '\0');
-  EXPECT_EQ(BuildLinkFrame(""), std::string("\x02\x03\x03"));
-}
 
 TEST_F(DialLinkTest, ApprovedSaleGoesByModemWithTheDialLinkIndicator) {
   ASSERT_TRUE(backup_.Start(1)) << backup_.LastError();
@@ -155,7 +181,7 @@ TEST_F(DialLinkTest, ApprovedSaleGoesByModemWithTheDialLinkIndicator) {
   const CRequest result = Result(id);
   ASSERT_EQ(result.State, kStateDialAnswered) << result.HostErrorText;
   EXPECT_NE(result.HostResponse.find("APPROVED"), std::string::npos);
-  EXPECT_EQ(result.HostResponse.back(), kLinkEtx) << "kept for the parser";
+  EXPECT_EQ(result.HostResponse.back(), hostsim::kModemEtx) << "kept for the parser";
   EXPECT_TRUE(lineUp_.IsSet()) << "the call stays up";
 
   const auto requests = JournalLines(" MODEM REQUEST ");
@@ -163,7 +189,7 @@ TEST_F(DialLinkTest, ApprovedSaleGoesByModemWithTheDialLinkIndicator) {
   Head head;
   head.cents = 1000;
   std::string expected = head.Text().substr(0, 30);
-  expected[kLinkIndicatorPos] = '1';
+  expected[5] = '1';  // the link indicator, the message's sixth character
   const std::string message = requests.front().substr(requests.front().find("REQUEST ") + 8);
   EXPECT_EQ(message.substr(0, 8), expected.substr(0, 8)) << message;
   EXPECT_EQ(JournalLines("MODEM DIAL 18005550199 CONNECT 19200").size(), 1u);
@@ -233,6 +259,120 @@ TEST_F(DialLinkTest, UnsolicitedNoCarrierWhileIdleDropsTheLineAndTheNextRecordRe
   const CRequest second = Result(HandOver(2000));
   EXPECT_EQ(second.State, kStateDialAnswered) << second.HostErrorText;
   EXPECT_EQ(JournalLines("MODEM DIAL").size(), 2u);
+}
+
+TEST_F(DialLinkTest, ClosingALineInLocalModeLeavesTheCallUpUntilItIsHungUp) {
+  CSerialPort port(devices_, log_.Get(), SystemModemLines(), SerialPortTimings{100ms});
+  std::string line;
+  ASSERT_TRUE(port.Open(1, 19200, 'E', '7', '1'));
+  ASSERT_EQ(port.SendCommand("ATE0S12=4DT18005550199", true), PortOk);
+  ASSERT_EQ(port.ReadLine(2000, line), PortOk);
+  ASSERT_EQ(line, "CONNECT 19200");
+  ASSERT_TRUE(port.Open(1, 19200, 'E', '7', '1'));  // closed first
+  port.SendCommand("AT", true);
+  EXPECT_NE(port.ReadLine(300, line), PortOk) << "on the call, the command went to the host: " << line;
+  EXPECT_EQ(JournalLines("COMMAND TEXT ON THE CALL").size(), 1u);
+  EXPECT_TRUE(port.HangUp()) << "only the escape brings the modem back";
+  EXPECT_EQ(JournalLines("MODEM HANGUP").size(), 1u);
+}
+
+TEST_F(DialLinkTest, StopHangsUpTheCallThatClosingTheLineWouldLeaveUp) {
+  std::size_t requests = 0;
+  for (const std::uint64_t cents : {1000, 1003}) {  // .03: ACK'd and never answered
+    ASSERT_TRUE(backup_.Start(1));
+    const int id = HandOver(cents);
+    if (cents == 1000) {
+      ASSERT_EQ(Result(id).State, kStateDialAnswered);  // the call is idle at the stop
+    } else {
+      ASSERT_TRUE(Eventually([&] { return JournalLines(" MODEM REQUEST ").size() == requests + 1; }));
+    }
+    backup_.Stop();
+    ASSERT_TRUE(backup_.Start(1));
+    const CRequest next = Result(HandOver(2000));
+    EXPECT_EQ(next.State, kStateDialAnswered) << cents << ": " << next.HostErrorText;
+    backup_.Stop();
+    requests += 2;
+  }
+  EXPECT_EQ(JournalLines("MODEM DIAL").size(), 4u);
+  EXPECT_EQ(JournalLines("MODEM HANGUP").size(), 4u);
+  EXPECT_TRUE(JournalLines("COMMAND TEXT ON THE CALL").empty());
+}
+
+TEST_F(DialLinkTest, PortWhoseDeviceWentAwayIsOpenedAgainTheOperatorToldOnceEachWay) {
+  testing::PseudoTerminal unplugged;
+  const std::filesystem::path link = dir_ / "com2";
+  ASSERT_EQ(::symlink(unplugged.SlavePath().c_str(), link.c_str()), 0);
+  ASSERT_TRUE(devices_.Assign(2, link.string()));
+  ASSERT_TRUE(backup_.Start(2)) << backup_.LastError();
+  unplugged.CloseMaster();
+  std::filesystem::remove(link);
+  ASSERT_TRUE(Eventually([&] { return log_.Text().find("Com Port 2 reports a hang-up.") != std::string::npos; }));
+  for (int sale = 0; sale < 2; ++sale) {
+    const CRequest failed = Result(HandOver(1000));
+    EXPECT_EQ(failed.State, kStateDialFailed);
+    EXPECT_EQ(failed.HostErrorText, "Could not Open Com Port 2.");
+  }
+  ASSERT_EQ(::symlink(modem_.DevicePath().c_str(), link.c_str()), 0);  // plugged in again
+  const CRequest answered = Result(HandOver(1000));
+  EXPECT_EQ(answered.State, kStateDialAnswered) << answered.HostErrorText;
+  EXPECT_EQ(Notices(), (std::vector<std::string>{
+                           "Com Port 2 could not be opened again: sales by dial fail until it can.",
+                           "Com Port 2 could be opened again: sales by dial go on.",
+                       }));
+}
+
+// A wired line can lose its carrier without a word from the modem: a scripted modem.
+TEST_F(DialLinkTest, LinesGoingOffDuringTheWaitsEndThemOnlyWithTheCarrier) {
+  enum class Wait { kEnq, kAnswer };
+  constexpr int kAllLines = TIOCM_CAR | TIOCM_DSR | TIOCM_CTS;  // a modem switched off drops them all
+  const struct {
+    Wait wait;    // under way when the lines go, 100 ms into it (a line drops at any moment)
+    int dropped;  // the lines that go
+    const char* errorText;  // empty: answered
+  } cases[] = {
+      {Wait::kEnq, TIOCM_CAR, "No ENQ Received."},
+      {Wait::kEnq, kAllLines, "No ENQ Received."},
+      {Wait::kEnq, TIOCM_DSR, ""},
+      {Wait::kAnswer, TIOCM_CAR, "Lost Carrier Waiting for Response."},
+      {Wait::kAnswer, kAllLines, "Lost Carrier Waiting for Response."},
+      {Wait::kAnswer, TIOCM_CTS, ""},
+  };
+  DialBackupTimings timings;
+  timings.enqWait = timings.response = 60s;  // longer than the test waits: only the carrier may end them
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(c.wait)) + " " + std::to_string(c.dropped));
+    testing::PseudoTerminal modem;
+    TestLines lines(TIOCM_DSR | TIOCM_CTS, &modem);
+    ComDevices devices;
+    ASSERT_TRUE(devices.Assign(1, modem.SlavePath()));
+    CDialBackup backup({queue_, params_, log_.Get(), stopping_, lineUp_, devices, lines, {}}, timings);
+    ASSERT_TRUE(backup.Start(1)) << backup.LastError();
+    const bool answered = *c.errorText == '\0';
+    auto linesGo = [&](Wait wait) {  // false: the modem says no more
+      if (wait != c.wait) return true;
+      const auto at = TestLines::Clock::now() + 100ms;
+      lines.Set(kAllLines, c.dropped, at);
+      if (answered) std::this_thread::sleep_until(at);
+      return answered;
+    };
+    std::thread script([&] {
+      modem.ReadUntilText("\r");  // the initialisation
+      modem.Write("\r\nOK\r\n");
+      modem.ReadUntilText("\r");  // the dial
+      lines.Set(kAllLines);
+      modem.Write("\r\nCONNECT 19200\r\n");
+      if (!linesGo(Wait::kEnq)) return;
+      modem.Write(std::string(1, hostsim::kModemEnq));
+      modem.ReadUntilText(std::string(1, hostsim::kModemEtx));
+      if (!linesGo(Wait::kAnswer)) return;
+      modem.Write(hostsim::HostFrame("ANSWER") + hostsim::kModemEot);
+    });
+    const CRequest result = Result(HandOver(1000));
+    EXPECT_EQ(result.State, answered ? kStateDialAnswered : kStateDialFailed);
+    EXPECT_EQ(result.HostErrorText, c.errorText);
+    backup.Stop();
+    script.join();
+  }
 }
 
 TEST_F(DialLinkTest, ModemThatStopsAnsweringFailsTheInitialisation) {
@@ -305,7 +445,7 @@ TEST_F(DialLinkTest, StartFailuresNameThePortAndLeaveItClosed) {
        "the emulation may not fully support Flow Control.\r\nFlow Control is required.\r\n"},
   };
   for (const Case& c : cases) {
-    FixedLines lines(c.bits);
+    TestLines lines(c.bits);
     lineUp_.Set();
     CDialBackup backup(Services(lines), Fast());
     EXPECT_FALSE(backup.Start(1));
@@ -316,7 +456,7 @@ TEST_F(DialLinkTest, StartFailuresNameThePortAndLeaveItClosed) {
   }
   ComDevices missing;
   ASSERT_TRUE(missing.Assign(2, (dir_ / "no-such-tty").string()));
-  CDialBackup absent(DialBackupServices{queue_, params_, log_.Get(), stopping_, lineUp_, missing, SystemModemLines()});
+  CDialBackup absent(DialBackupServices{queue_, params_, log_.Get(), stopping_, lineUp_, missing, SystemModemLines(), {}});
   for (const int port : {2, 0, 256}) {
     EXPECT_FALSE(absent.Start(port));
     EXPECT_EQ(absent.LastError(), "Could not Open Com Port " + std::to_string(port) + ".");

@@ -128,6 +128,44 @@ TEST_F(E2eDialTest, UnsolicitedNoCarrierWhileIdleMeansANewCall) {
   EXPECT_EQ(ModemEntries("DIAL "), 2) << "dialled again, and waited for the new call's ENQ";
 }
 
+TEST_F(E2eDialTest, RestartWithACallUpHangsItUpBeforeTheLineIsClosed) {
+  ASSERT_NO_FATAL_FAILURE(StartDialOnly("18005550199"));
+  EXPECT_EQ(Request(SalePairs("10.00", 2501)).final.cmdStatus, "Approved");
+  ASSERT_TRUE(Server().Signal(SIGHUP));
+  const auto deadline = std::chrono::steady_clock::now() + seconds(30);
+  for (;;) {
+    const std::string log = ServerLog();
+    const std::size_t stopped = log.find("Interfaces Stopped.");
+    if (stopped != std::string::npos && log.find("Interfaces initialized successfully.", stopped) != std::string::npos) {
+      break;
+    }
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the interfaces did not start again";
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  // A call left up would have taken the new start's modem commands to the host as data.
+  const LaneReply again = Request(SalePairs("10.00", 2502));
+  EXPECT_EQ(again.final.cmdStatus, "Approved") << Scrubbed(again.finalDocument);
+  EXPECT_EQ(ModemEntries("HANGUP"), 1);
+  EXPECT_EQ(ModemEntries("DIAL "), 2);
+  EXPECT_EQ(ModemEntries("COMMAND TEXT ON THE CALL"), 0);
+}
+
+TEST_F(E2eDialTest, ModemUnpluggedAndPluggedInAgainCarriesTheNextSale) {
+  ASSERT_NO_FATAL_FAILURE(StartDialOnly("15550007"));
+  EXPECT_EQ(Request(SalePairs("10.00", 2601)).final.cmdStatus, "Approved");
+  const auto deadline = std::chrono::steady_clock::now() + seconds(10);
+  while (ModemEntries("UNPLUGGED AND PLUGGED IN AGAIN") == 0) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the modem was not unplugged";
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  // Sold at once: the server may find the device gone only as it sends, and then
+  // sends the same request once more on a new call.
+  const LaneReply again = Request(SalePairs("10.00", 2602));
+  EXPECT_EQ(again.final.cmdStatus, "Approved") << Scrubbed(again.finalDocument);
+  EXPECT_EQ(ModemEntries("DIAL "), 2);
+  EXPECT_TRUE(WaitForServerLog("Com Port 1 opened again.", seconds(5)));
+}
+
 TEST_F(E2eDialTest, NetworkDownAfterStartUpFallsBackToTheModemAndStaysOnTheCall) {
   ASSERT_NO_FATAL_FAILURE(Provision({"14=1", "15=1", "17=18005550199"}));
   ASSERT_NO_FATAL_FAILURE(StartHost());

@@ -52,7 +52,7 @@ TEST(SimOptionsTest, ModemBesideOrInsteadOfTheNetwork) {
 TEST(SimOptionsTest, HelpListsTheModemFaults) {
   const std::string help = SimHelpText();
   for (const char* text : {"--modem PATH", "0001  BUSY", "0002  NO CARRIER", "0003", "0004", "0005", "0006",
-                           ".11", ".12", ".13", ".14", "MODEM REFUSED"}) {
+                           "0007", ".11", ".12", ".13", ".14", "MODEM REFUSED"}) {
     EXPECT_NE(help.find(text), std::string::npos) << text;
   }
 }
@@ -62,7 +62,8 @@ TEST(ModemFaultsTest, ChosenByTheNumbersAndTheAmountsEnding) {
       {"18005550199", CallFault::kNone},      {"9,1800555-0001", CallFault::kBusy},
       {"0002", CallFault::kNoCarrier},        {"15550003", CallFault::kNoDialAnswer},
       {"15550004", CallFault::kNoEnq},        {"15550005", CallFault::kDropWhenIdle},
-      {"15550006", CallFault::kModemHangs},   {"1", CallFault::kNone},
+      {"15550006", CallFault::kModemHangs},   {"15550007", CallFault::kUnplugged},
+      {"1", CallFault::kNone},
       {"", CallFault::kNone},                 {"10001x", CallFault::kBusy},
   };
   for (const auto& [number, fault] : numbers) EXPECT_EQ(CallFaultForNumber(number), fault) << number;

@@ -14,6 +14,7 @@ CallFault CallFaultForNumber(std::string_view number) {
   if (ending == "0004") return CallFault::kNoEnq;
   if (ending == "0005") return CallFault::kDropWhenIdle;
   if (ending == "0006") return CallFault::kModemHangs;
+  if (ending == "0007") return CallFault::kUnplugged;
   return CallFault::kNone;
 }
 
@@ -36,6 +37,8 @@ std::string ModemFaultTableText() {
          "          unsolicited NO CARRIER\n"
          "    0006  NO DIALTONE, and from then on the modem answers no command (not even\n"
          "          OK) until the simulator is restarted\n"
+         "    0007  the call works, but 200 ms after each exchange the modem is unplugged and\n"
+         "          plugged in again: its device hangs up and a new one appears at the same path\n"
          "    other CONNECT 19200, ENQ, and the exchanges below\n"
          "  By the last two digits of a request's amount in cents (the answer itself follows\n"
          "  the table above, so these approve):\n"

@@ -16,6 +16,7 @@ enum class CallFault {
   kNoEnq,             // ...0004: CONNECT, but no ENQ
   kDropWhenIdle,      // ...0005: an unsolicited NO CARRIER once an exchange has ended
   kModemHangs,        // ...0006: NO DIALTONE, then no answer to any command, OK included
+  kUnplugged,         // ...0007: unplugged and plugged in again once an exchange has ended
 };
 
 enum class ExchangeFault {

@@ -1,7 +1,7 @@
 #include "tools/hostsim/ModemSimulator.h"
 
 #include "common/SystemErrorText.h"
-#include "dial/LinkFrame.h"
+#include "tools/hostsim/ModemFrame.h"
 #include "tools/hostsim/SimMessage.h"
 
 #include <fcntl.h>
@@ -24,7 +24,7 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds kFactoryGuard{1000};  // S12=50, in fiftieths of a second
 constexpr milliseconds kCommandByteWait{1000};
-constexpr milliseconds kWriteWait{5000};
+constexpr milliseconds kStreamStall{200};  // a terminal that takes no more has given up
 constexpr std::size_t kMaxCommandLength = 256;
 constexpr std::size_t kMaxFrameLength = 8192;
 
@@ -128,12 +128,13 @@ ModemSimulator::Got ModemSimulator::NextByte(char& byte, milliseconds timeout) {
   return Got::kByte;
 }
 
-void ModemSimulator::Send(std::string_view bytes) {
-  const auto deadline = Clock::now() + kWriteWait;
+void ModemSimulator::Send(std::string_view bytes, milliseconds stall) {
+  auto deadline = Clock::now() + stall;
   while (!bytes.empty()) {
     const ssize_t written = ::write(master_.Get(), bytes.data(), bytes.size());
     if (written > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(written));
+      deadline = Clock::now() + stall;
       continue;
     }
     if (written < 0 && errno != EAGAIN && errno != EINTR) return;
@@ -258,7 +259,7 @@ void ModemSimulator::OnlineMode() {
   if (enqDue_) {
     enqDue_ = false;
     if (stop_.WaitFor(timings_.enqDelay)) return;
-    Send(std::string(1, kLinkEnq));
+    Send(std::string(1, kModemEnq));
   }
   char byte = 0;
   const Got got = NextByte(byte, timings_.idleCall);
@@ -267,14 +268,29 @@ void ModemSimulator::OnlineMode() {
     DropLine("idle call");
     return;
   }
-  if (byte == kLinkStx) {
+  if (byte == kModemStx) {
+    onlineText_.clear();
     ReadFrameAndAnswer();
   } else if (byte == '+' && lastGap_ >= guard_) {
+    onlineText_.clear();
     TryEscape();
-  } else if (byte == 'A' || byte == 'a') {
-    TryCommandLine(byte);
+  } else {
+    WatchOnlineText(byte);
   }
-  // Anything else between frames is line noise to the host.
+}
+
+void ModemSimulator::WatchOnlineText(char byte) {
+  // Online, a modem passes whatever the terminal sends to the far end, commands
+  // included: only the escape sequence brings it back to command mode.
+  if (byte != '\r') {
+    if (onlineText_.size() < kMaxCommandLength) onlineText_ += byte;
+    return;
+  }
+  if (onlineText_.size() >= 2 && std::toupper(static_cast<unsigned char>(onlineText_[0])) == 'A' &&
+      std::toupper(static_cast<unsigned char>(onlineText_[1])) == 'T') {
+    Note("COMMAND TEXT ON THE CALL (passed to the host as data)");
+  }
+  onlineText_.clear();
 }
 
 void ModemSimulator::TryEscape() {
@@ -298,50 +314,32 @@ void ModemSimulator::TryEscape() {
   Answer("OK");
 }
 
-void ModemSimulator::TryCommandLine(char first) {
-  std::string line(1, first);
-  char byte = 0;
-  while (line.size() < kMaxCommandLength) {
-    if (NextByte(byte, kCommandByteWait) != Got::kByte) return;
-    if (byte == kLinkStx) {
-      input_.push_front(byte);
-      return;
-    }
-    if (byte == '\r') break;
-    line += byte;
-  }
-  if (line.size() < 2 || std::toupper(static_cast<unsigned char>(line[1])) != 'T') return;
-  // A terminal that sends commands during a call has dropped it (a modem set to &D2
-  // hangs up when DTR drops); a pseudo-terminal has no DTR to show that by.
-  Note("CALL ENDED BY THE TERMINAL");
-  callUp_ = false;
-  online_ = false;
-  Execute(line);
-}
-
 void ModemSimulator::ReadFrameAndAnswer() {
-  std::string data;
+  std::string frame(1, kModemStx);
   char byte = 0;
   for (;;) {
     if (NextByte(byte, timings_.frameByte) != Got::kByte) return;
-    if (byte == kLinkEtx) break;
-    data += byte;
-    if (data.size() > kMaxFrameLength) return;
+    frame += byte;
+    if (byte == kModemEtx) break;
+    if (frame.size() > kMaxFrameLength) return;
   }
-  char lrc = 0;
-  if (NextByte(lrc, timings_.frameByte) != Got::kByte) return;
-  if (LinkLrc(data + kLinkEtx) != lrc) {
+  char check = 0;
+  if (NextByte(check, timings_.frameByte) != Got::kByte) return;
+  if (FrameCheckCharacter(frame) != check) {
     Note("NAK (bad LRC on a request)");
-    Send(std::string(1, kLinkNak));
+    Send(std::string(1, kModemNak));
     return;
   }
+  const std::string data = frame.substr(1, frame.size() - 2);
   const SimMessage read = ReadSimMessage(data);
-  if (data.size() <= kLinkIndicatorPos || data[kLinkIndicatorPos] != kDialLinkIndicator) {
-    const std::string seen = data.size() > kLinkIndicatorPos ? std::string(1, data[kLinkIndicatorPos]) : "";
+  // The last byte is the ETX: a frame that short has no link field.
+  if (frame.size() <= kLinkFieldFrameIndex + 1 || frame[kLinkFieldFrameIndex] != kTelephoneLinkField) {
+    const std::string seen =
+        frame.size() > kLinkFieldFrameIndex + 1 ? std::string(1, frame[kLinkFieldFrameIndex]) : "";
     if (Journal* journal = host_.GetJournal(); journal != nullptr) {
       journal->RecordRefusal("link indicator \"" + seen + "\" is not \"1\":", read, data, host_.Now());
     }
-    Send(std::string(1, kLinkNak));
+    Send(std::string(1, kModemNak));
     return;
   }
   const ExchangeFault fault =
@@ -349,11 +347,11 @@ void ModemSimulator::ReadFrameAndAnswer() {
   if (fault == ExchangeFault::kNakAlways || (fault == ExchangeFault::kNakOnce && nakdOnce_ != data)) {
     nakdOnce_ = data;
     Note("NAK (fault of the amount)");
-    Send(std::string(1, kLinkNak));
+    Send(std::string(1, kModemNak));
     return;
   }
   nakdOnce_.clear();
-  Send(std::string(1, kLinkAck));
+  Send(std::string(1, kModemAck));
 
   const SimReply reply = host_.Handle(data, SimLink::kModem);
   switch (reply.action) {
@@ -364,7 +362,9 @@ void ModemSimulator::ReadFrameAndAnswer() {
       break;
     case SimReply::Action::kStream:
       // A frame that never ends: STX and more bytes than any answer holds.
-      Send(std::string(1, kLinkStx) + std::string(128 * 1024, 'Z'));
+      // Only while the terminal takes it: a modem would not hold back the escape
+      // sequence of a terminal that has given up on the frame.
+      Send(std::string(1, kModemStx) + std::string(128 * 1024, 'Z'), kStreamStall);
       return;
     case SimReply::Action::kSend: break;
   }
@@ -372,7 +372,7 @@ void ModemSimulator::ReadFrameAndAnswer() {
 }
 
 void ModemSimulator::SendAnswer(const std::string& text, ExchangeFault fault) {
-  const std::string frame = BuildLinkFrame(text);
+  const std::string frame = HostFrame(text);
   char byte = 0;
   if (fault == ExchangeFault::kBadLrcFirst) {
     std::string spoiled = frame;
@@ -380,15 +380,15 @@ void ModemSimulator::SendAnswer(const std::string& text, ExchangeFault fault) {
     Note("ANSWER SENT WITH A BAD LRC");
     Send(spoiled);
     if (NextByte(byte, timings_.ackWait) != Got::kByte) return;
-    if (byte != kLinkNak) Note("NO NAK FOR THE BAD LRC");
+    if (byte != kModemNak) Note("NO NAK FOR THE BAD LRC");
   }
   for (int send = 0; send < 3; ++send) {
     Send(frame);
     const Got got = NextByte(byte, timings_.ackWait);
     if (got == Got::kStopped) return;
-    if (got == Got::kTimeout || byte != kLinkNak) break;
+    if (got == Got::kTimeout || byte != kModemNak) break;
   }
-  if (fault != ExchangeFault::kNoEot) Send(std::string(1, kLinkEot));
+  if (fault != ExchangeFault::kNoEot) Send(std::string(1, kModemEot));
   if (callFault_ == CallFault::kDropWhenIdle) {
     const Got got = NextByte(byte, timings_.dropWhenIdle);
     if (got == Got::kByte) {
@@ -397,6 +397,28 @@ void ModemSimulator::SendAnswer(const std::string& text, ExchangeFault fault) {
       DropLine("unsolicited, while idle");
     }
   }
+  // What the terminal sends during the pause is lost with the device, as on a real unplug.
+  if (callFault_ == CallFault::kUnplugged && !stop_.WaitFor(timings_.dropWhenIdle)) Replug();
+}
+
+void ModemSimulator::Replug() {
+  Note("UNPLUGGED AND PLUGGED IN AGAIN");
+  // The terminal's open device hangs up with the old pseudo-terminal.
+  slave_.Reset();
+  master_.Reset();
+  // A modem that comes back has lost its call and its settings.
+  input_.clear();
+  onlineText_.clear();
+  nakdOnce_.clear();
+  echo_ = true;
+  mute_ = false;
+  online_ = false;
+  callUp_ = false;
+  enqDue_ = false;
+  guard_ = kFactoryGuard;
+  callFault_ = CallFault::kNone;
+  const std::filesystem::path link = link_;
+  if (std::string error; !Open(link, error)) Note("NOT PLUGGED IN AGAIN: " + error);
 }
 
 void ModemSimulator::DropLine(const std::string& reason) {
