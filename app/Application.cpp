@@ -199,6 +199,13 @@ void COpxWorldPayIP_HostApp::ExitInstance() {
     ::close(lockFd_);
     lockFd_ = -1;
   }
+  // What the durable number writes cost, for whoever measures the server.
+  const CSequenceCounters::CommitTimes commits = objects_->host.counters.MeasuredCommits();
+  if (commits.commits > 0) {
+    objects_->context.log.Log("Number file commits: %llu, median %llu us.",
+                              static_cast<unsigned long long>(commits.commits),
+                              static_cast<unsigned long long>(commits.medianMicroseconds));
+  }
   objects_->context.log.Log("Server Shutdown . . .");
 }
 

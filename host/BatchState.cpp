@@ -212,11 +212,14 @@ void CBatchState::CloseLocked(const std::string& today, std::vector<StateNote>& 
 
 void CBatchState::ReadBatchFile(const std::string& today, std::vector<StateNote>& notes) {
   if (unsaved_) return;
+  const std::filesystem::path path = directory_ / kBatchFile;
+  if (seen_.known && seen_ == StampOf(path)) return;
   std::vector<std::string> lines;
-  if (!LoadStateLines(directory_ / kBatchFile, TwoLineBytes(today + "000", kClosed), 2,
-                      kBatchTexts, lines, notes)) {
+  if (!LoadStateLines(path, TwoLineBytes(today + "000", kClosed), 2, kBatchTexts, lines, notes)) {
+    seen_.known = false;
     return;
   }
+  seen_ = StampOf(path);
   batchNo_ = lines[0];
   status_ = lines[1];
   if (batchNo_.size() != kBatchNoLength) {
@@ -230,9 +233,16 @@ void CBatchState::ReadBatchFile(const std::string& today, std::vector<StateNote>
 }
 
 bool CBatchState::WriteBatchFile(std::vector<StateNote>& notes) {
-  unsaved_ = StoreStateFile(directory_ / kBatchFile, TwoLineBytes(batchNo_, status_), kBatchTexts, false, notes) !=
-             StateFileStatus::Done;
+  const std::filesystem::path path = directory_ / kBatchFile;
+  unsaved_ = StoreStateFile(path, TwoLineBytes(batchNo_, status_), kBatchTexts, false, notes) != StateFileStatus::Done;
+  seen_ = unsaved_ ? FileStamp{} : StampOf(path);
   return !unsaved_;
+}
+
+CBatchState::FileStamp CBatchState::StampOf(const std::filesystem::path& path) {
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return FileStamp{};
+  return FileStamp{true, status.st_dev, status.st_ino, status.st_size, status.st_mtim};
 }
 
 }  // namespace paxelle

@@ -4,6 +4,8 @@
 
 #include "common/Clock.h"
 
+#include <sys/stat.h>
+
 #include <ctime>
 #include <filesystem>
 #include <mutex>
@@ -59,6 +61,20 @@ class CBatchState {
   std::string batchNo_;
   std::string status_;
   bool unsaved_ = false;  // batchNo_/status_ differ from what the file holds
+  // The file as last read or written: while it is unchanged on disk (same file,
+  // size and time), memory holds what it holds and it is not read again.
+  struct FileStamp {
+    bool known = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    bool operator==(const FileStamp& other) const {
+      return known == other.known && device == other.device && inode == other.inode && size == other.size &&
+             modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+    }
+  } seen_;
+  static FileStamp StampOf(const std::filesystem::path& path);
   // The last request's moment ("MMDDYY", "HHMM") as stamped, used when the file
   // that should hold it cannot be written or read.
   std::string stampDate_;

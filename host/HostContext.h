@@ -5,6 +5,7 @@
 #include "common/Clock.h"
 #include "core/ServerContext.h"
 #include "host/BatchState.h"
+#include "host/HostAddressCache.h"
 #include "host/HostEndpoints.h"
 #include "host/HostSessionCache.h"
 #include "host/SecurityInterface.h"
@@ -29,6 +30,8 @@ struct CHostContext {
   CSecurityInterface security;
   // Emptied at every interface start, so a changed trust setting never meets an old session.
   CHostSessionCache sessions;
+  // Emptied at every interface start too: the endpoints' names are looked up again.
+  CHostAddressCache addresses;
   CSequenceCounters counters;
   CBatchState batch;
 };

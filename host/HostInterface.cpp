@@ -31,14 +31,12 @@ void FinishLocally(PendingQueue& queue, CRequest& record, int returnCode) {
 }  // namespace
 
 CHostInterface::CHostInterface(CHostContext& host, HostInterfaceSettings settings)
-    : host_(host), server_(host.server), settings_(settings) {}
+    : host_(host), server_(host.server), settings_(settings), pool_(settings.maxWorkers) {}
 
 CHostInterface::~CHostInterface() {
-  {
-    std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
-    if (thread_.joinable()) StopLocked();
-  }
-  JoinWorkers(true);
+  std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+  if (thread_.joinable()) StopLocked();
+  // The pool, destroyed first, waits for the workers still running.
 }
 
 bool CHostInterface::Start() {
@@ -50,8 +48,8 @@ bool CHostInterface::Start() {
   stop_.Pulse();
   server_.interfacesStopping.Pulse();
   shutdownRequested_ = false;
-  JoinWorkers(false);
   host_.sessions.Clear();
+  host_.addresses.Clear();
 
   threadEnded_ = false;
   try {
@@ -132,7 +130,6 @@ void CHostInterface::PollingThread() {
   Event& workQueued = server_.queue.WorkQueued();
   for (;;) {
     ProcessQueue();
-    JoinWorkers(false);
     if (Event::WaitAny({&stop_, &workQueued}, settings_.pollInterval) == 0) break;
   }
   threadEnded_ = true;
@@ -298,61 +295,50 @@ bool CHostInterface::StartWorker(CRequest record, NumberClaim numbers, int ticke
   HostWorkerSettings workerSettings;
   workerSettings.exchangeTimeout = settings_.exchangeTimeout;
   workerSettings.numbersSaved = [this](bool saved) { NoteNumbersSaved(saved); };
-  std::lock_guard<std::mutex> lock(mutex_);
-  workerSettings.observer = observer_;
-  auto finished = std::make_shared<std::atomic<bool>>(false);
-  try {
-    workers_.reserve(workers_.size() + 1);
-    std::thread thread([this, record = std::move(record), numbers = std::move(numbers), ticket,
-                        workerSettings = std::move(workerSettings), finished]() mutable {
-      {
-        CHostWorker worker(host_, std::move(record), std::move(numbers), ticket, std::move(workerSettings));
-        worker.Run();
-      }
-      finished->store(true);
-      // A record may be waiting for this worker's place.
-      server_.queue.WorkQueued().Set();
-    });
-    workers_.push_back(Worker{std::move(thread), std::move(finished), lane});
-  } catch (const std::system_error&) {
-    return false;
-  } catch (const std::bad_alloc&) {
-    return false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    workerSettings.observer = observer_;
+    busyLanes_.insert(lane);
   }
-  return true;
+  auto job = [this, record = std::move(record), numbers = std::move(numbers), ticket,
+              workerSettings = std::move(workerSettings), lane]() mutable {
+    {
+      CHostWorker worker(host_, std::move(record), std::move(numbers), ticket, std::move(workerSettings));
+      worker.Run();
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      busyLanes_.erase(busyLanes_.find(lane));
+    }
+    // The lane's next record, or one waiting for a worker, may go now.
+    server_.queue.WorkQueued().Set();
+  };
+  bool started = false;
+  try {
+    started = pool_.Run(std::move(job));
+  } catch (const std::bad_alloc&) {
+    started = false;
+  }
+  if (!started) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    busyLanes_.erase(busyLanes_.find(lane));
+  }
+  return started;
 }
 
 bool CHostInterface::WorkerAvailable() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  const auto running = std::count_if(workers_.begin(), workers_.end(),
-                                     [](const Worker& worker) { return !worker.finished->load(); });
-  return static_cast<std::size_t>(running) < settings_.maxWorkers;
+  return busyLanes_.size() < settings_.maxWorkers;
 }
 
 std::set<int> CHostInterface::BusyLanes() const {
-  std::set<int> lanes;
   std::lock_guard<std::mutex> lock(mutex_);
-  for (const Worker& worker : workers_) {
-    if (!worker.finished->load()) lanes.insert(worker.lane);
-  }
-  return lanes;
+  return std::set<int>(busyLanes_.begin(), busyLanes_.end());
 }
 
 bool CHostInterface::AnyWorkerRunning() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return std::any_of(workers_.begin(), workers_.end(), [](const Worker& worker) { return !worker.finished->load(); });
-}
-
-void CHostInterface::JoinWorkers(bool all) {
-  std::vector<Worker> ended;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto keep = std::stable_partition(workers_.begin(), workers_.end(),
-                                      [all](const Worker& worker) { return !all && !worker.finished->load(); });
-    std::move(keep, workers_.end(), std::back_inserter(ended));
-    workers_.erase(keep, workers_.end());
-  }
-  for (Worker& worker : ended) worker.thread.join();
+  return !busyLanes_.empty();
 }
 
 }  // namespace paxelle

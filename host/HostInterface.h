@@ -8,6 +8,7 @@
 #include "host/HostTimeouts.h"
 #include "host/HostTraffic.h"
 #include "host/SequenceCounters.h"
+#include "host/WorkerPool.h"
 
 #include <atomic>
 #include <chrono>
@@ -63,12 +64,6 @@ class CHostInterface {
   void SetShutdownRequest(std::function<void()> request);
 
  private:
-  struct Worker {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> finished;
-    int lane = 0;  // HostLaneNumber of its record
-  };
-
   void PollingThread();
   bool TestConnection();
   // One pass over a queue snapshot: aborts, dispatch, batch close.
@@ -86,8 +81,6 @@ class CHostInterface {
   // Called by the polling thread and the workers.
   void NoteNumbersSaved(bool saved);
   void CheckBatchClose();
-  // Joins the workers that have ended (all of them, waiting, when `all`).
-  void JoinWorkers(bool all);
   // Fewer workers are running than settings_.maxWorkers.
   bool WorkerAvailable() const;
   // The lanes whose worker is still running.
@@ -115,7 +108,9 @@ class CHostInterface {
   std::string lastError_;
   HostTrafficObserver observer_;
   std::function<void()> shutdownRequest_;
-  std::vector<Worker> workers_;
+  std::multiset<int> busyLanes_;  // the lane of every worker running
+  // Last: destroyed first, so its threads end while everything they use exists.
+  CWorkerPool pool_;
 };
 
 }  // namespace paxelle

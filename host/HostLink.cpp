@@ -49,17 +49,18 @@ int MillisecondsUntil(Clock::time_point deadline) {
 }  // namespace
 
 CHostLink::CHostLink(CSecurityInterface& security, CServerContext& server, CHostSessionCache* sessions,
-                     HostLinkWaits waits)
+                     HostLinkWaits waits, CHostAddressCache* addresses)
     : CHostSocket(waits == HostLinkWaits::kEndAtInterfacesStop ? &server.interfacesStopping : nullptr),
       security_(security),
       server_(server),
-      sessions_(sessions) {}
+      sessions_(sessions),
+      addresses_(addresses) {}
 
 CHostLink::~CHostLink() { Close(); }
 
 bool CHostLink::Connect(const std::string& host, int port, int timeoutMs) {
   Close();
-  if (!ConnectByName(host, port, timeoutMs)) {
+  if (!ConnectByName(host, port, timeoutMs, addresses_)) {
     server_.log.Log("ConnectToServerByHostName - Faied - [%d]%s ", LastErrorCode(), LastErrorText().c_str());
     return false;
   }

@@ -45,8 +45,10 @@ class CHostLink : public CHostSocket {
   // With `sessions` (which must outlive the link) the link offers a session kept for
   // the same endpoint and keeps the sessions the host hands out; without, every
   // handshake is a full one.
+  // With `addresses` (which must outlive the link) the host's name is looked up
+  // only when no address of it is kept (see CHostSocket::ConnectByName).
   CHostLink(CSecurityInterface& security, CServerContext& server, CHostSessionCache* sessions = nullptr,
-            HostLinkWaits waits = HostLinkWaits::kEndAtInterfacesStop);
+            HostLinkWaits waits = HostLinkWaits::kEndAtInterfacesStop, CHostAddressCache* addresses = nullptr);
   // Close().
   ~CHostLink() override;
   CHostLink(const CHostLink&) = delete;
@@ -102,6 +104,7 @@ class CHostLink : public CHostSocket {
   CSecurityInterface& security_;
   CServerContext& server_;
   CHostSessionCache* const sessions_;
+  CHostAddressCache* const addresses_;
   std::string endpointKey_;
   // Sessions handed out before the connection was accepted (certificate included);
   // they go into the cache only once it is.

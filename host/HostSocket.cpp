@@ -66,11 +66,19 @@ CHostSocket::CHostSocket(const Event* stopping) : stopping_(stopping) {}
 
 CHostSocket::~CHostSocket() { CloseQuietly(); }
 
-bool CHostSocket::ConnectByName(const std::string& name, int port, int timeoutMs) {
+bool CHostSocket::ConnectByName(const std::string& name, int port, int timeoutMs, CHostAddressCache* addresses) {
   CloseQuietly();
   if (port < 1 || port > 65535) {
     SetLastError(EINVAL, "Invalid Host Port %d", port);
     return false;
+  }
+  const std::string endpoint = name + ":" + std::to_string(port);
+  if (addresses != nullptr) {
+    if (const std::optional<sockaddr_in> kept = addresses->Find(endpoint)) {
+      if (ConnectAddress(*kept, timeoutMs)) return true;
+      addresses->Forget(endpoint);
+      return false;
+    }
   }
   addrinfo hints{};
   hints.ai_family = AF_INET;
@@ -85,7 +93,9 @@ bool CHostSocket::ConnectByName(const std::string& name, int port, int timeoutMs
   }
   sockaddr_in address = *reinterpret_cast<const sockaddr_in*>(found->ai_addr);
   address.sin_port = htons(static_cast<std::uint16_t>(port));
-  return ConnectAddress(address, timeoutMs);
+  if (!ConnectAddress(address, timeoutMs)) return false;
+  if (addresses != nullptr) addresses->Keep(endpoint, address);
+  return true;
 }
 
 bool CHostSocket::ConnectAddress(const sockaddr_in& address, int timeoutMs) {

@@ -5,6 +5,7 @@
 
 #include "common/Event.h"
 #include "common/TrafficLog.h"
+#include "host/HostAddressCache.h"
 
 #include <netinet/in.h>
 
@@ -33,8 +34,10 @@ class CHostSocket {
 
   // Resolves `name` and connects to its first IPv4 address on `port` within `timeoutMs`.
   // Any connection held before is closed first. False with the last error set (a failed
-  // lookup carries the resolver's code); no socket is left open.
-  bool ConnectByName(const std::string& name, int port, int timeoutMs);
+  // lookup carries the resolver's code); no socket is left open. With `addresses`
+  // (which must outlive the call) an address kept there is used without a lookup, a
+  // looked-up one is kept, and one whose connect failed is forgotten.
+  bool ConnectByName(const std::string& name, int port, int timeoutMs, CHostAddressCache* addresses = nullptr);
   // Connects to `address` (family, port and address in network order) within
   // `timeoutMs`, giving up early when the interfaces-stopping event is set. On success
   // the socket is blocking again. False with the last error set; no socket is left open.

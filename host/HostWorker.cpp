@@ -90,7 +90,7 @@ void CHostWorker::Run() {
 
 void CHostWorker::ExchangeOverIp(bool dialFallBack) {
   std::string errorText;
-  CHostLink link(host_.security, server_, &host_.sessions);
+  CHostLink link(host_.security, server_, &host_.sessions, HostLinkWaits::kEndAtInterfacesStop, &host_.addresses);
   if (!ConnectWithFailOver(link, host_.endpoints, ConnectTimeoutMs(params_), errorText)) {
     link.Close();
     FinishUnconnected(dialFallBack, errorText);
@@ -280,7 +280,7 @@ void CHostWorker::SendCompletion(bool replyReceived) {
   }
   // The request has left: the host must get its completion, so a stop of the
   // interfaces does not cut this connection's waits short.
-  CHostLink link(host_.security, server_, &host_.sessions, HostLinkWaits::kRunToLimits);
+  CHostLink link(host_.security, server_, &host_.sessions, HostLinkWaits::kRunToLimits, &host_.addresses);
   std::string errorText;
   if (!ConnectWithFailOver(link, host_.endpoints, ConnectTimeoutMs(params_), errorText)) {
     server_.log.Log("Failed to Connect Sending Completion for %s", address.c_str());

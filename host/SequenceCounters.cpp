@@ -6,6 +6,8 @@
 #include "host/StateFile.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <exception>
 #include <vector>
 
@@ -320,6 +322,7 @@ void CSequenceCounters::LeadCommit(std::unique_lock<std::mutex>& lock) {
   // Numbers handed out meanwhile join the next commit.
   std::vector<StateNote> notes;
   bool saved = true;
+  const auto started = std::chrono::steady_clock::now();
   try {
     // A number that is not on disk in both copies is never sent: a restart would
     // hand it out again.
@@ -331,7 +334,18 @@ void CSequenceCounters::LeadCommit(std::unique_lock<std::mutex>& lock) {
   std::string errorText;
   ReportStateNotes(notes, errorText, log_);
 
+  const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
   lock.lock();
+  if (saved && !writes.empty()) {
+    constexpr std::size_t kKept = 4096;
+    const auto micros = static_cast<std::uint32_t>(std::min<std::int64_t>(took.count(), UINT32_MAX));
+    if (commitMicros_.size() < kKept) {
+      commitMicros_.push_back(micros);
+    } else {
+      commitMicros_[commits_ % kKept] = micros;
+    }
+    ++commits_;
+  }
   committing_ = false;
   leading->errors = std::move(errorText);
   leading->state = saved ? NumberCommit::State::kSaved : NumberCommit::State::kRefused;
@@ -349,6 +363,21 @@ void CSequenceCounters::LeadCommit(std::unique_lock<std::mutex>& lock) {
     }
   }
   commitEnded_.notify_all();
+}
+
+CSequenceCounters::CommitTimes CSequenceCounters::MeasuredCommits() const {
+  std::vector<std::uint32_t> recent;
+  CommitTimes times;
+  {
+    std::lock_guard lock(mutex_);
+    recent = commitMicros_;
+    times.commits = commits_;
+  }
+  if (recent.empty()) return times;
+  const auto middle = recent.begin() + static_cast<std::ptrdiff_t>(recent.size() / 2);
+  std::nth_element(recent.begin(), middle, recent.end());
+  times.medianMicroseconds = *middle;
+  return times;
 }
 
 std::string CSequenceCounters::CheckFiles() {

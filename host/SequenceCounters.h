@@ -80,6 +80,14 @@ class CSequenceCounters {
   // Item file := 0, so the next item number is 1, saved before it returns.
   // Whatever the file held before, readable or not, is replaced.
   void ResetItems(std::string& errors);
+  // How long the commits' writes of the files took: how many there were and
+  // the median of the most recent ones (at most 4096), in microseconds.
+  struct CommitTimes {
+    std::uint64_t commits = 0;
+    std::uint64_t medianMicroseconds = 0;
+  };
+  CommitTimes MeasuredCommits() const;
+
   // At start: reads both number files and their shadow copies, logs what it
   // found damaged and makes both copies whole again. Returns, one a line, the
   // alarm of every file of which neither copy could be read (for the
@@ -128,11 +136,13 @@ class CSequenceCounters {
 
   const std::filesystem::path directory_;
   CTrafficLog& log_;
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::condition_variable commitEnded_;
   std::map<std::string, Counter> counters_;  // guarded by mutex_
   std::shared_ptr<NumberCommit> open_;        // guarded by mutex_: the commit numbers join now
   bool committing_ = false;                   // guarded by mutex_
+  std::uint64_t commits_ = 0;                 // guarded by mutex_
+  std::vector<std::uint32_t> commitMicros_;   // guarded by mutex_: the most recent, a ring
 };
 
 }  // namespace paxelle

@@ -174,6 +174,24 @@ class ConnectedHostSocketTest : public ::testing::Test {
   UniqueFd peer_;
 };
 
+// A kept address is used without a lookup; once a connect to it fails, the
+// name is looked up again and the new address kept.
+TEST(HostSocketConnectTest, AnAddressKeptIsUsedUntilAConnectToItFails) {
+  LoopbackListener listener;
+  ASSERT_TRUE(listener.Valid());
+  Event stopping(Event::Reset::kManual);
+  CHostSocket socket(&stopping);
+  CHostAddressCache addresses;
+  const std::string endpoint = "localhost:" + std::to_string(listener.Port());
+  addresses.Keep(endpoint, LoopbackAddress(ClosedPort()));  // stale: nothing listens there
+  EXPECT_FALSE(socket.ConnectByName("localhost", listener.Port(), 3000, &addresses));
+  EXPECT_FALSE(addresses.Find(endpoint).has_value()) << "forgotten after the failure";
+  ASSERT_TRUE(socket.ConnectByName("localhost", listener.Port(), 3000, &addresses)) << socket.LastErrorText();
+  const std::optional<sockaddr_in> kept = addresses.Find(endpoint);
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_EQ(ntohs(kept->sin_port), listener.Port());
+}
+
 TEST_F(ConnectedHostSocketTest, ReceiveReturnsWhatThePeerSentEvenWithoutTimeToWait) {
   PeerSends("hello");
   char buffer[64];
