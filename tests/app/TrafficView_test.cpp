@@ -214,6 +214,7 @@ class TrafficViewTest : public ::testing::Test {
             world_.slept += duration;
           },
           [this] { return world_.now; },
+          runBlocking_,
       };
       ViewInterfaces interfaces{
           [this] { return std::make_unique<FakeListener>(world_); },
@@ -256,6 +257,7 @@ class TrafficViewTest : public ::testing::Test {
   std::time_t clockTime_ = LocalMoment(2015, 12, 8, 14, 3, 22);
   World world_;
   FakeOperator operator_{world_};
+  std::function<void(const std::function<void()>&)> runBlocking_;
   std::unique_ptr<COpxView> view_;
 };
 

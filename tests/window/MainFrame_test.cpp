@@ -143,8 +143,8 @@ TEST(ClosePathTest, ARefusedStopKeepsWindowAndTray) {
       .params = [] { return ParamsWith({}); },
   };
   window.frontEnd.Post([&] {
-    window.frontEnd.Frame()->close();             // the window manager's close
     window.frontEnd.Frame()->ExitAction()->trigger();  // "E&xit"
+    window.frontEnd.Frame()->TrayMenu()->actions().back()->trigger();  // the tray icon's "Exit"
     EXPECT_TRUE(window.frontEnd.Frame()->isVisible());
     EXPECT_TRUE(window.frontEnd.Frame()->TrayIcon()->isVisible());
     window.frontEnd.Quit(7);
@@ -175,7 +175,7 @@ TEST(ClosePathTest, ACloseDuringTheStartRunsAfterIt) {
   handlers.start = [&] {
     journal.push_back("start begins");
     // The start's boxes dispatch events: a close can arrive inside it.
-    window.frontEnd.Frame()->close();
+    window.frontEnd.Frame()->ExitAction()->trigger();
     BoxAnswerer ok(QMessageBox::Ok);
     window.operatorInterface->ShowMessage("Configuration not Set! - Use Setup | Merchant Parameters");
     journal.push_back("start ends");

@@ -7,6 +7,7 @@
 
 #include <QMessageBox>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,5 +42,21 @@ struct OpenWindow {
 
 // Parameters that differ from the defaults in `values` ({entry, value}).
 CMerchantParams ParamsWith(const std::vector<std::pair<int, std::string>>& values);
+
+// A host on loopback that takes every connection and never says a word: a
+// TLS handshake with it waits until its own limit.
+class SilentHost {
+ public:
+  SilentHost();
+  ~SilentHost();
+  SilentHost(const SilentHost&) = delete;
+  SilentHost& operator=(const SilentHost&) = delete;
+  // "127.0.0.1:PORT"; empty when no socket could be opened.
+  std::string Address() const;
+
+ private:
+  int socket_ = -1;
+  std::uint16_t port_ = 0;
+};
 
 }  // namespace paxelle::windowtest
