@@ -168,6 +168,53 @@ FrontEndHandlers StopJournalled(std::vector<std::string>& journal) {
   };
 }
 
+struct CloseCase {
+  const char* name;
+  bool fromDesktop;  // the window manager's close, else "File | Exit"
+  bool clients;      // lanes connected
+  QMessageBox::StandardButton answer;
+  std::vector<std::string> asked;    // the front end's own questions
+  std::vector<std::string> journal;  // what the shell's stop saw
+};
+
+TEST(ClosePathTest, AWindowManagerCloseAlwaysAsksAndExitAsksOnlyWithLanes) {
+  const std::string question =
+      "Closing this window stops the payment server: card processing stops until the server is started "
+      "again.\n\nAre you SURE you want to do this?";
+  const std::vector<CloseCase> cases = {
+      {"desktop close, No", true, false, QMessageBox::No, {question}, {}},
+      {"desktop close, Yes", true, false, QMessageBox::Yes, {question}, {"stop asking"}},
+      // The stop asks its clients question itself.
+      {"desktop close with lanes", true, true, QMessageBox::Yes, {}, {"stop asking"}},
+      {"Exit without lanes", false, false, QMessageBox::Yes, {}, {"stop asking"}},
+  };
+  for (const CloseCase& c : cases) {
+    OpenWindow window;
+    std::vector<std::string> journal;
+    FrontEndHandlers handlers = StopJournalled(journal);
+    handlers.stop = [&journal](bool ask) {
+      journal.push_back(ask ? "stop asking" : "stop");
+      return true;
+    };
+    handlers.clientsConnected = [&c] { return c.clients; };
+    BoxAnswerer answerer(c.answer);
+    window.frontEnd.Post([&] {
+      if (c.fromDesktop) {
+        window.frontEnd.Frame()->close();
+      } else {
+        window.frontEnd.Frame()->ExitAction()->trigger();
+      }
+      // A refused close leaves everything running.
+      QTimer::singleShot(50, window.frontEnd.Frame(), [&] { window.frontEnd.Quit(7); });
+    });
+    const int exitCode = window.frontEnd.Run(handlers);
+    EXPECT_EQ(answerer.Texts(), c.asked) << c.name;
+    for (const std::string& preset : answerer.Defaults()) EXPECT_EQ(preset, "No") << c.name;
+    EXPECT_EQ(journal, c.journal) << c.name;
+    EXPECT_EQ(exitCode, c.journal.empty() ? 7 : 0) << c.name;
+  }
+}
+
 TEST(ClosePathTest, ACloseDuringTheStartRunsAfterIt) {
   OpenWindow window;
   std::vector<std::string> journal;

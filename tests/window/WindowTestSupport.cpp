@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QPushButton>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -19,6 +20,10 @@ BoxAnswerer::BoxAnswerer(QMessageBox::StandardButton answer) : answer_(answer), 
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (box == nullptr || !box->isVisible()) return;
     texts_.push_back(box->text().toStdString());
+    const QPushButton* preset = box->defaultButton();
+    const bool yes = preset != nullptr && preset == box->button(QMessageBox::Yes);
+    const bool no = preset != nullptr && preset == box->button(QMessageBox::No);
+    defaults_.push_back(yes ? "Yes" : no ? "No" : "OK");
     QAbstractButton* button = box->button(answer_);
     if (button == nullptr) button = box->button(QMessageBox::Ok);
     if (button != nullptr) button->click();

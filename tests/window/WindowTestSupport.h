@@ -23,12 +23,15 @@ class BoxAnswerer {
   explicit BoxAnswerer(QMessageBox::StandardButton answer);
   ~BoxAnswerer();
   const std::vector<std::string>& Texts() const { return texts_; }
+  // The default button of each box answered, as Yes, No or OK.
+  const std::vector<std::string>& Defaults() const { return defaults_; }
   void SetAnswer(QMessageBox::StandardButton answer) { answer_ = answer; }
 
  private:
   QMessageBox::StandardButton answer_;
   std::unique_ptr<QTimer> timer_;
   std::vector<std::string> texts_;
+  std::vector<std::string> defaults_;
 };
 
 // A front end made and opened as main makes it (the test's application object
