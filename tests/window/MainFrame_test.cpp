@@ -10,7 +10,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QDialog>
+#include <QFontMetrics>
+#include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -64,6 +69,10 @@ TEST(MainFrameTest, MenusToolbarStatusBarAndTitle) {
   EXPECT_EQ(frame.SetupAction()->statusTip().toStdString(), "Setup Parameters");
   EXPECT_EQ(frame.SetupAction()->toolTip().toStdString(), "Setup");
   EXPECT_EQ(frame.AboutAction()->text().toStdString(), "&About");
+  EXPECT_EQ(frame.ExitAction()->statusTip().toStdString(), "Stop the interfaces and quit the application");
+  std::vector<std::string> trayMenu;
+  for (QAction* item : frame.TrayMenu()->actions()) trayMenu.push_back(item->text().toStdString());
+  EXPECT_EQ(trayMenu, (std::vector<std::string>{"Restore", "", "Exit"}));
   auto* bar = frame.findChild<QToolBar*>();
   ASSERT_NE(bar, nullptr);
   ASSERT_EQ(bar->actions().size(), 3);  // setup, the gap, About
@@ -77,6 +86,50 @@ TEST(MainFrameTest, MenusToolbarStatusBarAndTitle) {
   EXPECT_FALSE(frame.windowFlags().testFlag(Qt::WindowCloseButtonHint)) << "the title bar offers no close";
   EXPECT_EQ(frame.TrayIcon()->toolTip().toStdString(), std::string(kServerVersionText));
   EXPECT_TRUE(frame.TrayIcon()->isVisible()) << "the tray icon exists from the window's creation";
+}
+
+struct WidthCase {
+  int screenWidth;
+  bool capped;
+};
+
+TEST(MainFrameTest, OpensAsWideAsTheRunningTitleNeedsButNoWiderThanTheScreen) {
+  const QFont font = QApplication::font();
+  const int title = QFontMetrics(font).horizontalAdvance(QString::fromStdString(RunningTitle(200, 200, 86399)));
+  for (const WidthCase& c : {WidthCase{4000, false}, WidthCase{title, true}, WidthCase{500, true}}) {
+    const int width = DefaultFrameWidth(font, c.screenWidth);
+    if (c.capped) {
+      EXPECT_EQ(width, c.screenWidth);
+    } else {
+      EXPECT_GE(width, title + 100) << "room for the title bar's icon and buttons";
+      EXPECT_GE(width, 640);
+      EXPECT_LT(width, c.screenWidth);
+    }
+  }
+  MainFrame frame({});
+  EXPECT_EQ(frame.width(), DefaultFrameWidth(font, QApplication::primaryScreen()->availableGeometry().width()));
+  EXPECT_EQ(frame.height(), kDefaultFrameHeight);
+}
+
+TEST(MainFrameTest, ALongRowShowsWholeInItsToolTipAndScrollsSideways) {
+  MainFrame frame({});
+  frame.resize(640, 420);
+  frame.show();
+  const QString shortRow = "[12/09/26 14:02:10] Sending Auth Request (IP) to WorldPay.";
+  frame.AddTrafficRow(shortRow);
+  QApplication::processEvents();
+  QTreeWidget& list = *frame.TrafficList();
+  EXPECT_EQ(list.columnWidth(0), list.viewport()->width()) << "the column fills the list";
+  EXPECT_EQ(list.horizontalScrollBar()->maximum(), 0);
+
+  const QString longRow = "[12/09/26 14:02:11] " + QString::fromStdString(TrafficRowMessage(HostTrafficEvent::kNumbersNotSaved)) +
+                          " " + QString(60, 'x');
+  frame.AddTrafficRow(longRow);
+  QApplication::processEvents();
+  EXPECT_EQ(list.topLevelItem(0)->toolTip(0), longRow);
+  EXPECT_EQ(list.topLevelItem(1)->toolTip(0), shortRow);
+  EXPECT_GE(list.columnWidth(0), list.fontMetrics().horizontalAdvance(longRow));
+  EXPECT_GT(list.horizontalScrollBar()->maximum(), 0) << "the list scrolls sideways to the row's end";
 }
 
 TEST(MainFrameTest, TitlesAreTheSystemsTextsByteForByte) {
@@ -125,6 +178,32 @@ TEST(WaitBoxTest, TheOwnerIsEnabledAgainAfterAFailedStart) {
   EXPECT_TRUE(frame.isEnabled());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   EXPECT_FALSE(static_cast<WindowOperator&>(shown).Wait().Shown());
+}
+
+TEST(WaitBoxTest, AToolWindowOfTheMainWindowCentredOnIt) {
+  OpenWindow window;
+  MainFrame& frame = *window.frontEnd.Frame();
+  frame.move(40, 30);
+  frame.show();
+  auto& shown = static_cast<WindowOperator&>(*window.operatorInterface);
+  shown.ShowWait();
+  QDialog* box = shown.Wait().Box();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->windowType(), Qt::Tool) << "no task-bar button of its own";
+  EXPECT_TRUE(box->windowFlags().testFlag(Qt::FramelessWindowHint));
+  EXPECT_EQ(box->parentWidget(), &frame);
+  const QPoint offset = box->frameGeometry().center() - frame.frameGeometry().center();
+  EXPECT_LE(offset.manhattanLength(), 2) << "centred on the main window";
+  shown.CloseWait();
+}
+
+TEST(TrayTest, TheMenusRestoreShowsAHiddenWindow) {
+  MainFrame frame({});
+  frame.show();
+  frame.hide();
+  frame.RestoreAction()->trigger();
+  EXPECT_TRUE(frame.isVisible());
+  EXPECT_FALSE(frame.isMinimized());
 }
 
 TEST(ClosePathTest, ARefusedStopKeepsWindowAndTray) {
