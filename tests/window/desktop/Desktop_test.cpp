@@ -47,6 +47,12 @@ bool RunTool(const std::vector<std::string>& argv) {
   return result.exitCode == 0;
 }
 
+// Whether the window manager has taken `window` over: it has told the size
+// of the frame it put around it.
+bool Managed(const QWidget& window) {
+  return QTest::qWaitFor([&] { return window.frameGeometry() != window.geometry(); }, kWaitLimitMs);
+}
+
 // The window manager's close of the window, as its title-bar button, Alt+F4
 // or a task bar's Close sends it.
 void CloseThroughTheWindowManager(const QWidget& window) {
@@ -72,6 +78,7 @@ TEST(DesktopTest, AWindowManagerCloseAlwaysAsksFirst) {
   window.frontEnd.Post([&] {
     MainFrame& frame = *window.frontEnd.Frame();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame, kWaitLimitMs));
+    ASSERT_TRUE(Managed(frame));
     CloseThroughTheWindowManager(frame);
     ASSERT_TRUE(QTest::qWaitFor([&] { return answerer.Texts().size() == 1; }, kWaitLimitMs));
     QTest::qWait(200);
@@ -104,6 +111,7 @@ TEST(DesktopTest, TheTrayIconsDoubleClickBringsAHiddenWindowBack) {
   window.frontEnd.Post([&] {
     MainFrame& frame = *window.frontEnd.Frame();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame, kWaitLimitMs));
+    ASSERT_TRUE(Managed(frame));
     frame.showMinimized();
     hidden = QTest::qWaitFor([&] { return !frame.isVisible(); }, kWaitLimitMs);
     // `paxelle params set 11=N`, then SIGHUP: the window stays hidden.
