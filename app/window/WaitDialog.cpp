@@ -70,13 +70,15 @@ void WaitDialog::Show(QWidget* owner) {
   outer->addWidget(frame);
   box_->setModal(false);
   box_->adjustSize();
+  // A minimised owner is not on the screen, and neither is a box it owns.
+  const bool onScreen = owner == nullptr || !owner->isMinimized();
   // At the first start the window manager may not have placed the main
   // window yet: centre on where it is, not where it was asked for.
-  if (owner != nullptr) WaitUntilExposed(*owner, kMapLimit);
+  if (owner != nullptr && onScreen) WaitUntilExposed(*owner, kMapLimit);
   Centre(*box_, owner);
   box_->show();
   // Painted whole before the sequence goes on to anything that waits.
-  WaitUntilExposed(*box_, kMapLimit);
+  if (onScreen) WaitUntilExposed(*box_, kMapLimit);
   box_->repaint();
   Repaint();
 }

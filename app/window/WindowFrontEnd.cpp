@@ -202,12 +202,9 @@ void WindowFrontEnd::OnSignals() {
       if (handlers_ != nullptr && handlers_->stop) handlers_->stop(false);
       Quit(0);
     });
-    if (gate_.Busy()) {
-      // Nobody may be at the desk: an open box would hold the stop for ever,
-      // and a connection test with the host need not run to its limits.
-      DismissModalBoxes();
-      if (handlers_->cutWaits) handlers_->cutWaits();
-    }
+    // Nobody may be at the desk: an open box would hold the stop for ever.
+    // (A step that waits is cut by RunBlocking.)
+    if (gate_.Busy()) DismissModalBoxes();
     return;
   }
   if (arrived.restart) {

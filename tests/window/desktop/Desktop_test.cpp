@@ -119,10 +119,14 @@ TEST(DesktopTest, TheTrayIconsDoubleClickBringsAHiddenWindowBack) {
     QRect icon;
     ASSERT_TRUE(QTest::qWaitFor([&] { return !(icon = frame.TrayIcon()->geometry()).isEmpty(); }, kWaitLimitMs));
     const QPoint centre = icon.center();
-    RunTool({"/usr/bin/xdotool", "mousemove", "--sync", std::to_string(centre.x()), std::to_string(centre.y()),
-             "click", "--repeat", "2", "--delay", "60", "1"});
-    restored = QTest::qWaitFor([&] { return frame.isVisible() && !frame.isMinimized() && frame.isActiveWindow(); },
-                               kWaitLimitMs);
+    // On a busy machine the X server may stamp the two clicks too far apart
+    // for a double-click: then the pair is clicked again.
+    for (int attempt = 0; attempt < 3 && !restored; ++attempt) {
+      RunTool({"/usr/bin/xdotool", "mousemove", "--sync", std::to_string(centre.x()), std::to_string(centre.y()),
+               "click", "--repeat", "2", "--delay", "60", "1"});
+      restored = QTest::qWaitFor(
+          [&] { return frame.isVisible() && !frame.isMinimized() && frame.isActiveWindow(); }, kWaitLimitMs / 2);
+    }
     window.frontEnd.Quit(0);
   });
   window.frontEnd.Run(handlers);
