@@ -10,15 +10,15 @@ struct DisplayLossGuard::Slot {
 };
 
 void DisplayLossGuard::RunSlot(int, void* argument) {
-  auto* slot = static_cast<Slot*>(argument);
+  // Every registered slot comes back here once, at exit: it goes then.
+  const std::unique_ptr<Slot> slot(static_cast<Slot*>(argument));
   std::function<void()> onLoss = std::move(slot->onLoss);
-  slot->onLoss = nullptr;
   if (onLoss) onLoss();
 }
 
 DisplayLossGuard::DisplayLossGuard(std::function<void()> onLoss) {
   // The list of exit handlers cannot forget one, so the slot stays with it
-  // until the process ends, small and empty once the guard is gone.
+  // until the exit hands it back, small and empty once the guard is gone.
   auto slot = std::make_unique<Slot>(Slot{std::move(onLoss)});
   slot_ = slot.get();
   if (::on_exit(&RunSlot, slot_) == 0) {

@@ -23,7 +23,7 @@ class DisplayLossGuard {
   struct Slot;
   static void RunSlot(int status, void* slot);
 
-  Slot* slot_ = nullptr;        // registered: owned by the C library's list of exit handlers
+  Slot* slot_ = nullptr;        // registered: the exit handler frees it
   std::unique_ptr<Slot> own_;  // not registered: ours
 };
 
