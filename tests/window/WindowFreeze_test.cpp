@@ -8,6 +8,7 @@
 #include "tests/e2e/E2eFixture.h"
 #include "tests/window/WindowTestSupport.h"
 
+#include <QDialog>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -34,6 +35,8 @@ constexpr milliseconds kOnTime{1000};
 constexpr int kTicksInHostStart = 3;
 // The one handshake in progress may run to its 10 s limit, then the stop.
 constexpr milliseconds kStopBound{12000};
+// The wait box is centred on the main window, give or take a frame's border.
+constexpr int kCentred = 8;
 constexpr char kConnectingText[] = "Attempting to Connect to WorldPay  ...";
 
 class WindowFreezeTest : public e2e::E2eTest {};
@@ -75,9 +78,15 @@ TEST_F(WindowFreezeTest, TheWindowTurnsWhileTheHostNeverAnswersAndSigtermEndsThe
     signalled = now;
     ::pthread_kill(::pthread_self(), SIGTERM);
   });
+  // Where the box stands against the main window when it first shows.
+  QPoint boxOffset;
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, [&] {
-    if (lastTick || window.Operator() == nullptr || !window.Operator()->Wait().Shown()) return;
+    if (lastTick || window.Operator() == nullptr || window.Operator()->Wait().Box() == nullptr ||
+        !window.Operator()->Wait().Box()->isVisible()) {
+      return;
+    }
+    boxOffset = window.Operator()->Wait().Box()->frameGeometry().center() - window.Frame()->frameGeometry().center();
     lastTick = Clock::now();
     ticker.start(kTickPeriod);
     watch.stop();
@@ -89,6 +98,8 @@ TEST_F(WindowFreezeTest, TheWindowTurnsWhileTheHostNeverAnswersAndSigtermEndsThe
 
   ASSERT_TRUE(lastTick) << "the start's wait box never showed";
   ASSERT_TRUE(signalled) << "the start never reached the host";
+  EXPECT_LE(boxOffset.manhattanLength(), kCentred) << "the wait box stands off the main window's centre by "
+                                                  << boxOffset.x() << "," << boxOffset.y();
   EXPECT_LT(longestGap, kOnTime) << "the window's events stood still for " << longestGap.count() << " ms";
   const auto stopTook = std::chrono::duration_cast<milliseconds>(ended - *signalled);
   EXPECT_LT(stopTook, kStopBound) << "SIGTERM took " << stopTook.count() << " ms to end the program";
