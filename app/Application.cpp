@@ -83,7 +83,17 @@ int COpxWorldPayIP_HostApp::Run() {
                                     view_->StopInterfaces();
                                     return true;
                                   },
-                              .params = [this] { return objects_->context.params.GetParams(); }});
+                              .params = [this] { return objects_->context.params.GetParams(); },
+                              .clientsConnected = [this] { return view_->ConnectionCount() > 0; },
+                              // The host's connection test watches this event: a
+                              // stop then ends it instead of waiting out its limits.
+                              .cutWaits = [this] { objects_->context.interfacesStopping.Set(); },
+                              .displayLost =
+                                  [this, &log] {
+                                    view_->StopInterfaces();
+                                    ExitInstance();
+                                    log.Shutdown();
+                                  }});
   }
   // A server that never held the lock did not start up, so it has nothing to
   // shut down and must not write a shutdown line into the running one's log.
@@ -117,7 +127,11 @@ bool COpxWorldPayIP_HostApp::InitInstance(int& exitCode) {
   }
   securityLoaded_ = true;
 
-  view_ = std::make_unique<COpxView>(*operator_, objects_->ViewServicesOf(), MakeInterfaces());
+  ViewServices services = objects_->ViewServicesOf();
+  // The front end decides how its thread waits: a window keeps painting.
+  services.sleep = [this](std::chrono::milliseconds duration) { frontEnd_.Pause(duration); };
+  services.runBlocking = [this](const std::function<void()>& step) { frontEnd_.RunBlocking(step); };
+  view_ = std::make_unique<COpxView>(*operator_, std::move(services), MakeInterfaces());
   objects_->context.log.Log("Server Startup %s", std::string(kServerVersionText).c_str());
   exitCode = kServerExitOk;
   return true;

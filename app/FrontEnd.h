@@ -6,9 +6,11 @@
 #include "app/OperatorInterface.h"
 #include "config/MerchantParams.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace paxelle {
 
@@ -21,6 +23,14 @@ struct FrontEndHandlers {
   // true: clients connected are asked about). False when refused.
   std::function<bool(bool ask)> stop;
   std::function<CMerchantParams()> params;  // a copy of the current parameters
+  // Whether lanes are connected now.
+  std::function<bool()> clientsConnected{};
+  // A stop signal arrived while a sequence runs: end its waits for new work
+  // (a connection test with the host) now, so the stop follows soon. Any thread.
+  std::function<void()> cutWaits{};
+  // The front end lost its display and the process is ending (Qt exits then):
+  // stop the interfaces and finish the shutdown now, without the operator.
+  std::function<void()> displayLost{};
 };
 
 class FrontEnd {
@@ -43,6 +53,14 @@ class FrontEnd {
   // runs on the front end's thread, never inside a running sequence or while
   // the operator is being asked something: then it waits until they end.
   virtual void PostRequest(std::function<void()> request) = 0;
+
+  // Runs `step`, which blocks for a bounded time, for the front end's thread.
+  // The headless front end runs it in place; the window runs it on a helper
+  // thread and keeps its events turning until it ends.
+  virtual void RunBlocking(const std::function<void()>& step) { step(); }
+  // Waits `duration` on the front end's thread; the window keeps its events
+  // turning meanwhile.
+  virtual void Pause(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
 
   // Serves until an accepted stop or Quit; returns the exit code (0 after a stop).
   virtual int Run(const FrontEndHandlers& handlers) = 0;

@@ -70,6 +70,7 @@ ViewServices CServerObjects::ViewServicesOf() {
       SystemNow,
       [](std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); },
       [] { return std::chrono::steady_clock::now(); },
+      {},  // in place; the application lets its front end decide
   };
 }
 

@@ -40,8 +40,6 @@ constexpr milliseconds kStartPause{50};
 constexpr milliseconds kDrainStep{500};
 constexpr milliseconds kDrainSettle{5000};
 
-// Transport methods of entry 14 that start the dial backup.
-
 }  // namespace
 
 std::string TrafficRowText(std::time_t when, std::string_view message) {
@@ -125,7 +123,12 @@ void COpxView::RunStartSteps() {
 
   operator_.SetWaitText(params.GetNumber(kParamTransportMethod) == kTransportDialOnly ? kStartingWorkerText
                                                                                       : kConnectingHostText);
-  while (!host_->Start()) {
+  const auto hostStarted = [this] {
+    bool started = false;
+    Blocking([&] { started = host_->Start(); });
+    return started;
+  };
+  while (!hostStarted()) {
     if (!operator_.AskYesNo(OperatorQuestion::kRetryHostStart, host_->LastErrorText() + kRetrySuffix)) {
       StopInterfaces();
       return;
@@ -136,7 +139,9 @@ void COpxView::RunStartSteps() {
   const int transport = current.GetNumber(kParamTransportMethod);
   if (transport == kTransportIpWithDialBackup || transport == kTransportDialOnly) {
     operator_.SetWaitText(kStartingDialText);
-    if (!dial_->Start(current.GetNumber(kParamModemComPort))) {
+    bool dialStarted = false;
+    Blocking([&] { dialStarted = dial_->Start(current.GetNumber(kParamModemComPort)); });
+    if (!dialStarted) {
       operator_.ShowMessage(dial_->LastError());
       StopInterfaces();
       return;
@@ -148,7 +153,7 @@ void COpxView::RunStartSteps() {
   int code = -1;
   if (listener_) {
     listener_->SetConnectionLimit(kClientConnectionLimit);
-    code = listener_->StartOnClientPort();
+    Blocking([&] { code = listener_->StartOnClientPort(); });
   }
   if (code != 0) {
     operator_.ShowMessage(kListenerFailedText);
@@ -169,13 +174,15 @@ void COpxView::StopInterfaces() {
   operator_.ShowWait();
 
   operator_.SetWaitText(kStoppingListenerText);
-  if (listener_ && listener_->Stop() == 1) operator_.ShowMessage(kAcceptStopFailedText);
+  int acceptStop = 0;
+  if (listener_) Blocking([&] { acceptStop = listener_->Stop(); });
+  if (acceptStop == 1) operator_.ShowMessage(kAcceptStopFailedText);
 
   operator_.SetWaitText(kStoppingHostText);
-  host_->Stop();
+  Blocking([this] { host_->Stop(); });
 
   operator_.SetWaitText(kStoppingDialText);
-  dial_->Stop();
+  Blocking([this] { dial_->Stop(); });
 
   operator_.SetWaitText(kStoppingClientsText);
   if (listener_) DrainClients();
@@ -205,6 +212,14 @@ void COpxView::DrainClients() {
     std::snprintf(line, sizeof line, "%d Client connection(s) still open after %d s - closing them.", left,
                   static_cast<int>(kClientDrainLimit.count()));
     services_.log(line);
+  }
+}
+
+void COpxView::Blocking(const std::function<void()>& step) {
+  if (services_.runBlocking) {
+    services_.runBlocking(step);
+  } else {
+    step();
   }
 }
 

@@ -96,6 +96,10 @@ struct ViewServices {
   WallClock clock;                               // for row stamps and titles
   std::function<void(std::chrono::milliseconds)> sleep;
   std::function<std::chrono::steady_clock::time_point()> now;
+  // Runs a step that blocks for a bounded time (the host's connection test,
+  // a thread's stop) so that the operator's window keeps turning meanwhile;
+  // empty: in place.
+  std::function<void(const std::function<void()>&)> runBlocking;
 };
 
 class COpxView {
@@ -133,12 +137,16 @@ class COpxView {
   // True from a successful start until the next stop (the status timer runs).
   bool IsRunning() const { return statusTimerOn_; }
   bool HasListener() const { return listener_ != nullptr; }
+  // Clients connected to the listener; 0 while there is none.
+  int ConnectionCount() const { return listener_ ? listener_->ConnectionCount() : 0; }
   const TrafficRows& Rows() const { return rows_; }
 
  private:
   // The steps between the wait box's opening and closing.
   void RunStartSteps();
   void DrainClients();
+  // `step` through runBlocking.
+  void Blocking(const std::function<void()>& step);
 
   IOperatorInterface& operator_;
   ViewServices services_;

@@ -10,6 +10,7 @@
 
 class QAction;
 class QLabel;
+class QMenu;
 class QSystemTrayIcon;
 class QTreeWidget;
 
@@ -17,9 +18,17 @@ namespace paxelle {
 
 inline constexpr char kInitialTitle[] = "Paxelle";
 inline constexpr char kTrafficColumnTitle[] = "Internet Traffic";
+inline constexpr int kDefaultFrameHeight = 420;
+
+// The width the window opens with: the running title with the largest counts
+// in `font`, plus room for the title bar's icon and buttons, but never wider
+// than `screenWidth`.
+int DefaultFrameWidth(const QFont& font, int screenWidth);
 
 struct MainFrameHooks {
-  std::function<void()> closeRequested;  // "E&xit" or the window manager's close
+  std::function<void()> closeRequested;  // "E&xit", or "Exit" on the tray icon's menu
+  // The window manager's close (a title-bar button, Alt+F4, a task bar's Close).
+  std::function<void()> desktopCloseRequested;
   std::function<void()> setupRequested;  // "&Setup Information" or its button
   std::function<void()> aboutRequested;
   // Entry 11 "GO TO SYSTEM TRAY WHEN MINIMIZED" is "Y".
@@ -42,26 +51,38 @@ class MainFrame final : public QMainWindow {
   QAction* ExitAction() const { return exit_; }
   QAction* SetupAction() const { return setup_; }
   QAction* AboutAction() const { return about_; }
+  QAction* RestoreAction() const { return restore_; }
+  QMenu* TrayMenu() const { return trayMenu_.get(); }
   // The close was accepted: the tray icon goes, then the window.
   void CloseAccepted();
-  // Restores, raises and focuses the window (the tray icon's double-click).
+  // The tray icon's double-click: restores, raises and focuses a hidden
+  // window whatever entry 11 says now (it may have changed while hidden);
+  // a shown one only with entry 11 "Y".
   void OnTrayDoubleClick();
+  // Shows the window in its normal size in front, with the keyboard focus.
+  void Restore();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildMenus();
   void BuildToolBar();
   void BuildStatusBar();
   void BuildTray();
+  // The list's one column is as wide as its widest row, at least as wide as
+  // the list: a longer row scrolls sideways.
+  void FitColumn();
 
   MainFrameHooks hooks_;
   QTreeWidget* traffic_ = nullptr;
   QAction* exit_ = nullptr;
   QAction* setup_ = nullptr;
   QAction* about_ = nullptr;
+  QAction* restore_ = nullptr;
+  std::unique_ptr<QMenu> trayMenu_;  // declared before the icon, which uses it
   std::unique_ptr<QSystemTrayIcon> tray_;
   bool closing_ = false;
   bool noTrayNoted_ = false;

@@ -12,6 +12,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include <initializer_list>
 
 namespace paxelle {
@@ -78,8 +80,20 @@ QString ShownPassword(const CMerchantParams& params) {
   return Text(params.GetValue(kParamPassword)).left(kPasswordLimit);
 }
 
+QString ShellWord(const QString& word) {
+  const auto plain = [](QChar c) {
+    return (c.unicode() < 128 && c.isLetterOrNumber()) || QStringLiteral("_@%+=:,./-").contains(c);
+  };
+  if (!word.isEmpty() && std::all_of(word.begin(), word.end(), plain)) return word;
+  QString quoted = word;
+  quoted.replace("'", "'\\''");
+  return "'" + quoted + "'";
+}
+
 QString ChangeHintText(const QString& paramsFile) {
-  return "To change a value: paxelle params set N=VALUE --params " + paramsFile + ", then OK.";
+  // The default path holds a blank ("Kelvara Applications"): the command must
+  // paste as it is shown.
+  return "To change a value: paxelle params set N=VALUE --params " + ShellWord(paramsFile) + ", then OK.";
 }
 
 StoredTextSpinBox::StoredTextSpinBox(int minimum, int maximum, QWidget* parent)

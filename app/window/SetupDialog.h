@@ -24,6 +24,9 @@ int TransportIndex(const std::string& entry14);         // 0 IP Only, 1 IP with 
 QString ShownPassword(const CMerchantParams& params);   // entry 8 only when entry 7 is "Y"
 // The foot line: the command that changes a value of `paramsFile`.
 QString ChangeHintText(const QString& paramsFile);
+// `word` as a shell reads it back whole: as it is when it holds only
+// characters a shell leaves alone, else in single quotes.
+QString ShellWord(const QString& word);
 
 // A number field with arrows that shows the stored text as it is, even
 // outside the arrows' range: entry 15 "0" must not read as 1.

@@ -1,17 +1,36 @@
 #include "app/window/WaitDialog.h"
 
+#include "app/window/EventWaits.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QFrame>
 #include <QLabel>
+#include <QScreen>
 #include <QVBoxLayout>
 
 namespace paxelle {
 namespace {
 
+// How long the box waits for the window manager to map a window.
+constexpr std::chrono::milliseconds kMapLimit{1000};
+
 // Lets the box paint before the sequence goes on; the owner is disabled, so
 // no input reaches it meanwhile.
 void Repaint() { QApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
+
+// Centred on `owner`, or on the screen without one.
+void Centre(QWidget& box, QWidget* owner) {
+  QPoint centre;
+  if (owner != nullptr) {
+    centre = owner->frameGeometry().center();
+  } else if (const QScreen* screen = QApplication::primaryScreen(); screen != nullptr) {
+    centre = screen->availableGeometry().center();
+  } else {
+    return;
+  }
+  box.move(centre - QPoint(box.width() / 2, box.height() / 2));
+}
 
 }  // namespace
 
@@ -28,7 +47,8 @@ void WaitDialog::Show(QWidget* owner) {
   if (disabledOwner_) owner_->setEnabled(false);
   QApplication::setOverrideCursor(Qt::WaitCursor);
 
-  box_ = std::make_unique<QDialog>(owner, Qt::Dialog | Qt::FramelessWindowHint);
+  // A tool window of the main window: no task-bar button of its own.
+  box_ = std::make_unique<QDialog>(owner, Qt::Tool | Qt::FramelessWindowHint);
   box_->setObjectName("waitBox");
   auto* frame = new QFrame(box_.get());
   frame->setFrameStyle(QFrame::Box | QFrame::Raised);
@@ -49,13 +69,24 @@ void WaitDialog::Show(QWidget* owner) {
   outer->setContentsMargins(0, 0, 0, 0);
   outer->addWidget(frame);
   box_->setModal(false);
+  box_->adjustSize();
+  // A minimised owner is not on the screen, and neither is a box it owns.
+  const bool onScreen = owner == nullptr || !owner->isMinimized();
+  // At the first start the window manager may not have placed the main
+  // window yet: centre on where it is, not where it was asked for.
+  if (owner != nullptr && onScreen) WaitUntilExposed(*owner, kMapLimit);
+  Centre(*box_, owner);
   box_->show();
+  // Painted whole before the sequence goes on to anything that waits.
+  if (onScreen) WaitUntilExposed(*box_, kMapLimit);
+  box_->repaint();
   Repaint();
 }
 
 void WaitDialog::SetText(const QString& text) {
   if (line_ == nullptr) return;
   line_->setText(text);
+  line_->repaint();
   Repaint();
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/TrafficView.h"
 #include "app/window/AboutDialog.h"
+#include "app/window/EventWaits.h"
 #include "app/window/SetupDialog.h"
 #include "app/window/WindowOperator.h"
 
@@ -17,6 +18,11 @@ namespace paxelle {
 namespace {
 
 constexpr char kNoTrayLog[] = "No system tray on this desktop: minimising keeps the window on the task bar.";
+// Asked on every close from the window manager when no lane is connected
+// (with lanes connected, the clients question is asked instead).
+constexpr char kDesktopCloseQuestion[] =
+    "Closing this window stops the payment server: card processing stops until the server is started "
+    "again.\r\rAre you SURE you want to do this?";
 
 }  // namespace
 
@@ -29,6 +35,7 @@ WindowFrontEnd::WindowFrontEnd(QString paramsFile)
       trayAvailable_([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {}
 
 WindowFrontEnd::~WindowFrontEnd() {
+  displayLossGuard_.reset();
   signalNotifier_.reset();
   statusTimer_.reset();
   frame_.reset();
@@ -43,6 +50,12 @@ bool WindowFrontEnd::Open(std::string& error) {
   }
   if (QApplication::instance() == nullptr) application_ = std::make_unique<QApplication>(argc_, argv_);
   QApplication::setQuitOnLastWindowClosed(false);
+  // Watched from here on: a box shown before the main loop (a second
+  // instance, the log directory, a fatal start-up failure) is answered by a
+  // stop signal as any other.
+  signalNotifier_ = std::make_unique<QSocketNotifier>(signals_.SignalDescriptor(), QSocketNotifier::Read);
+  QObject::connect(signalNotifier_.get(), &QSocketNotifier::activated, signalNotifier_.get(),
+                   [this] { OnSignals(); });
   return true;
 }
 
@@ -50,6 +63,7 @@ std::unique_ptr<IOperatorInterface> WindowFrontEnd::MakeOperator(LogSink log) {
   log_ = log;
   frame_ = std::make_unique<MainFrame>(MainFrameHooks{
       .closeRequested = [this] { gate_.Request([this] { RequestClose(); }); },
+      .desktopCloseRequested = [this] { gate_.Request([this] { RequestDesktopClose(); }); },
       .setupRequested = [this] { gate_.Request([this] { RequestSetup(); }); },
       .aboutRequested =
           [this] {
@@ -64,7 +78,8 @@ std::unique_ptr<IOperatorInterface> WindowFrontEnd::MakeOperator(LogSink log) {
             if (log_) log_(kNoTrayLog);
           },
   });
-  auto made = std::make_unique<WindowOperator>(*frame_, gate_, std::move(log), [this] { return stopSignalled_; });
+  auto made = std::make_unique<WindowOperator>(*frame_, gate_, std::move(log), [this] { return stopSignalled_; },
+                                               [this] { return displayLost_; });
   operator_ = made.get();
   return made;
 }
@@ -78,15 +93,32 @@ void WindowFrontEnd::PostRequest(std::function<void()> request) {
   Post([this, request = std::move(request)]() mutable { gate_.Request(std::move(request)); });
 }
 
+void WindowFrontEnd::RunBlocking(const std::function<void()>& step) {
+  if (displayLost_) {
+    step();
+    return;
+  }
+  // A stop signal cuts the step's waits for new work, again at every slice:
+  // a step that had not reached its wait yet when the signal came sees it too.
+  RunWhileDispatching(step, [this] {
+    if (stopSignalled_ && handlers_ != nullptr && handlers_->cutWaits) handlers_->cutWaits();
+  });
+}
+
+void WindowFrontEnd::Pause(std::chrono::milliseconds duration) {
+  if (displayLost_) {
+    FrontEnd::Pause(duration);
+    return;
+  }
+  PauseWhileDispatching(duration);
+}
+
 int WindowFrontEnd::Run(const FrontEndHandlers& handlers) {
   handlers_ = &handlers;
   running_ = true;
-  stopSignalled_ = false;
   exitCode_ = 0;
+  displayLossGuard_ = std::make_unique<DisplayLossGuard>([this] { OnDisplayLost(); });
 
-  signalNotifier_ =
-      std::make_unique<QSocketNotifier>(signals_.SignalDescriptor(), QSocketNotifier::Read);
-  QObject::connect(signalNotifier_.get(), &QSocketNotifier::activated, frame_.get(), [this] { OnSignals(); });
   statusTimer_ = std::make_unique<QTimer>();
   statusTimer_->setInterval(static_cast<int>(kStatusRefreshPeriod.count()));
   QObject::connect(statusTimer_.get(), &QTimer::timeout, frame_.get(), [this] {
@@ -95,18 +127,26 @@ int WindowFrontEnd::Run(const FrontEndHandlers& handlers) {
   statusTimer_->start();
 
   frame_->show();
-  // The start runs once the window has painted, as a request: a signal that
-  // arrives meanwhile waits for it.
-  PostRequest([this] {
-    if (handlers_->start) handlers_->start();
-  });
+  if (stopSignalled_) {
+    // A stop signal answered a box before the main loop: nothing starts.
+    PostRequest([this] {
+      if (handlers_->stop) handlers_->stop(false);
+      Quit(0);
+    });
+  } else {
+    // The start runs once the window has painted, as a request: a signal that
+    // arrives meanwhile waits for it.
+    PostRequest([this] {
+      if (handlers_->start) handlers_->start();
+    });
+  }
 
   QEventLoop loop;
   while (running_) {
     loop.processEvents(QEventLoop::WaitForMoreEvents);
   }
   statusTimer_->stop();
-  signalNotifier_->setEnabled(false);
+  displayLossGuard_.reset();
   handlers_ = nullptr;
   return exitCode_;
 }
@@ -121,6 +161,17 @@ void WindowFrontEnd::Quit(int exitCode) {
 void WindowFrontEnd::RequestClose() {
   if (handlers_ == nullptr || !handlers_->stop || !handlers_->stop(true)) return;
   Quit(0);
+}
+
+void WindowFrontEnd::RequestDesktopClose() {
+  if (handlers_ == nullptr) return;
+  const bool clients = handlers_->clientsConnected && handlers_->clientsConnected();
+  // With lanes connected the stop itself asks its question.
+  if (!clients && (operator_ == nullptr ||
+                   !operator_->AskYesNo(OperatorQuestion::kStopWithClients, kDesktopCloseQuestion))) {
+    return;
+  }
+  RequestClose();
 }
 
 void WindowFrontEnd::RequestSetup() {
@@ -142,11 +193,17 @@ void WindowFrontEnd::OnSignals() {
     // The close path with the stop question answered Yes, ahead of anything
     // waiting; until then nobody is asked anything more.
     stopSignalled_ = true;
+    // Before the main loop the box is answered and Run stops at once.
+    if (handlers_ == nullptr) {
+      DismissModalBoxes();
+      return;
+    }
     gate_.RequestFirst([this] {
       if (handlers_ != nullptr && handlers_->stop) handlers_->stop(false);
       Quit(0);
     });
     // Nobody may be at the desk: an open box would hold the stop for ever.
+    // (A step that waits is cut by RunBlocking.)
     if (gate_.Busy()) DismissModalBoxes();
     return;
   }
@@ -167,6 +224,16 @@ void WindowFrontEnd::DismissModalBoxes() {
       dialog->reject();
     }
   }
+}
+
+void WindowFrontEnd::OnDisplayLost() {
+  // Nothing may touch a widget now: the boxes only log, the waits wait in place.
+  displayLost_ = true;
+  stopSignalled_ = true;
+  gate_.Drop();
+  if (handlers_ == nullptr) return;
+  if (handlers_->cutWaits) handlers_->cutWaits();
+  if (handlers_->displayLost) handlers_->displayLost();
 }
 
 bool WindowFrontEnd::RunDialog(QDialog& dialog) {

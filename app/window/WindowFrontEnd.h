@@ -5,6 +5,7 @@
 
 #include "app/FrontEnd.h"
 #include "app/SignalLoop.h"
+#include "app/window/DisplayLossGuard.h"
 #include "app/window/MainFrame.h"
 #include "app/window/RequestGate.h"
 
@@ -35,12 +36,19 @@ class WindowFrontEnd final : public FrontEnd {
   std::unique_ptr<IOperatorInterface> MakeOperator(LogSink log) override;
   void Post(std::function<void()> task) override;
   void PostRequest(std::function<void()> request) override;
+  // Both keep the window's events turning (it repaints, the stop signals are
+  // read); once the display is gone they wait in place.
+  void RunBlocking(const std::function<void()>& step) override;
+  void Pause(std::chrono::milliseconds duration) override;
   int Run(const FrontEndHandlers& handlers) override;
   void Quit(int exitCode) override;
 
   // The close path: a stop that asks about connected clients, then the
   // window goes. A refused stop leaves window and tray as they are.
   void RequestClose();
+  // A close from the window manager (a title-bar button, Alt+F4, a task
+  // bar's Close): always asked about first, then the close path.
+  void RequestDesktopClose();
   // The setup command: the dialog, and after its OK the restart.
   void RequestSetup();
 
@@ -56,6 +64,8 @@ class WindowFrontEnd final : public FrontEnd {
 
  private:
   void OnSignals();
+  // Qt ends the process when the display goes: the interfaces stop first.
+  void OnDisplayLost();
   // Ends the modal box on top, so that the sequence under it can finish.
   void DismissModalBoxes();
   bool RunDialog(QDialog& dialog);
@@ -71,13 +81,15 @@ class WindowFrontEnd final : public FrontEnd {
   std::unique_ptr<MainFrame> frame_;
   WindowOperator* operator_ = nullptr;  // owned by the shell
   std::unique_ptr<QSocketNotifier> signalNotifier_;
+  std::unique_ptr<DisplayLossGuard> displayLossGuard_;  // while Run runs
   std::unique_ptr<QTimer> statusTimer_;
   const FrontEndHandlers* handlers_ = nullptr;  // while Run runs
   LogSink log_;
   std::function<bool()> trayAvailable_;
   std::function<bool(QDialog&)> runDialog_;
   bool running_ = false;
-  bool stopSignalled_ = false;  // from a stop signal until Run returns
+  bool stopSignalled_ = false;  // from a stop signal on
+  bool displayLost_ = false;    // the process is ending without its display
   int exitCode_ = 0;
 };
 

@@ -21,26 +21,32 @@ QString BoxText(const std::string& text) {
   return box;
 }
 
-WindowOperator::WindowOperator(MainFrame& frame, RequestGate& gate, LogSink log, Unattended unattended)
-    : frame_(frame), gate_(gate), log_(std::move(log)), unattended_(std::move(unattended)) {}
+WindowOperator::WindowOperator(MainFrame& frame, RequestGate& gate, LogSink log, Unattended unattended,
+                               Detached detached)
+    : frame_(frame),
+      gate_(gate),
+      log_(std::move(log)),
+      unattended_(std::move(unattended)),
+      detached_(std::move(detached)) {}
 
 QWidget* WindowOperator::BoxOwner() const { return frame_.isVisible() ? &frame_ : nullptr; }
 
 void WindowOperator::ShowMessage(const std::string& text) {
   // The traffic log keeps what the operator was told, as without a window.
   if (log_) log_(text);
-  if (IsUnattended()) return;
+  if (IsUnattended() || IsDetached()) return;
   RequestGate::Scope busy(gate_);
   QMessageBox box(QMessageBox::Warning, kBoxTitle, BoxText(text), QMessageBox::Ok, BoxOwner());
   box.exec();
 }
 
 void WindowOperator::ShowNotice(const std::string& text) {
+  if (IsDetached()) return;
   frame_.statusBar()->showMessage(BoxText(text).replace('\n', ' '), kNoticeMilliseconds);
 }
 
 bool WindowOperator::AskYesNo(OperatorQuestion, const std::string& text) {
-  if (IsUnattended()) {
+  if (IsUnattended() || IsDetached()) {
     if (log_) log_(BoxText(text).simplified().toStdString() + " - No");
     return false;
   }
@@ -52,18 +58,28 @@ bool WindowOperator::AskYesNo(OperatorQuestion, const std::string& text) {
   return yes;
 }
 
-void WindowOperator::ShowWait() { wait_.Show(BoxOwner()); }
-
-void WindowOperator::SetWaitText(const std::string& text) { wait_.SetText(QString::fromStdString(text)); }
-
-void WindowOperator::CloseWait() { wait_.Close(); }
-
-void WindowOperator::ShowOfflineTitle() { frame_.setWindowTitle(kOfflineTitle); }
-
-void WindowOperator::SetStatusTitle(const std::string& title, int, int) {
-  frame_.setWindowTitle(QString::fromStdString(title));
+void WindowOperator::ShowWait() {
+  if (!IsDetached()) wait_.Show(BoxOwner());
 }
 
-void WindowOperator::AddTrafficRow(const std::string& row) { frame_.AddTrafficRow(QString::fromStdString(row)); }
+void WindowOperator::SetWaitText(const std::string& text) {
+  if (!IsDetached()) wait_.SetText(QString::fromStdString(text));
+}
+
+void WindowOperator::CloseWait() {
+  if (!IsDetached()) wait_.Close();
+}
+
+void WindowOperator::ShowOfflineTitle() {
+  if (!IsDetached()) frame_.setWindowTitle(kOfflineTitle);
+}
+
+void WindowOperator::SetStatusTitle(const std::string& title, int, int) {
+  if (!IsDetached()) frame_.setWindowTitle(QString::fromStdString(title));
+}
+
+void WindowOperator::AddTrafficRow(const std::string& row) {
+  if (!IsDetached()) frame_.AddTrafficRow(QString::fromStdString(row));
+}
 
 }  // namespace paxelle

@@ -25,9 +25,13 @@ class WindowOperator final : public IOperatorInterface {
   // True once nobody is to be asked any more (a stop signal is on its way):
   // messages are then only logged and every question is answered No.
   using Unattended = std::function<bool()>;
+  // True once the display is gone: nothing may touch a widget any more, so
+  // everything is only logged (and every question answered No).
+  using Detached = std::function<bool()>;
 
   // `frame` and `gate` must outlive this object; a box holds `gate` busy while open.
-  WindowOperator(MainFrame& frame, RequestGate& gate, LogSink log, Unattended unattended = {});
+  WindowOperator(MainFrame& frame, RequestGate& gate, LogSink log, Unattended unattended = {},
+                 Detached detached = {});
 
   void ShowMessage(const std::string& text) override;
   // On the status bar for a while; the traffic log holds it already.
@@ -51,9 +55,11 @@ class WindowOperator final : public IOperatorInterface {
   MainFrame& frame_;
   RequestGate& gate_;
   bool IsUnattended() const { return unattended_ && unattended_(); }
+  bool IsDetached() const { return detached_ && detached_(); }
 
   LogSink log_;
   Unattended unattended_;
+  Detached detached_;
   WaitDialog wait_;
 };
 

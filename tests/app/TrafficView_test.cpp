@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace paxelle {
@@ -214,6 +215,7 @@ class TrafficViewTest : public ::testing::Test {
             world_.slept += duration;
           },
           [this] { return world_.now; },
+          runBlocking_,
       };
       ViewInterfaces interfaces{
           [this] { return std::make_unique<FakeListener>(world_); },
@@ -256,6 +258,7 @@ class TrafficViewTest : public ::testing::Test {
   std::time_t clockTime_ = LocalMoment(2015, 12, 8, 14, 3, 22);
   World world_;
   FakeOperator operator_{world_};
+  std::function<void(const std::function<void()>&)> runBlocking_;
   std::unique_ptr<COpxView> view_;
 };
 
@@ -405,6 +408,33 @@ TEST_F(TrafficViewTest, ClientsThatNeverLeaveAreWaitedForOnlyUpToTheLimit) {
                       "log: 2 Client connection(s) still open after 60 s - closing them."),
             journal.end());
   EXPECT_NE(std::find(journal.begin(), journal.end(), "listener destroyed after " + limit + " ms"), journal.end());
+}
+
+TEST_F(TrafficViewTest, EveryStepThatBlocksGoesThroughTheFrontEndsWait) {
+  Configure({{kParamTransportMethod, "1"}, {kParamModemComPort, "4"}});
+  // As the window does it: each step on a thread of its own, the caller waiting.
+  runBlocking_ = [this](const std::function<void()>& step) {
+    world_.journal.push_back("[");
+    std::thread helper(step);
+    helper.join();
+    world_.journal.push_back("]");
+  };
+  View().StartInterfaces();
+  View().StopInterfaces();
+  const Journal journal = Take();
+  Journal blocking;
+  bool inside = false;
+  for (const std::string& entry : journal) {
+    if (entry == "[" || entry == "]") {
+      inside = entry == "[";
+      continue;
+    }
+    if (inside) blocking.push_back(entry);
+  }
+  EXPECT_EQ(blocking, (Journal{"host start", "dial start 4", "listener start", "listener stop", "host stop",
+                               "dial stop"}));
+  EXPECT_EQ(std::count(journal.begin(), journal.end(), "wait: Attempting to Connect to WorldPay  ..."), 1)
+      << "the texts and boxes stay in their order around the waits";
 }
 
 TEST_F(TrafficViewTest, StopRequestAsksOnlyWithClientsConnected) {

@@ -10,7 +10,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QDialog>
+#include <QFontMetrics>
+#include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -64,6 +69,10 @@ TEST(MainFrameTest, MenusToolbarStatusBarAndTitle) {
   EXPECT_EQ(frame.SetupAction()->statusTip().toStdString(), "Setup Parameters");
   EXPECT_EQ(frame.SetupAction()->toolTip().toStdString(), "Setup");
   EXPECT_EQ(frame.AboutAction()->text().toStdString(), "&About");
+  EXPECT_EQ(frame.ExitAction()->statusTip().toStdString(), "Stop the interfaces and quit the application");
+  std::vector<std::string> trayMenu;
+  for (QAction* item : frame.TrayMenu()->actions()) trayMenu.push_back(item->text().toStdString());
+  EXPECT_EQ(trayMenu, (std::vector<std::string>{"Restore", "", "Exit"}));
   auto* bar = frame.findChild<QToolBar*>();
   ASSERT_NE(bar, nullptr);
   ASSERT_EQ(bar->actions().size(), 3);  // setup, the gap, About
@@ -77,6 +86,50 @@ TEST(MainFrameTest, MenusToolbarStatusBarAndTitle) {
   EXPECT_FALSE(frame.windowFlags().testFlag(Qt::WindowCloseButtonHint)) << "the title bar offers no close";
   EXPECT_EQ(frame.TrayIcon()->toolTip().toStdString(), std::string(kServerVersionText));
   EXPECT_TRUE(frame.TrayIcon()->isVisible()) << "the tray icon exists from the window's creation";
+}
+
+struct WidthCase {
+  int screenWidth;
+  bool capped;
+};
+
+TEST(MainFrameTest, OpensAsWideAsTheRunningTitleNeedsButNoWiderThanTheScreen) {
+  const QFont font = QApplication::font();
+  const int title = QFontMetrics(font).horizontalAdvance(QString::fromStdString(RunningTitle(200, 200, 86399)));
+  for (const WidthCase& c : {WidthCase{4000, false}, WidthCase{title, true}, WidthCase{500, true}}) {
+    const int width = DefaultFrameWidth(font, c.screenWidth);
+    if (c.capped) {
+      EXPECT_EQ(width, c.screenWidth);
+    } else {
+      EXPECT_GE(width, title + 100) << "room for the title bar's icon and buttons";
+      EXPECT_GE(width, 640);
+      EXPECT_LT(width, c.screenWidth);
+    }
+  }
+  MainFrame frame({});
+  EXPECT_EQ(frame.width(), DefaultFrameWidth(font, QApplication::primaryScreen()->availableGeometry().width()));
+  EXPECT_EQ(frame.height(), kDefaultFrameHeight);
+}
+
+TEST(MainFrameTest, ALongRowShowsWholeInItsToolTipAndScrollsSideways) {
+  MainFrame frame({});
+  frame.resize(640, 420);
+  frame.show();
+  const QString shortRow = "[12/09/26 14:02:10] Sending Auth Request (IP) to WorldPay.";
+  frame.AddTrafficRow(shortRow);
+  QApplication::processEvents();
+  QTreeWidget& list = *frame.TrafficList();
+  EXPECT_EQ(list.columnWidth(0), list.viewport()->width()) << "the column fills the list";
+  EXPECT_EQ(list.horizontalScrollBar()->maximum(), 0);
+
+  const QString longRow = "[12/09/26 14:02:11] " + QString::fromStdString(TrafficRowMessage(HostTrafficEvent::kNumbersNotSaved)) +
+                          " " + QString(60, 'x');
+  frame.AddTrafficRow(longRow);
+  QApplication::processEvents();
+  EXPECT_EQ(list.topLevelItem(0)->toolTip(0), longRow);
+  EXPECT_EQ(list.topLevelItem(1)->toolTip(0), shortRow);
+  EXPECT_GE(list.columnWidth(0), list.fontMetrics().horizontalAdvance(longRow));
+  EXPECT_GT(list.horizontalScrollBar()->maximum(), 0) << "the list scrolls sideways to the row's end";
 }
 
 TEST(MainFrameTest, TitlesAreTheSystemsTextsByteForByte) {
@@ -127,6 +180,32 @@ TEST(WaitBoxTest, TheOwnerIsEnabledAgainAfterAFailedStart) {
   EXPECT_FALSE(static_cast<WindowOperator&>(shown).Wait().Shown());
 }
 
+TEST(WaitBoxTest, AToolWindowOfTheMainWindowCentredOnIt) {
+  OpenWindow window;
+  MainFrame& frame = *window.frontEnd.Frame();
+  frame.move(40, 30);
+  frame.show();
+  auto& shown = static_cast<WindowOperator&>(*window.operatorInterface);
+  shown.ShowWait();
+  QDialog* box = shown.Wait().Box();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->windowType(), Qt::Tool) << "no task-bar button of its own";
+  EXPECT_TRUE(box->windowFlags().testFlag(Qt::FramelessWindowHint));
+  EXPECT_EQ(box->parentWidget(), &frame);
+  const QPoint offset = box->frameGeometry().center() - frame.frameGeometry().center();
+  EXPECT_LE(offset.manhattanLength(), 2) << "centred on the main window";
+  shown.CloseWait();
+}
+
+TEST(TrayTest, TheMenusRestoreShowsAHiddenWindow) {
+  MainFrame frame({});
+  frame.show();
+  frame.hide();
+  frame.RestoreAction()->trigger();
+  EXPECT_TRUE(frame.isVisible());
+  EXPECT_FALSE(frame.isMinimized());
+}
+
 TEST(ClosePathTest, ARefusedStopKeepsWindowAndTray) {
   OpenWindow window;
   int asked = 0;
@@ -143,8 +222,8 @@ TEST(ClosePathTest, ARefusedStopKeepsWindowAndTray) {
       .params = [] { return ParamsWith({}); },
   };
   window.frontEnd.Post([&] {
-    window.frontEnd.Frame()->close();             // the window manager's close
     window.frontEnd.Frame()->ExitAction()->trigger();  // "E&xit"
+    window.frontEnd.Frame()->TrayMenu()->actions().back()->trigger();  // the tray icon's "Exit"
     EXPECT_TRUE(window.frontEnd.Frame()->isVisible());
     EXPECT_TRUE(window.frontEnd.Frame()->TrayIcon()->isVisible());
     window.frontEnd.Quit(7);
@@ -168,6 +247,53 @@ FrontEndHandlers StopJournalled(std::vector<std::string>& journal) {
   };
 }
 
+struct CloseCase {
+  const char* name;
+  bool fromDesktop;  // the window manager's close, else "File | Exit"
+  bool clients;      // lanes connected
+  QMessageBox::StandardButton answer;
+  std::vector<std::string> asked;    // the front end's own questions
+  std::vector<std::string> journal;  // what the shell's stop saw
+};
+
+TEST(ClosePathTest, AWindowManagerCloseAlwaysAsksAndExitAsksOnlyWithLanes) {
+  const std::string question =
+      "Closing this window stops the payment server: card processing stops until the server is started "
+      "again.\n\nAre you SURE you want to do this?";
+  const std::vector<CloseCase> cases = {
+      {"desktop close, No", true, false, QMessageBox::No, {question}, {}},
+      {"desktop close, Yes", true, false, QMessageBox::Yes, {question}, {"stop asking"}},
+      // The stop asks its clients question itself.
+      {"desktop close with lanes", true, true, QMessageBox::Yes, {}, {"stop asking"}},
+      {"Exit without lanes", false, false, QMessageBox::Yes, {}, {"stop asking"}},
+  };
+  for (const CloseCase& c : cases) {
+    OpenWindow window;
+    std::vector<std::string> journal;
+    FrontEndHandlers handlers = StopJournalled(journal);
+    handlers.stop = [&journal](bool ask) {
+      journal.push_back(ask ? "stop asking" : "stop");
+      return true;
+    };
+    handlers.clientsConnected = [&c] { return c.clients; };
+    BoxAnswerer answerer(c.answer);
+    window.frontEnd.Post([&] {
+      if (c.fromDesktop) {
+        window.frontEnd.Frame()->close();
+      } else {
+        window.frontEnd.Frame()->ExitAction()->trigger();
+      }
+      // A refused close leaves everything running.
+      QTimer::singleShot(50, window.frontEnd.Frame(), [&] { window.frontEnd.Quit(7); });
+    });
+    const int exitCode = window.frontEnd.Run(handlers);
+    EXPECT_EQ(answerer.Texts(), c.asked) << c.name;
+    for (const std::string& preset : answerer.Defaults()) EXPECT_EQ(preset, "No") << c.name;
+    EXPECT_EQ(journal, c.journal) << c.name;
+    EXPECT_EQ(exitCode, c.journal.empty() ? 7 : 0) << c.name;
+  }
+}
+
 TEST(ClosePathTest, ACloseDuringTheStartRunsAfterIt) {
   OpenWindow window;
   std::vector<std::string> journal;
@@ -175,7 +301,7 @@ TEST(ClosePathTest, ACloseDuringTheStartRunsAfterIt) {
   handlers.start = [&] {
     journal.push_back("start begins");
     // The start's boxes dispatch events: a close can arrive inside it.
-    window.frontEnd.Frame()->close();
+    window.frontEnd.Frame()->ExitAction()->trigger();
     BoxAnswerer ok(QMessageBox::Ok);
     window.operatorInterface->ShowMessage("Configuration not Set! - Use Setup | Merchant Parameters");
     journal.push_back("start ends");
@@ -234,16 +360,20 @@ TEST(ClosePathTest, AStopSignalAnswersTheOpenBoxNoAndGoesAheadOfAWaitingRestart)
 }
 
 struct MinimiseCase {
-  const char* trayOption;
+  const char* trayOption;     // entry 11 when minimised
+  const char* optionLater;    // entry 11 at the icon's double-click (`params set`, SIGHUP)
   bool trayAvailable;
   bool hidden;
+  bool restored;
 };
 
-TEST(TrayTest, MinimisingHidesOnlyWithTheOptionAndATray) {
-  for (const MinimiseCase& c : {MinimiseCase{"Y", true, true}, MinimiseCase{"N", true, false},
-                                MinimiseCase{"Y", false, false}, MinimiseCase{"N", false, false}}) {
+TEST(TrayTest, MinimisingHidesOnlyWithTheOptionAndATrayAndTheIconAlwaysBringsItBack) {
+  for (const MinimiseCase& c : {MinimiseCase{"Y", "Y", true, true, true}, MinimiseCase{"Y", "N", true, true, true},
+                                MinimiseCase{"N", "N", true, false, false}, MinimiseCase{"Y", "Y", false, false, true},
+                                MinimiseCase{"N", "N", false, false, false}}) {
     OpenWindow window;
     window.frontEnd.SetTrayAvailability([&c] { return c.trayAvailable; });
+    std::string option = c.trayOption;
     bool hidden = false;
     bool restored = false;
     FrontEndHandlers handlers{
@@ -251,22 +381,22 @@ TEST(TrayTest, MinimisingHidesOnlyWithTheOptionAndATray) {
         .tick = {},
         .restart = {},
         .stop = [](bool) { return true; },
-        .params = [&c] { return ParamsWith({{11, c.trayOption}}); },
+        .params = [&option] { return ParamsWith({{11, option}}); },
     };
     window.frontEnd.Post([&] {
       MainFrame& frame = *window.frontEnd.Frame();
       frame.showMinimized();
-      QTest::qWait(20);
-      hidden = !frame.isVisible();
+      hidden = QTest::qWaitFor([&] { return !frame.isVisible(); }, c.hidden ? 2000 : 50);
+      option = c.optionLater;
       frame.OnTrayDoubleClick();
       restored = frame.isVisible() && !frame.isMinimized();
       window.frontEnd.Quit(0);
     });
     window.frontEnd.Run(handlers);
-    const std::string name = std::string("entry 11 ") + c.trayOption + (c.trayAvailable ? ", tray" : ", no tray");
+    const std::string name = std::string("entry 11 ") + c.trayOption + " then " + c.optionLater +
+                             (c.trayAvailable ? ", tray" : ", no tray");
     EXPECT_EQ(hidden, c.hidden) << name;
-    // The icon's double-click restores only with the option on.
-    EXPECT_EQ(restored, c.trayOption == std::string("Y")) << name;
+    EXPECT_EQ(restored, c.restored) << name;
     const bool noted = std::find(window.logged.begin(), window.logged.end(),
                                  "No system tray on this desktop: minimising keeps the window on the task bar.") !=
                        window.logged.end();

@@ -110,6 +110,10 @@ TEST(SetupDialogTest, OnlyOkCanBeUsedAndTheFootNamesTheCommand) {
   EXPECT_TRUE(ok->isDefault());
   EXPECT_EQ(dialog.findChild<QLabel*>("changeHint")->text().toStdString(),
             "To change a value: paxelle params set N=VALUE --params /srv/shop/params, then OK.");
+  SetupDialog defaultPath(CMerchantParams(), "/home/till/.config/Kelvara Applications/Paxelle/params");
+  EXPECT_EQ(defaultPath.findChild<QLabel*>("changeHint")->text().toStdString(),
+            "To change a value: paxelle params set N=VALUE --params "
+            "'/home/till/.config/Kelvara Applications/Paxelle/params', then OK.");
   // The labels keep their line breaks and blanks.
   std::vector<std::string> labels;
   for (QLabel* label : dialog.findChildren<QLabel*>()) labels.push_back(label->text().toStdString());
@@ -145,6 +149,18 @@ TEST(SetupDialogTest, OkRestartsAndAnyOtherCloseRestartsNothing) {
     EXPECT_EQ(shown, 1);
     EXPECT_EQ(restarts, accept ? 1 : 0) << (accept ? "OK" : "closed");
   }
+}
+
+TEST(SetupDialogTest, TheFootsPathPastesIntoAShellWhole) {
+  const std::vector<std::pair<QString, QString>> cases = {
+      {"/etc/paxelle/params", "/etc/paxelle/params"},
+      {"/srv/shop-1/params_2.v3", "/srv/shop-1/params_2.v3"},
+      {"/home/a/Kelvara Applications/p", "'/home/a/Kelvara Applications/p'"},
+      {"/srv/o'brien/params", "'/srv/o'\\''brien/params'"},
+      {"/srv/$HOME/*", "'/srv/$HOME/*'"},
+      {"", "''"},
+  };
+  for (const auto& [path, word] : cases) EXPECT_EQ(ShellWord(path).toStdString(), word.toStdString()) << path.toStdString();
 }
 
 }  // namespace
