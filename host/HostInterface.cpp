@@ -50,6 +50,8 @@ bool CHostInterface::Start() {
   shutdownRequested_ = false;
   host_.sessions.Clear();
   host_.addresses.Clear();
+  // The numbers' write then runs while each message's worker connects.
+  host_.counters.StartBackgroundCommits();
 
   threadEnded_ = false;
   try {

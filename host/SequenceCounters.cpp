@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <system_error>
 #include <vector>
 
 namespace paxelle {
@@ -103,6 +104,37 @@ struct NumberCommit {
 
 CSequenceCounters::CSequenceCounters(std::filesystem::path directory, CTrafficLog& log)
     : directory_(std::move(directory)), log_(log), open_(std::make_shared<NumberCommit>()) {}
+
+CSequenceCounters::~CSequenceCounters() {
+  {
+    std::lock_guard lock(mutex_);
+    ending_ = true;
+  }
+  numbersWaiting_.notify_all();
+  if (committer_.joinable()) committer_.join();
+}
+
+bool CSequenceCounters::StartBackgroundCommits() {
+  std::lock_guard lock(mutex_);
+  if (committer_.joinable()) return true;
+  try {
+    committer_ = std::thread([this] { RunBackgroundCommits(); });
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
+
+void CSequenceCounters::RunBackgroundCommits() {
+  std::unique_lock lock(mutex_);
+  while (!ending_) {
+    // Bounded, so that the end is seen even if a wake went astray.
+    numbersWaiting_.wait_for(lock, std::chrono::seconds(1),
+                             [this] { return ending_ || (open_->numbers > 0 && !committing_); });
+    if (ending_) break;
+    if (open_->numbers > 0 && !committing_) LeadCommit(lock);
+  }
+}
 
 std::filesystem::path ShadowPathOf(const std::filesystem::path& numberFile) {
   std::filesystem::path shadow = numberFile;
@@ -223,6 +255,7 @@ void CSequenceCounters::Report(const Recollection& found, std::vector<StateNote>
 
 void CSequenceCounters::JoinOpenCommit(NumberClaim& claim) {
   ++open_->numbers;
+  if (!committing_) numbersWaiting_.notify_one();
   if (claim.commits_.empty() || claim.commits_.back() != open_) claim.commits_.push_back(open_);
 }
 

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace paxelle {
@@ -47,6 +48,8 @@ class CSequenceCounters {
   // The files live in `directory`, which must exist; it is never created.
   // Failures are logged to `log`, which must outlive the counters.
   CSequenceCounters(std::filesystem::path directory, CTrafficLog& log);
+  // Ends the background commits (StartBackgroundCommits), if any.
+  ~CSequenceCounters();
   CSequenceCounters(const CSequenceCounters&) = delete;
   CSequenceCounters& operator=(const CSequenceCounters&) = delete;
 
@@ -72,6 +75,12 @@ class CSequenceCounters {
   // failed: those numbers must never be sent, and a later message may be given
   // them again. True for a claim that holds no numbers.
   bool Commit(const NumberClaim& claim, std::string& errors);
+
+  // From now on a thread of the counters' own starts a commit as soon as numbers
+  // are handed out and none is being written, so that the write runs while the
+  // message's worker connects; Commit then mostly finds it done or under way.
+  // False when the thread cannot be started (commits are then led by Commit alone).
+  bool StartBackgroundCommits();
 
   // Take and Commit in one: the next number, already saved, or 0 (see Take).
   int NextStan(std::string& errors);
@@ -131,6 +140,7 @@ class CSequenceCounters {
   void LeadCommit(std::unique_lock<std::mutex>& lock);
   // Writes each value to its file, then to the file's shadow copy.
   bool Store(const std::vector<Write>& writes, std::vector<StateNote>& notes);
+  void RunBackgroundCommits();
   // Logs the findings and notes, without the lock; adds the notes' texts to `errors`.
   void Report(const Recollection& found, std::vector<StateNote>& notes, std::string& errors);
 
@@ -142,6 +152,9 @@ class CSequenceCounters {
   std::shared_ptr<NumberCommit> open_;        // guarded by mutex_: the commit numbers join now
   bool committing_ = false;                   // guarded by mutex_
   std::uint64_t commits_ = 0;                 // guarded by mutex_
+  bool ending_ = false;                       // guarded by mutex_: the background thread ends
+  std::condition_variable numbersWaiting_;    // handed out while no commit runs
+  std::thread committer_;
   std::vector<std::uint32_t> commitMicros_;   // guarded by mutex_: the most recent, a ring
 };
 

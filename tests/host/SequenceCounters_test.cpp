@@ -81,6 +81,24 @@ TEST_F(SequenceCountersTest, OneCommitSavesEveryNumberHandedOutBeforeIt) {
   EXPECT_EQ(errors_, "");
 }
 
+TEST_F(SequenceCountersTest, InTheBackgroundNumbersAreSavedAsSoonAsTheyAreHandedOut) {
+  ASSERT_TRUE(counters_.StartBackgroundCommits());
+  NumberClaim claim;
+  int stan = 0;
+  int item = 0;
+  counters_.TakeNumbers(claim, stan, &item, false, errors_);
+  ASSERT_EQ(stan, 1);
+  // Nobody called Commit: the counters' own thread wrote both copies.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (ReadBytes(StanShadow()) != "1\r\r\n" && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(ReadBytes(Stan()), "1\r\r\n");
+  EXPECT_EQ(ReadBytes(StanShadow()), "1\r\r\n");
+  EXPECT_TRUE(counters_.Commit(claim, errors_)) << "found saved";
+  EXPECT_EQ(errors_, "");
+}
+
 TEST_F(SequenceCountersTest, NextFollowsTheStoredNumber) {
   const struct {
     const char* stored;
