@@ -3,6 +3,7 @@
 #include "tools/lane/LaneFrames.h"
 
 #include <algorithm>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <thread>
@@ -275,22 +276,26 @@ std::string E2eTest::ServerLog() const {
   return text;
 }
 
-bool E2eTest::WaitForServerOut(const std::string& text, milliseconds limit) const {
+namespace {
+
+// Polls `read` until what it returns holds `text`, at most `limit`.
+bool WaitForText(const std::function<std::string()>& read, const std::string& text, milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (ServerOut().find(text) == std::string::npos) {
+  while (read().find(text) == std::string::npos) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(kPollStep);
   }
   return true;
 }
 
+}  // namespace
+
+bool E2eTest::WaitForServerOut(const std::string& text, milliseconds limit) const {
+  return WaitForText([this] { return ServerOut(); }, text, limit);
+}
+
 bool E2eTest::WaitForServerLog(const std::string& text, milliseconds limit) const {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (ServerLog().find(text) == std::string::npos) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(kPollStep);
-  }
-  return true;
+  return WaitForText([this] { return ServerLog(); }, text, limit);
 }
 
 void E2eTest::ExpectNoFullAccountAnywhere(const std::string& laneOutput) const {
