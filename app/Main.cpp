@@ -1,11 +1,11 @@
-// Entry point of the `paxelle` executable: the server itself, and the
-// parameter commands, version and help.
+// Entry point of the `paxelle` executable: the headless server, the parameter
+// commands, version and help. It links no GUI library: without --headless it
+// hands over to the window's own executable.
 #include "app/Application.h"
 #include "app/OpenFileLimit.h"
 #include "app/ParamsCommand.h"
 #include "app/ServerOptions.h"
-#include "app/window/DisplayCheck.h"
-#include "app/window/WindowFrontEnd.h"
+#include "app/WindowHandOver.h"
 #include "config/ParamStore.h"
 #include "core/Version.h"
 
@@ -16,9 +16,7 @@
 
 namespace {
 
-void PrintUsage(std::ostream& stream) {
-  stream << paxelle::ServerUsage() << '\n' << paxelle::ParamsUsage();
-}
+void PrintUsage(std::ostream& stream) { stream << paxelle::ServerUsage(); }
 
 int RunServer(const std::vector<std::string>& args) {
   paxelle::ServerOptions options;
@@ -36,21 +34,13 @@ int RunServer(const std::vector<std::string>& args) {
     std::cout << paxelle::kServerVersionText << "\n";
     return 0;
   }
+  // The window checks the same arguments again; they were checked here first so
+  // that a bad command line reads the same with or without the window installed.
+  if (!options.headless) return paxelle::HandOverToWindow(paxelle::OwnDirectory(), args, std::cerr);
   // Two hundred lanes, the host workers and the files need more than a service's default.
   std::string note;
   if (!paxelle::RaiseOpenFileLimit(note)) std::cerr << "paxelle: " << note << "\n";
-  if (options.headless) {
-    paxelle::COpxWorldPayIP_HostApp app(std::move(options), std::cout, std::cerr);
-    return app.Run();
-  }
-  // Qt ends the process when it cannot reach a display: ask first.
-  if (!paxelle::HasDisplay()) {
-    std::cerr << "paxelle: no display to open the window on; use --headless to run without one\n";
-    return 2;
-  }
-  // Declared first: the window outlives the application that uses it.
-  paxelle::WindowFrontEnd window(QString::fromStdString(options.params.string()));
-  paxelle::COpxWorldPayIP_HostApp app(std::move(options), window, std::cerr);
+  paxelle::COpxWorldPayIP_HostApp app(std::move(options), std::cout, std::cerr);
   return app.Run();
 }
 

@@ -193,11 +193,17 @@ int Usage(std::ostream& err) {
 
 }  // namespace
 
+std::vector<std::string> ParamsSynopses() {
+  return {"paxelle params show [--params FILE]", "paxelle params set N=VALUE... [--params FILE]",
+          "paxelle params set-line LINE [--params FILE]", "paxelle params reset [--params FILE]"};
+}
+
 std::string ParamsUsage() {
-  return "usage: paxelle params show [--params FILE]\n"
-         "       paxelle params set N=VALUE... [--params FILE]\n"
-         "       paxelle params set-line LINE [--params FILE]\n"
-         "       paxelle params reset [--params FILE]\n";
+  std::string usage;
+  for (const std::string& synopsis : ParamsSynopses()) {
+    usage += (usage.empty() ? "Usage: " : "  or:  ") + synopsis + "\n";
+  }
+  return usage;
 }
 
 std::string DescribeRefusal(const CParamSpec& spec, const std::string& value, bool hideValue) {

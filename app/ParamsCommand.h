@@ -23,6 +23,8 @@ enum ParamsExitCode : int {
 int RunParamsCommand(const std::vector<std::string>& args, CParamStore& store, std::ostream& out,
                      std::ostream& err);
 
+// One line per form of the params command, each beginning "paxelle params".
+std::vector<std::string> ParamsSynopses();
 // The usage lines of the params command.
 std::string ParamsUsage();
 

@@ -1,5 +1,7 @@
 #include "app/ServerOptions.h"
 
+#include "app/ParamsCommand.h"
+
 #include "common/TextHelpers.h"
 #include "config/ParamStore.h"
 
@@ -202,34 +204,70 @@ bool ParseHostEndpoint(const std::string& text, HostEndpoint& endpoint, std::str
 
 fs::path DefaultKeyStorePath() { return DefaultParamsPath().parent_path() / "keys"; }
 
+namespace {
+
+// The options both programs take (all but --headless), in --help's layout.
+constexpr char kSharedOptionLines[] =
+    "  --workdir DIR         state files, KELVARA_LOGS/, PARAM_LOADS/ and the lock file\n"
+    "                        (default: the current directory)\n"
+    "  --params FILE         the merchant parameter line (default:\n"
+    "                        ${XDG_CONFIG_HOME:-~/.config}/Kelvara Applications/Paxelle/params)\n"
+    "  --keystore DIR        the server's exchange key pair (default:\n"
+    "                        ${XDG_CONFIG_HOME:-~/.config}/Kelvara Applications/Paxelle/keys)\n"
+    "  --client-port N       port of the POS client listener, 1-65535 (default: 9000)\n"
+    "  --host NAME[:PORT]    the authorization host (default: localhost:6661)\n"
+    "  --secondary-host NAME[:PORT]\n"
+    "                        the host to fail over to (default: the --host value)\n"
+    "  --host-ca FILE        PEM certificates trusted for the host besides the system's\n"
+    "  --com-device N=PATH[,local]\n"
+    "                        device of COM port N (default: /dev/ttyS<N-1>); repeatable;\n"
+    "                        \",local\" for a line without modem control lines\n"
+    "  --version             print the version and exit\n"
+    "  --help                print this text and exit\n";
+
+}  // namespace
+
 std::string ServerUsage() {
-  return "usage: paxelle [--headless] [--workdir DIR] [--params FILE] [--keystore DIR]\n"
-         "               [--client-port N] [--host NAME[:PORT]] [--secondary-host NAME[:PORT]]\n"
-         "               [--host-ca FILE] [--com-device N=PATH[,local]]... [--version] [--help]\n"
-         "Runs the server until SIGINT or SIGTERM (exit 0); SIGHUP reloads the parameters\n"
-         "and stops and starts the interfaces again.\n"
-         "  --headless            operator messages to standard error and the traffic log,\n"
-         "                        traffic rows and the status title to standard output;\n"
-         "                        without it the server opens its window (a display is\n"
-         "                        needed: else it exits 2)\n"
-         "  --workdir DIR         state files, KELVARA_LOGS/, PARAM_LOADS/ and the lock file\n"
-         "                        (default: the current directory)\n"
-         "  --params FILE         the merchant parameter line (default:\n"
-         "                        ${XDG_CONFIG_HOME:-~/.config}/Kelvara Applications/Paxelle/params)\n"
-         "  --keystore DIR        the server's exchange key pair (default:\n"
-         "                        ${XDG_CONFIG_HOME:-~/.config}/Kelvara Applications/Paxelle/keys)\n"
-         "  --client-port N       port of the POS client listener, 1-65535 (default: 9000)\n"
-         "  --host NAME[:PORT]    the authorization host (default: localhost:6661)\n"
-         "  --secondary-host NAME[:PORT]\n"
-         "                        the host to fail over to (default: the --host value)\n"
-         "  --host-ca FILE        PEM certificates trusted for the host besides the system's\n"
-         "  --com-device N=PATH[,local]\n"
-         "                        device of COM port N (default: /dev/ttyS<N-1>); repeatable;\n"
-         "                        \",local\" for a line without modem control lines\n"
-         "  --version             print the version and exit\n"
-         "  --help                print this text and exit\n"
-         "Exit status: 0 after SIGINT/SIGTERM, 1 when the server cannot start or had to shut\n"
-         "down, 2 for a bad command line.\n";
+  std::string usage =
+      "Usage: paxelle --headless [OPTION]...\n"
+      "  or:  paxelle [OPTION]...\n";
+  for (const std::string& synopsis : ParamsSynopses()) usage += "  or:  " + synopsis + "\n";
+  usage +=
+      "Runs the payment transaction server until SIGINT or SIGTERM (exit 0); SIGHUP\n"
+      "reloads the parameters and stops and starts the interfaces again. Without\n"
+      "--headless, paxelle hands over to the operator window, paxelle-window (package\n"
+      "paxelle-window), with the same arguments.\n"
+      "The params commands show, set and reset the merchant parameter line.\n"
+      "\n"
+      "Options:\n"
+      "  --headless            no window: operator messages to standard error and the\n"
+      "                        traffic log, traffic rows and the status title to\n"
+      "                        standard output\n";
+  usage += kSharedOptionLines;
+  usage +=
+      "\n"
+      "Exit status: 0 after SIGINT/SIGTERM, 1 when the server cannot start or had to\n"
+      "shut down, 2 for a bad command line or, without --headless, when the window is\n"
+      "not installed.\n";
+  return usage;
+}
+
+std::string WindowUsage() {
+  std::string usage =
+      "Usage: paxelle-window [OPTION]...\n"
+      "Runs the payment transaction server in its operator window until the window's\n"
+      "Exit, SIGINT or SIGTERM (exit 0); SIGHUP and the setup dialog's OK reload the\n"
+      "parameters and stop and start the interfaces again. A display is needed. The\n"
+      "server without a window, and the params commands, are paxelle's.\n"
+      "\n"
+      "Options:\n";
+  usage += kSharedOptionLines;
+  usage +=
+      "\n"
+      "Exit status: 0 after Exit, SIGINT or SIGTERM, 1 when the server cannot start,\n"
+      "had to shut down or lost its display, 2 for a bad command line or without a\n"
+      "display.\n";
+  return usage;
 }
 
 }  // namespace paxelle

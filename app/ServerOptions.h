@@ -40,7 +40,10 @@ bool ParseHostEndpoint(const std::string& text, HostEndpoint& endpoint, std::str
 // beside the default params file.
 std::filesystem::path DefaultKeyStorePath();
 
-// The usage and option lines of the server, as --help prints them.
+// What `paxelle --help` prints: the synopsis of the server and of the params
+// commands, and the options.
 std::string ServerUsage();
+// What `paxelle-window --help` prints.
+std::string WindowUsage();
 
 }  // namespace paxelle

@@ -1,9 +1,10 @@
-# What `cmake --install` puts where, and the Debian package made of it
-# (`cmake --build <dir> --target package`, or scripts/package).
+# What `cmake --install` puts where, and the two Debian packages made of it
+# (`cmake --build <dir> --target package`, or scripts/package): `paxelle`, the
+# server with its tools, service and manual pages, which links no GUI library,
+# and `paxelle-window`, the operator window with its desktop entry.
 include(GNUInstallDirs)
 
 set(PAXELLE_PACKAGING_DIR ${CMAKE_SOURCE_DIR}/packaging)
-set(PAXELLE_TOOLS paxelle opx-lane paxelle-hostsim)
 
 # The server states its version in its own words; it must be the project's.
 file(STRINGS ${CMAKE_SOURCE_DIR}/core/Version.h version_line REGEX "kServerVersionText =")
@@ -12,7 +13,7 @@ if(NOT version_line MATCHES " ${version_pattern}\"")
   message(FATAL_ERROR "core/Version.h (${version_line}) does not end in the project version ${PROJECT_VERSION}")
 endif()
 
-# Whether the window is part of this build: some library the server links is Qt's.
+# Whether some library `target` links, directly or not, is Qt's.
 function(paxelle_links_qt target result)
   set(pending ${target})
   set(seen "")
@@ -38,42 +39,47 @@ function(paxelle_links_qt target result)
   endwhile()
   set(${result} FALSE PARENT_SCOPE)
 endfunction()
-paxelle_links_qt(paxelle PAXELLE_HAS_WINDOW)
+# The server package must not pull in a desktop stack.
+foreach(tool paxelle opx-lane paxelle-hostsim)
+  paxelle_links_qt(${tool} links_qt)
+  if(links_qt)
+    message(FATAL_ERROR "${tool} links Qt: only paxelle-window may")
+  endif()
+endforeach()
 
-install(TARGETS ${PAXELLE_TOOLS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PAXELLE_PACKAGING_DIR}/paxelle.service DESTINATION lib/systemd/system)
+install(TARGETS paxelle opx-lane paxelle-hostsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT server)
+install(FILES ${PAXELLE_PACKAGING_DIR}/paxelle.service DESTINATION lib/systemd/system COMPONENT server)
 
-# Until the window is built the menu entry stays hidden: without a window the
-# server would run unseen.
-if(PAXELLE_HAS_WINDOW)
-  set(PAXELLE_DESKTOP_NODISPLAY false)
-else()
-  set(PAXELLE_DESKTOP_NODISPLAY true)
-endif()
-configure_file(${PAXELLE_PACKAGING_DIR}/paxelle.desktop.in ${CMAKE_BINARY_DIR}/packaging/paxelle.desktop @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/packaging/paxelle.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${PAXELLE_PACKAGING_DIR}/paxelle.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(TARGETS paxelle-window RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT window)
+install(FILES ${PAXELLE_PACKAGING_DIR}/paxelle-window.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
+        COMPONENT window)
+install(FILES ${PAXELLE_PACKAGING_DIR}/paxelle.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+        COMPONENT window)
 
 # Manual pages from each executable's --help and --version, made when the
 # install runs (so only packaging needs help2man), compressed as Debian wants.
 set(man_dir ${CMAKE_BINARY_DIR}/packaging/man)
-set(man_summaries
-  "paxelle=payment transaction server for point-of-sale lanes"
-  "opx-lane=reference point-of-sale lane client for the Paxelle server"
-  "paxelle-hostsim=authorization host simulator for Paxelle tests and demonstrations")
-install(CODE "
-  find_program(PAXELLE_HELP2MAN help2man REQUIRED)
-  file(MAKE_DIRECTORY \"${man_dir}\")
-")
-foreach(entry IN LISTS man_summaries)
-  string(REPLACE "=" ";" entry "${entry}")
-  list(GET entry 0 tool)
-  list(GET entry 1 summary)
+set(man_pages
+  "server:paxelle=payment transaction server for point-of-sale lanes"
+  "server:opx-lane=reference point-of-sale lane client for the Paxelle server"
+  "server:paxelle-hostsim=authorization host simulator for Paxelle tests and demonstrations"
+  "window:paxelle-window=operator window of the Paxelle payment transaction server")
+foreach(component server window)
+  install(CODE "
+    find_program(PAXELLE_HELP2MAN help2man REQUIRED)
+    file(MAKE_DIRECTORY \"${man_dir}\")
+  " COMPONENT ${component})
+endforeach()
+foreach(entry IN LISTS man_pages)
+  string(REGEX MATCH "^([a-z]+):([^=]+)=(.*)$" matched "${entry}")
+  set(component ${CMAKE_MATCH_1})
+  set(tool ${CMAKE_MATCH_2})
+  set(summary ${CMAKE_MATCH_3})
   # The server's --version line is its own text, not the "name (package) version"
   # that help2man reads the others' names and versions from.
   set(version_option "")
-  if(tool STREQUAL "paxelle")
-    set(version_option "\"--version-string=paxelle (Paxelle) ${PROJECT_VERSION}\"")
+  if(tool MATCHES "^paxelle(-window)?$")
+    set(version_option "\"--version-string=${tool} (Paxelle) ${PROJECT_VERSION}\"")
   endif()
   install(CODE "
     execute_process(
@@ -87,11 +93,11 @@ foreach(entry IN LISTS man_summaries)
     if(failed)
       message(FATAL_ERROR \"The manual page of ${tool} could not be made\")
     endif()
-  ")
-  install(FILES ${man_dir}/${tool}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  " COMPONENT ${component})
+  install(FILES ${man_dir}/${tool}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
 endforeach()
 
-# Debian's documentation files: the copyright and the changelog.
+# Debian's documentation files, in each package: the copyright and the changelog.
 configure_file(${PAXELLE_PACKAGING_DIR}/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog @ONLY)
 install(CODE "
   execute_process(COMMAND gzip -9nc ${CMAKE_BINARY_DIR}/packaging/changelog
@@ -99,36 +105,60 @@ install(CODE "
   if(failed)
     message(FATAL_ERROR \"gzip failed on the changelog\")
   endif()
-")
+" COMPONENT server)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${PAXELLE_PACKAGING_DIR}/copyright
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/paxelle)
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/paxelle COMPONENT server)
+install(CODE "
+  execute_process(COMMAND gzip -9nc ${CMAKE_BINARY_DIR}/packaging/changelog
+                  OUTPUT_FILE ${CMAKE_BINARY_DIR}/packaging/changelog.gz RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR \"gzip failed on the changelog\")
+  endif()
+" COMPONENT window)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${PAXELLE_PACKAGING_DIR}/copyright
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/paxelle-window COMPONENT window)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME paxelle)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Paxelle developers <dev@paxelle.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "payment transaction server for point-of-sale lanes")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Paxelle runs on a merchant's back-office PC between the point-of-sale lanes and
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL server window)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+# Each description's first line is its package's summary.
+set(CPACK_DEBIAN_SERVER_PACKAGE_NAME paxelle)
+set(CPACK_DEBIAN_SERVER_DESCRIPTION
+    "payment transaction server for point-of-sale lanes
+Paxelle runs on a merchant's back-office PC between the point-of-sale lanes and
 the card authorization host. Lanes log in over TCP port 9000 and send
 encrypted requests; the server sends each to the host over TLS or a dial-up
 modem and answers the lane. It logs all traffic with card data masked.
 
 The package holds the server with its systemd service, the reference lane
-client opx-lane and the host simulator paxelle-hostsim.")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION net)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# What the shared libraries do not tell: the maintainer script's adduser, and
-# the Qt platform plugins the window loads at run time.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
-if(PAXELLE_HAS_WINDOW)
-  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", qt6-qpa-plugins")
-endif()
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+client opx-lane and the host simulator paxelle-hostsim. It needs no display:
+the operator window is in the package paxelle-window.")
+# What the shared libraries do not tell: the maintainer script's adduser.
+set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "adduser")
+set(CPACK_DEBIAN_SERVER_PACKAGE_SUGGESTS "paxelle-window")
+set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     ${PAXELLE_PACKAGING_DIR}/postinst ${PAXELLE_PACKAGING_DIR}/prerm ${PAXELLE_PACKAGING_DIR}/postrm)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+set(CPACK_DEBIAN_WINDOW_PACKAGE_NAME paxelle-window)
+set(CPACK_DEBIAN_WINDOW_DESCRIPTION
+    "operator window of the Paxelle payment transaction server
+The Paxelle server in a desktop window (Qt 6): the traffic list with its
+status title, the tray icon, the setup and About dialogs and the start-up
+messages as boxes. paxelle without --headless hands over to it; the desktop
+menu entry Paxelle starts it.")
+# The server package for its tools and manual pages, and the Qt platform
+# plugins the window loads at run time, which no shared library names.
+set(CPACK_DEBIAN_WINDOW_PACKAGE_DEPENDS "paxelle (= ${PROJECT_VERSION}), qt6-qpa-plugins")
+
 include(CPack)

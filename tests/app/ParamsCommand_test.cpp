@@ -244,7 +244,7 @@ TEST_F(ParamsCommandTest, BadUsageShowsTheUsage) {
            {}, {"list"}, {"set"}, {"show", "extra"}, {"set-line"}, {"set-line", "a", "b"}, {"reset", "1"}}) {
     const CommandResult result = Run(args);
     EXPECT_EQ(result.exitCode, kParamsExitRefused);
-    EXPECT_TRUE(Contains(result.err, "usage: paxelle params")) << result.err;
+    EXPECT_TRUE(Contains(result.err, "Usage: paxelle params")) << result.err;
   }
   EXPECT_FALSE(fs::exists(path_)) << "nothing was loaded or stored";
 }
@@ -355,13 +355,13 @@ TEST_F(PaxelleBinaryTest, VersionHelpAndBadUsage) {
 
   const CommandResult help = Run("--help");
   EXPECT_EQ(help.exitCode, 0);
-  EXPECT_NE(help.out.find("usage: paxelle"), std::string::npos);
+  EXPECT_NE(help.out.find("Usage: paxelle"), std::string::npos);
 
   for (const char* arguments : {"--bogus", "--client-port 0", "params", "params frobnicate", "--params",
                                 "--params '' params show", "--params a --params b params show"}) {
     const CommandResult bad = Run(arguments);
     EXPECT_EQ(bad.exitCode, 2) << arguments;
-    EXPECT_NE(bad.err.find("usage: paxelle"), std::string::npos) << arguments << "\n" << bad.err;
+    EXPECT_NE(bad.err.find("Usage: paxelle"), std::string::npos) << arguments << "\n" << bad.err;
     EXPECT_TRUE(bad.out.empty()) << arguments;
   }
   EXPECT_EQ(Listing(dir_ / "run"), std::vector<std::string>{}) << "nothing was written";

@@ -26,7 +26,8 @@ TEST(CommandLinesTest, EveryExecutableAnswersHelpAndVersion) {
     std::string version;  // the whole --version line
     std::string usage;    // how --help begins
   } cases[] = {
-      {"paxelle", std::string(kServerVersionText), "usage: paxelle "},
+      {"paxelle", std::string(kServerVersionText), "Usage: paxelle "},
+      {"paxelle-window", std::string(kServerVersionText), "Usage: paxelle-window "},
       {"opx-lane", "opx-lane (Paxelle) " + ServerVersionNumber(), "usage: opx-lane "},
       {"paxelle-hostsim", "paxelle-hostsim (Paxelle) " + ServerVersionNumber(), "Usage: paxelle-hostsim "},
   };
