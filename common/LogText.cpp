@@ -27,7 +27,9 @@ void AppendEscaped(std::string& out, char c) {
 // The frame head FrameMessage writes (FS, type, "00", STX); 0 when `text` has none.
 std::size_t FrameHeadLength(std::string_view text) {
   constexpr std::size_t kHead = 5;
-  if (text.size() < kHead || text[0] != kFs || text.substr(2, 2) != "00" || text[4] != kStx) return 0;
+  if (text.size() < kHead || text[0] != kFs || IsControl(text[1]) || text.substr(2, 2) != "00" || text[4] != kStx) {
+    return 0;
+  }
   return kHead;
 }
 

@@ -14,11 +14,11 @@
 namespace {
 
 // Positions [from, to) of `masked` must all be "X"; with `separatorsMayStay`,
-// a "=" may stay too (a track's separators do, and a track's value may run
-// over an "AcctNo=" tag and take it apart).
+// a "=" or "|" may stay too (a track's and a chip data block's separators do,
+// and such a value may run over an "AcctNo=" tag and take it apart).
 void ExpectMasked(const std::string& masked, std::size_t from, std::size_t to, bool separatorsMayStay = false) {
   for (std::size_t i = from; i < to; ++i) {
-    if (masked[i] != 'X' && !(separatorsMayStay && masked[i] == '=')) std::abort();
+    if (masked[i] != 'X' && !(separatorsMayStay && (masked[i] == '=' || masked[i] == '|'))) std::abort();
   }
 }
 

@@ -34,6 +34,8 @@ TEST(LogText, ADocumentKeepsOnlyItsOwnLines) {
        "\t\t<Memo>a<CR><LF>----------<CR><LF>[12:00:00]x</Memo>\r\n"},
       {"a value's tab and FS are shown", "\t<M>a\tb\x1c" "c</M>\r\n", "\t<M>a\\x09b<FS>c</M>\r\n"},
       {"a bare LF is shown", "<a>\n<b>", "<a><LF><b>"},
+      {"no frame head with a control character for its type", std::string("\x1c\n00\x02<a>", 8),
+       "<FS><LF>00\\x02<a>"},
   };
   for (const TextCase& c : cases) EXPECT_EQ(EscapeDocumentControls(c.in), c.out) << c.name;
 }
