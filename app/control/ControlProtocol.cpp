@@ -142,7 +142,8 @@ bool ParseStatusReply(const std::string& line, ControlStatus& status, std::strin
     parsed.transport = dial.value("transport", "");
     parsed.dialLineUp = dial.value("lineUp", false);
     board.lastDialCall = dial.value("lastCall", "");
-    for (const json& message : value.value("messages", json::array())) {
+    const json messages = value.value("messages", json::array());
+    for (const json& message : messages) {
       board.messages.push_back({message.value("time", ""), message.value("text", "")});
     }
     status = std::move(parsed);
@@ -159,7 +160,8 @@ bool ParseParamsReply(const std::string& line, ControlParams& params, std::strin
   try {
     ControlParams parsed;
     parsed.paramsFile = value.value("paramsFile", "");
-    for (const auto& [number, text] : value.value("entries", json::object()).items()) {
+    const json entries = value.value("entries", json::object());
+    for (const auto& [number, text] : entries.items()) {
       parsed.params.SetValue(std::stoi(number), text.get<std::string>());
     }
     params = std::move(parsed);

@@ -37,9 +37,12 @@ void ViewBoard::StopBegins() {
 void ViewBoard::SequenceEnds() {
   std::lock_guard lock(mutex_);
   status_.activity.clear();
-  // A start that ends without a stop has its interfaces up; the first refresh
-  // follows within its period.
-  if (status_.state == InterfacesState::kStarting && !stopNoted_) status_.state = InterfacesState::kRunning;
+  // A start that ends without a stop and without a reason has its interfaces
+  // up; the first refresh follows within its period (and puts right a start
+  // whose only message was an alarm that stopped nothing).
+  if (status_.state == InterfacesState::kStarting && !stopNoted_) {
+    status_.state = status_.reason.empty() ? InterfacesState::kRunning : InterfacesState::kStopped;
+  }
 }
 
 void ViewBoard::StopNoted() {

@@ -99,7 +99,9 @@ TEST(MetricsAddressTest, AnAddressIsLoopbackUnlessItSaysOtherwise) {
     std::string address;
     std::string error;
     EXPECT_EQ(ParseMetricsAddress(c.text, address, error), c.address != nullptr) << c.text << " " << error;
-    if (c.address != nullptr) EXPECT_EQ(address, c.address) << c.text;
+    if (c.address != nullptr) {
+      EXPECT_EQ(address, c.address) << c.text;
+    }
   }
 }
 
@@ -134,6 +136,12 @@ TEST(ViewOperatorTest, TheBoardFollowsTheSequences) {
       {"refresh", [&] { view.SetStatusTitle("title", 1, 2); }, State::kRunning, ""},
       {"stop begins", [&] { view.ShowWait(); view.SetWaitText("Shutting down Clients..."); }, State::kStopping, ""},
       {"stop ends", [&] { view.NoteInterfacesStopped(); view.CloseWait(); }, State::kStopped, ""},
+      {"start refused by the configuration", [&] {
+         view.ShowOfflineTitle();
+         view.ShowWait();
+         view.ShowMessage("Configuration not Set! - Use Setup | Merchant Parameters");
+         view.CloseWait();
+       }, State::kStopped, "Configuration not Set! - Use Setup | Merchant Parameters"},
       {"failed start", [&] {
          view.ShowOfflineTitle();
          view.ShowWait();
@@ -152,7 +160,7 @@ TEST(ViewOperatorTest, TheBoardFollowsTheSequences) {
     EXPECT_TRUE(status.activity.empty() || std::string(step.what) == "stop begins") << step.what;
   }
   EXPECT_EQ(board.Status().title, kOfflineTitle);
-  ASSERT_EQ(board.Status().messages.size(), 1u);
+  ASSERT_EQ(board.Status().messages.size(), 2u);
 }
 
 TEST(ViewOperatorTest, MessagesAndRowsAreKeptBoundedAndMasked) {
