@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "app/HeadlessFrontEnd.h"
+#include "app/control/ControlClient.h"
 #include "common/SystemErrorText.h"
 #include "core/Version.h"
 
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <ostream>
 #include <string>
 
@@ -52,6 +54,12 @@ int COpxWorldPayIP_HostApp::Run() {
   }
   // Built after the signals are blocked: the log's writer is a thread.
   objects_ = std::make_unique<CServerObjects>(options_.workdir);
+  views_ = std::make_unique<ServerViews>(*objects_, ServerViewsSetup{
+      options_.control.empty() ? ServerControlPath(options_.workdir, std::getenv("RUNTIME_DIRECTORY"))
+                               : options_.control,
+      options_.metricsAddress,
+      options_.host.host + ":" + options_.host.port, options_.secondaryHost.host + ":" + options_.secondaryHost.port,
+      options_.params.string()});
   CTrafficLog& log = objects_->context.log;
   // The log itself writes the count once it writes again; the operator is told
   // when it stops, once, because a disk that fills will soon refuse sales.
@@ -65,17 +73,22 @@ int COpxWorldPayIP_HostApp::Run() {
     });
   });
   operator_ = std::make_unique<ServiceStatusOperator>(
-      frontEnd_.MakeOperator([&log](const std::string& text) { log.Log("%s", text.c_str()); }),
+      views_->Wrap(frontEnd_.MakeOperator([&log](const std::string& text) { log.Log("%s", text.c_str()); })),
       ServiceNotifier::FromEnvironment());
 
   int exitCode = kServerExitOk;
   if (InitInstance(exitCode)) {
+    OpenViews();
     exitCode = frontEnd_.Run({.start =
                                   [this] {
                                     view_->StartInterfaces();
                                     operator_->NotifyReady();
                                   },
-                              .tick = [this] { view_->OnStatusTimer(); },
+                              .tick =
+                                  [this] {
+                                    view_->OnStatusTimer();
+                                    views_->Refresh(view_->IsRunning(), view_->ConnectionCount());
+                                  },
                               .restart = [this] { Restart(); },
                               .stop =
                                   [this](bool ask) {
@@ -95,6 +108,8 @@ int COpxWorldPayIP_HostApp::Run() {
                                     log.Shutdown();
                                   }});
   }
+  // No view may ask for anything once the loop has ended.
+  views_->Close();
   // A server that never held the lock did not start up, so it has nothing to
   // shut down and must not write a shutdown line into the running one's log.
   if (lockFd_ >= 0) ExitInstance();
@@ -198,6 +213,22 @@ void COpxWorldPayIP_HostApp::Restart() {
   LoadParameters();
   view_->StartInterfaces();
   operator_->NotifyReady();
+}
+
+void COpxWorldPayIP_HostApp::OpenViews() {
+  CTrafficLog& log = objects_->context.log;
+  views_->Open(
+      // As SIGHUP and the setup dialog's OK: through the front end's queue, never inside a sequence.
+      [this] {
+        frontEnd_.PostRequest([this] {
+          if (view_) Restart();
+        });
+      },
+      [&log](const std::string& text) { log.Log("%s", text.c_str()); },
+      [this, &log](const std::string& text) {
+        log.Log("%s", text.c_str());
+        operator_->ShowNotice(text);
+      });
 }
 
 void COpxWorldPayIP_HostApp::ExitInstance() {

@@ -8,6 +8,7 @@
 #include "app/ServerOptions.h"
 #include "app/ServiceStatus.h"
 #include "app/TrafficView.h"
+#include "app/control/ServerViews.h"
 
 #include <iosfwd>
 #include <memory>
@@ -49,10 +50,15 @@ class COpxWorldPayIP_HostApp {
   ViewInterfaces MakeInterfaces();
   // SIGHUP: what the setup dialog's OK does, with the parameters read again.
   void Restart();
+  // Opens the control socket and the metrics once the instance lock is held.
+  void OpenViews();
 
   const ServerOptions options_;
   std::unique_ptr<FrontEnd> ownFrontEnd_;  // the headless one, when none was given
   FrontEnd& frontEnd_;
+  // The views from outside (control socket, metrics): its threads' reports may
+  // come until the server objects are gone, so it is destroyed after them.
+  std::unique_ptr<ServerViews> views_;
   // Declared before the operator and the view, which use it: destroyed after them.
   std::unique_ptr<CServerObjects> objects_;
   std::unique_ptr<ServiceStatusOperator> operator_;

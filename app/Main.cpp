@@ -6,6 +6,7 @@
 #include "app/ParamsCommand.h"
 #include "app/ServerOptions.h"
 #include "app/WindowHandOver.h"
+#include "app/control/ControlCommands.h"
 #include "config/ParamStore.h"
 #include "core/Version.h"
 
@@ -36,6 +37,10 @@ int RunServer(const std::vector<std::string>& args) {
   }
   // The window checks the same arguments again; they were checked here first so
   // that a bad command line reads the same with or without the window installed.
+  if (options.headless && options.attach != paxelle::ServerOptions::Attach::kNo) {
+    std::cerr << "paxelle: --attach opens a window on a running server; it does not go with --headless\n";
+    return 2;
+  }
   if (!options.headless) return paxelle::HandOverToWindow(paxelle::OwnDirectory(), args, std::cerr);
   // Two hundred lanes, the host workers and the files need more than a service's default.
   std::string note;
@@ -47,6 +52,10 @@ int RunServer(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // A running server's views: they start no server and read no parameters.
+  if (argc > 1 && paxelle::IsControlCommand(argv[1])) {
+    return paxelle::RunControlCommand({argv + 1, argv + argc}, std::cout, std::cerr);
+  }
   const std::vector<std::string> all(argv + 1, argv + argc);
   std::vector<std::string> args;
   std::optional<std::string> paramsFile;

@@ -42,7 +42,10 @@ class DialControl final : public DialBackupControl {
   DialControl(CServerContext& context, ComDevices devices, std::function<void(const std::string&)> notice)
       : devices_(std::move(devices)),
         dial_(DialBackupServices{context.queue, context.params, context.log, context.interfacesStopping,
-                                 context.dialLineConnected, devices_, SystemModemLines(), std::move(notice)}) {}
+                                 context.dialLineConnected, devices_, SystemModemLines(), std::move(notice)}) {
+    // The monitor is installed before the interfaces start and kept until they ended.
+    dial_.SetCallObserver([&context](std::string_view outcome) { context.metrics->DialCall(outcome); });
+  }
   bool Start(int portNumber) override { return dial_.Start(portNumber); }
   void Stop() override { dial_.Stop(); }
   std::string LastError() const override { return dial_.LastError(); }

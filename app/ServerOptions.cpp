@@ -1,6 +1,7 @@
 #include "app/ServerOptions.h"
 
 #include "app/ParamsCommand.h"
+#include "app/metrics/MetricsExporter.h"
 
 #include "common/TextHelpers.h"
 #include "config/ParamStore.h"
@@ -123,6 +124,23 @@ class Parser {
       }
       return true;
     }
+    if (name == "--metrics") {
+      if (!Value(name, inlineValue, value) || !Once(name)) return false;
+      std::string reason;
+      if (!ParseMetricsAddress(value, options_.metricsAddress, reason)) return Fail("--metrics " + reason);
+      return true;
+    }
+    if (name == "--attach") {
+      if (!Once(name)) return false;
+      if (inlineValue && *inlineValue != "auto") return Fail("--attach takes no value but \"auto\"");
+      options_.attach = inlineValue ? ServerOptions::Attach::kAuto : ServerOptions::Attach::kAlways;
+      return true;
+    }
+    if (name == "--control") {
+      if (!Value(name, inlineValue, value) || !Once(name)) return false;
+      if (!Absolute(value, options_.control, error_)) return Fail("--control " + error_);
+      return true;
+    }
     return Fail("unknown argument \"" + name + "\"");
   }
 
@@ -222,6 +240,9 @@ constexpr char kSharedOptionLines[] =
     "  --com-device N=PATH[,local]\n"
     "                        device of COM port N (default: /dev/ttyS<N-1>); repeatable;\n"
     "                        \",local\" for a line without modem control lines\n"
+    "  --metrics [ADDRESS:]PORT\n"
+    "                        serve Prometheus metrics at /metrics there (default: off;\n"
+    "                        the address defaults to 127.0.0.1)\n"
     "  --version             print the version and exit\n"
     "  --help                print this text and exit\n";
 
@@ -232,6 +253,9 @@ std::string ServerUsage() {
       "Usage: paxelle --headless [OPTION]...\n"
       "  or:  paxelle [OPTION]...\n";
   for (const std::string& synopsis : ParamsSynopses()) usage += "  or:  " + synopsis + "\n";
+  // The views of a running server (app/control/ControlCommands.h).
+  usage += "  or:  paxelle status|watch|restart [--workdir DIR | --control PATH]\n";
+  usage += "  or:  paxelle --attach[=auto] [--workdir DIR | --control PATH]\n";
   usage +=
       "Runs the payment transaction server until SIGINT or SIGTERM (exit 0); SIGHUP\n"
       "reloads the parameters and stops and starts the interfaces again. Without\n"
@@ -255,13 +279,21 @@ std::string ServerUsage() {
 std::string WindowUsage() {
   std::string usage =
       "Usage: paxelle-window [OPTION]...\n"
+      "  or:  paxelle-window --attach[=auto] [--workdir DIR | --control PATH]\n"
       "Runs the payment transaction server in its operator window until the window's\n"
       "Exit, SIGINT or SIGTERM (exit 0); SIGHUP and the setup dialog's OK reload the\n"
       "parameters and stop and start the interfaces again. A display is needed. The\n"
       "server without a window, and the params commands, are paxelle's.\n"
+      "With --attach the window is a view of a server already running: the service's\n"
+      "(its socket /run/paxelle/control), the one working in --workdir DIR, or the one\n"
+      "listening on --control PATH. Exit then closes the view only. --attach=auto\n"
+      "attaches when the service's socket exists and runs a server of its own when not.\n"
       "\n"
       "Options:\n";
   usage += kSharedOptionLines;
+  usage +=
+      "  --attach[=auto]       a view of the running server (see above)\n"
+      "  --control PATH        the control socket to attach to\n";
   usage +=
       "\n"
       "Exit status: 0 after Exit, SIGINT or SIGTERM, 1 when the server cannot start,\n"

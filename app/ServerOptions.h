@@ -25,6 +25,13 @@ struct ServerOptions {
   HostEndpoint host{kDefaultHostName, kDefaultHostPort};
   HostEndpoint secondaryHost{kDefaultHostName, kDefaultHostPort};  // default: the primary
   ComDevices comDevices;
+  // --metrics [ADDRESS:]PORT: serve Prometheus metrics there; empty: none.
+  std::string metricsAddress;
+  // The window as a view of a running server instead of a server of its own:
+  // --attach always; --attach=auto when the service's socket exists.
+  enum class Attach { kNo, kAlways, kAuto };
+  Attach attach = Attach::kNo;
+  std::filesystem::path control;  // --control PATH: the socket to attach to
 };
 
 // Reads the server's arguments (without the program name) into `options`.

@@ -59,6 +59,18 @@ bool IsHostResultState(RequestState state) {
   return state == kStateParsed || state == kStateReceivedUnparsed;
 }
 
+// A monitor's name for how a request ended; a fixed text, never the lane's.
+std::string OutcomeOf(const CRequest& record, bool hostResult) {
+  if (hostResult) return record.Approved ? "approved" : record.AdminSuccess ? "success" : "declined";
+  char code[16];
+  std::snprintf(code, sizeof code, "%06d", record.ReturnCode);
+  return code;
+}
+
+void CountAnswer(CServerContext& server, const CRequest& record, bool hostResult) {
+  server.metrics->RequestAnswered(TranCodeWord(record.TranCodeId), OutcomeOf(record, hostResult));
+}
+
 }  // namespace
 
 CClientSession::CClientSession(const ClientLinkParts& parts, const ClientSessionSettings& settings)
@@ -282,6 +294,7 @@ void CClientSession::HandleMessage(const std::string& text) {
 
   if (record.Disposition == kDispositionError) {
     SendFramed(record.BuildErrorResponse(server_));
+    CountAnswer(server_, record, false);
     return;
   }
   if (record.Disposition == kDispositionAbort) {
@@ -290,12 +303,15 @@ void CClientSession::HandleMessage(const std::string& text) {
     switch (record.TranCodeId) {
       case kServerVersion:
         SendFramed(BuildServerVersion(record, server_.requestCrypto));
+        server_.metrics->RequestAnswered(TranCodeWord(record.TranCodeId), "success");
         return;
       case kGetPaxelleParms:
         SendFramed(BuildPaymentTypes(record, server_));
+        server_.metrics->RequestAnswered(TranCodeWord(record.TranCodeId), "success");
         return;
       case kEmvOfflineDeclinedSale:
         SendFramed(BuildOfflineDecline(record, server_.requestCrypto));
+        server_.metrics->RequestAnswered(TranCodeWord(record.TranCodeId), "declined");
         return;
       default:
         break;
@@ -311,6 +327,7 @@ void CClientSession::HandleMessage(const std::string& text) {
     record.HostErrorText = kTooManyPendingText;
     record.Disposition = kDispositionError;
     SendFramed(record.BuildErrorResponse(server_));
+    CountAnswer(server_, record, false);
     return;
   }
 
@@ -327,6 +344,7 @@ void CClientSession::HandleMessage(const std::string& text) {
       record.HostErrorText = kDuplicateText;
       record.Disposition = kDispositionError;
       SendFramed(record.BuildErrorResponse(server_));
+      CountAnswer(server_, record, false);
       return;
     }
   }
@@ -392,6 +410,7 @@ void CClientSession::DeliverResponses() {
         continue;  // still being worked on
     }
     const int sent = SendFramed(frame);
+    CountAnswer(server_, record, IsHostResultState(record.State));
     if (IsHostResultState(record.State) && sent < 0 && record.Approved) {
       log_.Log("Unable to deliver approved response to Client for %s!\n", clientAddress_.c_str());
     }

@@ -5,6 +5,7 @@
 #include "common/PosixFile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
@@ -170,6 +171,7 @@ struct LogCore {
   bool accepting = true;             // guarded by mutex
   std::uint64_t queued = 0;          // guarded by mutex: entries ever accepted
   std::uint64_t processed = 0;       // guarded by mutex: entries through a write pass
+  std::atomic<std::uint64_t> lost{0};  // entries refused or left out, ever
 
   // Opens the day's file, else its alternative; a link under either name is
   // reported once.
@@ -238,6 +240,7 @@ std::size_t LogCore::EntriesThatFit(const std::vector<std::string>& batch) {
   const bool lowNow = fit < batch.size();
   const std::uint64_t leftOut = notWritten;
   notWritten = lowNow ? notWritten + (batch.size() - fit) : 0;
+  lost.fetch_add(batch.size() - fit, std::memory_order_relaxed);
   if (lowNow == low) return fit;
   low = lowNow;
   Tell(low ? LogNotice::kSpaceLow : LogNotice::kSpaceBack, low ? 0 : leftOut);
@@ -351,6 +354,7 @@ bool CTrafficLog::LogV(const char* format, va_list arguments) {
     if (!core.accepting) return false;
     if (core.pending.size() >= core.limits.entries || core.pendingBytes + entry.size() > core.limits.bytes) {
       ++core.dropped;
+      core.lost.fetch_add(1, std::memory_order_relaxed);
       return false;
     }
     first = core.pending.empty();
@@ -375,6 +379,8 @@ bool CTrafficLog::WaitUntilWritten(std::chrono::milliseconds timeout) {
   if (core.processed < target) core.flush.Set();
   return core.passDone.wait_for(lock, timeout, [&] { return core.processed >= target; });
 }
+
+std::uint64_t CTrafficLog::DroppedEntries() const { return state_->core->lost.load(std::memory_order_relaxed); }
 
 void CTrafficLog::SetNoticeObserver(LogNoticeObserver observer) {
   LogCore& core = *state_->core;

@@ -72,6 +72,10 @@ class CTrafficLog {
   // For tests and orderly shutdown.
   bool WaitUntilWritten(std::chrono::milliseconds timeout);
 
+  // Entries that never reached the file since the log began: refused while
+  // the writer was stalled, or left out while the disk was low on space.
+  std::uint64_t DroppedEntries() const;
+
   // Receives the writer's notices from now on; may be empty.
   void SetNoticeObserver(LogNoticeObserver observer);
 

@@ -9,6 +9,7 @@
 #include "config/ParamStore.h"
 #include "core/HostSequenceRegistry.h"
 #include "core/PendingQueue.h"
+#include "core/ServerMetrics.h"
 
 #include <chrono>
 #include <filesystem>
@@ -55,6 +56,10 @@ class CServerContext {
   // application before any session starts and kept until every session ended.
   // Null where no encrypted data is handled (a request needing it is refused).
   IRequestCrypto* requestCrypto = nullptr;
+  // Where the parts report what a monitor counts; never null. The application
+  // installs its own before any interface starts and keeps it until they ended.
+  NoServerMetrics noMetrics;
+  IServerMetrics* metrics = &noMetrics;
 };
 
 }  // namespace paxelle

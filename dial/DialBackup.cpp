@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <system_error>
+#include <utility>
 
 namespace paxelle {
 namespace {
@@ -28,6 +29,17 @@ constexpr std::size_t kMaxAnswerFrame = 65535 + 2;
 constexpr char kInitCommand[] = "AT&FE0Q0V1&C1&Q6X4$F1&D2S7=23S12=4S25=8";
 constexpr const char* kFailureAnswers[] = {"NO CARRIER", "ERROR", "NO DIALTONE", "BUSY",
                                            "NO ANSWER",  "LINE IN USE", "DIGITAL"};
+
+// A monitor's name for a dial that did not connect, from the text it failed with.
+const char* CallOutcomeOf(const std::string& failure) {
+  static constexpr std::pair<const char*, const char*> kOutcomes[] = {
+      {"BUSY", "busy"},         {"NO CARRIER", "no_carrier"},         {"NO DIALTONE", "no_dialtone"},
+      {"NO ANSWER", "no_answer"}, {"No Response to Dial", "no_response"}, {"Shutting Down", "stopped"}};
+  for (const auto& [text, outcome] : kOutcomes) {
+    if (failure.find(text) != std::string::npos) return outcome;
+  }
+  return "failed";
+}
 
 constexpr char kTransmitFailedText[] = "Com Port Transmit Failed!";
 constexpr char kNoInitAnswerText[] = "Modem Failed - No Response to Init Command";
@@ -223,7 +235,10 @@ void CDialBackup::Fail(CRequest& record) {
 void CDialBackup::Process(CRequest& record) {
   if (!port_.IsCarrierOn()) {
     freshCall_ = false;
-    if (!InitialiseModem() || !Dial()) {
+    const bool initialised = InitialiseModem();
+    const bool dialled = initialised && Dial();
+    if (callObserver_) callObserver_(dialled ? "connected" : initialised ? CallOutcomeOf(LastError()) : "modem_failed");
+    if (!dialled) {
       Fail(record);
       return;
     }

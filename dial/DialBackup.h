@@ -15,6 +15,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 namespace paxelle {
@@ -71,6 +72,10 @@ class CDialBackup {
   void Stop();
   // The text of the last failure: of Start, or of the last exchange.
   std::string LastError() const;
+  // Receives how each dial call ended ("connected", "busy", "no_carrier",
+  // "no_dialtone", "no_answer", "no_response", "modem_failed", "stopped",
+  // "failed"), on the worker thread; quick and thread-safe. Set before Start.
+  void SetCallObserver(std::function<void(std::string_view)> observer) { callObserver_ = std::move(observer); }
 
  private:
   enum class Outcome { kDone, kFailed, kStopped };
@@ -100,6 +105,7 @@ class CDialBackup {
   bool Stopping() const;
 
   DialBackupServices services_;
+  std::function<void(std::string_view)> callObserver_;
   const DialBackupTimings timings_;
   StopDescriptor stop_;
   CSerialPort port_;

@@ -1,5 +1,7 @@
 #include "host/HostWorker.h"
 
+#include <chrono>
+
 #include "common/LogText.h"
 #include "core/ReturnCodes.h"
 #include "core/TranCodes.h"
@@ -8,6 +10,7 @@
 #include "host/HostRequestBuilder.h"
 #include "host/HostResponseParser.h"
 
+#include <chrono>
 #include <utility>
 
 namespace paxelle {
@@ -91,7 +94,9 @@ void CHostWorker::Run() {
 void CHostWorker::ExchangeOverIp(bool dialFallBack) {
   std::string errorText;
   CHostLink link(host_.security, server_, &host_.sessions, HostLinkWaits::kEndAtInterfacesStop, &host_.addresses);
-  if (!ConnectWithFailOver(link, host_.endpoints, ConnectTimeoutMs(params_), errorText)) {
+  const bool connected = ConnectWithFailOver(link, host_.endpoints, ConnectTimeoutMs(params_), errorText);
+  server_.metrics->HostReached(connected);
+  if (!connected) {
     link.Close();
     FinishUnconnected(dialFallBack, errorText);
     return;
@@ -102,7 +107,12 @@ void CHostWorker::ExchangeOverIp(bool dialFallBack) {
   bool replyReceived = false;
   if (link.SetRequest(record_)) {
     Notify(HostTrafficEvent::kSendingIp);
-    if (link.Exchange(Milliseconds(settings_.exchangeTimeout))) {
+    const auto exchangeStarted = std::chrono::steady_clock::now();
+    const bool exchanged = link.Exchange(Milliseconds(settings_.exchangeTimeout));
+    server_.metrics->HostExchange(std::chrono::duration_cast<std::chrono::microseconds>(
+                                      std::chrono::steady_clock::now() - exchangeStarted),
+                                  exchanged);
+    if (exchanged) {
       requestSent = replyReceived = true;
       record_.HostResponse = link.Response();
       server_.log.Log("RESPONSE from WORLDPAY ->[%s] for %s", "{Truncated}", record_.ClientAddress.c_str());
@@ -282,8 +292,11 @@ void CHostWorker::SendCompletion(bool replyReceived) {
   // interfaces does not cut this connection's waits short.
   CHostLink link(host_.security, server_, &host_.sessions, HostLinkWaits::kRunToLimits, &host_.addresses);
   std::string errorText;
-  if (!ConnectWithFailOver(link, host_.endpoints, ConnectTimeoutMs(params_), errorText)) {
+  const bool connected = ConnectWithFailOver(link, host_.endpoints, ConnectTimeoutMs(params_), errorText);
+  server_.metrics->HostReached(connected);
+  if (!connected) {
     server_.log.Log("Failed to Connect Sending Completion for %s", address.c_str());
+    server_.metrics->Completion(false);
     return;
   }
   // The completion is built from the request as it was sent and answered; only the
@@ -292,7 +305,10 @@ void CHostWorker::SendCompletion(bool replyReceived) {
   const std::string text = BuildCompletionRequest(record_, replyReceived, HostMessageSourcesOf(host_));
   completion.ClearHostResult();
   completion.HostRequest = text;
-  if (link.SetRequest(completion)) link.Exchange(Milliseconds(settings_.exchangeTimeout));
+  // The completion counts as sent once the host took it; its answer is not awaited for that.
+  const bool sent = link.SetRequest(completion) && (link.Exchange(Milliseconds(settings_.exchangeTimeout)) ||
+                                                    link.TimedOut());
+  server_.metrics->Completion(sent);
   const char* status = replyReceived ? "COMPLETED" : "REPLY NOT RECVD";
   server_.log.Log("Completion [%s] Sent on this Transaction for %s", status, address.c_str());
   link.Close();

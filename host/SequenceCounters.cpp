@@ -378,6 +378,7 @@ void CSequenceCounters::LeadCommit(std::unique_lock<std::mutex>& lock) {
       commitMicros_[commits_ % kKept] = micros;
     }
     ++commits_;
+    if (commitObserver_) commitObserver_(took);
   }
   committing_ = false;
   leading->errors = std::move(errorText);
@@ -396,6 +397,11 @@ void CSequenceCounters::LeadCommit(std::unique_lock<std::mutex>& lock) {
     }
   }
   commitEnded_.notify_all();
+}
+
+void CSequenceCounters::SetCommitObserver(std::function<void(std::chrono::microseconds)> observer) {
+  std::lock_guard lock(mutex_);
+  commitObserver_ = std::move(observer);
 }
 
 CSequenceCounters::CommitTimes CSequenceCounters::MeasuredCommits() const {

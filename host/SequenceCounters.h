@@ -11,9 +11,11 @@
 #include "common/PosixFile.h"
 #include "host/StateFile.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -96,6 +98,9 @@ class CSequenceCounters {
     std::uint64_t medianMicroseconds = 0;
   };
   CommitTimes MeasuredCommits() const;
+  // Receives the time of every commit's write that saved numbers, from the
+  // thread that wrote them; quick and thread-safe. May be empty.
+  void SetCommitObserver(std::function<void(std::chrono::microseconds)> observer);
 
   // At start: reads both number files and their shadow copies, logs what it
   // found damaged and makes both copies whole again. Returns, one a line, the
@@ -156,6 +161,7 @@ class CSequenceCounters {
   std::condition_variable numbersWaiting_;    // handed out while no commit runs
   std::thread committer_;
   std::vector<std::uint32_t> commitMicros_;   // guarded by mutex_: the most recent, a ring
+  std::function<void(std::chrono::microseconds)> commitObserver_;  // guarded by mutex_
 };
 
 }  // namespace paxelle

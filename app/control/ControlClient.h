@@ -1,0 +1,67 @@
+// The client end of the control socket, for `paxelle status|watch|restart` and
+// the attached window: connects, asks, and reads the server's lines, every
+// wait bounded.
+#pragma once
+
+#include "app/control/ControlProtocol.h"
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace paxelle {
+
+inline constexpr char kControlSocketName[] = "control";
+inline constexpr char kServiceControlPath[] = "/run/paxelle/control";
+// How long a client waits for any one answer: the server answers within 2 s.
+inline constexpr std::chrono::milliseconds kControlAnswerWait{5000};
+
+// Where a server makes its socket: in the service's runtime directory
+// (`runtimeDirectory`, the first of its ':'-separated paths, when not null or
+// empty), else in its working directory.
+std::filesystem::path ServerControlPath(const std::filesystem::path& workdir, const char* runtimeDirectory);
+
+enum class ControlConnect {
+  kConnected,
+  kNoServer,  // no socket there, or nobody listening on it
+  kRefused,   // the socket's permissions keep this user out
+  kFailed,    // anything else; the error says what
+};
+
+// The text that tells a user kept out how to get in.
+std::string AccessAdvice();
+// Whether the server's error text is its refusal of this user.
+bool IsAccessRefusal(const std::string& error);
+
+class ControlClient {
+ public:
+  ControlClient() = default;
+  ~ControlClient();
+  ControlClient(const ControlClient&) = delete;
+  ControlClient& operator=(const ControlClient&) = delete;
+
+  ControlConnect Connect(const std::filesystem::path& path, std::string& error);
+  void Close();
+  bool Connected() const { return fd_ >= 0; }
+  int Descriptor() const { return fd_; }
+
+  // Sends one request; false with `error` when it could not be sent in time.
+  bool Send(ControlRequest request, std::string& error);
+  enum class Read { kLine, kTimeout, kClosed };
+  // The next line (without its line end), waiting at most `limit`.
+  Read ReadLine(std::string& line, std::chrono::milliseconds limit);
+  // One request and its reply line; false with `error` set.
+  bool Ask(ControlRequest request, std::string& reply, std::string& error);
+  // Reads what has arrived without waiting and appends its complete lines;
+  // false once the server has closed the connection.
+  bool ReadAvailable(std::vector<std::string>& lines);
+
+ private:
+  bool TakeLine(std::string& line);
+
+  int fd_ = -1;
+  std::string buffer_;
+};
+
+}  // namespace paxelle

@@ -1,0 +1,175 @@
+#include "app/window/AttachedWindow.h"
+
+#include "app/TrafficView.h"
+#include "app/window/AboutDialog.h"
+#include "app/window/SetupDialog.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QSocketNotifier>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <vector>
+
+namespace paxelle {
+namespace {
+
+constexpr int kStatusPeriodMs = static_cast<int>(kStatusRefreshPeriod.count());
+constexpr int kReconnectPeriodMs = 2000;
+constexpr int kNoticeMs = 15000;
+
+}  // namespace
+
+AttachedWindow::AttachedWindow(std::filesystem::path socket, std::function<void()> closed)
+    : socket_(std::move(socket)), closed_(std::move(closed)) {
+  if (!closed_) closed_ = [] { QCoreApplication::exit(0); };
+  const auto close = [this] {
+    frame_->CloseAccepted();
+    closed_();
+  };
+  frame_ = std::make_unique<MainFrame>(MainFrameHooks{
+      .closeRequested = close,
+      // Closing a view stops nothing: no question to ask.
+      .desktopCloseRequested = close,
+      .setupRequested = [this] { RequestSetup(); },
+      .aboutRequested =
+          [this] {
+            AboutDialog about(frame_.get());
+            RunDialog(about);
+          },
+      .trayWhenMinimized = [] { return false; },
+      .trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); },
+      .noTrayNoted = [] {},
+  });
+  frame_->ExitAction()->setStatusTip(kViewExitTip);
+  attachedLabel_ = new QLabel(frame_.get());
+  attachedLabel_->setObjectName("attachedTo");
+  frame_->statusBar()->insertPermanentWidget(0, attachedLabel_);
+
+  statusTimer_ = std::make_unique<QTimer>();
+  statusTimer_->setInterval(kStatusPeriodMs);
+  QObject::connect(statusTimer_.get(), &QTimer::timeout, frame_.get(), [this] { RefreshStatus(); });
+  reconnectTimer_ = std::make_unique<QTimer>();
+  reconnectTimer_->setInterval(kReconnectPeriodMs);
+  QObject::connect(reconnectTimer_.get(), &QTimer::timeout, frame_.get(), [this] {
+    std::string error;
+    if (Connect(error) == AttachResult::kAttached) reconnectTimer_->stop();
+  });
+}
+
+AttachedWindow::~AttachedWindow() {
+  rowsNotifier_.reset();
+  statusTimer_.reset();
+  reconnectTimer_.reset();
+}
+
+AttachResult AttachedWindow::Open(std::string& error) {
+  const AttachResult result = Connect(error);
+  if (result == AttachResult::kAttached) frame_->show();
+  return result;
+}
+
+AttachResult AttachedWindow::Connect(std::string& error) {
+  rowsNotifier_.reset();
+  const auto connectOne = [&](ControlClient& client) {
+    switch (client.Connect(socket_, error)) {
+      case ControlConnect::kConnected: return AttachResult::kAttached;
+      case ControlConnect::kNoServer: return AttachResult::kNoServer;
+      case ControlConnect::kRefused: return AttachResult::kRefused;
+      case ControlConnect::kFailed: break;
+    }
+    return AttachResult::kFailed;
+  };
+  if (const AttachResult result = connectOne(watch_); result != AttachResult::kAttached) return result;
+  std::string reply;
+  if (!watch_.Ask(ControlRequest::kWatch, reply, error) || !ParseOkReply(reply, error)) {
+    watch_.Close();
+    return IsAccessRefusal(error) ? AttachResult::kRefused : AttachResult::kFailed;
+  }
+  if (const AttachResult result = connectOne(requests_); result != AttachResult::kAttached) {
+    watch_.Close();
+    return result;
+  }
+  // The server sends its newest rows again: the list starts afresh.
+  frame_->TrafficList()->clear();
+  rowsNotifier_ = std::make_unique<QSocketNotifier>(watch_.Descriptor(), QSocketNotifier::Read);
+  QObject::connect(rowsNotifier_.get(), &QSocketNotifier::activated, frame_.get(), [this] { ReadRows(); });
+  attachedLabel_->setText(QString::fromStdString("View of " + socket_.string()));
+  ReadRows();
+  RefreshStatus();
+  statusTimer_->start();
+  return AttachResult::kAttached;
+}
+
+void AttachedWindow::ReadRows() {
+  std::vector<std::string> lines;
+  const bool open = watch_.ReadAvailable(lines);
+  for (const std::string& line : lines) {
+    std::string row;
+    if (ParseRowLine(line, row)) frame_->AddTrafficRow(QString::fromStdString(row));
+  }
+  if (!open) Lost();
+}
+
+void AttachedWindow::RefreshStatus() {
+  if (!requests_.Connected()) return;
+  std::string reply;
+  std::string error;
+  ControlStatus status;
+  if (!requests_.Ask(ControlRequest::kStatus, reply, error) || !ParseStatusReply(reply, status, error)) {
+    Lost();
+    return;
+  }
+  const BoardStatus& board = status.board;
+  frame_->setWindowTitle(board.title.empty() ? QString(kInitialTitle) : QString::fromStdString(board.title));
+  QString state = QString::fromStdString(InterfacesStateName(board.state));
+  if (board.state != InterfacesState::kRunning && !board.reason.empty()) {
+    state += ": " + QString::fromStdString(board.reason);
+  }
+  attachedLabel_->setText(QString::fromStdString("View of " + status.workdir + " - interfaces ") + state);
+}
+
+void AttachedWindow::Lost() {
+  rowsNotifier_.reset();
+  watch_.Close();
+  requests_.Close();
+  statusTimer_->stop();
+  frame_->setWindowTitle(kNotAnsweringTitle);
+  attachedLabel_->setText(QString::fromStdString("Not connected to " + socket_.string()));
+  if (!reconnectTimer_->isActive()) reconnectTimer_->start();
+}
+
+void AttachedWindow::RequestSetup() {
+  ControlClient client;
+  std::string error;
+  std::string reply;
+  ControlParams params;
+  if (client.Connect(socket_, error) != ControlConnect::kConnected ||
+      !client.Ask(ControlRequest::kParams, reply, error) || !ParseParamsReply(reply, params, error)) {
+    frame_->statusBar()->showMessage(QString::fromStdString("The server's parameters cannot be read: " + error),
+                                     kNoticeMs);
+    return;
+  }
+  bool accepted = false;
+  {
+    SetupDialog dialog(params.params, QString::fromStdString(params.paramsFile), frame_.get());
+    accepted = RunDialog(dialog);
+  }
+  if (!accepted) return;
+  if (!client.Ask(ControlRequest::kRestart, reply, error) || !ParseOkReply(reply, error)) {
+    frame_->statusBar()->showMessage(QString::fromStdString("The restart was not taken: " + error), kNoticeMs);
+    return;
+  }
+  frame_->statusBar()->showMessage("Restart of the interfaces requested from the server.", kNoticeMs);
+}
+
+bool AttachedWindow::RunDialog(QDialog& dialog) {
+  if (runDialog_) return runDialog_(dialog);
+  return dialog.exec() == QDialog::Accepted;
+}
+
+}  // namespace paxelle
