@@ -34,6 +34,16 @@ std::string PeerText(const PeerCredentials& peer) {
 // A short reply to a client that is not served, without waiting for it.
 void SendAndClose(int fd, const std::string& line) {
   [[maybe_unused]] const ssize_t sent = ::send(fd, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  // Closed with the client's request unread, the socket would be reset and the
+  // refusal thrown away before the client reads it: the request is taken first
+  // (waiting a moment for it, no longer).
+  ::shutdown(fd, SHUT_WR);
+  pollfd request{fd, POLLIN, 0};
+  if (::poll(&request, 1, 50) > 0) {
+    char discard[512];
+    while (::recv(fd, discard, sizeof discard, MSG_DONTWAIT) > 0) {
+    }
+  }
   ::close(fd);
 }
 
