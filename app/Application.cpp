@@ -77,12 +77,7 @@ int COpxWorldPayIP_HostApp::Run() {
                                   },
                               .tick = [this] { view_->OnStatusTimer(); },
                               .restart = [this] { Restart(); },
-                              .stop =
-                                  [this](bool ask) {
-                                    if (ask) return view_->RequestStop();
-                                    view_->StopInterfaces();
-                                    return true;
-                                  },
+                              .stop = [this](bool ask) { return StopForExit(ask); },
                               .params = [this] { return objects_->context.params.GetParams(); },
                               .clientsConnected = [this] { return view_->ConnectionCount() > 0; },
                               // The host's connection test watches this event: a
@@ -90,6 +85,7 @@ int COpxWorldPayIP_HostApp::Run() {
                               .cutWaits = [this] { objects_->context.interfacesStopping.Set(); },
                               .displayLost =
                                   [this, &log] {
+                                    operator_->NotifyStopping();
                                     view_->StopInterfaces();
                                     ExitInstance();
                                     log.Shutdown();
@@ -180,7 +176,7 @@ ViewInterfaces COpxWorldPayIP_HostApp::MakeInterfaces() {
   };
   auto shutdownRequest = [this] {
     frontEnd_.PostRequest([this] {
-      if (view_ && view_->RequestStop()) frontEnd_.Quit(kServerExitFailed);
+      if (view_ && StopForExit(true)) frontEnd_.Quit(kServerExitFailed);
     });
   };
   auto dialNotice = [this](const std::string& text) {
@@ -190,6 +186,13 @@ ViewInterfaces COpxWorldPayIP_HostApp::MakeInterfaces() {
   };
   return objects_->MakeInterfaces(options_.clientPort, options_.comDevices, std::move(observer),
                                   std::move(shutdownRequest), std::move(dialNotice));
+}
+
+bool COpxWorldPayIP_HostApp::StopForExit(bool ask) {
+  if (ask && !view_->ConfirmStop()) return false;
+  operator_->NotifyStopping();
+  view_->StopInterfaces();
+  return true;
 }
 
 void COpxWorldPayIP_HostApp::Restart() {

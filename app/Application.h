@@ -49,6 +49,9 @@ class COpxWorldPayIP_HostApp {
   ViewInterfaces MakeInterfaces();
   // SIGHUP: what the setup dialog's OK does, with the parameters read again.
   void Restart();
+  // The stop that ends the process; with `ask`, connected clients are asked
+  // about first. False when refused.
+  bool StopForExit(bool ask);
 
   const ServerOptions options_;
   std::unique_ptr<FrontEnd> ownFrontEnd_;  // the headless one, when none was given

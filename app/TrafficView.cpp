@@ -224,12 +224,14 @@ void COpxView::Blocking(const std::function<void()>& step) {
 }
 
 bool COpxView::RequestStop() {
-  if (listener_ && listener_->ConnectionCount() >= 1 &&
-      !operator_.AskYesNo(OperatorQuestion::kStopWithClients, kClientsConnectedQuestion)) {
-    return false;
-  }
+  if (!ConfirmStop()) return false;
   StopInterfaces();
   return true;
+}
+
+bool COpxView::ConfirmStop() {
+  return !listener_ || listener_->ConnectionCount() < 1 ||
+         operator_.AskYesNo(OperatorQuestion::kStopWithClients, kClientsConnectedQuestion);
 }
 
 void COpxView::OnStatusTimer() {

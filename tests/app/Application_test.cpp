@@ -66,6 +66,40 @@ bool CanConnect(int port) {
   return fd >= 0;
 }
 
+// A loopback port that takes no more connections: its queue holds one that is
+// never accepted, so every further SYN is dropped and a connect waits out its
+// time-out, as for a host that cannot be reached.
+class UnansweredPort {
+ public:
+  UnansweredPort() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener_, 0) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+    filler_ = Connect(port_);
+  }
+  ~UnansweredPort() {
+    if (filler_ >= 0) ::close(filler_);
+    if (listener_ >= 0) ::close(listener_);
+  }
+  UnansweredPort(const UnansweredPort&) = delete;
+  UnansweredPort& operator=(const UnansweredPort&) = delete;
+
+  // 0 when it could not be set up.
+  int Port() const { return filler_ >= 0 ? port_ : 0; }
+
+ private:
+  int listener_ = -1;
+  int filler_ = -1;
+  int port_ = 0;
+};
+
 // One server process with its standard output and error in files.
 class ServerProcess {
  public:
@@ -192,7 +226,7 @@ class ServerTest : public ::testing::Test {
                                      "--client-port",
                                      std::to_string(clientPort_),
                                      "--host",
-                                     "127.0.0.1:" + std::to_string(closedHostPort_)};
+                                     "127.0.0.1:" + std::to_string(hostPort_ != 0 ? hostPort_ : closedHostPort_)};
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
   }
@@ -235,6 +269,7 @@ class ServerTest : public ::testing::Test {
   fs::path run_;
   int clientPort_ = 0;
   int closedHostPort_ = 0;
+  int hostPort_ = 0;  // the host the server is given; 0: the closed port
 };
 
 TEST_F(ServerTest, UnconfiguredServerStaysUpWithoutItsPort) {
@@ -351,13 +386,68 @@ TEST_F(ServerTest, ServiceManagerHearsReadinessAndWhyTheInterfacesAreDown) {
   server.Signal(SIGHUP);
   received = manager.ReceiveUntil("READY=1");
   ASSERT_FALSE(received.empty()) << server.Err();
-  EXPECT_EQ(received.front(), "RELOADING=1");
+  EXPECT_TRUE(received.front().starts_with("RELOADING=1\nMONOTONIC_USEC=")) << received.front();
   EXPECT_EQ(received.back(), "READY=1");
   EXPECT_NE(std::find(received.begin(), received.end(), "STATUS=Initializing Client TCP/IP Interface...."),
             received.end());
   EXPECT_EQ(manager.Receive(), "STATUS=Interfaces running: #Requests 0, #Sockets 0");
   EXPECT_EQ(server.Err().find("Cannot notify"), std::string::npos) << server.Err();
   // No clean stop here: it would wait out the client drain for nothing new.
+}
+
+// A host that is down holds up neither a boot nor a reload: ready once the first
+// attempt has ended, the retries only in the status, and the stop announced.
+TEST_F(ServerTest, ServiceIsReadyWithinFifteenSecondsWhileTheHostCannotBeReached) {
+  UnansweredPort unanswered;
+  ASSERT_NE(unanswered.Port(), 0);
+  const struct {
+    const char* name;
+    int port;
+  } cases[] = {{"refused", closedHostPort_}, {"unanswered", unanswered.Port()}};
+  Configure({{kParamNoConnectOnStartup, "N"}});
+  const auto waited = [](std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - since);
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    hostPort_ = c.port;
+    testing::NotifySocket manager(testing::NotifySocket::UniqueAbstractName());
+    ASSERT_TRUE(manager.Bound());
+    ServerProcess server(dir_.Path(), c.name);
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(server.Start(Args(), dir_.Path(), {"NOTIFY_SOCKET=" + manager.Address()}));
+    std::vector<std::string> received = manager.ReceiveUntil("READY=1", seconds(15));
+    ASSERT_FALSE(received.empty()) << server.Err();
+    EXPECT_EQ(received.back(), "READY=1") << server.Err();
+    EXPECT_LE(waited(started), seconds(15));
+    const auto asked = std::find_if(received.begin(), received.end(), [](const std::string& datagram) {
+      return datagram.starts_with("STATUS=Failed to Connect to WorldPay!") && datagram.ends_with("Retry?");
+    });
+    EXPECT_NE(asked, received.end()) << "the retry shows in the status";
+
+    // A reload while the host is still down is as quick. The signal first
+    // answers the pending retry No, whose stop comes before the reload's.
+    server.Signal(SIGHUP);
+    const auto reloaded = std::chrono::steady_clock::now();
+    std::vector<std::string> reload = manager.ReceiveUntil("READY=1", seconds(15));
+    ASSERT_FALSE(reload.empty()) << server.Err();
+    EXPECT_EQ(reload.back(), "READY=1") << server.Err();
+    EXPECT_EQ(std::count_if(reload.begin(), reload.end(),
+                            [](const std::string& datagram) { return datagram.starts_with("RELOADING=1\n"); }),
+              1);
+    EXPECT_LE(waited(reloaded), seconds(15));
+    EXPECT_FALSE(CanConnect(clientPort_));
+
+    server.Signal(SIGTERM);
+    std::vector<std::string> stop = manager.ReceiveUntil("STOPPING=1", seconds(15));
+    ASSERT_FALSE(stop.empty()) << server.Err();
+    EXPECT_EQ(stop.back(), "STOPPING=1");
+    EXPECT_EQ(server.WaitForExit(), 0) << server.Err();
+    received.insert(received.end(), reload.begin(), reload.end());
+    for (const std::string& datagram : received) {
+      EXPECT_EQ(datagram.find("EXTEND_TIMEOUT_USEC"), std::string::npos) << datagram;
+    }
+  }
 }
 
 TEST_F(ServerTest, DialBackupWithoutItsDeviceStopsTheInterfaces) {
