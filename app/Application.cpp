@@ -162,7 +162,9 @@ void COpxWorldPayIP_HostApp::CreateLogDirectory() {
 void COpxWorldPayIP_HostApp::LoadParameters() {
   CParamStore& store = objects_->context.params;
   store.SetPath(options_.params);
-  store.Load();
+  // Under the service the parameters are root's, read through the group: the
+  // server never writes them there.
+  store.Load(LoadWrites::kOwnDirectoryOnly);
   // The store has logged what it had to do; the operator should see it too.
   if (const std::string notice = store.LoadNotice(); !notice.empty()) operator_->ShowNotice(notice);
 }

@@ -95,9 +95,13 @@ void COpxView::RunStartSteps() {
     case ConfigurationState::ParamsNotSet:
       operator_.ShowMessage(kConfigNotSetText);
       return;
-    case ConfigurationState::ParamsUnreadable:
-      operator_.ShowMessage(kConfigUnreadableText);
+    case ConfigurationState::ParamsUnreadable: {
+      // A file that is there but cannot be read must not pass for one never set.
+      const std::string failure = services_.params.ReadFailure();
+      operator_.ShowMessage(failure.empty() ? std::string(kConfigUnreadableText)
+                                            : std::string(kConfigUnreadableText) + "\r\n(" + failure + ")");
       return;
+    }
     case ConfigurationState::ParamsInvalid:
       // Never under a merchant or a password the file did not really name.
       operator_.ShowMessage(std::string(kConfigInvalidText) + RefusedIdentityText(services_.params.GetParams()) +

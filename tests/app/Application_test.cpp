@@ -302,6 +302,42 @@ TEST_F(ServerTest, AnInvalidIdentifyingEntryKeepsTheInterfacesStopped) {
   ExpectCleanShutdown(server);
 }
 
+// A parameter file that is there but cannot be read says why, in the message
+// and the status, instead of passing for one never set; nothing replaces it.
+TEST_F(ServerTest, AParameterFileThatCannotBeReadSaysWhy) {
+  const fs::path params = dir_ / "cfg" / "params";
+  fs::create_directories(params);  // a directory where the file should be
+  testing::NotifySocket manager(testing::NotifySocket::UniqueAbstractName());
+  ASSERT_TRUE(manager.Bound());
+  ServerProcess server(dir_.Path(), "server");
+  ASSERT_TRUE(server.Start(Args(), dir_.Path(), {"NOTIFY_SOCKET=" + manager.Address()}));
+  const std::vector<std::string> received = manager.ReceiveUntil("READY=1");
+  const std::string reason = "Problem reading Configuration File - Use Setup | Merchant Parameters";
+  const std::string why = "(" + params.string() + " is not a regular file)";
+  EXPECT_NE(std::find(received.begin(), received.end(), "STATUS=Interfaces Stopped: " + reason + " " + why),
+            received.end())
+      << server.Err();
+  EXPECT_NE(server.Err().find("paxelle: " + reason + "\n" + why + "\n"), std::string::npos) << server.Err();
+  EXPECT_EQ(server.Err().find("Configuration not Set!"), std::string::npos) << server.Err();
+  EXPECT_TRUE(fs::is_directory(params));
+  EXPECT_EQ(testing::Listing(dir_ / "cfg"), std::vector<std::string>{"params"}) << "nothing kept aside or stored";
+  ExpectCleanShutdown(server);
+}
+
+// The service's parameters are root's (/etc/paxelle root:paxelle 0750): the
+// server runs on the defaults in memory and writes nothing there.
+TEST_F(ServerTest, AParameterDirectoryOfAnotherUserIsOnlyRead) {
+  if (::geteuid() != 0) GTEST_SKIP() << "a directory of another user needs root";
+  fs::create_directories(dir_ / "cfg");
+  ASSERT_EQ(::chown((dir_ / "cfg").c_str(), 65534, 65534), 0);
+  ServerProcess server(dir_.Path(), "server");
+  ASSERT_TRUE(server.Start(Args(), dir_.Path()));
+  ASSERT_TRUE(WaitForErr(server, "Configuration not Set! - Use Setup | Merchant Parameters")) << server.Err();
+  EXPECT_TRUE(testing::Listing(dir_ / "cfg").empty()) << "the defaults stay in memory";
+  EXPECT_EQ(server.Err().find("could not be stored"), std::string::npos) << server.Err();
+  ExpectCleanShutdown(server);
+}
+
 TEST_F(ServerTest, SecondInstanceInTheSameDirectoryIsRefused) {
   ServerProcess first(dir_.Path(), "first");
   ASSERT_TRUE(first.Start(Args(), dir_.Path()));
