@@ -30,9 +30,10 @@ constexpr char kLogSpaceLowText[] =
 
 }  // namespace
 
-COpxWorldPayIP_HostApp::COpxWorldPayIP_HostApp(ServerOptions options, std::ostream& out, std::ostream& err)
+COpxWorldPayIP_HostApp::COpxWorldPayIP_HostApp(ServerOptions options, std::ostream& out, std::ostream& err,
+                                               HeadlessPolicy policy)
     : options_(std::move(options)),
-      ownFrontEnd_(std::make_unique<HeadlessFrontEnd>(out, err)),
+      ownFrontEnd_(std::make_unique<HeadlessFrontEnd>(out, err, policy)),
       frontEnd_(*ownFrontEnd_),
       err_(err) {}
 
@@ -103,6 +104,7 @@ bool COpxWorldPayIP_HostApp::InitInstance(int& exitCode) {
   exitCode = kServerExitFailed;
   if (!AcquireInstanceLock()) return false;
   CreateLogDirectory();
+  StartLogAger();
   LoadParameters();
 
   CMessageCrypto& crypto = objects_->crypto;
@@ -159,6 +161,15 @@ void COpxWorldPayIP_HostApp::CreateLogDirectory() {
   operator_->ShowMessage(kLogDirectoryText);
 }
 
+void COpxWorldPayIP_HostApp::StartLogAger() {
+  CTrafficLog& log = objects_->context.log;
+  const LogRetention retention{.keepDays = options_.logKeepDays};
+  ager_ = std::make_unique<CLogAger>(objects_->context.PathOf(kLogDirectoryName).string(), retention, SystemNow,
+                                     [&log](const std::string& text) { log.Log("%s", text.c_str()); });
+  // Without it the logs only grow, as they always did: worth a word, not a stop.
+  if (!ager_->Start()) operator_->ShowNotice("The traffic logs cannot be aged: no thread for it.");
+}
+
 void COpxWorldPayIP_HostApp::LoadParameters() {
   CParamStore& store = objects_->context.params;
   store.SetPath(options_.params);
@@ -209,6 +220,7 @@ void COpxWorldPayIP_HostApp::ExitInstance() {
   // The interface objects stop themselves as they are destroyed; a stop
   // signal has normally stopped them already.
   view_.reset();
+  ager_.reset();
   if (securityLoaded_) objects_->host.security.Unload();
   securityLoaded_ = false;
   if (cryptoStarted_) objects_->crypto.Shutdown();

@@ -109,6 +109,16 @@ class Parser {
       if (name == "--secondary-host") secondaryGiven_ = true;
       return true;
     }
+    if (name == "--log-retention") {
+      if (!Value(name, inlineValue, value) || !Once(name)) return false;
+      const int days = value.size() <= 5 && AllDigits(value) ? LeadingInt(value) : -1;
+      if (days < 0 || days > LogRetention::kMaxKeepDays) {
+        return Fail("--log-retention \"" + value + "\" is not a number of days from 0 to " +
+                    std::to_string(LogRetention::kMaxKeepDays));
+      }
+      options_.logKeepDays = days;
+      return true;
+    }
     if (name == "--com-device") {
       if (!Value(name, inlineValue, value)) return false;
       int port = 0;
@@ -222,6 +232,9 @@ constexpr char kSharedOptionLines[] =
     "  --com-device N=PATH[,local]\n"
     "                        device of COM port N (default: /dev/ttyS<N-1>); repeatable;\n"
     "                        \",local\" for a line without modem control lines\n"
+    "  --log-retention DAYS  days the daily traffic logs in KELVARA_LOGS/ are kept\n"
+    "                        (default: 400; 0 keeps them for ever); those older than\n"
+    "                        a week are compressed (.gz); today's is never touched\n"
     "  --version             print the version and exit\n"
     "  --help                print this text and exit\n";
 

@@ -2,6 +2,7 @@
 // anything is started, so that a bad value changes nothing.
 #pragma once
 
+#include "common/LogRetention.h"
 #include "dial/ComDevices.h"
 #include "host/HostEndpoints.h"
 
@@ -25,6 +26,7 @@ struct ServerOptions {
   HostEndpoint host{kDefaultHostName, kDefaultHostPort};
   HostEndpoint secondaryHost{kDefaultHostName, kDefaultHostPort};  // default: the primary
   ComDevices comDevices;
+  int logKeepDays = LogRetention::kDefaultKeepDays;  // 0: the traffic logs are kept for ever
 };
 
 // Reads the server's arguments (without the program name) into `options`.

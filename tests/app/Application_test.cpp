@@ -1,8 +1,10 @@
 // The real `paxelle` server run as a process in a temporary working directory.
 // It never reaches beyond loopback: the host is always a closed local port or
 // is not contacted at start (entry 9 "Y").
+#include "common/Clock.h"
 #include "config/ParamStore.h"
 #include "tests/app/NotifySocket.h"
+#include "tests/common/LocalMoment.h"
 #include "tests/config/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -336,6 +339,61 @@ TEST_F(ServerTest, AParameterDirectoryOfAnotherUserIsOnlyRead) {
   EXPECT_TRUE(testing::Listing(dir_ / "cfg").empty()) << "the defaults stay in memory";
   EXPECT_EQ(server.Err().find("could not be stored"), std::string::npos) << server.Err();
   ExpectCleanShutdown(server);
+}
+
+// Under a service manager standard error is the journal: each message is one
+// entry, behind its priority, so `journalctl -p warning` finds the failures.
+TEST_F(ServerTest, OnTheJournalMessagesAreOneEntryEachWithTheirPriority) {
+  Configure({{kParamNoConnectOnStartup, "N"}});
+  const fs::path err = dir_ / "server.err";
+  testing::WriteBytes(err, "");
+  struct stat status {};
+  ASSERT_EQ(::stat(err.c_str(), &status), 0);
+  ServerProcess server(dir_.Path(), "server");
+  ASSERT_TRUE(server.Start(Args(), dir_.Path(),
+                           {"JOURNAL_STREAM=" + std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino)}));
+  ASSERT_TRUE(WaitForErr(server, "<6>Retrying in 10 s (1 of 30).\n")) << server.Err();
+  const std::string text = server.Err();
+  EXPECT_NE(text.find("<6>Attempting to Connect to WorldPay  ...\n"), std::string::npos) << text;
+  const std::size_t failure = text.find("<3>Failed to Connect to WorldPay! ");
+  ASSERT_NE(failure, std::string::npos) << text;
+  EXPECT_NE(text.find(" Retry?\n<6>Retrying in 10 s", failure), std::string::npos) << "the question on its line";
+  EXPECT_EQ(text.find("paxelle: "), std::string::npos) << "the journal names the program itself";
+  ExpectCleanShutdown(server);
+}
+
+// The daily logs age at start: a week old compressed, past the retention
+// removed (0 keeps them for ever), today's untouched.
+TEST_F(ServerTest, OldTrafficLogsAreAgedAtStart) {
+  const std::tm today = LocalTime(std::time(nullptr));
+  const auto dayFile = [&today](int daysBefore) {
+    const std::time_t noon = testing::LocalMoment(today.tm_year + 1900, today.tm_mon + 1, today.tm_mday - daysBefore, 12, 0);
+    return FormatLocalTime("OPX%m%d%Y.log", noon);
+  };
+  const fs::path logs = run_ / "KELVARA_LOGS";
+  const struct {
+    std::vector<std::string> extra;
+    std::string report;
+    bool oldestKept;
+  } cases[] = {
+      {{}, "Traffic logs aged: 1 compressed (older than 7 days), 1 removed (older than 400 days).", false},
+      {{"--log-retention", "0"}, "Traffic logs aged: 2 compressed (older than 7 days).", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.report);
+    fs::remove_all(logs);
+    fs::create_directories(logs);
+    for (const int age : {1, 10, 500}) testing::WriteBytes(logs / dayFile(age), "[12:00:00]old entry\r\n----------\r\n");
+    ServerProcess server(dir_.Path(), "server");
+    ASSERT_TRUE(server.Start(Args(c.extra), dir_.Path()));
+    ASSERT_TRUE(WaitForLog(c.report)) << server.Err();
+    EXPECT_TRUE(fs::exists(logs / dayFile(1)));
+    EXPECT_TRUE(fs::exists(logs / (dayFile(10) + ".gz")));
+    EXPECT_FALSE(fs::exists(logs / dayFile(10)));
+    EXPECT_EQ(fs::exists(logs / (dayFile(500) + ".gz")), c.oldestKept);
+    EXPECT_TRUE(fs::exists(logs / dayFile(0))) << "today's file, the server's own";
+    ExpectCleanShutdown(server);
+  }
 }
 
 TEST_F(ServerTest, SecondInstanceInTheSameDirectoryIsRefused) {
