@@ -250,6 +250,7 @@ std::string ServerUsage() {
       "reloads the parameters and stops and starts the interfaces again. Without\n"
       "--headless, paxelle hands over to the operator window, paxelle-window (package\n"
       "paxelle-window), with the same arguments.\n"
+      "\n"
       "The params commands show, set and reset the merchant parameter line; set,\n"
       "set-line and reset keep the owner, group and mode of the file they replace\n"
       "(never readable by others); a new file takes its directory's group and mode\n"
