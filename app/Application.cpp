@@ -32,9 +32,10 @@ constexpr char kLogSpaceLowText[] =
 
 }  // namespace
 
-COpxWorldPayIP_HostApp::COpxWorldPayIP_HostApp(ServerOptions options, std::ostream& out, std::ostream& err)
+COpxWorldPayIP_HostApp::COpxWorldPayIP_HostApp(ServerOptions options, std::ostream& out, std::ostream& err,
+                                               HeadlessPolicy policy)
     : options_(std::move(options)),
-      ownFrontEnd_(std::make_unique<HeadlessFrontEnd>(out, err)),
+      ownFrontEnd_(std::make_unique<HeadlessFrontEnd>(out, err, policy)),
       frontEnd_(*ownFrontEnd_),
       err_(err) {}
 
@@ -90,12 +91,7 @@ int COpxWorldPayIP_HostApp::Run() {
                                     views_->Refresh(view_->IsRunning(), view_->ConnectionCount());
                                   },
                               .restart = [this] { Restart(); },
-                              .stop =
-                                  [this](bool ask) {
-                                    if (ask) return view_->RequestStop();
-                                    view_->StopInterfaces();
-                                    return true;
-                                  },
+                              .stop = [this](bool ask) { return StopForExit(ask); },
                               .params = [this] { return objects_->context.params.GetParams(); },
                               .clientsConnected = [this] { return view_->ConnectionCount() > 0; },
                               // The host's connection test watches this event: a
@@ -103,6 +99,7 @@ int COpxWorldPayIP_HostApp::Run() {
                               .cutWaits = [this] { objects_->context.interfacesStopping.Set(); },
                               .displayLost =
                                   [this, &log] {
+                                    operator_->NotifyStopping();
                                     view_->StopInterfaces();
                                     ExitInstance();
                                     log.Shutdown();
@@ -122,6 +119,7 @@ bool COpxWorldPayIP_HostApp::InitInstance(int& exitCode) {
   exitCode = kServerExitFailed;
   if (!AcquireInstanceLock()) return false;
   CreateLogDirectory();
+  StartLogAger();
   LoadParameters();
 
   CMessageCrypto& crypto = objects_->crypto;
@@ -178,10 +176,21 @@ void COpxWorldPayIP_HostApp::CreateLogDirectory() {
   operator_->ShowMessage(kLogDirectoryText);
 }
 
+void COpxWorldPayIP_HostApp::StartLogAger() {
+  CTrafficLog& log = objects_->context.log;
+  const LogRetention retention{.keepDays = options_.logKeepDays};
+  ager_ = std::make_unique<CLogAger>(objects_->context.PathOf(kLogDirectoryName).string(), retention, SystemNow,
+                                     [&log](const std::string& text) { log.Log("%s", text.c_str()); });
+  // Without it the logs only grow, as they always did: worth a word, not a stop.
+  if (!ager_->Start()) operator_->ShowNotice("The traffic logs cannot be aged: no thread for it.");
+}
+
 void COpxWorldPayIP_HostApp::LoadParameters() {
   CParamStore& store = objects_->context.params;
   store.SetPath(options_.params);
-  store.Load();
+  // Under the service the parameters are root's, read through the group: the
+  // server never writes them there.
+  store.Load(LoadWrites::kOwnDirectoryOnly);
   // The store has logged what it had to do; the operator should see it too.
   if (const std::string notice = store.LoadNotice(); !notice.empty()) operator_->ShowNotice(notice);
 }
@@ -195,7 +204,7 @@ ViewInterfaces COpxWorldPayIP_HostApp::MakeInterfaces() {
   };
   auto shutdownRequest = [this] {
     frontEnd_.PostRequest([this] {
-      if (view_ && view_->RequestStop()) frontEnd_.Quit(kServerExitFailed);
+      if (view_ && StopForExit(true)) frontEnd_.Quit(kServerExitFailed);
     });
   };
   auto dialNotice = [this](const std::string& text) {
@@ -205,6 +214,13 @@ ViewInterfaces COpxWorldPayIP_HostApp::MakeInterfaces() {
   };
   return objects_->MakeInterfaces(options_.clientPort, options_.comDevices, std::move(observer),
                                   std::move(shutdownRequest), std::move(dialNotice));
+}
+
+bool COpxWorldPayIP_HostApp::StopForExit(bool ask) {
+  if (ask && !view_->ConfirmStop()) return false;
+  operator_->NotifyStopping();
+  view_->StopInterfaces();
+  return true;
 }
 
 void COpxWorldPayIP_HostApp::Restart() {
@@ -235,6 +251,7 @@ void COpxWorldPayIP_HostApp::ExitInstance() {
   // The interface objects stop themselves as they are destroyed; a stop
   // signal has normally stopped them already.
   view_.reset();
+  ager_.reset();
   if (securityLoaded_) objects_->host.security.Unload();
   securityLoaded_ = false;
   if (cryptoStarted_) objects_->crypto.Shutdown();

@@ -4,11 +4,13 @@
 #pragma once
 
 #include "app/FrontEnd.h"
+#include "app/HeadlessOperator.h"
 #include "app/ServerObjects.h"
 #include "app/ServerOptions.h"
 #include "app/ServiceStatus.h"
 #include "app/TrafficView.h"
 #include "app/control/ServerViews.h"
+#include "common/LogAger.h"
 
 #include <iosfwd>
 #include <memory>
@@ -23,8 +25,8 @@ enum ServerExitCode : int {
 class COpxWorldPayIP_HostApp {
  public:
   // The headless front end: operator output goes to `out` and `err`, which
-  // must outlive this object.
-  COpxWorldPayIP_HostApp(ServerOptions options, std::ostream& out, std::ostream& err);
+  // must outlive this object, as `policy` says.
+  COpxWorldPayIP_HostApp(ServerOptions options, std::ostream& out, std::ostream& err, HeadlessPolicy policy = {});
   // Serves through `frontEnd`, which must outlive this object; `err` gets
   // what goes wrong before the front end is open.
   COpxWorldPayIP_HostApp(ServerOptions options, FrontEnd& frontEnd, std::ostream& err);
@@ -46,12 +48,16 @@ class COpxWorldPayIP_HostApp {
   void ExitInstance();
   bool AcquireInstanceLock();
   void CreateLogDirectory();
+  void StartLogAger();
   void LoadParameters();
   ViewInterfaces MakeInterfaces();
   // SIGHUP: what the setup dialog's OK does, with the parameters read again.
   void Restart();
   // Opens the control socket and the metrics once the instance lock is held.
   void OpenViews();
+  // The stop that ends the process; with `ask`, connected clients are asked
+  // about first. False when refused.
+  bool StopForExit(bool ask);
 
   const ServerOptions options_;
   std::unique_ptr<FrontEnd> ownFrontEnd_;  // the headless one, when none was given
@@ -63,6 +69,8 @@ class COpxWorldPayIP_HostApp {
   std::unique_ptr<CServerObjects> objects_;
   std::unique_ptr<ServiceStatusOperator> operator_;
   std::unique_ptr<COpxView> view_;
+  // Ages the traffic logs while this server holds the working directory's lock.
+  std::unique_ptr<CLogAger> ager_;
   int lockFd_ = -1;
   bool cryptoStarted_ = false;
   bool securityLoaded_ = false;

@@ -13,7 +13,8 @@ bool HeadlessFrontEnd::Open(std::string& error) {
 
 std::unique_ptr<IOperatorInterface> HeadlessFrontEnd::MakeOperator(LogSink log) {
   return std::make_unique<HeadlessOperator>(
-      out_, err_, [this](std::chrono::milliseconds duration) { return loop_.Pause(duration); }, std::move(log));
+      out_, err_, [this](std::chrono::milliseconds duration) { return loop_.Pause(duration); }, std::move(log),
+      policy_);
 }
 
 int HeadlessFrontEnd::Run(const FrontEndHandlers& handlers) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/FrontEnd.h"
+#include "app/HeadlessOperator.h"
 #include "app/SignalLoop.h"
 
 #include <ostream>
@@ -12,7 +13,8 @@ namespace paxelle {
 class HeadlessFrontEnd final : public FrontEnd {
  public:
   // `out` and `err` must outlive this object.
-  HeadlessFrontEnd(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+  HeadlessFrontEnd(std::ostream& out, std::ostream& err, HeadlessPolicy policy = {})
+      : out_(out), err_(err), policy_(policy) {}
 
   bool Open(std::string& error) override;
   std::unique_ptr<IOperatorInterface> MakeOperator(LogSink log) override;
@@ -26,6 +28,7 @@ class HeadlessFrontEnd final : public FrontEnd {
   SignalLoop loop_;
   std::ostream& out_;
   std::ostream& err_;
+  const HeadlessPolicy policy_;
 };
 
 }  // namespace paxelle

@@ -1,6 +1,7 @@
 // The operator front end of a server without a display: messages go to
 // standard error and the traffic log, traffic rows and the status title to
-// standard output, and the questions are answered by fixed policies.
+// standard output, and the questions are answered by fixed policies. When
+// standard error is the journal, each message is one entry with its priority.
 #pragma once
 
 #include "app/OperatorInterface.h"
@@ -17,7 +18,13 @@ namespace paxelle {
 struct HeadlessPolicy {
   std::chrono::milliseconds retryInterval{10000};  // wait before each "Yes" to Retry?
   int retryLimit = 30;                             // Yes answers per start or stop sequence
+  // Standard error is the journal: every message on one line (an entry),
+  // behind the "<N>" of its priority.
+  bool journal = false;
 };
+
+// Syslog priorities of the messages, as the journal reads them.
+enum class MessagePriority : int { kError = 3, kWarning = 4, kInfo = 6 };
 
 class HeadlessOperator final : public IOperatorInterface {
  public:
@@ -48,8 +55,10 @@ class HeadlessOperator final : public IOperatorInterface {
   void AddTrafficRow(const std::string& row) override;
 
  private:
-  // `text` on standard error, its CR LF and lone CR line breaks as line feeds.
-  void PrintError(const std::string& text);
+  // `text` on standard error: on the journal as one line behind its
+  // priority, else behind "paxelle: ", its CR LF and lone CR line breaks as
+  // line feeds.
+  void PrintError(const std::string& text, MessagePriority priority);
   void PrintTitle(const std::string& title);
 
   std::ostream& out_;

@@ -2,6 +2,7 @@
 // commands, version and help. It links no GUI library: without --headless it
 // hands over to the window's own executable.
 #include "app/Application.h"
+#include "app/JournalStream.h"
 #include "app/OpenFileLimit.h"
 #include "app/ParamsCommand.h"
 #include "app/ServerOptions.h"
@@ -45,7 +46,10 @@ int RunServer(const std::vector<std::string>& args) {
   // Two hundred lanes, the host workers and the files need more than a service's default.
   std::string note;
   if (!paxelle::RaiseOpenFileLimit(note)) std::cerr << "paxelle: " << note << "\n";
-  paxelle::COpxWorldPayIP_HostApp app(std::move(options), std::cout, std::cerr);
+  // Under a service manager the journal reads each message's priority.
+  paxelle::HeadlessPolicy policy;
+  policy.journal = paxelle::StandardErrorIsJournal();
+  paxelle::COpxWorldPayIP_HostApp app(std::move(options), std::cout, std::cerr, policy);
   return app.Run();
 }
 

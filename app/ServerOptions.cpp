@@ -110,6 +110,16 @@ class Parser {
       if (name == "--secondary-host") secondaryGiven_ = true;
       return true;
     }
+    if (name == "--log-retention") {
+      if (!Value(name, inlineValue, value) || !Once(name)) return false;
+      const int days = value.size() <= 5 && AllDigits(value) ? LeadingInt(value) : -1;
+      if (days < 0 || days > LogRetention::kMaxKeepDays) {
+        return Fail("--log-retention \"" + value + "\" is not a number of days from 0 to " +
+                    std::to_string(LogRetention::kMaxKeepDays));
+      }
+      options_.logKeepDays = days;
+      return true;
+    }
     if (name == "--com-device") {
       if (!Value(name, inlineValue, value)) return false;
       int port = 0;
@@ -243,6 +253,9 @@ constexpr char kSharedOptionLines[] =
     "  --metrics [ADDRESS:]PORT\n"
     "                        serve Prometheus metrics at /metrics there (default: off;\n"
     "                        the address defaults to 127.0.0.1)\n"
+    "  --log-retention DAYS  days the daily traffic logs in KELVARA_LOGS/ are kept\n"
+    "                        (default: 400; 0 keeps them for ever); those older than\n"
+    "                        a week are compressed (.gz); today's is never touched\n"
     "  --version             print the version and exit\n"
     "  --help                print this text and exit\n";
 
@@ -261,7 +274,12 @@ std::string ServerUsage() {
       "reloads the parameters and stops and starts the interfaces again. Without\n"
       "--headless, paxelle hands over to the operator window, paxelle-window (package\n"
       "paxelle-window), with the same arguments.\n"
-      "The params commands show, set and reset the merchant parameter line.\n"
+      "\n"
+      "The params commands show, set and reset the merchant parameter line; set,\n"
+      "set-line and reset keep the owner, group and mode of the file they replace\n"
+      "(never readable by others); a new file takes its directory's group and mode\n"
+      "0640, or 0600 in the user's own directory. The server itself writes the file\n"
+      "only in a directory its user owns.\n"
       "\n"
       "Options:\n"
       "  --headless            no window: operator messages to standard error and the\n"

@@ -2,6 +2,7 @@
 // anything is started, so that a bad value changes nothing.
 #pragma once
 
+#include "common/LogRetention.h"
 #include "dial/ComDevices.h"
 #include "host/HostEndpoints.h"
 
@@ -32,6 +33,7 @@ struct ServerOptions {
   enum class Attach { kNo, kAlways, kAuto };
   Attach attach = Attach::kNo;
   std::filesystem::path control;  // --control PATH: the socket to attach to
+  int logKeepDays = LogRetention::kDefaultKeepDays;  // 0: the traffic logs are kept for ever
 };
 
 // Reads the server's arguments (without the program name) into `options`.

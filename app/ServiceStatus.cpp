@@ -1,5 +1,7 @@
 #include "app/ServiceStatus.h"
 
+#include <time.h>
+
 namespace paxelle {
 namespace {
 
@@ -12,14 +14,30 @@ std::string WithoutQuestion(std::string text) {
   return text;
 }
 
+// CLOCK_MONOTONIC in microseconds, which the manager matches a reload against.
+std::string MonotonicMicroseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::to_string(static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000);
+}
+
 }  // namespace
 
 ServiceStatusOperator::ServiceStatusOperator(std::unique_ptr<IOperatorInterface> inner, ServiceNotifier notifier)
     : inner_(std::move(inner)), notifier_(std::move(notifier)) {}
 
-void ServiceStatusOperator::NotifyReady() { Send("READY=1"); }
+void ServiceStatusOperator::NotifyReady() {
+  if (!readyOwed_) return;
+  readyOwed_ = false;
+  Send("READY=1");
+}
 
-void ServiceStatusOperator::NotifyReloading() { Send("RELOADING=1"); }
+void ServiceStatusOperator::NotifyReloading() {
+  readyOwed_ = true;
+  Send("RELOADING=1\nMONOTONIC_USEC=" + MonotonicMicroseconds());
+}
+
+void ServiceStatusOperator::NotifyStopping() { Send("STOPPING=1"); }
 
 void ServiceStatusOperator::ShowMessage(const std::string& text) {
   inner_->ShowMessage(text);
@@ -33,8 +51,9 @@ bool ServiceStatusOperator::AskYesNo(OperatorQuestion question, const std::strin
   if (question == OperatorQuestion::kRetryHostStart) {
     const std::string status = StatusValue(text);
     reason_ = WithoutQuestion(status);
-    const auto allowance = std::chrono::duration_cast<std::chrono::microseconds>(kRetryAllowance);
-    SendStatus(status, "EXTEND_TIMEOUT_USEC=" + std::to_string(allowance.count()));
+    SendStatus(status);
+    // The first attempt has ended: the server serves as far as it can.
+    NotifyReady();
   }
   return inner_->AskYesNo(question, text);
 }
@@ -76,11 +95,8 @@ void ServiceStatusOperator::NoteInterfacesStopped() {
 
 void ServiceStatusOperator::AddTrafficRow(const std::string& row) { inner_->AddTrafficRow(row); }
 
-void ServiceStatusOperator::SendStatus(const std::string& status, const std::string& more) {
-  if (!notifier_.Active()) return;
-  std::string assignments = "STATUS=" + status;
-  if (!more.empty()) assignments += "\n" + more;
-  Send(assignments);
+void ServiceStatusOperator::SendStatus(const std::string& status) {
+  if (notifier_.Active()) Send("STATUS=" + status);
 }
 
 void ServiceStatusOperator::Send(const std::string& assignments) {

@@ -6,7 +6,6 @@
 #include "app/OperatorInterface.h"
 #include "app/ServiceNotify.h"
 
-#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,20 +15,19 @@ namespace paxelle {
 
 class ServiceStatusOperator final : public IOperatorInterface {
  public:
-  // How far each host retry question moves the manager's start time-out: the
-  // front end's pause before it answers and one more attempt to start. The
-  // retries can outlast any fixed time-out, a start that hangs cannot.
-  static constexpr std::chrono::seconds kRetryAllowance{120};
-
   // `inner` must not be null. With an inactive notifier this only forwards.
   ServiceStatusOperator(std::unique_ptr<IOperatorInterface> inner, ServiceNotifier notifier);
   ServiceStatusOperator(const ServiceStatusOperator&) = delete;
   ServiceStatusOperator& operator=(const ServiceStatusOperator&) = delete;
 
-  // A start sequence has ended, whatever its outcome: the server is up.
+  // A start sequence has ended, whatever its outcome: the server is up. Sends
+  // READY=1 unless the host's first failed attempt of this start has sent it.
   void NotifyReady();
-  // A restart with the parameters read again begins; NotifyReady ends it.
+  // A restart with the parameters read again begins; READY=1 ends it as for
+  // the first start.
   void NotifyReloading();
+  // The process's last stop begins (SIGTERM, Exit, a shutdown the host asked for).
+  void NotifyStopping();
 
   void ShowMessage(const std::string& text) override;
   void ShowNotice(const std::string& text) override;
@@ -43,7 +41,7 @@ class ServiceStatusOperator final : public IOperatorInterface {
   void AddTrafficRow(const std::string& row) override;
 
  private:
-  void SendStatus(const std::string& status, const std::string& more = {});
+  void SendStatus(const std::string& status);
   // The first failure goes to the operator; the manager's time-outs tell the rest.
   void Send(const std::string& assignments);
   std::string StoppedStatus() const;
@@ -51,6 +49,11 @@ class ServiceStatusOperator final : public IOperatorInterface {
   std::unique_ptr<IOperatorInterface> inner_;
   ServiceNotifier notifier_;
   bool failureShown_ = false;
+  // Whether the running start or reload still owes the manager its READY=1. A
+  // host that is down answers "Retry?" for minutes: the server is ready from
+  // the end of its first attempt, and the retries only show in the status, so
+  // neither a boot nor a reload nor a package upgrade waits for the host.
+  bool readyOwed_ = true;
   std::string reason_;  // why the interfaces of the latest start are down
   std::optional<std::pair<int, int>> shownCounts_;  // requests, sockets of the last running status
 };

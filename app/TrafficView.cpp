@@ -95,9 +95,13 @@ void COpxView::RunStartSteps() {
     case ConfigurationState::ParamsNotSet:
       operator_.ShowMessage(kConfigNotSetText);
       return;
-    case ConfigurationState::ParamsUnreadable:
-      operator_.ShowMessage(kConfigUnreadableText);
+    case ConfigurationState::ParamsUnreadable: {
+      // A file that is there but cannot be read must not pass for one never set.
+      const std::string failure = services_.params.ReadFailure();
+      operator_.ShowMessage(failure.empty() ? std::string(kConfigUnreadableText)
+                                            : std::string(kConfigUnreadableText) + "\r\n(" + failure + ")");
       return;
+    }
     case ConfigurationState::ParamsInvalid:
       // Never under a merchant or a password the file did not really name.
       operator_.ShowMessage(std::string(kConfigInvalidText) + RefusedIdentityText(services_.params.GetParams()) +
@@ -224,12 +228,14 @@ void COpxView::Blocking(const std::function<void()>& step) {
 }
 
 bool COpxView::RequestStop() {
-  if (listener_ && listener_->ConnectionCount() >= 1 &&
-      !operator_.AskYesNo(OperatorQuestion::kStopWithClients, kClientsConnectedQuestion)) {
-    return false;
-  }
+  if (!ConfirmStop()) return false;
   StopInterfaces();
   return true;
+}
+
+bool COpxView::ConfirmStop() {
+  return !listener_ || listener_->ConnectionCount() < 1 ||
+         operator_.AskYesNo(OperatorQuestion::kStopWithClients, kClientsConnectedQuestion);
 }
 
 void COpxView::OnStatusTimer() {

@@ -124,6 +124,9 @@ class COpxView {
   // A stop asked for by the operator: with clients connected the operator is
   // asked first. False when refused (everything keeps running).
   bool RequestStop();
+  // RequestStop's question alone: true when nothing is connected or the
+  // operator agreed.
+  bool ConfirmStop();
 
   // The status timer's tick: refreshes the title while the interfaces run.
   void OnStatusTimer();

@@ -65,6 +65,11 @@ void SyncDirectory(const std::filesystem::path& directory) {
 
 ReplaceResult ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode,
                                     DirectorySync sync) {
+  return ReplaceFileAtomically(path, bytes, FileAccess{.mode = mode}, sync);
+}
+
+ReplaceResult ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                                    const FileAccess& access, DirectorySync sync) {
   std::filesystem::path directory = path.parent_path();
   if (directory.empty()) directory = ".";
   std::string temporary = (directory / ("." + path.filename().string() + ".tmp-XXXXXX")).string();
@@ -77,7 +82,10 @@ ReplaceResult ReplaceFileAtomically(const std::filesystem::path& path, std::stri
     ::unlink(temporary.c_str());
     return ReplaceResult{step, code};
   };
-  if (::fchmod(file.Get(), mode) != 0) return fail(ReplaceStep::kSetMode);
+  const bool keepOwn = access.owner == static_cast<uid_t>(-1) && access.group == static_cast<gid_t>(-1);
+  if (!keepOwn && ::fchown(file.Get(), access.owner, access.group) != 0) return fail(ReplaceStep::kSetOwner);
+  // After the owner: changing it may clear set-id bits, never what is asked here.
+  if (::fchmod(file.Get(), access.mode) != 0) return fail(ReplaceStep::kSetMode);
   if (!WriteAll(file.Get(), bytes)) return fail(ReplaceStep::kWrite);
   if (::fsync(file.Get()) != 0) return fail(ReplaceStep::kSync);
   if (!file.Close()) return fail(ReplaceStep::kClose);

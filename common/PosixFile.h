@@ -46,7 +46,15 @@ bool WriteAll(int fd, std::string_view bytes);
 bool ReadUpTo(int fd, std::size_t limit, std::string& content);
 
 // The step of ReplaceFileAtomically that failed.
-enum class ReplaceStep { kNone, kCreateTemporary, kSetMode, kWrite, kSync, kClose, kRename };
+enum class ReplaceStep { kNone, kCreateTemporary, kSetOwner, kSetMode, kWrite, kSync, kClose, kRename };
+
+// Who a replacing file belongs to and who may read it. -1 for the owner or
+// the group: the creating process's own.
+struct FileAccess {
+  mode_t mode = 0600;
+  uid_t owner = static_cast<uid_t>(-1);
+  gid_t group = static_cast<gid_t>(-1);
+};
 
 struct ReplaceResult {
   ReplaceStep failedStep = ReplaceStep::kNone;
@@ -66,6 +74,10 @@ struct ReplaceResult {
 enum class DirectorySync { kNow, kDeferred };
 ReplaceResult ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode,
                                     DirectorySync sync = DirectorySync::kNow);
+// The same, the temporary also given `access`'s owner and group before its
+// mode (kSetOwner when that is not allowed; nothing is replaced then).
+ReplaceResult ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                                    const FileAccess& access, DirectorySync sync = DirectorySync::kNow);
 
 // Makes the renames done in `directory` survive a power cut. Some file systems
 // refuse fsync on a directory, which is no failure of the caller's.

@@ -88,9 +88,10 @@ StoredLine CParamStore::ReadStored(CMerchantParams& set, std::string& error) con
   return StoredLine::kUnreadable;
 }
 
-bool CParamStore::Load() {
+bool CParamStore::Load(LoadWrites writes) {
   std::lock_guard writeLock(writeMutex_);
   SetLoadNotice({});
+  SetReadFailure({});
   const std::filesystem::path path = Path();
   CMerchantParams set;
   std::string error;
@@ -107,7 +108,20 @@ bool CParamStore::Load() {
   if (found == StoredLine::kFailed) {
     // Writing the defaults now could destroy a configuration we merely failed to read.
     SetLastError(kParamErrorRead, error);
+    SetReadFailure(error);
     SetLoadNotice("Parameter file could not be read (" + error + "); defaults used, nothing stored.");
+    LogLoadNotice();
+    return false;
+  }
+  const bool mayWrite = writes == LoadWrites::kAllowed || OwnedByThisUser(path.parent_path());
+  if (!mayWrite) {
+    // Another user keeps this file (a service's configuration is root's): the
+    // defaults serve from memory, and a line we cannot read waits for its keeper.
+    if (found != StoredLine::kUnreadable) return true;
+    SetLastError(kParamErrorRead, path.string() + ": " + error);
+    SetReadFailure(path.string() + ": " + error);
+    SetLoadNotice("Parameter line could not be read (" + path.string() + ": " + error +
+                  "); defaults used, nothing stored.");
     LogLoadNotice();
     return false;
   }
@@ -120,6 +134,7 @@ bool CParamStore::Load() {
 
   std::filesystem::path keptAs;
   if (!KeepAside(path, keptAs)) {
+    SetReadFailure(path.string() + ": " + error + "; " + LastErrorText());
     SetLoadNotice("Parameter line could not be read nor kept aside (" + LastErrorText() +
                   "); defaults used, nothing stored.");
     LogLoadNotice();
@@ -182,6 +197,11 @@ std::string CParamStore::LoadNotice() const {
   return loadNotice_;
 }
 
+std::string CParamStore::ReadFailure() const {
+  std::lock_guard lock(mutex_);
+  return readFailure_;
+}
+
 bool CParamStore::Save(const CMerchantParams& set) {
   std::lock_guard writeLock(writeMutex_);
   return SaveLocked(set);
@@ -215,17 +235,24 @@ bool CParamStore::SaveLocked(const CMerchantParams& set) {
   current_ = set;
   lastErrorCode_ = kParamErrorNone;
   lastErrorText_.clear();
+  readFailure_.clear();  // the file now holds a line this version reads
   return true;
 }
 
 bool CParamStore::Persist(const std::string& line) {
   std::string error;
-  if (ReplacePrivateFile(Path(), line, error)) return true;
+  if (ReplaceConfigFile(Path(), line, error)) return true;
   SetLastError(kParamErrorWrite, error);
   return false;
 }
 
-ConfigurationState CParamStore::GetConfigurationState() const { return ConfigurationStateOf(GetParams()); }
+ConfigurationState CParamStore::GetConfigurationState() const {
+  {
+    std::lock_guard lock(mutex_);
+    if (!readFailure_.empty()) return ConfigurationState::ParamsUnreadable;
+  }
+  return ConfigurationStateOf(GetParams());
+}
 
 ConfigurationState ConfigurationStateOf(const CMerchantParams& stored) {
   const CMerchantParams defaults;
@@ -260,6 +287,11 @@ void CParamStore::SetLastError(int code, std::string text) {
   std::lock_guard lock(mutex_);
   lastErrorCode_ = code;
   lastErrorText_ = std::move(text);
+}
+
+void CParamStore::SetReadFailure(std::string text) {
+  std::lock_guard lock(mutex_);
+  readFailure_ = std::move(text);
 }
 
 void CParamStore::SetLoadNotice(std::string text) {

@@ -1,4 +1,5 @@
-// The holder of the current merchant parameter set and its persisted line (one line in the params file, mode 0600, replaced atomically).
+// The holder of the current merchant parameter set and its persisted line (one
+// line in the params file, replaced atomically keeping its owner, group and mode).
 #pragma once
 
 #include "config/MerchantParams.h"
@@ -28,6 +29,14 @@ enum ParamStoreError : int {
   kParamErrorRead = 10005,        // the file exists but could not be read or kept aside
 };
 
+// Whether a Load may write the params file: store the defaults where there is
+// no line, keep an unreadable one aside.
+enum class LoadWrites {
+  kAllowed,           // the params commands, run by whoever keeps the file
+  kOwnDirectoryOnly,  // the server: a file another user keeps (the service's
+                      // /etc/paxelle, root's) is only read, the defaults kept in memory
+};
+
 class CTrafficLog;
 
 class CParamStore {
@@ -54,8 +63,14 @@ class CParamStore {
   // renamed aside (and logged) before the defaults are persisted, so the
   // merchant's configuration is never destroyed. False when the file exists
   // but cannot be read or kept aside (10005, nothing written) or the defaults
-  // cannot be stored (10004); the set is then the defaults.
-  bool Load();
+  // cannot be stored (10004); the set is then the defaults. With
+  // kOwnDirectoryOnly and a file in a directory that is not this user's, the
+  // defaults are only used and a line of another version stays where it is.
+  bool Load(LoadWrites writes = LoadWrites::kAllowed);
+  // Why the last Load could not use the file that is there (it cannot be
+  // read, or holds a line it could neither read nor keep aside); empty when
+  // it could. The configuration state is ParamsUnreadable while it is set.
+  std::string ReadFailure() const;
   // What the last Load had to do beyond reading (e.g. where it kept an
   // unreadable line); empty when it simply read the file.
   std::string LoadNotice() const;
@@ -76,6 +91,7 @@ class CParamStore {
   bool KeepAside(const std::filesystem::path& path, std::filesystem::path& keptAs);
   void SetLastError(int code, std::string text);
   void SetLoadNotice(std::string text);
+  void SetReadFailure(std::string text);
   // Sets and logs the load notice naming every entry whose stored value failed its check.
   void NoteRefusedEntries(const CMerchantParams& set);
   void LogLoadNotice();
@@ -90,6 +106,7 @@ class CParamStore {
   int lastErrorCode_ = kParamErrorNone;
   std::string lastErrorText_;
   std::string loadNotice_;
+  std::string readFailure_;
 };
 
 // ParamsNotSet for the defaults, ParamsReady for a set of this version.

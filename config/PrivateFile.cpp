@@ -5,9 +5,13 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <vector>
 
 namespace paxelle {
 namespace {
@@ -22,6 +26,44 @@ std::string Describe(const std::string& what, const std::filesystem::path& path,
 std::filesystem::path DirectoryOf(const std::filesystem::path& path) {
   const std::filesystem::path parent = path.parent_path();
   return parent.empty() ? std::filesystem::path(".") : parent;
+}
+
+// "name (N)" of a user or a group, or the number alone when it has no name.
+std::string UserText(uid_t uid) {
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
+    return std::string(found->pw_name) + " (" + std::to_string(uid) + ")";
+  }
+  return std::to_string(uid);
+}
+
+std::string GroupText(gid_t gid) {
+  std::vector<char> buffer(16384);
+  group entry{};
+  group* found = nullptr;
+  if (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
+    return std::string(found->gr_name) + " (" + std::to_string(gid) + ")";
+  }
+  return std::to_string(gid);
+}
+
+// What a replacement that failed at `result` says.
+std::string ReplaceFailure(const std::filesystem::path& path, const ReplaceResult& result) {
+  const std::filesystem::path directory = DirectoryOf(path);
+  switch (result.failedStep) {
+    case ReplaceStep::kNone: return {};
+    case ReplaceStep::kCreateTemporary:
+      return Describe("Cannot create a temporary file in", directory, result.systemError);
+    case ReplaceStep::kSetOwner: return Describe("Cannot give an owner to", path, result.systemError);
+    case ReplaceStep::kSetMode: return Describe("Cannot restrict access to", path, result.systemError);
+    case ReplaceStep::kWrite:
+    case ReplaceStep::kClose: return Describe("Cannot write", path, result.systemError);
+    case ReplaceStep::kSync: return Describe("Cannot sync", path, result.systemError);
+    case ReplaceStep::kRename: return Describe("Cannot replace", path, result.systemError);
+  }
+  return Describe("Cannot replace", path, result.systemError);
 }
 
 }  // namespace
@@ -81,27 +123,49 @@ bool ReplacePrivateFile(const std::filesystem::path& path, std::string_view cont
   if (!CreatePrivateDirectories(directory, error)) return false;
 
   const ReplaceResult result = ReplaceFileAtomically(path, content, 0600);
-  switch (result.failedStep) {
-    case ReplaceStep::kNone:
-      return true;
-    case ReplaceStep::kCreateTemporary:
-      error = Describe("Cannot create a temporary file in", directory, result.systemError);
-      return false;
-    case ReplaceStep::kSetMode:
-      error = Describe("Cannot restrict access to", path, result.systemError);
-      return false;
-    case ReplaceStep::kWrite:
-    case ReplaceStep::kClose:
-      error = Describe("Cannot write", path, result.systemError);
-      return false;
-    case ReplaceStep::kSync:
-      error = Describe("Cannot sync", path, result.systemError);
-      return false;
-    case ReplaceStep::kRename:
-      error = Describe("Cannot replace", path, result.systemError);
-      return false;
+  error = ReplaceFailure(path, result);
+  return result.Ok();
+}
+
+bool OwnedByThisUser(const std::filesystem::path& path) {
+  std::filesystem::path existing = path;
+  struct stat status {};
+  while (::stat(existing.c_str(), &status) != 0) {
+    if (errno != ENOENT || !existing.has_relative_path()) return false;
+    existing = existing.parent_path();
+    if (existing.empty()) existing = ".";
   }
-  return false;
+  return status.st_uid == ::geteuid();
+}
+
+FileAccess ConfigFileAccess(const std::filesystem::path& path) {
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+    return {.mode = static_cast<mode_t>(status.st_mode & 0660), .owner = status.st_uid, .group = status.st_gid};
+  }
+  if (::stat(DirectoryOf(path).c_str(), &status) != 0) return {};
+  if (status.st_uid == ::geteuid() && status.st_gid == ::getegid()) return {};
+  return {.mode = 0640, .group = status.st_gid};
+}
+
+bool ReplaceConfigFile(const std::filesystem::path& path, std::string_view content, std::string& error) {
+  if (!CreatePrivateDirectories(DirectoryOf(path), error)) return false;
+  struct stat status {};
+  const bool replacing = ::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+  const FileAccess access = ConfigFileAccess(path);
+  ReplaceResult result = ReplaceFileAtomically(path, content, access);
+  if (result.failedStep == ReplaceStep::kSetOwner && !replacing) {
+    // Better the user's own file than one written for nobody.
+    result = ReplaceFileAtomically(path, content, FileAccess{});
+  }
+  if (result.failedStep == ReplaceStep::kSetOwner) {
+    error = "Cannot give the new " + path.string() + " the owner " + UserText(access.owner) + " and group " +
+            GroupText(access.group) + " of the one it replaces: " + SystemErrorText(result.systemError) +
+            "; run the command as root or as that owner";
+    return false;
+  }
+  error = ReplaceFailure(path, result);
+  return result.Ok();
 }
 
 }  // namespace paxelle

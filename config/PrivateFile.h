@@ -1,6 +1,9 @@
 // Reading and crash-safe replacement of small files that only their owner
-// may read (mode 0600 in directories created 0700).
+// may read (mode 0600 in directories created 0700), and of configuration files
+// that keep whoever may read them.
 #pragma once
+
+#include "common/PosixFile.h"
 
 #include <cstddef>
 #include <filesystem>
@@ -28,5 +31,23 @@ bool CreatePrivateDirectories(const std::filesystem::path& directory, std::strin
 // temporary left) when any step before the rename fails.
 bool ReplacePrivateFile(const std::filesystem::path& path, std::string_view content,
                         std::string& error);
+
+// Whether `path`, or the nearest of its parents that exists, belongs to the
+// user this process runs as.
+bool OwnedByThisUser(const std::filesystem::path& path);
+
+// Who a configuration file written to `path` belongs to and who may read it:
+// the owner, group and mode of the file it replaces, less anything for others
+// (it may hold a password) and execution; for a new file, the directory's
+// group and 0640, so that a service reading it through its group still can,
+// or 0600 in a directory that is the user's own and of the user's own group.
+FileAccess ConfigFileAccess(const std::filesystem::path& path);
+
+// ReplacePrivateFile for a configuration file: the new file gets
+// ConfigFileAccess(path). A file whose owner and group cannot be given back
+// (the user is neither root nor its owner) is not replaced and `error` says
+// so; a new file whose directory's group cannot be given stays the user's
+// alone (0600).
+bool ReplaceConfigFile(const std::filesystem::path& path, std::string_view content, std::string& error);
 
 }  // namespace paxelle

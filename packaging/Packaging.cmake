@@ -49,6 +49,10 @@ endforeach()
 
 install(TARGETS paxelle opx-lane paxelle-hostsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT server)
 install(FILES ${PAXELLE_PACKAGING_DIR}/paxelle.service DESTINATION lib/systemd/system COMPONENT server)
+install(FILES ${PAXELLE_PACKAGING_DIR}/paxelle.tmpfiles DESTINATION lib/tmpfiles.d RENAME paxelle.conf COMPONENT server)
+# The service's options, a configuration file of the package (dpkg keeps an
+# administrator's changes across upgrades and removes it on purge).
+install(FILES ${PAXELLE_PACKAGING_DIR}/paxelle.default DESTINATION /etc/default RENAME paxelle COMPONENT server)
 
 install(TARGETS paxelle-window RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT window)
 install(FILES ${PAXELLE_PACKAGING_DIR}/paxelle-window.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
@@ -148,7 +152,8 @@ the operator window is in the package paxelle-window.")
 set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "adduser")
 set(CPACK_DEBIAN_SERVER_PACKAGE_SUGGESTS "paxelle-window")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
-    ${PAXELLE_PACKAGING_DIR}/postinst ${PAXELLE_PACKAGING_DIR}/prerm ${PAXELLE_PACKAGING_DIR}/postrm)
+    ${PAXELLE_PACKAGING_DIR}/postinst ${PAXELLE_PACKAGING_DIR}/prerm ${PAXELLE_PACKAGING_DIR}/postrm
+    ${PAXELLE_PACKAGING_DIR}/conffiles)
 
 set(CPACK_DEBIAN_WINDOW_PACKAGE_NAME paxelle-window)
 set(CPACK_DEBIAN_WINDOW_DESCRIPTION

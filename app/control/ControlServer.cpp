@@ -103,8 +103,13 @@ bool ControlServer::Start(std::string& error) {
   if (::bind(listenFd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return fail("bind");
   // Before anyone is accepted: the peer check stands behind these too.
   if (::chmod(path.c_str(), 0660) != 0) return fail("chmod");
-  if (settings_.operatorGroup && ::chown(path.c_str(), static_cast<uid_t>(-1), *settings_.operatorGroup) != 0 &&
-      handlers_.log) {
+  // A directory with the set-group-ID bit (the service's) gives the socket the
+  // operators' group by itself; elsewhere the server hands it over when it may.
+  struct stat made {};
+  const bool hasGroup = settings_.operatorGroup && ::stat(path.c_str(), &made) == 0 &&
+                        made.st_gid == *settings_.operatorGroup;
+  if (settings_.operatorGroup && !hasGroup &&
+      ::chown(path.c_str(), static_cast<uid_t>(-1), *settings_.operatorGroup) != 0 && handlers_.log) {
     handlers_.log("Control socket " + path + " stays in the server's group: " + SystemErrorText(errno) + ".");
   }
   if (::listen(listenFd_, kListenBacklog) != 0) return fail("listen");

@@ -1,8 +1,10 @@
 // The real `paxelle` server run as a process in a temporary working directory.
 // It never reaches beyond loopback: the host is always a closed local port or
 // is not contacted at start (entry 9 "Y").
+#include "common/Clock.h"
 #include "config/ParamStore.h"
 #include "tests/app/NotifySocket.h"
+#include "tests/common/LocalMoment.h"
 #include "tests/config/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -65,6 +68,40 @@ bool CanConnect(int port) {
   if (fd >= 0) ::close(fd);
   return fd >= 0;
 }
+
+// A loopback port that takes no more connections: its queue holds one that is
+// never accepted, so every further SYN is dropped and a connect waits out its
+// time-out, as for a host that cannot be reached.
+class UnansweredPort {
+ public:
+  UnansweredPort() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener_, 0) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+    filler_ = Connect(port_);
+  }
+  ~UnansweredPort() {
+    if (filler_ >= 0) ::close(filler_);
+    if (listener_ >= 0) ::close(listener_);
+  }
+  UnansweredPort(const UnansweredPort&) = delete;
+  UnansweredPort& operator=(const UnansweredPort&) = delete;
+
+  // 0 when it could not be set up.
+  int Port() const { return filler_ >= 0 ? port_ : 0; }
+
+ private:
+  int listener_ = -1;
+  int filler_ = -1;
+  int port_ = 0;
+};
 
 // One server process with its standard output and error in files.
 class ServerProcess {
@@ -192,7 +229,7 @@ class ServerTest : public ::testing::Test {
                                      "--client-port",
                                      std::to_string(clientPort_),
                                      "--host",
-                                     "127.0.0.1:" + std::to_string(closedHostPort_)};
+                                     "127.0.0.1:" + std::to_string(hostPort_ != 0 ? hostPort_ : closedHostPort_)};
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
   }
@@ -235,6 +272,7 @@ class ServerTest : public ::testing::Test {
   fs::path run_;
   int clientPort_ = 0;
   int closedHostPort_ = 0;
+  int hostPort_ = 0;  // the host the server is given; 0: the closed port
 };
 
 TEST_F(ServerTest, UnconfiguredServerStaysUpWithoutItsPort) {
@@ -265,6 +303,97 @@ TEST_F(ServerTest, AnInvalidIdentifyingEntryKeepsTheInterfacesStopped) {
   EXPECT_NE(log.find("Entry 1 MERCHANT ID failed its check: the interfaces stay stopped"), std::string::npos) << log;
   EXPECT_NE(log.find("Entry 4 MERCHANT CATEGORY failed its check: its default is used."), std::string::npos) << log;
   ExpectCleanShutdown(server);
+}
+
+// A parameter file that is there but cannot be read says why, in the message
+// and the status, instead of passing for one never set; nothing replaces it.
+TEST_F(ServerTest, AParameterFileThatCannotBeReadSaysWhy) {
+  const fs::path params = dir_ / "cfg" / "params";
+  fs::create_directories(params);  // a directory where the file should be
+  testing::NotifySocket manager(testing::NotifySocket::UniqueAbstractName());
+  ASSERT_TRUE(manager.Bound());
+  ServerProcess server(dir_.Path(), "server");
+  ASSERT_TRUE(server.Start(Args(), dir_.Path(), {"NOTIFY_SOCKET=" + manager.Address()}));
+  const std::vector<std::string> received = manager.ReceiveUntil("READY=1");
+  const std::string reason = "Problem reading Configuration File - Use Setup | Merchant Parameters";
+  const std::string why = "(" + params.string() + " is not a regular file)";
+  EXPECT_NE(std::find(received.begin(), received.end(), "STATUS=Interfaces Stopped: " + reason + " " + why),
+            received.end())
+      << server.Err();
+  EXPECT_NE(server.Err().find("paxelle: " + reason + "\n" + why + "\n"), std::string::npos) << server.Err();
+  EXPECT_EQ(server.Err().find("Configuration not Set!"), std::string::npos) << server.Err();
+  EXPECT_TRUE(fs::is_directory(params));
+  EXPECT_EQ(testing::Listing(dir_ / "cfg"), std::vector<std::string>{"params"}) << "nothing kept aside or stored";
+  ExpectCleanShutdown(server);
+}
+
+// The service's parameters are root's (/etc/paxelle root:paxelle 0750): the
+// server runs on the defaults in memory and writes nothing there.
+TEST_F(ServerTest, AParameterDirectoryOfAnotherUserIsOnlyRead) {
+  if (::geteuid() != 0) GTEST_SKIP() << "a directory of another user needs root";
+  fs::create_directories(dir_ / "cfg");
+  ASSERT_EQ(::chown((dir_ / "cfg").c_str(), 65534, 65534), 0);
+  ServerProcess server(dir_.Path(), "server");
+  ASSERT_TRUE(server.Start(Args(), dir_.Path()));
+  ASSERT_TRUE(WaitForErr(server, "Configuration not Set! - Use Setup | Merchant Parameters")) << server.Err();
+  EXPECT_TRUE(testing::Listing(dir_ / "cfg").empty()) << "the defaults stay in memory";
+  EXPECT_EQ(server.Err().find("could not be stored"), std::string::npos) << server.Err();
+  ExpectCleanShutdown(server);
+}
+
+// Under a service manager standard error is the journal: each message is one
+// entry, behind its priority, so `journalctl -p warning` finds the failures.
+TEST_F(ServerTest, OnTheJournalMessagesAreOneEntryEachWithTheirPriority) {
+  Configure({{kParamNoConnectOnStartup, "N"}});
+  const fs::path err = dir_ / "server.err";
+  testing::WriteBytes(err, "");
+  struct stat status {};
+  ASSERT_EQ(::stat(err.c_str(), &status), 0);
+  ServerProcess server(dir_.Path(), "server");
+  ASSERT_TRUE(server.Start(Args(), dir_.Path(),
+                           {"JOURNAL_STREAM=" + std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino)}));
+  ASSERT_TRUE(WaitForErr(server, "<6>Retrying in 10 s (1 of 30).\n")) << server.Err();
+  const std::string text = server.Err();
+  EXPECT_NE(text.find("<6>Attempting to Connect to WorldPay  ...\n"), std::string::npos) << text;
+  const std::size_t failure = text.find("<3>Failed to Connect to WorldPay! ");
+  ASSERT_NE(failure, std::string::npos) << text;
+  EXPECT_NE(text.find(" Retry?\n<6>Retrying in 10 s", failure), std::string::npos) << "the question on its line";
+  EXPECT_EQ(text.find("paxelle: "), std::string::npos) << "the journal names the program itself";
+  ExpectCleanShutdown(server);
+}
+
+// The daily logs age at start: a week old compressed, past the retention
+// removed (0 keeps them for ever), today's untouched.
+TEST_F(ServerTest, OldTrafficLogsAreAgedAtStart) {
+  const std::tm today = LocalTime(std::time(nullptr));
+  const auto dayFile = [&today](int daysBefore) {
+    const std::time_t noon = testing::LocalMoment(today.tm_year + 1900, today.tm_mon + 1, today.tm_mday - daysBefore, 12, 0);
+    return FormatLocalTime("OPX%m%d%Y.log", noon);
+  };
+  const fs::path logs = run_ / "KELVARA_LOGS";
+  const struct {
+    std::vector<std::string> extra;
+    std::string report;
+    bool oldestKept;
+  } cases[] = {
+      {{}, "Traffic logs aged: 1 compressed (older than 7 days), 1 removed (older than 400 days).", false},
+      {{"--log-retention", "0"}, "Traffic logs aged: 2 compressed (older than 7 days).", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.report);
+    fs::remove_all(logs);
+    fs::create_directories(logs);
+    for (const int age : {1, 10, 500}) testing::WriteBytes(logs / dayFile(age), "[12:00:00]old entry\r\n----------\r\n");
+    ServerProcess server(dir_.Path(), "server");
+    ASSERT_TRUE(server.Start(Args(c.extra), dir_.Path()));
+    ASSERT_TRUE(WaitForLog(c.report)) << server.Err();
+    EXPECT_TRUE(fs::exists(logs / dayFile(1)));
+    EXPECT_TRUE(fs::exists(logs / (dayFile(10) + ".gz")));
+    EXPECT_FALSE(fs::exists(logs / dayFile(10)));
+    EXPECT_EQ(fs::exists(logs / (dayFile(500) + ".gz")), c.oldestKept);
+    EXPECT_TRUE(fs::exists(logs / dayFile(0))) << "today's file, the server's own";
+    ExpectCleanShutdown(server);
+  }
 }
 
 TEST_F(ServerTest, SecondInstanceInTheSameDirectoryIsRefused) {
@@ -351,13 +480,68 @@ TEST_F(ServerTest, ServiceManagerHearsReadinessAndWhyTheInterfacesAreDown) {
   server.Signal(SIGHUP);
   received = manager.ReceiveUntil("READY=1");
   ASSERT_FALSE(received.empty()) << server.Err();
-  EXPECT_EQ(received.front(), "RELOADING=1");
+  EXPECT_TRUE(received.front().starts_with("RELOADING=1\nMONOTONIC_USEC=")) << received.front();
   EXPECT_EQ(received.back(), "READY=1");
   EXPECT_NE(std::find(received.begin(), received.end(), "STATUS=Initializing Client TCP/IP Interface...."),
             received.end());
   EXPECT_EQ(manager.Receive(), "STATUS=Interfaces running: #Requests 0, #Sockets 0");
   EXPECT_EQ(server.Err().find("Cannot notify"), std::string::npos) << server.Err();
   // No clean stop here: it would wait out the client drain for nothing new.
+}
+
+// A host that is down holds up neither a boot nor a reload: ready once the first
+// attempt has ended, the retries only in the status, and the stop announced.
+TEST_F(ServerTest, ServiceIsReadyWithinFifteenSecondsWhileTheHostCannotBeReached) {
+  UnansweredPort unanswered;
+  ASSERT_NE(unanswered.Port(), 0);
+  const struct {
+    const char* name;
+    int port;
+  } cases[] = {{"refused", closedHostPort_}, {"unanswered", unanswered.Port()}};
+  Configure({{kParamNoConnectOnStartup, "N"}});
+  const auto waited = [](std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - since);
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    hostPort_ = c.port;
+    testing::NotifySocket manager(testing::NotifySocket::UniqueAbstractName());
+    ASSERT_TRUE(manager.Bound());
+    ServerProcess server(dir_.Path(), c.name);
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(server.Start(Args(), dir_.Path(), {"NOTIFY_SOCKET=" + manager.Address()}));
+    std::vector<std::string> received = manager.ReceiveUntil("READY=1", seconds(15));
+    ASSERT_FALSE(received.empty()) << server.Err();
+    EXPECT_EQ(received.back(), "READY=1") << server.Err();
+    EXPECT_LE(waited(started), seconds(15));
+    const auto asked = std::find_if(received.begin(), received.end(), [](const std::string& datagram) {
+      return datagram.starts_with("STATUS=Failed to Connect to WorldPay!") && datagram.ends_with("Retry?");
+    });
+    EXPECT_NE(asked, received.end()) << "the retry shows in the status";
+
+    // A reload while the host is still down is as quick. The signal first
+    // answers the pending retry No, whose stop comes before the reload's.
+    server.Signal(SIGHUP);
+    const auto reloaded = std::chrono::steady_clock::now();
+    std::vector<std::string> reload = manager.ReceiveUntil("READY=1", seconds(15));
+    ASSERT_FALSE(reload.empty()) << server.Err();
+    EXPECT_EQ(reload.back(), "READY=1") << server.Err();
+    EXPECT_EQ(std::count_if(reload.begin(), reload.end(),
+                            [](const std::string& datagram) { return datagram.starts_with("RELOADING=1\n"); }),
+              1);
+    EXPECT_LE(waited(reloaded), seconds(15));
+    EXPECT_FALSE(CanConnect(clientPort_));
+
+    server.Signal(SIGTERM);
+    std::vector<std::string> stop = manager.ReceiveUntil("STOPPING=1", seconds(15));
+    ASSERT_FALSE(stop.empty()) << server.Err();
+    EXPECT_EQ(stop.back(), "STOPPING=1");
+    EXPECT_EQ(server.WaitForExit(), 0) << server.Err();
+    received.insert(received.end(), reload.begin(), reload.end());
+    for (const std::string& datagram : received) {
+      EXPECT_EQ(datagram.find("EXTEND_TIMEOUT_USEC"), std::string::npos) << datagram;
+    }
+  }
 }
 
 TEST_F(ServerTest, DialBackupWithoutItsDeviceStopsTheInterfaces) {

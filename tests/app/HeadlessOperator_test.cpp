@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -118,6 +119,44 @@ TEST_F(HeadlessOperatorTest, TitlesArePrintedWhenTheirCountsChange) {
                             "running 1 1 10:00:03\n" +
                             kOfflineTitle + "\n" + "running 1 1 10:00:09\n");
   EXPECT_TRUE(logged_.empty());
+}
+
+// On the journal every message is one entry, behind its priority: what stops
+// the server is an error, what it works around a warning, its steps are news.
+TEST_F(HeadlessOperatorTest, OnTheJournalEachMessageIsOneEntryWithItsPriority) {
+  const struct {
+    const char* name;
+    std::function<void(HeadlessOperator&)> call;
+    std::string err;
+  } cases[] = {
+      {"message", [](HeadlessOperator& o) { o.ShowMessage("Could Not Start SSPI \r\nEnsure that 128 bit ..."); },
+       "<3>Could Not Start SSPI Ensure that 128 bit ...\n"},
+      {"notice", [](HeadlessOperator& o) { o.ShowNotice("Entry 4 MERCHANT CATEGORY failed its check."); },
+       "<4>Entry 4 MERCHANT CATEGORY failed its check.\n"},
+      {"wait text", [](HeadlessOperator& o) { o.SetWaitText("Attempting to Connect to WorldPay  ..."); },
+       "<6>Attempting to Connect to WorldPay  ...\n"},
+      {"host retry",
+       [](HeadlessOperator& o) {
+         o.ShowWait();
+         o.AskYesNo(OperatorQuestion::kRetryHostStart, "Failed to Connect to WorldPay!\nrefused\r\n   Retry?");
+       },
+       "<3>Failed to Connect to WorldPay! refused Retry?\n<6>Retrying in 10 s (1 of 30).\n"},
+      {"stop question",
+       [](HeadlessOperator& o) {
+         o.AskYesNo(OperatorQuestion::kStopWithClients,
+                    "There are Client connections in Process.\rAre you SURE you want to do this?\r\r");
+       },
+       "<4>There are Client connections in Process. Are you SURE you want to do this?\n"
+       "<6>Answered Yes: the server is stopping.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    err_.str("");
+    HeadlessPolicy policy;
+    policy.journal = true;
+    c.call(Operator(policy));
+    EXPECT_EQ(err_.str(), c.err);
+  }
 }
 
 TEST_F(HeadlessOperatorTest, TrafficRowsGoToStandardOutput) {

@@ -355,7 +355,16 @@ TEST_F(PaxelleBinaryTest, VersionHelpAndBadUsage) {
 
   const CommandResult help = Run("--help");
   EXPECT_EQ(help.exitCode, 0);
-  EXPECT_NE(help.out.find("Usage: paxelle"), std::string::npos);
+  // One synopsis line per form, as the manual page's SYNOPSIS is made from them.
+  EXPECT_EQ(help.out.rfind("Usage: paxelle --headless [OPTION]...\n"
+                           "  or:  paxelle [OPTION]...\n"
+                           "  or:  paxelle params show [--params FILE]\n"
+                           "  or:  paxelle params set N=VALUE... [--params FILE]\n"
+                           "  or:  paxelle params set-line LINE [--params FILE]\n"
+                           "  or:  paxelle params reset [--params FILE]\n",
+                           0),
+            0u)
+      << help.out;
 
   for (const char* arguments : {"--bogus", "--client-port 0", "params", "params frobnicate", "--params",
                                 "--params '' params show", "--params a --params b params show"}) {

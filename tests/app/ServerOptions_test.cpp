@@ -70,6 +70,7 @@ TEST_F(ServerOptionsTest, Defaults) {
   EXPECT_EQ(options.secondaryHost, options.host);
   EXPECT_EQ(options.hostCa, "");
   EXPECT_TRUE(options.comDevices.Assigned().empty());
+  EXPECT_EQ(options.logKeepDays, 400);
 }
 
 TEST_F(ServerOptionsTest, EveryOptionTakesItsValue) {
@@ -78,7 +79,7 @@ TEST_F(ServerOptionsTest, EveryOptionTakesItsValue) {
   const Parsed parsed = Parse({"--headless", "--workdir", dir_.Path().string(), "--params", "/etc/px/params",
                                "--keystore=/etc/px/keys", "--client-port", "19000", "--host", "127.0.0.1:7001",
                                "--secondary-host", "backup.example", "--host-ca", ca, "--com-device",
-                               "1=/dev/ttyUSB0", "--com-device=3=/dev/ttyACM1"});
+                               "1=/dev/ttyUSB0", "--com-device=3=/dev/ttyACM1", "--log-retention", "730"});
   ASSERT_TRUE(parsed.ok) << parsed.error;
   const ServerOptions& options = parsed.options;
   EXPECT_TRUE(options.headless);
@@ -92,6 +93,8 @@ TEST_F(ServerOptionsTest, EveryOptionTakesItsValue) {
   EXPECT_EQ(options.comDevices.DevicePath(1), "/dev/ttyUSB0");
   EXPECT_EQ(options.comDevices.DevicePath(2), "/dev/ttyS1");
   EXPECT_EQ(options.comDevices.DevicePath(3), "/dev/ttyACM1");
+  EXPECT_EQ(options.logKeepDays, 730);
+  EXPECT_EQ(Parse({"--log-retention=0"}).options.logKeepDays, 0) << "0 keeps the logs for ever";
 }
 
 TEST_F(ServerOptionsTest, SecondaryHostDefaultsToThePrimaryGivenLaterOrEarlier) {
@@ -155,6 +158,9 @@ TEST_F(ServerOptionsTest, BadValuesAreRefusedWithTheirReason) {
       {{"--keystore"}, "--keystore needs a value"},
       {{"--client-port", "1", "--client-port", "2"}, "--client-port may be given once"},
       {{"--headless", "--headless"}, "--headless may be given once"},
+      {{"--log-retention", "36501"}, "--log-retention \"36501\" is not a number of days from 0 to 36500"},
+      {{"--log-retention", "-1"}, "--log-retention \"-1\" is not a number of days"},
+      {{"--log-retention", "a year"}, "--log-retention \"a year\" is not a number of days"},
       {{"--bogus"}, "unknown argument \"--bogus\""},
       {{"serve"}, "unknown argument \"serve\""},
   };
@@ -183,7 +189,7 @@ TEST(ServerUsageTest, NamesEveryOptionAndTheKeyStoreDefault) {
   const std::string usage = ServerUsage();
   for (const char* option : {"--headless", "--workdir DIR", "--params FILE", "--keystore DIR", "--client-port N",
                              "--host NAME[:PORT]", "--secondary-host NAME[:PORT]", "--host-ca FILE",
-                             "--com-device N=PATH", "--version", "--help",
+                             "--com-device N=PATH", "--log-retention DAYS", "--version", "--help",
                              "${XDG_CONFIG_HOME:-~/.config}/Kelvara Applications/Paxelle/keys"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }

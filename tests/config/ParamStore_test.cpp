@@ -63,7 +63,7 @@ TEST_F(ParamStoreTest, SaveWritesTheLinePrivatelyAndAnotherStoreLoadsIt) {
   EXPECT_EQ(ReadBytes(path_), set.Serialize()) << "a good line is read, not rewritten";
 }
 
-TEST_F(ParamStoreTest, ReplacingAFileKeepsItPrivateAndLeavesNoTemporary) {
+TEST_F(ParamStoreTest, ReplacingAFileKeepsItsModeButNothingForOthersAndLeavesNoTemporary) {
   fs::create_directories(Folder());
   WriteBytes(path_, "2;old;");
   fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
@@ -71,7 +71,7 @@ TEST_F(ParamStoreTest, ReplacingAFileKeepsItPrivateAndLeavesNoTemporary) {
   ASSERT_TRUE(store_.Save(ConfiguredSet()));
   ASSERT_TRUE(store_.Save(CMerchantParams()));
   EXPECT_EQ(ReadBytes(path_), kDefaultLine);
-  EXPECT_EQ(Mode(path_), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(Mode(path_), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   EXPECT_EQ(Listing(Folder()), std::vector<std::string>{"params"});
 }
 
@@ -152,6 +152,9 @@ TEST_F(ParamStoreTest, FileThatCannotBeReadIsNeitherReplacedNorKeptAside) {
   EXPECT_EQ(store_.LastErrorCode(), kParamErrorRead);
   EXPECT_FALSE(store_.LoadNotice().empty());
   EXPECT_EQ(store_.GetParams(), CMerchantParams());
+  // The defaults are in use, but the file is there: it must not pass for one never set.
+  EXPECT_EQ(store_.GetConfigurationState(), ConfigurationState::ParamsUnreadable);
+  EXPECT_EQ(store_.ReadFailure(), path_.string() + " is not a regular file");
   EXPECT_TRUE(fs::is_directory(path_));
   EXPECT_EQ(Listing(Folder()), std::vector<std::string>{"params"});
 
