@@ -68,7 +68,8 @@ TEST_F(ServerViewsTest, StatusExitsThreeWhileTheInterfacesAreStopped) {
                               "--client-port", std::to_string(FreeLoopbackPort())},
                              Dir() / "paxelle.out", Dir() / "paxelle.err", error))
       << error;
-  const ToolResult result = AwaitStatus(3, seconds(20));
+  // "starting" also exits 3, as an activating unit does; wait for the stop and its reason.
+  const ToolResult result = AwaitStatus(3, seconds(20), "Interfaces:          stopped");
   EXPECT_EQ(result.exitCode, 3) << result.out << result.err;
   EXPECT_NE(result.out.find("Interfaces:          stopped: Configuration not Set! - Use Setup | Merchant Parameters"),
             std::string::npos)
