@@ -83,7 +83,6 @@ bool TakeTaxCashBackAndRequestedAuthorize(CRequest& record, const RequestFields&
     if (!TakeAmount(record, fields, "Tax", kRcFieldTax, AmountRule::kRequired, record.Tax)) {
       return false;
     }
-    record.HasTax = true;
     std::string customer;
     if (fields.Lookup("CustomerCode", customer)) {
       record.CustomerCode = std::string(LastChars(customer, 17));
@@ -94,12 +93,7 @@ bool TakeTaxCashBackAndRequestedAuthorize(CRequest& record, const RequestFields&
     return false;
   }
   // An invalid requested amount is ignored, but a signed one is refused like any amount.
-  if (HasSignedAmount(fields, "Authorize")) return Refuse(record, kRcFieldAuthAmount);
-  std::string requested;
-  if (fields.Lookup("Authorize", requested) && IsValidUnsignedAmount(requested)) {
-    record.RequestedAuthorize = AmountToCentsText(requested);
-  }
-  return true;
+  return !HasSignedAmount(fields, "Authorize") || Refuse(record, kRcFieldAuthAmount);
 }
 
 // Purchase (required), Gratuity (optional); Authorize := Purchase + CashBack + Gratuity.
@@ -219,9 +213,6 @@ bool CRequest::ParseEmvCommon(const RequestFields& fields) {
   if (!fields.Lookup("EMVEntrySource", EMVEntrySource)) return Refuse(*this, kRcFieldEmvEntrySource);
   fields.Lookup("EMVData", EMVData);
   fields.Lookup("EMVAppID", EMVAppID);
-  fields.Lookup("EMVTSCounter", EMVTSCounter);
-  fields.Lookup("EMVPANSeqNo", EMVPANSeqNo);
-  fields.Lookup("PinPadSerialNo", PinPadSerialNo);
   return true;
 }
 

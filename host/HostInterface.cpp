@@ -8,7 +8,6 @@
 #include "host/HostWorker.h"
 
 #include <algorithm>
-#include <ctime>
 #include <iterator>
 #include <map>
 #include <new>
@@ -263,7 +262,6 @@ void CHostInterface::Dispatch(CRequest record) {
     return;
   }
   record.State = kStateSending;
-  record.SendTime = std::time(nullptr);
   if (!queue.UpdateByIdIfState(record.QueueId, kStateWaitingForHost, record)) {
     // Its session has gone, or cancelled it, since the snapshot: nobody would receive the answer.
     tickets.Remove(ticket);

@@ -77,7 +77,6 @@ void ParseCreditAnswer(CRequest& record, const HostPieces& pieces) {
   if (approved) {
     record.Approved = true;
     record.Captured = record.TranCodeId != kCreditAuthOnly;
-    record.PartialApproval = partial;
     record.HostAuthCode = std::string(pieces.Piece(3));
     record.HostAcqRefData = ReferenceBlock(pieces.Piece(2), record.HostTranCode);
     if (partial) record.Authorize = WithoutLeadingZeros(pieces.Head(76, 8));

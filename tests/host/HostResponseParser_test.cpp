@@ -92,7 +92,6 @@ TEST_F(HostResponseParserTest, ApprovedSaleFillsTheResultAndTheResponse) {
   Parse(record);
   EXPECT_TRUE(record.Approved);
   EXPECT_TRUE(record.Captured);
-  EXPECT_FALSE(record.PartialApproval);
   EXPECT_EQ(record.HostAuthCode, "AB1234");
   EXPECT_EQ(record.HostAcqRefData, "REFBLOCK1234250314092653|01");
   EXPECT_EQ(record.HostRefNo, "0001");
@@ -141,14 +140,12 @@ TEST_F(HostResponseParserTest, PartialApprovalTakesTheApprovedAmount) {
   allowed.PartialAuthAllowed = true;
   Parse(allowed);
   EXPECT_TRUE(allowed.Approved);
-  EXPECT_TRUE(allowed.PartialApproval);
   EXPECT_EQ(allowed.Authorize, "1000");
   EXPECT_NE(Document(allowed).find("<Authorize>10.00</Authorize>"), std::string::npos);
 
   CRequest refused = Answered(kCreditSale, 0, answer);
   Parse(refused);
   EXPECT_FALSE(refused.Approved);
-  EXPECT_FALSE(refused.PartialApproval);
   EXPECT_EQ(refused.Authorize, "1250");
   EXPECT_EQ(refused.HostAcqRefData, "");
   EXPECT_NE(Document(refused).find("<CmdStatus>Declined</CmdStatus>"), std::string::npos);

