@@ -48,7 +48,7 @@ bool CRequest::ParseDebit(const RequestFields& fields) {
   TranCodeId = code;
   TranCode = TranCodeWord(code);
   CardType = "DEBIT";
-  HostMsgKind = 2;
+  HostMsgKind = HostMessageKind::kDebit;
   return true;
 }
 

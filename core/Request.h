@@ -89,7 +89,7 @@ class CRequest : public CHostResult, public CBatchTotals {
   int TranCodeId = kTranNone;
   int OriginalTranCodeId = kTranNone;
   std::string TranCode = "INVALID";
-  int HostMsgKind = 0;
+  HostMessageKind HostMsgKind = HostMessageKind::kCredit;
   RequestState State = kStateCreated;
   RequestDisposition Disposition = kDispositionError;
 

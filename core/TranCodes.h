@@ -95,11 +95,23 @@ enum class RequestDisposition : int {
 };
 using enum RequestDisposition;
 
+// The family of host message a record's request went out as, which tells the answer
+// parser how to read the host's answer (`HostMsgKind`).
+enum class HostMessageKind : int {
+  kCredit = 0,     // a card authorization, sale, return or void (credit, healthcare, chip)
+  kForce = 1,      // a force: a captured pre-authorization or a voice authorization
+  kDebit = 2,      // a debit PIN transaction
+  kEbt = 4,        // an EBT transaction, whose answer carries the balances
+  kBatch = 5,      // batch summary or batch close
+  kEmvParams = 8,  // the EMV parameter download, answered from the server's own tables
+};
+
 // Their numbers (the values the log, the state table and operators use), for logs and test messages.
 inline std::ostream& operator<<(std::ostream& out, RequestState state) { return out << static_cast<int>(state); }
 inline std::ostream& operator<<(std::ostream& out, RequestDisposition disposition) {
   return out << static_cast<int>(disposition);
 }
+inline std::ostream& operator<<(std::ostream& out, HostMessageKind kind) { return out << static_cast<int>(kind); }
 
 // The host message layout an id is built with.
 enum class HostLayout {

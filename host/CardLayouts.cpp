@@ -81,7 +81,7 @@ void BuildCreditLayout(CRequest& record, const HostMessageSources& sources) {
   AppendFields(message, {f1, f2, CashBackField(record), "", f5, "", PartialAuthFlag(record),
                          record.InvoiceNo, "", EmvCapableFlag(sources.params)});
   record.HostRequest = std::move(message);
-  record.HostMsgKind = force ? 1 : 0;
+  record.HostMsgKind = force ? HostMessageKind::kForce : HostMessageKind::kCredit;
 }
 
 void BuildFsaLayout(CRequest& record, const HostMessageSources& sources) {
@@ -96,7 +96,7 @@ void BuildFsaLayout(CRequest& record, const HostMessageSources& sources) {
   AppendFields(message, {"", "", "", "", f5, FsaAmounts(record), PartialAuthFlag(record),
                          record.InvoiceNo, "", "7"});
   record.HostRequest = std::move(message);
-  record.HostMsgKind = 0;
+  record.HostMsgKind = HostMessageKind::kCredit;
 }
 
 void BuildVoiceAuthLayout(CRequest& record, const HostMessageSources& sources) {
@@ -112,7 +112,7 @@ void BuildVoiceAuthLayout(CRequest& record, const HostMessageSources& sources) {
   AppendFields(message, {"", record.AuthCode, ZeroFill(record.Gratuity, 8),
                          LastChars(record.OperatorID, 8), record.InvoiceNo, "", "", "", "", "3"});
   record.HostRequest = std::move(message);
-  record.HostMsgKind = 1;
+  record.HostMsgKind = HostMessageKind::kForce;
 }
 
 void BuildDebitLayout(CRequest& record, const HostMessageSources& sources) {
@@ -131,7 +131,7 @@ void BuildDebitLayout(CRequest& record, const HostMessageSources& sources) {
                          PinData(record)});
   message += kFs;
   record.HostRequest = std::move(message);
-  record.HostMsgKind = 2;
+  record.HostMsgKind = HostMessageKind::kDebit;
 }
 
 void BuildEbtLayout(CRequest& record, const HostMessageSources& sources) {
@@ -154,7 +154,7 @@ void BuildEbtLayout(CRequest& record, const HostMessageSources& sources) {
   AppendFields(message, {"", "", f3, "", f5, "", "0", record.InvoiceNo, "", "7", "", f12});
   if (!voucher) message += kFs;
   record.HostRequest = std::move(message);
-  record.HostMsgKind = 4;
+  record.HostMsgKind = HostMessageKind::kEbt;
 }
 
 }  // namespace paxelle::hostlayout

@@ -249,7 +249,7 @@ bool BuildHostRequest(CRequest& record, const HostMessageSources& sources) {
     case HostLayout::kNoMessage:
       return true;
     case HostLayout::kBuiltIn:
-      record.HostMsgKind = 8;
+      record.HostMsgKind = HostMessageKind::kEmvParams;
       return true;
     case HostLayout::kNone:
       return false;

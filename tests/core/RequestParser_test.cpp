@@ -351,7 +351,7 @@ TEST_F(RequestParserTest, DebitChecks) {
   EXPECT_EQ(record.AcctNo, kVisa);
   EXPECT_EQ(record.Authorize, "3000");
   EXPECT_EQ(record.CardType, "DEBIT");
-  EXPECT_EQ(record.HostMsgKind, 2);
+  EXPECT_EQ(record.HostMsgKind, HostMessageKind::kDebit);
   EXPECT_EQ(record.ExpDate, "");
 }
 
@@ -437,14 +437,14 @@ TEST_F(RequestParserTest, AdminCommands) {
     EXPECT_EQ(record.TranCodeId, e.id) << e.word;
     EXPECT_EQ(record.TranCode, e.word);
   }
-  EXPECT_EQ(ParsePayload(kAdmin.With("TranCode", "BatchSummary").Text()).HostMsgKind, 5);
+  EXPECT_EQ(ParsePayload(kAdmin.With("TranCode", "BatchSummary").Text()).HostMsgKind, HostMessageKind::kBatch);
 }
 
 TEST_F(RequestParserTest, BatchCloseTakesTotalsOrIsRefusedByTheMerchantSetting) {
   const CRequest bare = ParsePayload(kAdmin.With("TranCode", "BatchClose").Text());
   EXPECT_EQ(bare.TranCodeId, kBatchClose);
   EXPECT_EQ(bare.Disposition, kDispositionBatchClose);
-  EXPECT_EQ(bare.HostMsgKind, 5);
+  EXPECT_EQ(bare.HostMsgKind, HostMessageKind::kBatch);
   EXPECT_EQ(bare.NetCreditAmount, "");
 
   const CRequest totals = ParsePayload(kAdmin.With("TranCode", "BatchClose")
