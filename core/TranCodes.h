@@ -127,6 +127,16 @@ enum class HostLayout {
   kNoMessage,  // the check family: built without a message; the host thread answers it locally
 };
 
+class CRequest;
+class CServerContext;
+
+// How the lane's own session answers an id without queueing it: the finished wire
+// answer, and the outcome counted for it.
+struct SessionAnswer {
+  std::string (*build)(CRequest& record, const CServerContext& context);
+  const char* outcome;
+};
+
 // Everything the server decides by transaction code, in one row per id.
 struct TranCodeInfo {
   int id;
@@ -134,9 +144,8 @@ struct TranCodeInfo {
   HostLayout layout;
   bool needsCompletion;      // the host expects a completion after the answer
   int localAnswerCode;       // the host thread answers it with this code before any build; 0: none
-  bool sessionAnswers;       // answered by the lane's own session, never queued
+  const SessionAnswer* sessionAnswer;  // answered by the lane's own session, never queued; null: queued
   bool reversible;           // a chip transaction whose timeout tells the lane not to reverse
-  bool financialTraffic;     // counts as traffic for the queue's idle clock
   bool echoesRequestAuthCode;  // the result shows the request's AuthCode when the host gave none
   bool reportsCapture;       // an approval carries a capture status
 };
@@ -147,7 +156,5 @@ const TranCodeInfo& TranCodeInfoOf(int tranCodeId);
 
 // The TranCode word answered for an id; "INVALID" for ids without one.
 inline const char* TranCodeWord(int tranCodeId) { return TranCodeInfoOf(tranCodeId).word; }
-// The financial ids that count as traffic for the queue's idle clock.
-inline bool IsFinancialTraffic(int tranCodeId) { return TranCodeInfoOf(tranCodeId).financialTraffic; }
 
 }  // namespace paxelle

@@ -548,13 +548,11 @@ TEST(RequestRecordTest, DefaultsAndDeepCopies) {
   EXPECT_EQ(copy.HostAuthCode, "123456");
 }
 
-TEST(TranCodeTableTest, WordsAndTraffic) {
+TEST(TranCodeTableTest, Words) {
   EXPECT_STREQ(TranCodeWord(14), "Sale");
   EXPECT_STREQ(TranCodeWord(61), "INVALID");
   EXPECT_STREQ(TranCodeWord(13), "INVALID");
   EXPECT_STREQ(TranCodeWord(901), "GetPaxelleParms");
-  EXPECT_TRUE(IsFinancialTraffic(34));
-  EXPECT_FALSE(IsFinancialTraffic(2));
 }
 
 }  // namespace
