@@ -20,19 +20,6 @@ using parse::Value;
 
 namespace {
 
-int CreditCodeOf(const std::string& word) {
-  static const std::map<std::string, int> codes = {
-      {"Sale", kCreditSale},          {"Return", kCreditReturn},
-      {"VoidSale", kCreditVoidSale},  {"VoidReturn", kCreditVoidReturn},
-      {"VoiceAuth", kCreditVoiceAuth}, {"PreAuth", kCreditPreAuth},
-      {"AuthOnly", kCreditAuthOnly},  {"ZeroAuth", kCreditZeroAuth},
-      {"PreAuthCapture", kCreditPreAuthCapture}, {"FSASale", kCreditFsaSale},
-      {"ReverseFSASale", kCreditReverseFsaSale}, {"Balance", kCreditBalance},
-  };
-  const auto it = codes.find(word);
-  return it == codes.end() ? kTranNone : it->second;
-}
-
 int EmvCodeOf(const std::string& word) {
   static const std::map<std::string, int> codes = {
       {"EMVSale", kEmvSale},
@@ -152,7 +139,7 @@ void Complete(CRequest& record, int code) {
 }  // namespace
 
 bool CRequest::ParseCredit(const RequestFields& fields) {
-  const int code = CreditCodeOf(Value(fields, "TranCode"));
+  const int code = CreditTranCodeOf(Value(fields, "TranCode"));
   if (code == kTranNone) return Refuse(*this, kRcFieldTranCode);
 
   std::string account;

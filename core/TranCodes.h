@@ -3,6 +3,7 @@
 
 #include <ostream>
 #include <string>
+#include <string_view>
 
 namespace paxelle {
 
@@ -141,7 +142,10 @@ struct SessionAnswer {
 struct TranCodeInfo {
   int id;
   const char* word;          // the TranCode word answered for it
+  const char* laneWord;      // the TranCode word the credit parser takes for it; empty: not a credit id
   HostLayout layout;
+  const char* hostTranCode;  // the credit, healthcare and voice layouts' host transaction code;
+                             // empty: none (a credit void takes the voided transaction's)
   bool needsCompletion;      // the host expects a completion after the answer
   int localAnswerCode;       // the host thread answers it with this code before any build; 0: none
   const SessionAnswer* sessionAnswer;  // answered by the lane's own session, never queued; null: queued
@@ -156,5 +160,7 @@ const TranCodeInfo& TranCodeInfoOf(int tranCodeId);
 
 // The TranCode word answered for an id; "INVALID" for ids without one.
 inline const char* TranCodeWord(int tranCodeId) { return TranCodeInfoOf(tranCodeId).word; }
+// The credit id whose lane word is `laneWord`; kTranNone for a word no credit row has.
+int CreditTranCodeOf(std::string_view laneWord);
 
 }  // namespace paxelle

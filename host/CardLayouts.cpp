@@ -30,37 +30,28 @@ std::string FsaAmounts(const CRequest& record) {
 
 }  // namespace
 
-void BuildCreditLayout(CRequest& record, const HostMessageSources& sources) {
+bool BuildCreditLayout(CRequest& record, const HostMessageSources& sources) {
   HeadCodes codes;
   codes.cardCode = CardCode(record);
   codes.entryMode = SwipeEntryMode(record);
-  bool force = false;
-  bool addressAllowed = false;
   switch (record.TranCodeId) {
-    case kCreditSale:
-      codes.tranCode = "01";
-      addressAllowed = true;
-      break;
-    case kCreditReturn:
-      codes.tranCode = "04";
-      break;
-    case kCreditPreAuth:
-    case kCreditAuthOnly:
-    case kCreditZeroAuth:
-      codes.tranCode = "02";
-      addressAllowed = true;
-      break;
-    case kCreditPreAuthCapture:
-      codes.tranCode = "03";
-      force = true;
-      break;
-    case kCreditBalance:
-      codes.tranCode = "09";
-      break;
-    default:  // VoidSale, VoidReturn, ReverseFSASale
+    case kCreditVoidSale:
+    case kCreditVoidReturn:
+    case kCreditReverseFsaSale:
       TranslateVoid(record, codes);
       break;
+    default:
+      codes.tranCode = TranCodeInfoOf(record.TranCodeId).hostTranCode;
+      if (codes.tranCode.empty()) {
+        record.HostErrorText = kNoCreditCodeText;
+        return false;
+      }
+      break;
   }
+  // A force completes an earlier authorization; a sale or an authorization may be
+  // verified by address and card code.
+  const bool force = !codes.isVoid && codes.tranCode == "03";
+  const bool addressAllowed = !codes.isVoid && (codes.tranCode == "01" || codes.tranCode == "02");
   if (force) codes.messageClass = '4';
 
   std::string message = TransactionHead(record, codes, sources) + AccountField(record);
@@ -82,11 +73,12 @@ void BuildCreditLayout(CRequest& record, const HostMessageSources& sources) {
                          record.InvoiceNo, "", EmvCapableFlag(sources.params)});
   record.HostRequest = std::move(message);
   record.HostMsgKind = force ? HostMessageKind::kForce : HostMessageKind::kCredit;
+  return true;
 }
 
 void BuildFsaLayout(CRequest& record, const HostMessageSources& sources) {
   HeadCodes codes;
-  codes.tranCode = "01";
+  codes.tranCode = TranCodeInfoOf(record.TranCodeId).hostTranCode;
   codes.cardCode = CardCode(record);
   codes.entryMode = SwipeEntryMode(record);
 
@@ -101,7 +93,7 @@ void BuildFsaLayout(CRequest& record, const HostMessageSources& sources) {
 
 void BuildVoiceAuthLayout(CRequest& record, const HostMessageSources& sources) {
   HeadCodes codes;
-  codes.tranCode = "03";
+  codes.tranCode = TranCodeInfoOf(record.TranCodeId).hostTranCode;
   codes.cardCode = CardCode(record);
   codes.entryMode = SwipeEntryMode(record);
   codes.messageClass = '4';

@@ -242,8 +242,9 @@ void CHostInterface::Dispatch(CRequest record) {
   // becomes ready meanwhile; this thread goes on to the next record.
   sources.claim = &numbers;
   if (!BuildHostRequest(record, sources)) {
-    // No layout for this id: nothing the host could read would be sent.
-    FinishLocally(queue, record, kRcInvalidCommand);
+    // No layout for this id, or its layout refused it (4003 with the builder's text):
+    // nothing the host could read would be sent.
+    FinishLocally(queue, record, record.HostErrorText.empty() ? kRcInvalidCommand : kRcHostError);
     return;
   }
   if (record.HostErrorText == kNumbersNotSavedText || record.HostErrorText == kBatchNotSavedText) {

@@ -215,8 +215,7 @@ bool BuildHostRequest(CRequest& record, const HostMessageSources& sources) {
   using namespace hostlayout;
   switch (TranCodeInfoOf(record.TranCodeId).layout) {
     case HostLayout::kCredit:
-      BuildCreditLayout(record, sources);
-      return true;
+      return BuildCreditLayout(record, sources);
     case HostLayout::kFsa:
       BuildFsaLayout(record, sources);
       return true;

@@ -1,5 +1,6 @@
 #include "host/HostRequestBuilder.h"
 
+#include "host/HostLayouts.h"
 #include "tests/host/HostMessageTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -750,6 +751,17 @@ TEST_F(HostRequestBuilderTest, IdsWithoutALayoutFailAndChangeNothing) {
   }
   CRequest sale = SwipedSale();
   EXPECT_EQ(Build(sale).substr(34, 4), "0001");
+}
+
+TEST_F(HostRequestBuilderTest, CreditLayoutRefusesAnIdWithoutItsOwnCode) {
+  // Neither a void nor given a host transaction code: it must not go out as a void.
+  CRequest record = SwipedSale();
+  record.TranCodeId = kDebitSale;
+  EXPECT_FALSE(hostlayout::BuildCreditLayout(record, Sources()));
+  EXPECT_EQ(record.HostRequest, "");
+  EXPECT_EQ(record.HostErrorText, kNoCreditCodeText);
+  CRequest sale = SwipedSale();
+  EXPECT_EQ(Build(sale).substr(34, 4), "0001");  // no number was taken
 }
 
 // ---- number files that fail -------------------------------------------------------
