@@ -4,7 +4,6 @@
 #include "client/HexText.h"
 #include "client/MessageCrypto.h"
 #include "common/TrafficLog.h"
-#include "core/AdminCommands.h"
 #include "core/MessageFrame.h"
 #include "core/ServerContext.h"
 #include "core/ResponseDocuments.h"
@@ -299,23 +298,10 @@ void CClientSession::HandleMessage(const std::string& text) {
   }
   if (record.Disposition == kDispositionAbort) {
     record.State = kStateWaitingForHost;
-  } else {
-    switch (record.TranCodeId) {
-      case kServerVersion:
-        SendFramed(BuildServerVersion(record, server_.requestCrypto));
-        server_.metrics->RequestAnswered(TranCodeWord(record.TranCodeId), "success");
-        return;
-      case kGetPaxelleParms:
-        SendFramed(BuildPaymentTypes(record, server_));
-        server_.metrics->RequestAnswered(TranCodeWord(record.TranCodeId), "success");
-        return;
-      case kEmvOfflineDeclinedSale:
-        SendFramed(BuildOfflineDecline(record, server_.requestCrypto));
-        server_.metrics->RequestAnswered(TranCodeWord(record.TranCodeId), "declined");
-        return;
-      default:
-        break;
-    }
+  } else if (const SessionAnswer* answer = TranCodeInfoOf(record.TranCodeId).sessionAnswer) {
+    SendFramed(answer->build(record, server_));
+    server_.metrics->RequestAnswered(TranCodeWord(record.TranCodeId), answer->outcome);
+    return;
   }
 
   if (record.Disposition == kDispositionProcess && AtPendingLimit()) {

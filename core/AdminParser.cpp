@@ -24,7 +24,7 @@ bool CRequest::ParseAdmin(const RequestFields& fields, const CMerchantParams& pa
 
   int code = kTranNone;
   if (word == "BatchSummary") {
-    HostMsgKind = 5;
+    HostMsgKind = HostMessageKind::kBatch;
     code = kBatchSummary;
   } else if (word == "BatchClose") {
     if (!ParseBatchClose(fields, params)) return false;
@@ -49,7 +49,7 @@ bool CRequest::ParseBatchClose(const RequestFields& fields, const CMerchantParam
     return Refuse(*this, kRcHostError);
   }
   Disposition = kDispositionBatchClose;
-  HostMsgKind = 5;
+  HostMsgKind = HostMessageKind::kBatch;
 
   fields.Lookup("CreditCount", CreditCount);
   fields.Lookup("DebitCount", DebitCount);

@@ -8,9 +8,6 @@
 namespace paxelle {
 namespace {
 
-// The host message family the host interface gives the EMV parameter download.
-constexpr int kHostMsgEmvParams = 8;
-
 std::string Line(std::string_view name, std::string_view value) { return MakeElement(name, value, 2, true); }
 
 }  // namespace
@@ -41,7 +38,7 @@ std::string BuildAdminResponseBody(CRequest& record, CServerContext& context) {
     element = "BatchSummary";
   } else if (record.TranCodeId == kBatchClose) {
     element = "BatchClose";
-  } else if (record.HostMsgKind == kHostMsgEmvParams) {
+  } else if (record.HostMsgKind == HostMessageKind::kEmvParams) {
     element = "EMVParamDownload";
     batch = false;
   } else {

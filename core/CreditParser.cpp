@@ -20,19 +20,6 @@ using parse::Value;
 
 namespace {
 
-int CreditCodeOf(const std::string& word) {
-  static const std::map<std::string, int> codes = {
-      {"Sale", kCreditSale},          {"Return", kCreditReturn},
-      {"VoidSale", kCreditVoidSale},  {"VoidReturn", kCreditVoidReturn},
-      {"VoiceAuth", kCreditVoiceAuth}, {"PreAuth", kCreditPreAuth},
-      {"AuthOnly", kCreditAuthOnly},  {"ZeroAuth", kCreditZeroAuth},
-      {"PreAuthCapture", kCreditPreAuthCapture}, {"FSASale", kCreditFsaSale},
-      {"ReverseFSASale", kCreditReverseFsaSale}, {"Balance", kCreditBalance},
-  };
-  const auto it = codes.find(word);
-  return it == codes.end() ? kTranNone : it->second;
-}
-
 int EmvCodeOf(const std::string& word) {
   static const std::map<std::string, int> codes = {
       {"EMVSale", kEmvSale},
@@ -83,7 +70,6 @@ bool TakeTaxCashBackAndRequestedAuthorize(CRequest& record, const RequestFields&
     if (!TakeAmount(record, fields, "Tax", kRcFieldTax, AmountRule::kRequired, record.Tax)) {
       return false;
     }
-    record.HasTax = true;
     std::string customer;
     if (fields.Lookup("CustomerCode", customer)) {
       record.CustomerCode = std::string(LastChars(customer, 17));
@@ -94,12 +80,7 @@ bool TakeTaxCashBackAndRequestedAuthorize(CRequest& record, const RequestFields&
     return false;
   }
   // An invalid requested amount is ignored, but a signed one is refused like any amount.
-  if (HasSignedAmount(fields, "Authorize")) return Refuse(record, kRcFieldAuthAmount);
-  std::string requested;
-  if (fields.Lookup("Authorize", requested) && IsValidUnsignedAmount(requested)) {
-    record.RequestedAuthorize = AmountToCentsText(requested);
-  }
-  return true;
+  return !HasSignedAmount(fields, "Authorize") || Refuse(record, kRcFieldAuthAmount);
 }
 
 // Purchase (required), Gratuity (optional); Authorize := Purchase + CashBack + Gratuity.
@@ -158,7 +139,7 @@ void Complete(CRequest& record, int code) {
 }  // namespace
 
 bool CRequest::ParseCredit(const RequestFields& fields) {
-  const int code = CreditCodeOf(Value(fields, "TranCode"));
+  const int code = CreditTranCodeOf(Value(fields, "TranCode"));
   if (code == kTranNone) return Refuse(*this, kRcFieldTranCode);
 
   std::string account;
@@ -219,9 +200,6 @@ bool CRequest::ParseEmvCommon(const RequestFields& fields) {
   if (!fields.Lookup("EMVEntrySource", EMVEntrySource)) return Refuse(*this, kRcFieldEmvEntrySource);
   fields.Lookup("EMVData", EMVData);
   fields.Lookup("EMVAppID", EMVAppID);
-  fields.Lookup("EMVTSCounter", EMVTSCounter);
-  fields.Lookup("EMVPANSeqNo", EMVPANSeqNo);
-  fields.Lookup("PinPadSerialNo", PinPadSerialNo);
   return true;
 }
 

@@ -48,7 +48,7 @@ bool CRequest::ParseDebit(const RequestFields& fields) {
   TranCodeId = code;
   TranCode = TranCodeWord(code);
   CardType = "DEBIT";
-  HostMsgKind = 2;
+  HostMsgKind = HostMessageKind::kDebit;
   return true;
 }
 
@@ -128,14 +128,8 @@ bool CRequest::ParseCheck(const RequestFields& fields) {
 
   std::string micr;
   if (!fields.Lookup("MICR", micr)) return Refuse(*this, kRcMicrRequired);
-  if (micr == "Reader") {
-    Swiped = true;
-    MICRKeyed = 0;
-  } else if (micr == "Keyed") {
-    MICRKeyed = 1;
-  } else {
-    return Refuse(*this, kRcFieldMicrType);
-  }
+  if (micr != "Reader" && micr != "Keyed") return Refuse(*this, kRcFieldMicrType);
+  if (micr == "Reader") Swiped = true;
 
   if (!fields.Lookup("RoutingNo", RoutingNo) || RoutingNo.size() != 9) {
     return Refuse(*this, kRcFieldRoutingNo);

@@ -6,8 +6,6 @@
 #include "core/EmvTypes.h"
 #include "core/TranCodes.h"
 
-#include <array>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -54,12 +52,8 @@ struct CHostResult {
   std::string HostEBTReturnAmount;
   std::string HostNetEBTAmount;
   std::string ControlNo;
-  // The rest of the block's 56 texts, kept for the host interface.
-  std::array<std::string, 25> ReservedHostText;
-
   std::string HostRequest;   // the host request message as built
   std::string HostResponse;  // the host's answer as received
-  bool PartialApproval = false;
 
   std::vector<CaPublicKey> CaPublicKeys;
   std::vector<AidParams> EmvAidParams;
@@ -95,7 +89,7 @@ class CRequest : public CHostResult, public CBatchTotals {
   int TranCodeId = kTranNone;
   int OriginalTranCodeId = kTranNone;
   std::string TranCode = "INVALID";
-  int HostMsgKind = 0;
+  HostMessageKind HostMsgKind = HostMessageKind::kCredit;
   RequestState State = kStateCreated;
   RequestDisposition Disposition = kDispositionError;
 
@@ -105,7 +99,6 @@ class CRequest : public CHostResult, public CBatchTotals {
   std::string InvoiceNo;
   std::string VoucherNo;
   std::string ClientAddress;
-  int MICRKeyed = 0;
   std::string Track2;
   std::string AcctNo;
   std::string ExpDate;
@@ -122,49 +115,37 @@ class CRequest : public CHostResult, public CBatchTotals {
   std::string AcqRefData;
   std::string CVVData;
   std::string EMVAppID;
-  std::string EMVPANSeqNo;
   std::string Authorize;  // amounts: whole cents as decimal text
   std::string CashBack;
   std::string Gratuity;
   std::string Purchase;
   std::string Tax;
-  std::string RequestedAuthorize;
   std::string FSAPrescription;
   std::string FSAVision;
   std::string FSADental;
   std::string FSAClinical;
   bool Swiped = false;
   bool HasZip = false;
-  bool DuplicateOverride = false;
   bool HasCVV = false;
-  bool HasTax = false;
   bool Contactless = false;
   bool SkipTerminalCheck = false;
   bool PartialAuthAllowed = false;
   std::string EMVData;
   std::string EMVEntrySource;
-  std::string EMVTSCounter;
   int VSPActivation = 0;
   std::string OperatorID;
   std::string Memo;
   std::string TerminalID;
-  std::string PinPadSerialNo;
-  std::string ShiftID;
-  std::string TerminalName;
   std::string LaneTag;
   std::string ClientID;
 
-  // Host working block: chip-data results of the host interface.
-  std::array<std::string, 42> HostWorking;
+  // What the host request builders set for the message and its completion.
   std::string ItemSeqNo;
   std::string HostTranCode;
   bool ForceCompletion = false;
 
   // Queue and host bookkeeping.
   int QueueId = -1;
-  int HostThreadReserved = -1;
-  std::time_t SendTime = 0;
-  int DialRetry = 0;
 
   // Stores `text` in RawRequest, unwraps and decrypts the frame and, when the
   // frame asks for processing, parses the payload. A record whose TranCodeId is

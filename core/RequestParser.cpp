@@ -65,11 +65,8 @@ void CRequest::ParseFields(const CServerContext& context) {
     return;
   }
   if (fields.Lookup("OperatorID", value)) OperatorID = std::string(FirstChars(value, 20));
-  if (fields.Lookup("ShiftID", value)) ShiftID = std::string(FirstChars(value, 20));
-  if (fields.Lookup("TerminalName", value)) TerminalName = std::string(FirstChars(value, 20));
   if (fields.Lookup("Memo", value)) Memo = std::string(FirstChars(value, 40));
 
-  DuplicateOverride = Value(fields, "Duplicate") == "Override";
   Contactless = Value(fields, "AccountSource") == "Contactless";
   PartialAuthAllowed = Value(fields, "PartialAuth") == "Allow";
   if (fields.Lookup("VSPActivation", value)) VSPActivation = LeadingInt(value);

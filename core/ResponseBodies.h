@@ -16,7 +16,7 @@ class CServerContext;
 // answered; the account is masked, the expiry fully.
 std::string BuildTranResponseBody(const CRequest& record, const CMerchantParams& params);
 
-// The administrative body chosen by TranCodeId 18 / 19, else HostMsgKind 8:
+// The administrative body chosen by TranCodeId 18 / 19, else HostMsgKind kEmvParams:
 // opening line, MerchantID, TerminalID, OperatorID, content, closing line.
 // Empty for any other administrative record (the document then holds only
 // its command response).

@@ -3,6 +3,7 @@
 
 #include <ostream>
 #include <string>
+#include <string_view>
 
 namespace paxelle {
 
@@ -95,11 +96,23 @@ enum class RequestDisposition : int {
 };
 using enum RequestDisposition;
 
+// The family of host message a record's request went out as, which tells the answer
+// parser how to read the host's answer (`HostMsgKind`).
+enum class HostMessageKind : int {
+  kCredit = 0,     // a card authorization, sale, return or void (credit, healthcare, chip)
+  kForce = 1,      // a force: a captured pre-authorization or a voice authorization
+  kDebit = 2,      // a debit PIN transaction
+  kEbt = 4,        // an EBT transaction, whose answer carries the balances
+  kBatch = 5,      // batch summary or batch close
+  kEmvParams = 8,  // the EMV parameter download, answered from the server's own tables
+};
+
 // Their numbers (the values the log, the state table and operators use), for logs and test messages.
 inline std::ostream& operator<<(std::ostream& out, RequestState state) { return out << static_cast<int>(state); }
 inline std::ostream& operator<<(std::ostream& out, RequestDisposition disposition) {
   return out << static_cast<int>(disposition);
 }
+inline std::ostream& operator<<(std::ostream& out, HostMessageKind kind) { return out << static_cast<int>(kind); }
 
 // The host message layout an id is built with.
 enum class HostLayout {
@@ -115,16 +128,28 @@ enum class HostLayout {
   kNoMessage,  // the check family: built without a message; the host thread answers it locally
 };
 
+class CRequest;
+class CServerContext;
+
+// How the lane's own session answers an id without queueing it: the finished wire
+// answer, and the outcome counted for it.
+struct SessionAnswer {
+  std::string (*build)(CRequest& record, const CServerContext& context);
+  const char* outcome;
+};
+
 // Everything the server decides by transaction code, in one row per id.
 struct TranCodeInfo {
   int id;
   const char* word;          // the TranCode word answered for it
+  const char* laneWord;      // the TranCode word the credit parser takes for it; empty: not a credit id
   HostLayout layout;
+  const char* hostTranCode;  // the credit, healthcare and voice layouts' host transaction code;
+                             // empty: none (a credit void takes the voided transaction's)
   bool needsCompletion;      // the host expects a completion after the answer
   int localAnswerCode;       // the host thread answers it with this code before any build; 0: none
-  bool sessionAnswers;       // answered by the lane's own session, never queued
+  const SessionAnswer* sessionAnswer;  // answered by the lane's own session, never queued; null: queued
   bool reversible;           // a chip transaction whose timeout tells the lane not to reverse
-  bool financialTraffic;     // counts as traffic for the queue's idle clock
   bool echoesRequestAuthCode;  // the result shows the request's AuthCode when the host gave none
   bool reportsCapture;       // an approval carries a capture status
 };
@@ -135,7 +160,7 @@ const TranCodeInfo& TranCodeInfoOf(int tranCodeId);
 
 // The TranCode word answered for an id; "INVALID" for ids without one.
 inline const char* TranCodeWord(int tranCodeId) { return TranCodeInfoOf(tranCodeId).word; }
-// The financial ids that count as traffic for the queue's idle clock.
-inline bool IsFinancialTraffic(int tranCodeId) { return TranCodeInfoOf(tranCodeId).financialTraffic; }
+// The credit id whose lane word is `laneWord`; kTranNone for a word no credit row has.
+int CreditTranCodeOf(std::string_view laneWord);
 
 }  // namespace paxelle

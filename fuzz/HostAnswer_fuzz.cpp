@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   record.Disposition = (data[0] & 0x80) != 0 ? kDispositionBatchClose : kDispositionProcess;
   record.TranCodeId = kTranCodes[(data[0] >> 3) % std::size(kTranCodes)];
   record.TranCode = TranCodeWord(record.TranCodeId);
-  record.HostMsgKind = data[0] % 8;
+  record.HostMsgKind = static_cast<HostMessageKind>(data[0] % 8);
   record.HostTranCode = "01";
   record.ItemSeqNo = "0001";
   record.Authorize = "1250";

@@ -30,37 +30,28 @@ std::string FsaAmounts(const CRequest& record) {
 
 }  // namespace
 
-void BuildCreditLayout(CRequest& record, const HostMessageSources& sources) {
+bool BuildCreditLayout(CRequest& record, const HostMessageSources& sources) {
   HeadCodes codes;
   codes.cardCode = CardCode(record);
   codes.entryMode = SwipeEntryMode(record);
-  bool force = false;
-  bool addressAllowed = false;
   switch (record.TranCodeId) {
-    case kCreditSale:
-      codes.tranCode = "01";
-      addressAllowed = true;
-      break;
-    case kCreditReturn:
-      codes.tranCode = "04";
-      break;
-    case kCreditPreAuth:
-    case kCreditAuthOnly:
-    case kCreditZeroAuth:
-      codes.tranCode = "02";
-      addressAllowed = true;
-      break;
-    case kCreditPreAuthCapture:
-      codes.tranCode = "03";
-      force = true;
-      break;
-    case kCreditBalance:
-      codes.tranCode = "09";
-      break;
-    default:  // VoidSale, VoidReturn, ReverseFSASale
+    case kCreditVoidSale:
+    case kCreditVoidReturn:
+    case kCreditReverseFsaSale:
       TranslateVoid(record, codes);
       break;
+    default:
+      codes.tranCode = TranCodeInfoOf(record.TranCodeId).hostTranCode;
+      if (codes.tranCode.empty()) {
+        record.HostErrorText = kNoCreditCodeText;
+        return false;
+      }
+      break;
   }
+  // A force completes an earlier authorization; a sale or an authorization may be
+  // verified by address and card code.
+  const bool force = !codes.isVoid && codes.tranCode == "03";
+  const bool addressAllowed = !codes.isVoid && (codes.tranCode == "01" || codes.tranCode == "02");
   if (force) codes.messageClass = '4';
 
   std::string message = TransactionHead(record, codes, sources) + AccountField(record);
@@ -81,12 +72,13 @@ void BuildCreditLayout(CRequest& record, const HostMessageSources& sources) {
   AppendFields(message, {f1, f2, CashBackField(record), "", f5, "", PartialAuthFlag(record),
                          record.InvoiceNo, "", EmvCapableFlag(sources.params)});
   record.HostRequest = std::move(message);
-  record.HostMsgKind = force ? 1 : 0;
+  record.HostMsgKind = force ? HostMessageKind::kForce : HostMessageKind::kCredit;
+  return true;
 }
 
 void BuildFsaLayout(CRequest& record, const HostMessageSources& sources) {
   HeadCodes codes;
-  codes.tranCode = "01";
+  codes.tranCode = TranCodeInfoOf(record.TranCodeId).hostTranCode;
   codes.cardCode = CardCode(record);
   codes.entryMode = SwipeEntryMode(record);
 
@@ -96,12 +88,12 @@ void BuildFsaLayout(CRequest& record, const HostMessageSources& sources) {
   AppendFields(message, {"", "", "", "", f5, FsaAmounts(record), PartialAuthFlag(record),
                          record.InvoiceNo, "", "7"});
   record.HostRequest = std::move(message);
-  record.HostMsgKind = 0;
+  record.HostMsgKind = HostMessageKind::kCredit;
 }
 
 void BuildVoiceAuthLayout(CRequest& record, const HostMessageSources& sources) {
   HeadCodes codes;
-  codes.tranCode = "03";
+  codes.tranCode = TranCodeInfoOf(record.TranCodeId).hostTranCode;
   codes.cardCode = CardCode(record);
   codes.entryMode = SwipeEntryMode(record);
   codes.messageClass = '4';
@@ -112,7 +104,7 @@ void BuildVoiceAuthLayout(CRequest& record, const HostMessageSources& sources) {
   AppendFields(message, {"", record.AuthCode, ZeroFill(record.Gratuity, 8),
                          LastChars(record.OperatorID, 8), record.InvoiceNo, "", "", "", "", "3"});
   record.HostRequest = std::move(message);
-  record.HostMsgKind = 1;
+  record.HostMsgKind = HostMessageKind::kForce;
 }
 
 void BuildDebitLayout(CRequest& record, const HostMessageSources& sources) {
@@ -131,7 +123,7 @@ void BuildDebitLayout(CRequest& record, const HostMessageSources& sources) {
                          PinData(record)});
   message += kFs;
   record.HostRequest = std::move(message);
-  record.HostMsgKind = 2;
+  record.HostMsgKind = HostMessageKind::kDebit;
 }
 
 void BuildEbtLayout(CRequest& record, const HostMessageSources& sources) {
@@ -154,7 +146,7 @@ void BuildEbtLayout(CRequest& record, const HostMessageSources& sources) {
   AppendFields(message, {"", "", f3, "", f5, "", "0", record.InvoiceNo, "", "7", "", f12});
   if (!voucher) message += kFs;
   record.HostRequest = std::move(message);
-  record.HostMsgKind = 4;
+  record.HostMsgKind = HostMessageKind::kEbt;
 }
 
 }  // namespace paxelle::hostlayout

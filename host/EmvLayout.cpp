@@ -146,7 +146,7 @@ void BuildEmvLayout(CRequest& record, const HostMessageSources& sources) {
                          record.InvoiceNo, "", "9", EmvDataBlock(record), f12});
   message += kFs;
   record.HostRequest = std::move(message);
-  record.HostMsgKind = force ? 1 : 0;
+  record.HostMsgKind = force ? HostMessageKind::kForce : HostMessageKind::kCredit;
 }
 
 }  // namespace paxelle::hostlayout

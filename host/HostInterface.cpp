@@ -8,7 +8,6 @@
 #include "host/HostWorker.h"
 
 #include <algorithm>
-#include <ctime>
 #include <iterator>
 #include <map>
 #include <new>
@@ -243,8 +242,9 @@ void CHostInterface::Dispatch(CRequest record) {
   // becomes ready meanwhile; this thread goes on to the next record.
   sources.claim = &numbers;
   if (!BuildHostRequest(record, sources)) {
-    // No layout for this id: nothing the host could read would be sent.
-    FinishLocally(queue, record, kRcInvalidCommand);
+    // No layout for this id, or its layout refused it (4003 with the builder's text):
+    // nothing the host could read would be sent.
+    FinishLocally(queue, record, record.HostErrorText.empty() ? kRcInvalidCommand : kRcHostError);
     return;
   }
   if (record.HostErrorText == kNumbersNotSavedText || record.HostErrorText == kBatchNotSavedText) {
@@ -263,7 +263,6 @@ void CHostInterface::Dispatch(CRequest record) {
     return;
   }
   record.State = kStateSending;
-  record.SendTime = std::time(nullptr);
   if (!queue.UpdateByIdIfState(record.QueueId, kStateWaitingForHost, record)) {
     // Its session has gone, or cancelled it, since the snapshot: nobody would receive the answer.
     tickets.Remove(ticket);

@@ -70,8 +70,10 @@ std::string TransactionHead(CRequest& record, const HeadCodes& codes,
 void AppendFields(std::string& message, std::initializer_list<std::string_view> fields);
 
 // Each layout fills HostRequest and the message fields of the record for
-// the ids BuildHostRequest hands it; none of them can fail.
-void BuildCreditLayout(CRequest& record, const HostMessageSources& sources);
+// the ids BuildHostRequest hands it. The credit layout refuses (false, HostErrorText
+// kNoCreditCodeText, no number taken) an id that is neither a void nor has a host
+// transaction code in its row; the others cannot fail.
+bool BuildCreditLayout(CRequest& record, const HostMessageSources& sources);
 void BuildFsaLayout(CRequest& record, const HostMessageSources& sources);
 void BuildVoiceAuthLayout(CRequest& record, const HostMessageSources& sources);
 void BuildDebitLayout(CRequest& record, const HostMessageSources& sources);

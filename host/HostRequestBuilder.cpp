@@ -50,19 +50,8 @@ std::string TerminalCapability(const CMerchantParams& params, int tranCodeId) {
   const int category = params.GetNumber(kParamMerchantCategory);
   if (category == 3 || category == 4) return "4";
   if (params.GetValue(kParamCustomerActivated) == "Y") return "3";
-  switch (tranCodeId) {
-    case kDebitSale:
-    case kDebitReturn:
-    case kDebitPreAuthCapture:
-    case kEbtFoodSale:
-    case kEbtFoodReturn:
-    case kEbtCashSale:
-    case kEbtVoucher:
-    case kEbtBalance:
-      return "2";
-    default:
-      return "1";
-  }
+  const HostLayout layout = TranCodeInfoOf(tranCodeId).layout;
+  return layout == HostLayout::kDebit || layout == HostLayout::kEbt ? "2" : "1";
 }
 
 std::string CardCode(const CRequest& record) {
@@ -226,8 +215,7 @@ bool BuildHostRequest(CRequest& record, const HostMessageSources& sources) {
   using namespace hostlayout;
   switch (TranCodeInfoOf(record.TranCodeId).layout) {
     case HostLayout::kCredit:
-      BuildCreditLayout(record, sources);
-      return true;
+      return BuildCreditLayout(record, sources);
     case HostLayout::kFsa:
       BuildFsaLayout(record, sources);
       return true;
@@ -249,7 +237,7 @@ bool BuildHostRequest(CRequest& record, const HostMessageSources& sources) {
     case HostLayout::kNoMessage:
       return true;
     case HostLayout::kBuiltIn:
-      record.HostMsgKind = 8;
+      record.HostMsgKind = HostMessageKind::kEmvParams;
       return true;
     case HostLayout::kNone:
       return false;

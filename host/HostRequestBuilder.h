@@ -16,11 +16,14 @@ namespace paxelle {
 inline constexpr char kNumbersNotSavedText[] = "Sequence number could not be saved - transaction not sent.";
 // The refusal of a message that would have opened a batch the batch file could not take.
 inline constexpr char kBatchNotSavedText[] = "Batch number could not be saved - transaction not sent.";
+// The refusal of an id the credit layout has no host transaction code for.
+inline constexpr char kNoCreditCodeText[] = "Transaction code has no credit host message - transaction not sent.";
 
 // Builds the layout chosen by TranCodeId into HostRequest and sets ItemSeqNo,
 // HostTranCode, HostMsgKind and ForceCompletion as the layout asks. Takes the
 // numbers it carries from `sources`. False, HostRequest left as it was, for an
-// id without a layout; the check ids succeed untouched. When a number the
+// id without a layout, or one its layout refuses (HostErrorText then says why);
+// the check ids succeed untouched. When a number the
 // message carries could not be saved, HostErrorText is kNumbersNotSavedText
 // (kBatchNotSavedText for the batch) and the message must not be sent: a
 // restart would send that number again.

@@ -77,7 +77,6 @@ void ParseCreditAnswer(CRequest& record, const HostPieces& pieces) {
   if (approved) {
     record.Approved = true;
     record.Captured = record.TranCodeId != kCreditAuthOnly;
-    record.PartialApproval = partial;
     record.HostAuthCode = std::string(pieces.Piece(3));
     record.HostAcqRefData = ReferenceBlock(pieces.Piece(2), record.HostTranCode);
     if (partial) record.Authorize = WithoutLeadingZeros(pieces.Head(76, 8));
@@ -126,7 +125,7 @@ void ParseDebitEbtAnswer(CRequest& record, const HostPieces& pieces) {
     record.HostAcqRefData = std::string(pieces.Piece(2));
     if (record.PartialAuthAllowed) record.Authorize = WithoutLeadingZeros(pieces.Head(76, 8));
   }
-  if (record.HostMsgKind == 4) {
+  if (record.HostMsgKind == HostMessageKind::kEbt) {
     const std::string_view balances = pieces.Piece(5);
     if (!balances.starts_with("E")) {
       record.FoodBalance = AmountText(HostPieces::Read(balances, 13, 8));
@@ -196,20 +195,20 @@ void ParseHostResponse(CRequest& record, CBatchState& batch, CServerContext& con
   const HostPieces pieces(record.HostResponse);
 
   switch (record.HostMsgKind) {
-    case 0:
+    case HostMessageKind::kCredit:
       ParseCreditAnswer(record, pieces);
       break;
-    case 1:
+    case HostMessageKind::kForce:
       ParseForceAnswer(record, pieces);
       break;
-    case 2:
-    case 4:
+    case HostMessageKind::kDebit:
+    case HostMessageKind::kEbt:
       ParseDebitEbtAnswer(record, pieces);
       break;
-    case 5:
+    case HostMessageKind::kBatch:
       ParseBatchAnswer(record, pieces, batch);
       break;
-    case 8:
+    case HostMessageKind::kEmvParams:
       record.AdminText = "SUCCESS";
       record.AdminSuccess = true;
       break;

@@ -157,7 +157,6 @@ CHostWorker::DialOutcome CHostWorker::HandOverToDial() {
   bool retryAllowed = server_.dialLineConnected.IsSet();
 
   record_.State = kStateDialHandOver;
-  record_.DialRetry = retryAllowed ? 1 : 0;
   if (!queue.UpdateById(id, record_)) return DialOutcome::kRecordGone;
   Notify(HostTrafficEvent::kSendingDial);
 
@@ -182,7 +181,6 @@ CHostWorker::DialOutcome CHostWorker::HandOverToDial() {
       break;
     }
     retryAllowed = false;
-    record_.DialRetry = 0;
     if (stopping.Wait(kDialRetryPause)) break;
     record_.ClearHostResult();
     record_.State = kStateDialHandOver;

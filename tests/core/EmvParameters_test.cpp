@@ -192,7 +192,7 @@ class EmvParamDownloadTest : public ::testing::Test {
     record.TranCodeId = kEmvParamDownload;
     record.TranCode = "EMVParamDownload";
     record.StreamType = "Admin";
-    record.HostMsgKind = 8;
+    record.HostMsgKind = HostMessageKind::kEmvParams;
     record.State = kStateParsed;
     record.AdminSuccess = true;
     record.AdminText = "SUCCESS";

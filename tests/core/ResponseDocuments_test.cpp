@@ -437,7 +437,7 @@ CRequest BatchRecord(int id) {
   record.StreamType = "Admin";
   record.TranCodeId = id;
   record.TranCode = id == kBatchClose ? "BatchClose" : "BatchSummary";
-  record.HostMsgKind = 5;
+  record.HostMsgKind = HostMessageKind::kBatch;
   record.TerminalID = "001";
   record.OperatorID = "op";
   record.UserTraceData = "lane7";
@@ -536,7 +536,7 @@ TEST_F(ResponseDocumentsTest, BatchBodyLeavesOutEmptyIdentityAndHostFields) {
 
 TEST_F(ResponseDocumentsTest, AdministrativeRecordWithoutBodyHasCommandResponseOnly) {
   CRequest record = BatchRecord(kServerVersion);
-  record.HostMsgKind = 0;
+  record.HostMsgKind = HostMessageKind::kCredit;
   EXPECT_EQ(record.BuildResponse(Context()),
             kResultStart +
                 "\t\t<CmdStatus>Error</CmdStatus>\r\n"

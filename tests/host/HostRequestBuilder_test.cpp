@@ -1,5 +1,6 @@
 #include "host/HostRequestBuilder.h"
 
+#include "host/HostLayouts.h"
 #include "tests/host/HostMessageTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -53,7 +54,7 @@ TEST_F(HostRequestBuilderTest, SwipedCreditSaleIsLaidOutFieldByField) {
   EXPECT_EQ(record.HostRequest.substr(76, 8), "00001250");
   EXPECT_EQ(record.ItemSeqNo, "0001");
   EXPECT_EQ(record.HostTranCode, "01");
-  EXPECT_EQ(record.HostMsgKind, 0);
+  EXPECT_EQ(record.HostMsgKind, HostMessageKind::kCredit);
   EXPECT_FALSE(record.ForceCompletion);
 }
 
@@ -225,12 +226,15 @@ TEST_F(HostRequestBuilderTest, CreditTransactionCodes) {
     int tranCodeId;
     const char* code;
     char messageClass;
-    int kind;
+    HostMessageKind kind;
   } cases[] = {
-      {kCreditSale, "01", '3', 0},    {kCreditReturn, "04", '3', 0},
-      {kCreditPreAuth, "02", '3', 0}, {kCreditAuthOnly, "02", '3', 0},
-      {kCreditZeroAuth, "02", '3', 0}, {kCreditPreAuthCapture, "03", '4', 1},
-      {kCreditBalance, "09", '3', 0},
+      {kCreditSale, "01", '3', HostMessageKind::kCredit},
+      {kCreditReturn, "04", '3', HostMessageKind::kCredit},
+      {kCreditPreAuth, "02", '3', HostMessageKind::kCredit},
+      {kCreditAuthOnly, "02", '3', HostMessageKind::kCredit},
+      {kCreditZeroAuth, "02", '3', HostMessageKind::kCredit},
+      {kCreditPreAuthCapture, "03", '4', HostMessageKind::kForce},
+      {kCreditBalance, "09", '3', HostMessageKind::kCredit},
   };
   for (const auto& c : cases) {
     CRequest record = SwipedSale();
@@ -378,7 +382,7 @@ TEST_F(HostRequestBuilderTest, FsaSaleSendsItsHealthcareAmounts) {
             HOST_FS HOST_FS HOST_FS HOST_FS HOST_FS HOST_FS "S000000001250:U000000000500:W000000000250"
             HOST_FS "0" HOST_FS "INV1" HOST_FS HOST_FS "7");
   EXPECT_EQ(record.HostTranCode, "01");
-  EXPECT_EQ(record.HostMsgKind, 0);
+  EXPECT_EQ(record.HostMsgKind, HostMessageKind::kCredit);
 }
 
 TEST_F(HostRequestBuilderTest, FsaAmountsKeepTheirOrderAndTheAddressBlockComesFirst) {
@@ -407,7 +411,7 @@ TEST_F(HostRequestBuilderTest, VoiceAuthorizationIsAlwaysKeyedWithTwoZeroAmounts
             "4000000000000002=2612" HOST_FS HOST_FS "VA1234" HOST_FS "00000300" HOST_FS "TOR12345"
             HOST_FS "INV1" HOST_FS HOST_FS HOST_FS HOST_FS HOST_FS "3");
   EXPECT_EQ(record.HostTranCode, "03");
-  EXPECT_EQ(record.HostMsgKind, 1);
+  EXPECT_EQ(record.HostMsgKind, HostMessageKind::kForce);
 }
 
 // ---- debit and EBT ----------------------------------------------------------------
@@ -434,7 +438,7 @@ TEST_F(PinLayoutTest, DebitSaleWithCashBackEndsWithPinDataAndSeparator) {
             HOST_FS HOST_FS HOST_FS "00000500" HOST_FS HOST_FS "D" HOST_FS HOST_FS "0" HOST_FS "INV1"
             HOST_FS HOST_FS "7" HOST_FS HOST_FS "FFFF0123456789ABCDEF1234567890ABCDEF" HOST_FS);
   EXPECT_EQ(record.DervdKey, "FFFF0123456789ABCDEF");
-  EXPECT_EQ(record.HostMsgKind, 2);
+  EXPECT_EQ(record.HostMsgKind, HostMessageKind::kDebit);
 }
 
 TEST_F(PinLayoutTest, DebitCodesAndAccount) {
@@ -465,7 +469,7 @@ TEST_F(PinLayoutTest, EbtFoodSaleCarriesPinData) {
             "250314001" "0001" "250314" "092653" "00001000" "4000000000000002=2612101"
             HOST_FS HOST_FS HOST_FS HOST_FS HOST_FS "D" HOST_FS HOST_FS "0" HOST_FS "INV1" HOST_FS
             HOST_FS "7" HOST_FS HOST_FS "FFFF0123456789ABCDEF1234567890ABCDEF" HOST_FS);
-  EXPECT_EQ(record.HostMsgKind, 4);
+  EXPECT_EQ(record.HostMsgKind, HostMessageKind::kEbt);
 }
 
 TEST_F(PinLayoutTest, EbtVoucherHasNoPinDataAndNoFinalSeparator) {
@@ -547,7 +551,7 @@ TEST_F(EmvLayoutTest, EmvSaleWithTheSlotExample) {
             HOST_FS HOST_FS HOST_FS HOST_FS HOST_FS HOST_FS HOST_FS "0" HOST_FS "INV1" HOST_FS HOST_FS "9"
             HOST_FS + block + HOST_FS HOST_FS);
   EXPECT_EQ(record.HostTranCode, "01");
-  EXPECT_EQ(record.HostMsgKind, 0);
+  EXPECT_EQ(record.HostMsgKind, HostMessageKind::kCredit);
 }
 
 TEST_F(EmvLayoutTest, EntryModeFollowsTheEntrySource) {
@@ -642,12 +646,14 @@ TEST_F(EmvLayoutTest, ChipTransactionCodes) {
     int tranCodeId;
     const char* code;
     char messageClass;
-    int kind;
+    HostMessageKind kind;
     const char* f2;
   } cases[] = {
-      {kEmvSale, "01", '3', 0, ""},       {kEmvZeroAuth, "02", '3', 0, ""},
-      {kEmvReturn, "04", '3', 0, ""},     {kEmvVoiceAuth, "03", '4', 1, "AB12CD"},
-      {kEmvVoidSale, "06", '3', 0, "AB12CD"},
+      {kEmvSale, "01", '3', HostMessageKind::kCredit, ""},
+      {kEmvZeroAuth, "02", '3', HostMessageKind::kCredit, ""},
+      {kEmvReturn, "04", '3', HostMessageKind::kCredit, ""},
+      {kEmvVoiceAuth, "03", '4', HostMessageKind::kForce, "AB12CD"},
+      {kEmvVoidSale, "06", '3', HostMessageKind::kCredit, "AB12CD"},
   };
   for (const auto& c : cases) {
     CRequest record = EmvSale("");
@@ -670,14 +676,14 @@ TEST_F(EmvLayoutTest, ChipTransactionCodes) {
 TEST_F(HostRequestBuilderTest, BatchInquiryIsEightyCharacters) {
   CRequest record;
   record.TranCodeId = kBatchSummary;
-  record.HostMsgKind = 5;
+  record.HostMsgKind = HostMessageKind::kBatch;
   record.LaneTag = "0107";
   ASSERT_TRUE(BuildHostRequest(record, Sources()));
   EXPECT_EQ(record.HostRequest,
             "LG08A411123456789012345123456787" "01" "0001" "61000" "200" "N0000" "250314000"
             "PXLL" "HOST0001" "KELVARA1");
   EXPECT_EQ(record.HostRequest.size(), 80u);
-  EXPECT_EQ(record.HostMsgKind, 5);
+  EXPECT_EQ(record.HostMsgKind, HostMessageKind::kBatch);
 }
 
 TEST_F(HostRequestBuilderTest, BatchCloseCarriesTheLanesTotals) {
@@ -686,7 +692,7 @@ TEST_F(HostRequestBuilderTest, BatchCloseCarriesTheLanesTotals) {
 
   CRequest record;
   record.TranCodeId = kBatchClose;
-  record.HostMsgKind = 5;
+  record.HostMsgKind = HostMessageKind::kBatch;
   record.CreditCount = "3";
   record.CreditPurchaseAmount = "12345";
   record.CreditReturnAmount = "500";
@@ -703,7 +709,7 @@ TEST_F(HostRequestBuilderTest, BatchCloseCarriesTheLanesTotals) {
             "000" "00000000" "00000000" "00000000" "00000000"
             "PXLL" "HOST0001" "KELVARA1");
   EXPECT_EQ(record.HostRequest.size(), 239u);
-  EXPECT_EQ(record.HostMsgKind, 5);
+  EXPECT_EQ(record.HostMsgKind, HostMessageKind::kBatch);
 }
 
 TEST_F(HostRequestBuilderTest, BatchMessagesTakeAStanOnlyAndOpenNoBatch) {
@@ -727,7 +733,7 @@ TEST_F(HostRequestBuilderTest, CheckAndParameterDownloadSucceedWithoutAMessage) 
     record.HostRequest = "kept";
     EXPECT_TRUE(BuildHostRequest(record, Sources())) << id;
     EXPECT_EQ(record.HostRequest, "kept") << id;
-    EXPECT_EQ(record.HostMsgKind, id == kEmvParamDownload ? 8 : 0) << id;
+    EXPECT_EQ(record.HostMsgKind, id == kEmvParamDownload ? HostMessageKind::kEmvParams : HostMessageKind::kCredit) << id;
   }
   CRequest sale = SwipedSale();
   EXPECT_EQ(Build(sale).substr(34, 4), "0001");  // no number was taken
@@ -745,6 +751,17 @@ TEST_F(HostRequestBuilderTest, IdsWithoutALayoutFailAndChangeNothing) {
   }
   CRequest sale = SwipedSale();
   EXPECT_EQ(Build(sale).substr(34, 4), "0001");
+}
+
+TEST_F(HostRequestBuilderTest, CreditLayoutRefusesAnIdWithoutItsOwnCode) {
+  // Neither a void nor given a host transaction code: it must not go out as a void.
+  CRequest record = SwipedSale();
+  record.TranCodeId = kDebitSale;
+  EXPECT_FALSE(hostlayout::BuildCreditLayout(record, Sources()));
+  EXPECT_EQ(record.HostRequest, "");
+  EXPECT_EQ(record.HostErrorText, kNoCreditCodeText);
+  CRequest sale = SwipedSale();
+  EXPECT_EQ(Build(sale).substr(34, 4), "0001");  // no number was taken
 }
 
 // ---- number files that fail -------------------------------------------------------

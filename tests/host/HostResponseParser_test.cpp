@@ -37,7 +37,7 @@ class HostResponseParserTest : public ::testing::Test {
     batch_.GetBatchNo(false, false, changed, errors);  // an open local batch
   }
 
-  static CRequest Answered(int tranCodeId, int hostMsgKind, const std::string& answer) {
+  static CRequest Answered(int tranCodeId, HostMessageKind hostMsgKind, const std::string& answer) {
     CRequest record;
     record.StreamType = "Transaction";
     record.Disposition = kDispositionProcess;
@@ -53,7 +53,7 @@ class HostResponseParserTest : public ::testing::Test {
   }
 
   static CRequest Batch(int tranCodeId, const std::string& answer) {
-    CRequest record = Answered(tranCodeId, 5, answer);
+    CRequest record = Answered(tranCodeId, HostMessageKind::kBatch, answer);
     record.StreamType = "Admin";
     if (tranCodeId == kBatchClose) record.Disposition = kDispositionBatchClose;
     return record;
@@ -84,7 +84,7 @@ class HostResponseParserTest : public ::testing::Test {
 // ---- credit, healthcare and chip credit ----------------------------------------------
 
 TEST_F(HostResponseParserTest, ApprovedSaleFillsTheResultAndTheResponse) {
-  CRequest record = Answered(kCreditSale, 0,
+  CRequest record = Answered(kCreditSale, HostMessageKind::kCredit,
                              std::string(kSaleHead) + "00001250" "0000" "APPROVED AB1234 "
                              HOST_FS "REFBLOCK1234250314092653" HOST_FS "AB1234" HOST_FS HOST_FS "0YM");
   record.HasZip = true;
@@ -92,7 +92,6 @@ TEST_F(HostResponseParserTest, ApprovedSaleFillsTheResultAndTheResponse) {
   Parse(record);
   EXPECT_TRUE(record.Approved);
   EXPECT_TRUE(record.Captured);
-  EXPECT_FALSE(record.PartialApproval);
   EXPECT_EQ(record.HostAuthCode, "AB1234");
   EXPECT_EQ(record.HostAcqRefData, "REFBLOCK1234250314092653|01");
   EXPECT_EQ(record.HostRefNo, "0001");
@@ -122,7 +121,7 @@ TEST_F(HostResponseParserTest, ResponseCodesOfACreditAnswer) {
       {"0010", true, true},   {"0005", false, false}, {"0100", false, false},
   };
   for (const auto& c : cases) {
-    CRequest record = Answered(kCreditSale, 0,
+    CRequest record = Answered(kCreditSale, HostMessageKind::kCredit,
                                std::string(kSaleHead) + "00001000" + c.code + "HOST TEXT       "
                                HOST_FS "REFBLOCK1234250314092653" HOST_FS "AB1234");
     record.PartialAuthAllowed = c.partialAllowed;
@@ -137,25 +136,23 @@ TEST_F(HostResponseParserTest, ResponseCodesOfACreditAnswer) {
 TEST_F(HostResponseParserTest, PartialApprovalTakesTheApprovedAmount) {
   const std::string answer = std::string(kSaleHead) + "00001000" "0010" "PARTIAL APPROVAL"
                              HOST_FS "REFBLOCK1234250314092653" HOST_FS "AB1234";
-  CRequest allowed = Answered(kCreditSale, 0, answer);
+  CRequest allowed = Answered(kCreditSale, HostMessageKind::kCredit, answer);
   allowed.PartialAuthAllowed = true;
   Parse(allowed);
   EXPECT_TRUE(allowed.Approved);
-  EXPECT_TRUE(allowed.PartialApproval);
   EXPECT_EQ(allowed.Authorize, "1000");
   EXPECT_NE(Document(allowed).find("<Authorize>10.00</Authorize>"), std::string::npos);
 
-  CRequest refused = Answered(kCreditSale, 0, answer);
+  CRequest refused = Answered(kCreditSale, HostMessageKind::kCredit, answer);
   Parse(refused);
   EXPECT_FALSE(refused.Approved);
-  EXPECT_FALSE(refused.PartialApproval);
   EXPECT_EQ(refused.Authorize, "1250");
   EXPECT_EQ(refused.HostAcqRefData, "");
   EXPECT_NE(Document(refused).find("<CmdStatus>Declined</CmdStatus>"), std::string::npos);
 }
 
 TEST_F(HostResponseParserTest, AuthOnlyIsNotCaptured) {
-  CRequest record = Answered(kCreditAuthOnly, 0,
+  CRequest record = Answered(kCreditAuthOnly, HostMessageKind::kCredit,
                              std::string(kSaleHead) + "00001250" "0000" "APPROVED        ");
   record.HostTranCode = "02";
   Parse(record);
@@ -174,19 +171,19 @@ TEST_F(HostResponseParserTest, ShortReferenceBlockBecomesBlanks) {
       {"REFBLOCK1234250314092653EXTRA", "REFBLOCK1234250314092653EXTRA|01"},
   };
   for (const auto& c : cases) {
-    CRequest record = Answered(kCreditSale, 0,
+    CRequest record = Answered(kCreditSale, HostMessageKind::kCredit,
                                std::string(kSaleHead) + "00001250" "0000" "APPROVED        " HOST_FS +
                                    c.piece2 + HOST_FS "AB1234");
     Parse(record);
     EXPECT_EQ(record.HostAcqRefData, c.expected) << c.piece2;
   }
-  CRequest empty = Answered(kCreditSale, 0, std::string(kSaleHead) + "00001250" "0000" "APPROVED        ");
+  CRequest empty = Answered(kCreditSale, HostMessageKind::kCredit, std::string(kSaleHead) + "00001250" "0000" "APPROVED        ");
   Parse(empty);
   EXPECT_EQ(empty.HostAcqRefData.size(), 27u);
 }
 
 TEST_F(HostResponseParserTest, IssuerDataPiecesBecomeTheEmvResult) {
-  CRequest record = Answered(kEmvSale, 0,
+  CRequest record = Answered(kEmvSale, HostMessageKind::kCredit,
                              std::string(kSaleHead) + "00000500" "0005" "DECLINED        "
                              HOST_FS HOST_FS HOST_FS HOST_FS HOST_FS HOST_FS HOST_FS HOST_FS
                              "0123456789ABCDEF" HOST_FS "ABCDE" HOST_FS "9F1801");
@@ -195,14 +192,14 @@ TEST_F(HostResponseParserTest, IssuerDataPiecesBecomeTheEmvResult) {
   EXPECT_FALSE(record.Approved);
   EXPECT_EQ(record.EMVResult, "9108" "0123456789ABCDEF" "7102" "ABCDE" "7203" "9F1801");
 
-  CRequest onlyNine = Answered(kEmvSale, 0,
+  CRequest onlyNine = Answered(kEmvSale, HostMessageKind::kCredit,
                                std::string(kSaleHead) + "00000500" "0000" "APPROVED        "
                                HOST_FS HOST_FS HOST_FS HOST_FS HOST_FS HOST_FS HOST_FS HOST_FS
                                "0123456789ABCDEF");
   Parse(onlyNine);
   EXPECT_EQ(onlyNine.EMVResult, "9108" "0123456789ABCDEF");
 
-  CRequest onlyEleven = Answered(kEmvSale, 0,
+  CRequest onlyEleven = Answered(kEmvSale, HostMessageKind::kCredit,
                                  std::string(kSaleHead) + "00000500" "0000" "APPROVED        "
                                  HOST_FS HOST_FS HOST_FS HOST_FS HOST_FS HOST_FS HOST_FS HOST_FS
                                  HOST_FS HOST_FS "8A02");
@@ -215,7 +212,7 @@ TEST_F(HostResponseParserTest, EndOfTextSplitsLikeTheFieldSeparator) {
   const std::string withEtx = std::string(kSaleHead) + "00001250" "0000" "APPROVED        "
                               HOST_ETX "REFBLOCK1234250314092653" HOST_ETX "AB1234" HOST_ETX HOST_ETX
                               "0YM" HOST_ETX;
-  CRequest record = Answered(kCreditSale, 0, withEtx);
+  CRequest record = Answered(kCreditSale, HostMessageKind::kCredit, withEtx);
   record.HasZip = true;
   Parse(record);
   EXPECT_TRUE(record.Approved);
@@ -225,7 +222,7 @@ TEST_F(HostResponseParserTest, EndOfTextSplitsLikeTheFieldSeparator) {
 }
 
 TEST_F(HostResponseParserTest, GarbledAnswerIsADecline) {
-  CRequest record = Answered(kCreditSale, 0, "GARBAGE");
+  CRequest record = Answered(kCreditSale, HostMessageKind::kCredit, "GARBAGE");
   record.HasZip = true;
   record.HasCVV = true;
   record.AVSResult = "X";
@@ -244,7 +241,7 @@ TEST_F(HostResponseParserTest, GarbledAnswerIsADecline) {
 }
 
 TEST_F(HostResponseParserTest, CreditBalanceReportsTheBalanceOfPieceFive) {
-  CRequest record = Answered(kCreditBalance, 0,
+  CRequest record = Answered(kCreditBalance, HostMessageKind::kCredit,
                              std::string(kSaleHead) + "00000000" "0000" "BALANCE         "
                              HOST_FS "REFBLOCK1234250314092653" HOST_FS "AB1234" HOST_FS HOST_FS
                              "0YM          00012345");
@@ -254,7 +251,7 @@ TEST_F(HostResponseParserTest, CreditBalanceReportsTheBalanceOfPieceFive) {
   EXPECT_EQ(record.Balance, "123.45");
   EXPECT_NE(Document(record).find("<Balance>123.45</Balance>"), std::string::npos);
 
-  CRequest noBalance = Answered(kCreditBalance, 0,
+  CRequest noBalance = Answered(kCreditBalance, HostMessageKind::kCredit,
                                 std::string(kSaleHead) + "00000000" "0000" "BALANCE         ");
   Parse(noBalance);
   EXPECT_EQ(noBalance.Balance, "");
@@ -263,7 +260,7 @@ TEST_F(HostResponseParserTest, CreditBalanceReportsTheBalanceOfPieceFive) {
 // ---- forces ------------------------------------------------------------------------
 
 TEST_F(HostResponseParserTest, UploadedForceIsApprovedAndCaptured) {
-  CRequest record = Answered(kCreditVoiceAuth, 1,
+  CRequest record = Answered(kCreditVoiceAuth, HostMessageKind::kForce,
                              std::string(kForceHead) + "UPLOADED        " "00001250" "0000"
                              "                ");
   record.HostTranCode = "03";
@@ -275,7 +272,7 @@ TEST_F(HostResponseParserTest, UploadedForceIsApprovedAndCaptured) {
 }
 
 TEST_F(HostResponseParserTest, ForceNotUploadedTakesTheProcessorText) {
-  CRequest record = Answered(kCreditPreAuthCapture, 1,
+  CRequest record = Answered(kCreditPreAuthCapture, HostMessageKind::kForce,
                              std::string(kForceHead) + "REJECTED        " "00001250" "0005"
                              "CALL CENTER     ");
   record.HostTranCode = "03";
@@ -286,7 +283,7 @@ TEST_F(HostResponseParserTest, ForceNotUploadedTakesTheProcessorText) {
   EXPECT_EQ(record.HostText, "CALL CENTER     ");
   EXPECT_EQ(record.HostAcqRefData, "REFBLOCK1234250314092653|03");
 
-  CRequest shortAnswer = Answered(kEmvVoiceAuth, 1, "UPLOADED");
+  CRequest shortAnswer = Answered(kEmvVoiceAuth, HostMessageKind::kForce, "UPLOADED");
   shortAnswer.HostTranCode = "03";
   Parse(shortAnswer);
   EXPECT_FALSE(shortAnswer.Approved);
@@ -296,7 +293,7 @@ TEST_F(HostResponseParserTest, ForceNotUploadedTakesTheProcessorText) {
 // ---- debit and EBT --------------------------------------------------------------------
 
 TEST_F(HostResponseParserTest, ApprovedDebitKeepsThePlainReference) {
-  CRequest record = Answered(kDebitSale, 2,
+  CRequest record = Answered(kDebitSale, HostMessageKind::kDebit,
                              std::string(kSaleHead) + "00001500" "0000" "APPROVED        "
                              HOST_FS "DEBITREF" HOST_FS "DB1234");
   record.PartialAuthAllowed = true;
@@ -312,7 +309,7 @@ TEST_F(HostResponseParserTest, ApprovedDebitKeepsThePlainReference) {
 
 TEST_F(HostResponseParserTest, DebitAcceptsOnlyItsApprovalCode) {
   for (const char* code : {"0011", "0010", "0100", "0005"}) {
-    CRequest record = Answered(kDebitSale, 2,
+    CRequest record = Answered(kDebitSale, HostMessageKind::kDebit,
                                std::string(kSaleHead) + "00001500" + code + "DECLINED        "
                                HOST_FS "DEBITREF" HOST_FS "DB1234");
     record.PartialAuthAllowed = true;
@@ -328,7 +325,7 @@ TEST_F(HostResponseParserTest, EbtBalanceAnswer) {
   const std::string answer = std::string(kSaleHead) + "00000000" "0100" "BALANCE INQUIRY "
                              HOST_FS "EBTREF" HOST_FS "EB0001" HOST_FS HOST_FS
                              "BALANCES     " "00012345" "00006789";
-  CRequest food = Answered(kEbtBalance, 4, answer);
+  CRequest food = Answered(kEbtBalance, HostMessageKind::kEbt, answer);
   food.CardType = "Foodstamp";
   Parse(food);
   EXPECT_TRUE(food.Approved);
@@ -340,14 +337,14 @@ TEST_F(HostResponseParserTest, EbtBalanceAnswer) {
   EXPECT_NE(document.find("<FoodBalance>123.45</FoodBalance>"), std::string::npos) << document;
   EXPECT_NE(document.find("<CaptureStatus>NotCaptured</CaptureStatus>"), std::string::npos);
 
-  CRequest cash = Answered(kEbtBalance, 4, answer);
+  CRequest cash = Answered(kEbtBalance, HostMessageKind::kEbt, answer);
   cash.CardType = "Cash";
   Parse(cash);
   EXPECT_EQ(cash.Balance, "67.89");
 }
 
 TEST_F(HostResponseParserTest, EbtSaleBalancesAreReadEvenWhenDeclined) {
-  CRequest record = Answered(kEbtFoodSale, 4,
+  CRequest record = Answered(kEbtFoodSale, HostMessageKind::kEbt,
                              std::string(kSaleHead) + "00001000" "0100" "INSUFF FUNDS    "
                              HOST_FS "EBTREF" HOST_FS "EB0001" HOST_FS HOST_FS
                              "BALANCES     " "00000500" "00000000");
@@ -359,7 +356,7 @@ TEST_F(HostResponseParserTest, EbtSaleBalancesAreReadEvenWhenDeclined) {
 }
 
 TEST_F(HostResponseParserTest, EbtErrorPieceLeavesTheBalances) {
-  CRequest record = Answered(kEbtFoodSale, 4,
+  CRequest record = Answered(kEbtFoodSale, HostMessageKind::kEbt,
                              std::string(kSaleHead) + "00001000" "0000" "APPROVED        "
                              HOST_FS "EBTREF" HOST_FS "EB0001" HOST_FS HOST_FS
                              "E0000000000000001234500006789");
@@ -464,7 +461,7 @@ TEST_F(HostResponseParserTest, ShortBatchAnswerGivesZeroTotalsAndNoSuccess) {
 // ---- parameter download and unknown kinds ---------------------------------------------
 
 TEST_F(HostResponseParserTest, ParameterDownloadSucceedsWithoutReadingAnAnswer) {
-  CRequest record = Answered(kEmvParamDownload, 8, "");
+  CRequest record = Answered(kEmvParamDownload, HostMessageKind::kEmvParams, "");
   record.StreamType = "Admin";
   Parse(record);
   EXPECT_TRUE(record.AdminSuccess);
@@ -474,7 +471,7 @@ TEST_F(HostResponseParserTest, ParameterDownloadSucceedsWithoutReadingAnAnswer) 
 
 TEST_F(HostResponseParserTest, UnknownKindIsAnsweredWith4002) {
   for (int kind : {3, 6, 7, 9, -1}) {
-    CRequest record = Answered(kCreditSale, kind,
+    CRequest record = Answered(kCreditSale, static_cast<HostMessageKind>(kind),
                                std::string(kSaleHead) + "00001250" "0000" "APPROVED        ");
     Parse(record);
     EXPECT_EQ(record.ReturnCode, 4002) << kind;

