@@ -6,6 +6,7 @@
 #include "tests/app/NotifySocket.h"
 #include "tests/common/LocalMoment.h"
 #include "tests/config/TempDir.h"
+#include "tests/support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -166,12 +167,7 @@ class ServerProcess {
   }
   // The exit code once the process has ended within `limit`, else -1.
   int WaitForExit(seconds limit = kPatience) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (Running()) {
-      if (std::chrono::steady_clock::now() > deadline) return -1;
-      std::this_thread::sleep_for(milliseconds(20));
-    }
-    return exitCode_;
+    return testing::WaitFor("the server to exit", [this] { return !Running(); }, limit) ? exitCode_ : -1;
   }
 
  private:
@@ -184,26 +180,18 @@ class ServerProcess {
   int exitCode_ = -1;
 };
 
-// Polls `read` until its text holds `part` `count` times, or the time is up.
-template <class Reader>
-bool WaitForText(Reader read, const std::string& part, int count = 1, seconds limit = kPatience) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  for (;;) {
-    const std::string text = read();
-    int found = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) {
-      ++found;
-    }
-    if (found >= count) return true;
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(milliseconds(50));
-  }
-}
-
 int Count(const std::string& text, const std::string& part) {
   int found = 0;
   for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++found;
   return found;
+}
+
+// Polls `read` until its text holds `part` `count` times, or the time is up.
+template <class Reader>
+::testing::AssertionResult WaitForText(Reader read, const std::string& part, int count = 1,
+                                       seconds limit = kPatience) {
+  return testing::WaitFor(std::to_string(count) + " of \"" + part + "\"",
+                          [&] { return Count(read(), part) >= count; }, limit, milliseconds(20));
 }
 
 class ServerTest : public ::testing::Test {
@@ -254,10 +242,10 @@ class ServerTest : public ::testing::Test {
     for (const fs::path& file : files) text += testing::ReadBytes(file);
     return text;
   }
-  bool WaitForLog(const std::string& part, int count = 1) {
+  ::testing::AssertionResult WaitForLog(const std::string& part, int count = 1) {
     return WaitForText([this] { return LogText(); }, part, count);
   }
-  static bool WaitForErr(const ServerProcess& server, const std::string& part) {
+  static ::testing::AssertionResult WaitForErr(const ServerProcess& server, const std::string& part) {
     return WaitForText([&server] { return server.Err(); }, part);
   }
 
@@ -281,6 +269,7 @@ TEST_F(ServerTest, UnconfiguredServerStaysUpWithoutItsPort) {
   ASSERT_TRUE(WaitForErr(server, "Configuration not Set! - Use Setup | Merchant Parameters")) << server.Err();
   ASSERT_TRUE(WaitForLog("Server Startup Paxelle XML Version WH 5.10"));
   EXPECT_FALSE(CanConnect(clientPort_));
+  // Staying up is the point: give a server that would exit for want of its port the time to.
   std::this_thread::sleep_for(milliseconds(300));
   EXPECT_TRUE(server.Running());
   EXPECT_NE(server.Out().find("Paxelle XML 5.0 WorldPay OFFLINE       OFFLINE\n"), std::string::npos);

@@ -4,6 +4,7 @@
 #include "app/control/ControlServer.h"
 #include "tests/config/TempDir.h"
 #include "tests/support/CardDataScan.h"
+#include "tests/support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,6 @@
 #include <cstring>
 #include <fstream>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace paxelle {
@@ -96,13 +96,8 @@ class ControlServerTest : public ::testing::Test {
     return false;
   }
   // Waits for `text` in the log, at most `limit`.
-  bool AwaitLogged(const std::string& text, milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!Logged(text)) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(milliseconds(10));
-    }
-    return true;
+  ::testing::AssertionResult AwaitLogged(const std::string& text, milliseconds limit) {
+    return testing::WaitFor("\"" + text + "\" in the log", [&] { return Logged(text); }, limit);
   }
 
   testing::TempDir dir_;
@@ -273,15 +268,15 @@ TEST_F(ControlServerTest, TheSeventeenthClientIsToldTheServerIsBusy) {
   EXPECT_TRUE(AwaitLogged("16 clients are connected already", seconds(2)));
   // A place that is given up is free again.
   clients.pop_back();
-  const auto deadline = std::chrono::steady_clock::now() + seconds(5);
-  bool served = false;
-  while (!served && std::chrono::steady_clock::now() < deadline) {
-    ControlClient again;
-    served = again.Connect(Socket(), error) == ControlConnect::kConnected &&
-             again.Ask(ControlRequest::kStatus, reply, error) && ParseOkReply(reply, error);
-    if (!served) std::this_thread::sleep_for(milliseconds(20));
-  }
-  EXPECT_TRUE(served) << error;
+  EXPECT_TRUE(testing::WaitFor(
+      "a new client to be served",
+      [&] {
+        ControlClient again;
+        return again.Connect(Socket(), error) == ControlConnect::kConnected &&
+               again.Ask(ControlRequest::kStatus, reply, error) && ParseOkReply(reply, error);
+      },
+      seconds(5), milliseconds(20)))
+      << error;
 }
 
 // Another user, in a child process: who it is and what it may do.

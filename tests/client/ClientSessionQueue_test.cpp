@@ -15,9 +15,10 @@ namespace paxelle {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::kPatience;
 using testing::SessionTest;
 using testing::TestLane;
-using testing::WaitUntil;
+using testing::WaitFor;
 
 // With a 30 s poll interval, only the wake-up can bring a result within the
 // tests' patience.
@@ -46,19 +47,19 @@ TEST_F(SessionTest, QueuedRequestIsAnsweredAsSoonAsTheHostFinishesIt) {
   EXPECT_EQ(reply.textResponse, "Queued:045:000");
 
   CRequest record;
-  ASSERT_TRUE(WaitUntil([&] { return FindQueued("sale-1", record); }));
+  ASSERT_TRUE(WaitFor("the sale on the queue", [&] { return FindQueued("sale-1", record); }, kPatience));
   EXPECT_EQ(record.State, kStateWaitingForHost);
   EXPECT_EQ(record.TranCodeId, kCreditSale);
   EXPECT_EQ(record.ClientAddress.rfind("127.0.0.1:", 0), 0u);
   FinishApproved(record);
 
   lane::LaneResponse response;
-  ASSERT_TRUE(lane.ReadReply(reply, testing::kPatience, &response));
+  ASSERT_TRUE(lane.ReadReply(reply, kPatience, &response));
   EXPECT_EQ(response.frameType, lane::kTypeEncrypted);
   EXPECT_EQ(reply.cmdStatus, "Approved");
   EXPECT_EQ(reply.responseOrigin, "Processor");
   EXPECT_EQ(reply.userTraceData, "sale-1");
-  EXPECT_TRUE(WaitUntil([this] { return Queue().ActiveCount() == 0; }));
+  EXPECT_TRUE(WaitFor("the queue to empty", [this] { return Queue().ActiveCount() == 0; }, kPatience));
 }
 
 TEST_F(SessionTest, InterimReplyCountsTheRecordsAlreadyQueued) {
@@ -97,7 +98,7 @@ TEST_F(SessionTest, LocallyFinishedAndCancelledRecordsGetTheirErrorAnswers) {
     FinishWithState(*c.record, c.state, c.returnCode);
     lane::CommandResponse reply;
     lane::LaneResponse response;
-    ASSERT_TRUE(lane.ReadReply(reply, testing::kPatience, &response)) << c.code;
+    ASSERT_TRUE(lane.ReadReply(reply, kPatience, &response)) << c.code;
     EXPECT_EQ(response.frameType, lane::kTypeClear);
     EXPECT_EQ(reply.returnCodeText, c.code);
     EXPECT_EQ(reply.cmdStatus, "Error");
@@ -106,7 +107,7 @@ TEST_F(SessionTest, LocallyFinishedAndCancelledRecordsGetTheirErrorAnswers) {
       EXPECT_EQ(reply.textResponse, c.text);
     }
   }
-  EXPECT_TRUE(WaitUntil([this] { return Queue().ActiveCount() == 0; }));
+  EXPECT_TRUE(WaitFor("the queue to empty", [this] { return Queue().ActiveCount() == 0; }, kPatience));
 }
 
 TEST_F(SessionTest, AbortFrameIsQueuedWithoutAReply) {
@@ -118,7 +119,7 @@ TEST_F(SessionTest, AbortFrameIsQueuedWithoutAReply) {
   ASSERT_TRUE(lane.Connection().SendAbort("stop"));
 
   CRequest abort;
-  ASSERT_TRUE(WaitUntil([&] { return FindQueued("stop", abort); }));
+  ASSERT_TRUE(WaitFor("the request on the queue", [&] { return FindQueued("stop", abort); }, kPatience));
   EXPECT_EQ(abort.Disposition, kDispositionAbort);
   EXPECT_EQ(abort.State, kStateWaitingForHost);
   EXPECT_EQ(abort.ClientAddress, sale.ClientAddress);
@@ -130,7 +131,7 @@ TEST_F(SessionTest, AbortFrameIsQueuedWithoutAReply) {
   ASSERT_TRUE(lane.ReadReply(reply));
   EXPECT_EQ(reply.returnCodeText, "001010");
   EXPECT_EQ(reply.userTraceData, "waiting");
-  EXPECT_TRUE(WaitUntil([this] { return Queue().ActiveCount() == 0; }));
+  EXPECT_TRUE(WaitFor("the queue to empty", [this] { return Queue().ActiveCount() == 0; }, kPatience));
   // Nothing answered the abort itself.
   std::string frame;
   EXPECT_EQ(lane.Connection().ReadFrame(200ms, frame), lane::ReadStatus::kTimeout);
@@ -149,7 +150,7 @@ TEST_F(SessionTest, BatchCloseHoldsOffOtherLanesUntilItIsDelivered) {
   ASSERT_TRUE(closer.ReadReply(reply));
   ASSERT_TRUE(lane::IsQueuedReply(reply));
   CRequest close;
-  ASSERT_TRUE(WaitUntil([&] { return FindQueued("close", close); }));
+  ASSERT_TRUE(WaitFor("the close on the queue", [&] { return FindQueued("close", close); }, kPatience));
   EXPECT_TRUE(Queue().IsExclusive());
 
   ASSERT_TRUE(seller.SendRequest(testing::CreditSalePayload(), "refused-sale"));
@@ -166,7 +167,7 @@ TEST_F(SessionTest, BatchCloseHoldsOffOtherLanesUntilItIsDelivered) {
   ASSERT_TRUE(closer.ReadReply(reply));
   EXPECT_EQ(reply.cmdStatus, "Success");
   EXPECT_EQ(reply.userTraceData, "close");
-  ASSERT_TRUE(WaitUntil([this] { return !Queue().IsExclusive(); }));
+  ASSERT_TRUE(WaitFor("the exclusive hold to end", [this] { return !Queue().IsExclusive(); }, kPatience));
 
   CRequest sale;
   QueueSale(seller, "next-sale", sale);
@@ -174,14 +175,14 @@ TEST_F(SessionTest, BatchCloseHoldsOffOtherLanesUntilItIsDelivered) {
 
 TEST_F(SessionTest, GoneLanesApprovalIsDeliveredIntoTheVoidAndLogged) {
   ClientSessionSettings settings = FastPolling();
-  settings.drainLimit = testing::kPatience;
+  settings.drainLimit = kPatience;
   StartListener(settings);
   CRequest sale;
   {
     TestLane lane;
     ASSERT_TRUE(lane.LogIn(Port()));
     ASSERT_TRUE(lane.SendRequest(testing::CreditSalePayload(), "orphan"));
-    ASSERT_TRUE(WaitUntil([&] { return FindQueued("orphan", sale); }));
+    ASSERT_TRUE(WaitFor("the sale on the queue", [&] { return FindQueued("orphan", sale); }, kPatience));
     // A worker has sent it to the host before the lane goes: it is answered
     // even so (a record not yet sent would be cancelled).
     sale.State = kStateSending;
@@ -191,8 +192,8 @@ TEST_F(SessionTest, GoneLanesApprovalIsDeliveredIntoTheVoidAndLogged) {
     // result's send fails for certain.
   }
   FinishApproved(sale);
-  ASSERT_TRUE(WaitUntil([this] { return Queue().ActiveCount() == 0; }));
-  ASSERT_TRUE(WaitUntil([&] { return Listener().ConnectionCount() == 0; }));
+  ASSERT_TRUE(WaitFor("the queue to empty", [this] { return Queue().ActiveCount() == 0; }, kPatience));
+  ASSERT_TRUE(WaitFor("every connection to end", [&] { return Listener().ConnectionCount() == 0; }, kPatience));
   const std::string logged = LoggedText();
   EXPECT_NE(logged.find("Unable to deliver approved response to Client for " + sale.ClientAddress + "!"),
             std::string::npos);
@@ -210,8 +211,8 @@ TEST_F(SessionTest, GoneLanesRecordsAreRemovedWhenTheDrainRunsOut) {
     QueueSale(lane, "never-finished", sale);
   }
   // The host never answers; the session gives the record up.
-  EXPECT_TRUE(WaitUntil([this] { return Queue().ActiveCount() == 0; }));
-  EXPECT_TRUE(WaitUntil([&] { return Listener().ConnectionCount() == 0; }));
+  EXPECT_TRUE(WaitFor("the queue to empty", [this] { return Queue().ActiveCount() == 0; }, kPatience));
+  EXPECT_TRUE(WaitFor("every connection to end", [&] { return Listener().ConnectionCount() == 0; }, kPatience));
 }
 
 TEST_F(SessionTest, GoingOfflineLeavesNoRecordBehind) {
@@ -224,7 +225,7 @@ TEST_F(SessionTest, GoingOfflineLeavesNoRecordBehind) {
   lane::CommandResponse reply;
   ASSERT_TRUE(lane.ReadReply(reply));
   EXPECT_EQ(reply.returnCode, 2003);
-  EXPECT_TRUE(WaitUntil([this] { return Queue().ActiveCount() == 0; }));
+  EXPECT_TRUE(WaitFor("the queue to empty", [this] { return Queue().ActiveCount() == 0; }, kPatience));
   // A late write-back by the host finds nothing to update.
   EXPECT_FALSE(Queue().UpdateById(sale.QueueId, sale));
 }
@@ -267,7 +268,7 @@ TEST_F(SessionTest, ConnectionPastItsPendingLimitIsRefusedUntilARecordIsDelivere
   FinishApproved(first);
   ASSERT_TRUE(lane.ReadReply(reply));
   EXPECT_EQ(reply.userTraceData, "sale-0");
-  ASSERT_TRUE(WaitUntil([this] { return Queue().ActiveCount() == 32; }));
+  ASSERT_TRUE(WaitFor("32 active records", [this] { return Queue().ActiveCount() == 32; }, kPatience));
   CRequest again;
   QueueSale(lane, "after-delivery", again);
 }

@@ -17,14 +17,16 @@ namespace paxelle {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::kPatience;
 using testing::SessionTest;
 using testing::TestLane;
+using testing::WaitFor;
 
 // A lane that drives the wire by hand, for logins and writes the reference
 // client would never make.
 class HandLane {
  public:
-  HandLane() { connection_.SetIoTimeout(testing::kPatience); }
+  HandLane() { connection_.SetIoTimeout(kPatience); }
 
   bool Connect(int port) { return connection_.Connect("127.0.0.1", port); }
 
@@ -58,7 +60,7 @@ class HandLane {
     std::string document;
     std::string error;
     lane::ServerFrame frame;
-    return connection_.ReadFrame(testing::kPatience, text) == lane::ReadStatus::kOk &&
+    return connection_.ReadFrame(kPatience, text) == lane::ReadStatus::kOk &&
            lane::ParseServerFrame(text, frame, error) &&
            lane::OpenServerFrame(crypto_, keys_, frame, document, error) &&
            lane::ParseCommandResponse(document, reply, error);
@@ -67,7 +69,7 @@ class HandLane {
   bool WaitForClose() {
     std::string frame;
     for (;;) {
-      const auto status = connection_.ReadFrame(testing::kPatience, frame);
+      const auto status = connection_.ReadFrame(kPatience, frame);
       if (status == lane::ReadStatus::kOk) continue;
       return status == lane::ReadStatus::kClosed || status == lane::ReadStatus::kError;
     }
@@ -196,7 +198,7 @@ TEST_F(SessionTest, ConnectionOverTheLimitIsRefusedAfterItsLogin) {
   StartListener({}, 1);
   TestLane first;
   ASSERT_TRUE(first.LogIn(Port()));
-  ASSERT_TRUE(testing::WaitUntil([&] { return Listener().ConnectionCount() == 1; }));
+  ASSERT_TRUE(WaitFor("the connection to be counted", [&] { return Listener().ConnectionCount() == 1; }, kPatience));
 
   TestLane second;
   lane::LoginResult result;
@@ -219,7 +221,8 @@ class FullListenerTest : public SessionTest {
     StartListener(settings, 2);
     ASSERT_TRUE(first_.LogIn(Port()));
     ASSERT_TRUE(second_.LogIn(Port()));
-    ASSERT_TRUE(testing::WaitUntil([&] { return Listener().ConnectionCount() == 2; }));
+    ASSERT_TRUE(
+        WaitFor("both connections to be counted", [&] { return Listener().ConnectionCount() == 2; }, kPatience));
   }
 
   TestLane first_;
@@ -253,13 +256,14 @@ TEST_F(FullListenerTest, ConnectionsPastTheRefusingCeilingAreClosedAtOnce) {
     waiting.push_back(std::make_unique<TestLane>());
     ASSERT_TRUE(waiting.back()->Connect(Port()));
   }
-  ASSERT_TRUE(testing::WaitUntil(
-      [&] { return Listener().RefusingCount() == CSocketListener::kMaxRefusingConnections; }));
+  ASSERT_TRUE(WaitFor(
+      "every refusing place to be taken",
+      [&] { return Listener().RefusingCount() == CSocketListener::kMaxRefusingConnections; }, kPatience));
 
   TestLane late;
   ASSERT_TRUE(late.Connect(Port()));
   std::string frame;
-  EXPECT_EQ(late.Connection().ReadFrame(testing::kPatience, frame), lane::ReadStatus::kClosed)
+  EXPECT_EQ(late.Connection().ReadFrame(kPatience, frame), lane::ReadStatus::kClosed)
       << "closed without a greeting or a thread";
   EXPECT_EQ(Listener().RefusingCount(), CSocketListener::kMaxRefusingConnections);
   EXPECT_NE(LoggedText().find("closed at once: 32 connections over the limit are being refused already."),
@@ -321,7 +325,7 @@ TEST_F(SessionTest, ClearTextFrameIsRefusedAndTheSessionGoesOn) {
   ASSERT_TRUE(lane.Connection().SendRaw(Frame("trace-0", '0', "TStream=Admin")));
   lane::CommandResponse reply;
   lane::LaneResponse response;
-  ASSERT_TRUE(lane.ReadReply(reply, testing::kPatience, &response));
+  ASSERT_TRUE(lane.ReadReply(reply, kPatience, &response));
   EXPECT_EQ(response.frameType, lane::kTypeClear);
   EXPECT_EQ(reply.returnCodeText, "004005");
   EXPECT_EQ(reply.textResponse, "Clear Text Request NOT supported.");
@@ -400,7 +404,7 @@ TEST_F(SessionTest, AdministrativeQueriesAreAnsweredWithoutQueueing) {
     ASSERT_TRUE(lane.SendRequest(c.payload, "admin"));
     lane::CommandResponse reply;
     lane::LaneResponse response;
-    ASSERT_TRUE(lane.ReadReply(reply, testing::kPatience, &response));
+    ASSERT_TRUE(lane.ReadReply(reply, kPatience, &response));
     // The answer itself, not a "Queued" reply first.
     EXPECT_EQ(reply.returnCode, c.code);
     EXPECT_EQ(response.frameType, lane::kTypeEncrypted);
@@ -463,7 +467,7 @@ TEST_F(SessionTest, NoLoggedLineShowsTheCardDataItCarried) {
   for (const std::string& trace : {sealedTrace, std::string("track")}) {
     if (trace == "track" && !trackQueued) continue;
     CRequest record;
-    ASSERT_TRUE(testing::WaitUntil([&] { return FindQueued(trace, record); }));
+    ASSERT_TRUE(WaitFor("the request on the queue", [&] { return FindQueued(trace, record); }, kPatience));
     FinishWithState(record, kStateHostFailed);
     ASSERT_TRUE(lane.ReadReply(reply));
     EXPECT_EQ(reply.returnCodeText, "004003");

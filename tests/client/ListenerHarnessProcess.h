@@ -3,6 +3,8 @@
 // and output on pipes, killed and reaped when a test leaves it running.
 #pragma once
 
+#include "tests/support/WaitFor.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -13,7 +15,6 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -100,17 +101,10 @@ class ListenerHarnessProcess {
   // a signal ended it), or -1 when it did not end within `timeout`.
   int Wait(std::chrono::milliseconds timeout) {
     if (pid_ <= 0) return -1;  // never wait for, or reap, some other child
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      int status = 0;
-      const pid_t ended = ::waitpid(pid_, &status, WNOHANG);
-      if (ended == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      if (std::chrono::steady_clock::now() >= deadline) return -1;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    int status = 0;
+    if (!WaitFor("the harness to end", [&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, timeout)) return -1;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
 
  private:

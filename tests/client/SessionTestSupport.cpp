@@ -5,7 +5,6 @@
 
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 namespace paxelle::testing {
 
@@ -19,15 +18,6 @@ bool StartServerCrypto(CMessageCrypto& crypto) {
     return !failure;
   }();
   return copied && crypto.Startup(keyStore.Path());
-}
-
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    if (condition()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
 }
 
 std::string PayloadText(std::initializer_list<std::pair<std::string, std::string>> pairs) {
@@ -91,7 +81,7 @@ void SessionTest::QueueSale(TestLane& lane, const std::string& trace, CRequest& 
   ASSERT_TRUE(lane.ReadReply(reply));
   ASSERT_TRUE(lane::IsQueuedReply(reply)) << reply.textResponse;
   EXPECT_EQ(reply.userTraceData, trace);
-  ASSERT_TRUE(WaitUntil([&] { return FindQueued(trace, record); }));
+  ASSERT_TRUE(WaitFor("the request on the queue", [&] { return FindQueued(trace, record); }, kPatience));
 }
 
 void SessionTest::FinishApproved(CRequest record) {

@@ -12,6 +12,7 @@
 #include "core/ServerContext.h"
 #include "host/BatchState.h"
 #include "tests/client/CryptoTestSupport.h"
+#include "tests/support/WaitFor.h"
 #include "tools/lane/LaneConnection.h"
 #include "tools/lane/LaneDocument.h"
 #include "tools/lane/LaneLogin.h"
@@ -36,9 +37,6 @@ inline constexpr std::chrono::milliseconds kPatience = 20s;
 
 // Starts `crypto` on a temporary key store (one per process) holding the fixture key.
 bool StartServerCrypto(CMessageCrypto& crypto);
-
-// Polls `condition` every 5 ms until it holds or `timeout` passed.
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = kPatience);
 
 // A request payload: key/value pairs joined with FS.
 std::string PayloadText(std::initializer_list<std::pair<std::string, std::string>> pairs);

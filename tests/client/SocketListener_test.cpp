@@ -2,6 +2,7 @@
 // failures, stopping a blocked accept, the connection table, the liveness
 // probe, whole sends and the receive wake-up.
 #include "client/SocketListener.h"
+#include "tests/support/WaitFor.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -27,14 +28,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kPatience = 20s;
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = kPatience) {
-  const auto deadline = Clock::now() + timeout;
-  while (!condition()) {
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
+using testing::WaitFor;
 
 UniqueFd ConnectTo(int port) {
   UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -134,7 +128,7 @@ TEST(SocketListener, StopWakesABlockedAcceptAndStartResumes) {
   ASSERT_EQ(listener.Start(), 0);
   EXPECT_EQ(listener.Start(), 1);
   EXPECT_TRUE(listener.IsRunning());
-  std::this_thread::sleep_for(50ms);  // let the loop block in its wait
+  std::this_thread::sleep_for(50ms);  // a pause, not a wait: the stop should find the loop blocked
 
   const auto before = Clock::now();
   EXPECT_EQ(listener.Stop(), 0);
@@ -145,7 +139,7 @@ TEST(SocketListener, StopWakesABlockedAcceptAndStartResumes) {
   ASSERT_EQ(listener.Start(), 0);
   UniqueFd client = ConnectTo(listener.Port());
   ASSERT_TRUE(client.IsValid());
-  EXPECT_TRUE(WaitUntil([&] { return served.load() == 1; }));
+  EXPECT_TRUE(WaitFor("the connection to be served", [&] { return served.load() == 1; }, kPatience));
 }
 
 TEST(SocketListener, ClientThatClosesAtOnceIsServedAndUnregistered) {
@@ -163,7 +157,7 @@ TEST(SocketListener, ClientThatClosesAtOnceIsServedAndUnregistered) {
   auto result = alive.get_future();
   ASSERT_EQ(result.wait_for(kPatience), std::future_status::ready);
   EXPECT_FALSE(result.get());
-  EXPECT_TRUE(WaitUntil([&] { return listener.ConnectionCount() == 0; }));
+  EXPECT_TRUE(WaitFor("every connection to end", [&] { return listener.ConnectionCount() == 0; }, kPatience));
 }
 
 // Runs `probe` on the served connection while the test holds the client end.
@@ -219,14 +213,14 @@ TEST_F(ProbeTest, IdleConnectionIsAliveAndOrderlyCloseIsDead) {
   EXPECT_TRUE(Connection().IsAlive());
   char buffer[8];
   EXPECT_EQ(Connection().Receive(buffer, sizeof buffer, 5s), 2);
-  EXPECT_TRUE(WaitUntil([&] { return !Connection().IsAlive(); }));
+  EXPECT_TRUE(WaitFor("the connection to die", [&] { return !Connection().IsAlive(); }, kPatience));
 }
 
 TEST_F(ProbeTest, ResetConnectionIsDead) {
   UniqueFd client = ConnectClient();
   ASSERT_NE(connection_, nullptr);
   ResetConnection(client);
-  EXPECT_TRUE(WaitUntil([&] { return !Connection().IsAlive(); }));
+  EXPECT_TRUE(WaitFor("the connection to die", [&] { return !Connection().IsAlive(); }, kPatience));
 }
 
 TEST_F(ProbeTest, SendDeliversEveryByteToASlowReader) {
@@ -236,6 +230,7 @@ TEST_F(ProbeTest, SendDeliversEveryByteToASlowReader) {
   const std::string text(16 * 1024 * 1024, 'p');
   std::atomic<int> sent{0};
   std::thread sender([&] { sent = Connection().Send(text); });
+  // The slow reader: the sender should find the buffers full and have to wait for room.
   std::this_thread::sleep_for(100ms);
   const std::size_t received = ReadAll(client.Get(), text.size());
   sender.join();
@@ -247,7 +242,7 @@ TEST_F(ProbeTest, SendToAResetPeerFails) {
   UniqueFd client = ConnectClient();
   ASSERT_NE(connection_, nullptr);
   ResetConnection(client);
-  ASSERT_TRUE(WaitUntil([&] { return !Connection().IsAlive(); }));
+  ASSERT_TRUE(WaitFor("the connection to die", [&] { return !Connection().IsAlive(); }, kPatience));
   EXPECT_EQ(Connection().Send("late answer"), -1);
 }
 
@@ -258,6 +253,7 @@ TEST_F(ProbeTest, WakeSignalCutsAReceiveShort) {
   ASSERT_TRUE(wake->IsValid());
   Connection().SetWakeSignal(wake);
   std::thread waker([&] {
+    // A pause, not a wait: the signal should find the receive blocked.
     std::this_thread::sleep_for(50ms);
     wake->Signal();
   });
@@ -284,18 +280,18 @@ TEST(SocketListener, LimitOfOneHandsTheSecondClientToRefuse) {
   std::atomic<bool> release{false};
   ScriptedListener listener([&](CSocketConnection&, bool isRefused) {
     ++(isRefused ? refused : served);
-    WaitUntil([&] { return release.load(); });
+    WaitFor("the release", [&] { return release.load(); }, kPatience);
   });
   ASSERT_EQ(listener.SetConnectionLimit(1), 1);
   ASSERT_EQ(listener.Listen(0), kListenOk);
   ASSERT_EQ(listener.Start(), 0);
   UniqueFd first = ConnectTo(listener.Port());
-  ASSERT_TRUE(WaitUntil([&] { return served.load() == 1; }));
+  ASSERT_TRUE(WaitFor("the connection to be served", [&] { return served.load() == 1; }, kPatience));
   UniqueFd second = ConnectTo(listener.Port());
-  ASSERT_TRUE(WaitUntil([&] { return refused.load() == 1; }));
+  ASSERT_TRUE(WaitFor("the refusal", [&] { return refused.load() == 1; }, kPatience));
   EXPECT_EQ(listener.ConnectionCount(), 2);
   release = true;
-  EXPECT_TRUE(WaitUntil([&] { return listener.ConnectionCount() == 0; }));
+  EXPECT_TRUE(WaitFor("every connection to end", [&] { return listener.ConnectionCount() == 0; }, kPatience));
 }
 
 TEST(SocketListener, DestructionWaitsForEveryConnection) {
@@ -304,13 +300,13 @@ TEST(SocketListener, DestructionWaitsForEveryConnection) {
   {
     ScriptedListener listener([&](CSocketConnection& connection, bool) {
       // A session that ends only when told the listener is going offline.
-      while (!connection.IsGoingOffline()) std::this_thread::sleep_for(10ms);
+      WaitFor("the listener to go offline", [&] { return connection.IsGoingOffline(); }, kPatience);
       ++ended;
     });
     ASSERT_EQ(listener.Listen(0), kListenOk);
     ASSERT_EQ(listener.Start(), 0);
     client = ConnectTo(listener.Port());
-    ASSERT_TRUE(WaitUntil([&] { return listener.ConnectionCount() == 1; }));
+    ASSERT_TRUE(WaitFor("the connection to be counted", [&] { return listener.ConnectionCount() == 1; }, kPatience));
   }
   EXPECT_EQ(ended.load(), 1);
 }

@@ -49,6 +49,7 @@ TEST(EventTest, PulseLeavesTheEventClear) {
 TEST(EventTest, WaitWakesWhenAnotherThreadSets) {
   Event event(Event::Reset::kAuto);
   std::thread setter([&] {
+    // A pause, not a wait: the set should find the other thread already blocked.
     std::this_thread::sleep_for(kShort);
     event.Set();
   });
@@ -60,6 +61,7 @@ TEST(EventTest, WaitAnyWakesOnTheSecondEvent) {
   Event first(Event::Reset::kManual);
   Event second(Event::Reset::kAuto);
   std::thread setter([&] {
+    // A pause, not a wait: the set should find the other thread already blocked.
     std::this_thread::sleep_for(kShort);
     second.Set();
   });
@@ -128,6 +130,7 @@ TEST(EventTest, APollOnTheDescriptorWakesWhenAnotherThreadSets) {
   Event event(Event::Reset::kManual);
   pollfd watch{event.Descriptor(), POLLIN, 0};
   std::thread setter([&event] {
+    // A pause, not a wait: the set should find the other thread already blocked.
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     event.Set();
   });

@@ -7,6 +7,7 @@
 #include "core/TranCodes.h"
 #include "tests/dial/PseudoTerminal.h"
 #include "tests/hostsim/SimTestSupport.h"
+#include "tests/support/WaitFor.h"
 #include "tools/hostsim/HostSimulator.h"
 #include "tools/hostsim/Journal.h"
 #include "tools/hostsim/ModemFrame.h"
@@ -132,22 +133,10 @@ class DialLinkTest : public ::testing::Test {
   // The record once the dial link has written it back, or as it is after `limit`.
   CRequest Result(int id, std::chrono::milliseconds limit = 10s) {
     CRequest record;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (queue_.FindById(id, record) && record.State == kStateDialHandOver &&
-           std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(5ms);
-    }
+    testing::WaitFor(
+        "the dial link's result",
+        [&] { return !queue_.FindById(id, record) || record.State != kStateDialHandOver; }, limit);
     return record;
-  }
-  // Waits until `done()` holds, or `limit` has passed; whether it holds.
-  template <typename Done>
-  static bool Eventually(Done done, std::chrono::milliseconds limit = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-      if (std::chrono::steady_clock::now() >= deadline) return false;
-      std::this_thread::sleep_for(5ms);
-    }
-    return true;
   }
   std::vector<std::string> JournalLines(const std::string& containing) const {
     std::vector<std::string> lines;
@@ -253,9 +242,7 @@ TEST_F(DialLinkTest, UnsolicitedNoCarrierWhileIdleDropsTheLineAndTheNextRecordRe
   SetNumber("15550005");
   ASSERT_TRUE(backup_.Start(1));
   ASSERT_EQ(Result(HandOver(1000)).State, kStateDialAnswered);
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (lineUp_.IsSet() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
-  EXPECT_FALSE(lineUp_.IsSet()) << "the idle check saw NO CARRIER";
+  EXPECT_TRUE(testing::WaitFor("the idle check to see NO CARRIER", [&] { return !lineUp_.IsSet(); }, 5s));
   const CRequest second = Result(HandOver(2000));
   EXPECT_EQ(second.State, kStateDialAnswered) << second.HostErrorText;
   EXPECT_EQ(JournalLines("MODEM DIAL").size(), 2u);
@@ -284,7 +271,8 @@ TEST_F(DialLinkTest, StopHangsUpTheCallThatClosingTheLineWouldLeaveUp) {
     if (cents == 1000) {
       ASSERT_EQ(Result(id).State, kStateDialAnswered);  // the call is idle at the stop
     } else {
-      ASSERT_TRUE(Eventually([&] { return JournalLines(" MODEM REQUEST ").size() == requests + 1; }));
+      ASSERT_TRUE(testing::WaitFor("the next modem request",
+                                   [&] { return JournalLines(" MODEM REQUEST ").size() == requests + 1; }, 10s));
     }
     backup_.Stop();
     ASSERT_TRUE(backup_.Start(1));
@@ -306,7 +294,9 @@ TEST_F(DialLinkTest, PortWhoseDeviceWentAwayIsOpenedAgainTheOperatorToldOnceEach
   ASSERT_TRUE(backup_.Start(2)) << backup_.LastError();
   unplugged.CloseMaster();
   std::filesystem::remove(link);
-  ASSERT_TRUE(Eventually([&] { return log_.Text().find("Com Port 2 reports a hang-up.") != std::string::npos; }));
+  ASSERT_TRUE(testing::WaitFor(
+      "the hang-up in the log",
+      [&] { return log_.Text().find("Com Port 2 reports a hang-up.") != std::string::npos; }, 10s));
   for (int sale = 0; sale < 2; ++sale) {
     const CRequest failed = Result(HandOver(1000));
     EXPECT_EQ(failed.State, kStateDialFailed);
@@ -387,6 +377,8 @@ TEST_F(DialLinkTest, ModemThatStopsAnsweringFailsTheInitialisation) {
 TEST_F(DialLinkTest, RecordsItMustNotTakeAreLeftAlone) {
   ASSERT_TRUE(backup_.Start(1));
   const int error = HandOver(1000, kDispositionError);
+  // Nothing is to happen: the pauses give the link (polling every 10 ms) the time to take
+  // a record it must not.
   std::this_thread::sleep_for(100ms);
   stopping_.Set();
   const int late = HandOver(1000);
@@ -401,13 +393,14 @@ TEST_F(DialLinkTest, RecordsItMustNotTakeAreLeftAlone) {
 
 TEST_F(DialLinkTest, AnswerNoLongerWantedIsNotWrittenOverTheHostThreadsResult) {
   ASSERT_TRUE(backup_.Start(1));
-  const int id = HandOver(1006);  // answered after 100 ms
-  std::this_thread::sleep_for(60ms);
+  const int id = HandOver(1006);  // answered 100 ms after its request
+  ASSERT_TRUE(testing::WaitFor("the modem request", [&] { return !JournalLines(" MODEM REQUEST ").empty(); }, 10s));
   CRequest record;
   ASSERT_TRUE(queue_.FindById(id, record));
   record.State = kStateHostFailed;
   record.HostErrorText = "Dial Backup Server Shutting Down.";
   ASSERT_TRUE(queue_.UpdateById(id, record));
+  // Nothing is to happen: the pause lets the answer come and the link finish the exchange.
   std::this_thread::sleep_for(500ms);
   ASSERT_TRUE(queue_.FindById(id, record));
   EXPECT_EQ(record.State, kStateHostFailed);
@@ -421,10 +414,7 @@ TEST_F(DialLinkTest, StopEndsADialWithinASecond) {
   SetNumber("15550003");
   ASSERT_TRUE(backup.Start(1));
   HandOver(1000);
-  const auto dialled = std::chrono::steady_clock::now() + 5s;
-  while (JournalLines("MODEM DIAL").empty() && std::chrono::steady_clock::now() < dialled) {
-    std::this_thread::sleep_for(5ms);
-  }
+  ASSERT_TRUE(testing::WaitFor("the dial", [&] { return !JournalLines("MODEM DIAL").empty(); }, 5s));
   const auto started = std::chrono::steady_clock::now();
   backup.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);

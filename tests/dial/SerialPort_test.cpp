@@ -2,6 +2,7 @@
 
 #include "dial/SerialSettings.h"
 #include "tests/dial/PseudoTerminal.h"
+#include "tests/support/WaitFor.h"
 
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
@@ -285,6 +286,7 @@ TEST_F(SerialPortTest, WaitForOkTakesTheWordOrTheDigit) {
   // The word split across two arrivals.
   pty_.Write("\r\nO");
   std::thread modem([this] {
+    // A pause, not a wait: the rest must come as an arrival of its own.
     std::this_thread::sleep_for(30ms);
     pty_.Write("K\r\n");
   });
@@ -297,8 +299,7 @@ TEST_F(SerialPortTest, WaitForOkTakesTheWordOrTheDigit) {
 TEST_F(SerialPortTest, ReadTakesAtMost1023BytesAndPurgeDropsTheRest) {
   ASSERT_TRUE(OpenModemPort());
   pty_.Write(std::string(2000, 'x'));
-  ASSERT_EQ(port_.WaitForInput(2000), PortOk);
-  std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(testing::WaitFor("the 2000 bytes", [this] { return port_.BytesAvailable() >= 2000; }, 2s));
   EXPECT_EQ(port_.Read(), 1023);
   EXPECT_EQ(port_.Received(), std::string(1023, 'x'));
   EXPECT_EQ(port_.Read(5), 5);
@@ -334,6 +335,7 @@ TEST_F(SerialPortTest, StuckTransmitTimesOutWithTheQueueStateLogged) {
 TEST_F(SerialPortTest, StopEndsEveryWait) {
   ASSERT_TRUE(OpenModemPort());
   std::thread stopper([this] {
+    // A pause, not a wait: the stop should find the transmit blocked.
     std::this_thread::sleep_for(30ms);
     stop_.Set();
   });

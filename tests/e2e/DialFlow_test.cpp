@@ -29,12 +29,15 @@ class E2eDialTest : public E2eTest {
                               "--journal", (Dir() / "modem-journal").string()},
                              out, Dir() / "modem.err", error))
         << error;
-    const auto deadline = std::chrono::steady_clock::now() + seconds(10);
-    while (ReadText(out).find(kModemReady) == std::string::npos) {
-      ASSERT_TRUE(modem_.Running()) << ReadText(Dir() / "modem.err");
-      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the modem did not come up";
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    bool ready = false;
+    ASSERT_TRUE(testing::WaitFor(
+        "the modem to come up",
+        [&] {
+          ready = ReadText(out).find(kModemReady) != std::string::npos;
+          return ready || !modem_.Running();
+        },
+        seconds(10), kPollStep));
+    ASSERT_TRUE(ready) << ReadText(Dir() / "modem.err");
     AddServerArguments({"--com-device", "1=" + ModemPath().string()});
   }
 
@@ -93,10 +96,8 @@ TEST_F(E2eDialTest, StopDuringAHandOverAnswersTheLane) {
   LaneReply reply;
   // .03: the host ACKs and never answers, so the record stays with the dial link.
   std::thread lane([&] { reply = Request(SalePairs("10.03", 2101)); });
-  const auto deadline = std::chrono::steady_clock::now() + seconds(20);
-  while (ModemEntries("REQUEST ") == 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  EXPECT_TRUE(testing::WaitFor("the request at the modem", [&] { return ModemEntries("REQUEST ") > 0; }, seconds(20),
+                               kPollStep));
   EXPECT_EQ(StopServer(SIGTERM), 0);
   lane.join();
   ExpectAnswer(reply, "004003", "Dial Backup Server Shutting Down.");
@@ -117,11 +118,10 @@ TEST_F(E2eDialTest, BusyLineReachesTheLane) {
 TEST_F(E2eDialTest, UnsolicitedNoCarrierWhileIdleMeansANewCall) {
   ASSERT_NO_FATAL_FAILURE(StartDialOnly("15550005"));
   EXPECT_EQ(Request(SalePairs("10.00", 2301)).final.cmdStatus, "Approved");
-  const auto deadline = std::chrono::steady_clock::now() + seconds(10);
-  while (ModemEntries("NO CARRIER (unsolicited") == 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  // The server must notice before the next sale, or it would send on a dead line.
+  EXPECT_TRUE(testing::WaitFor("the unsolicited NO CARRIER",
+                               [&] { return ModemEntries("NO CARRIER (unsolicited") > 0; }, seconds(10), kPollStep));
+  // The server must notice before the next sale, or it would send on a dead line; its
+  // idle check shows nothing outside, so this pause gives it the time to run.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   const LaneReply again = Request(SalePairs("10.00", 2302));
   EXPECT_EQ(again.final.cmdStatus, "Approved") << Scrubbed(again.finalDocument);
@@ -132,16 +132,15 @@ TEST_F(E2eDialTest, RestartWithACallUpHangsItUpBeforeTheLineIsClosed) {
   ASSERT_NO_FATAL_FAILURE(StartDialOnly("18005550199"));
   EXPECT_EQ(Request(SalePairs("10.00", 2501)).final.cmdStatus, "Approved");
   ASSERT_TRUE(Server().Signal(SIGHUP));
-  const auto deadline = std::chrono::steady_clock::now() + seconds(30);
-  for (;;) {
-    const std::string log = ServerLog();
-    const std::size_t stopped = log.find("Interfaces Stopped.");
-    if (stopped != std::string::npos && log.find("Interfaces initialized successfully.", stopped) != std::string::npos) {
-      break;
-    }
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the interfaces did not start again";
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  ASSERT_TRUE(testing::WaitFor(
+      "the interfaces to start again",
+      [&] {
+        const std::string log = ServerLog();
+        const std::size_t stopped = log.find("Interfaces Stopped.");
+        return stopped != std::string::npos &&
+               log.find("Interfaces initialized successfully.", stopped) != std::string::npos;
+      },
+      seconds(30), kPollStep));
   // A call left up would have taken the new start's modem commands to the host as data.
   const LaneReply again = Request(SalePairs("10.00", 2502));
   EXPECT_EQ(again.final.cmdStatus, "Approved") << Scrubbed(again.finalDocument);
@@ -153,11 +152,9 @@ TEST_F(E2eDialTest, RestartWithACallUpHangsItUpBeforeTheLineIsClosed) {
 TEST_F(E2eDialTest, ModemUnpluggedAndPluggedInAgainCarriesTheNextSale) {
   ASSERT_NO_FATAL_FAILURE(StartDialOnly("15550007"));
   EXPECT_EQ(Request(SalePairs("10.00", 2601)).final.cmdStatus, "Approved");
-  const auto deadline = std::chrono::steady_clock::now() + seconds(10);
-  while (ModemEntries("UNPLUGGED AND PLUGGED IN AGAIN") == 0) {
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the modem was not unplugged";
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  ASSERT_TRUE(testing::WaitFor("the modem to be unplugged",
+                               [&] { return ModemEntries("UNPLUGGED AND PLUGGED IN AGAIN") > 0; }, seconds(10),
+                               kPollStep));
   // Sold at once: the server may find the device gone only as it sends, and then
   // sends the same request once more on a new call.
   const LaneReply again = Request(SalePairs("10.00", 2602));

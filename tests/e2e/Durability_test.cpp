@@ -67,13 +67,10 @@ class SmallDisk {
 class E2eDurabilityTest : public E2eTest {
  protected:
   // Waits until the simulator has journalled `count` requests, at most `limit`.
-  bool WaitForRequests(std::size_t count, milliseconds limit) const {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (Journal("REQUEST").size() < count) {
-      if (std::chrono::steady_clock::now() >= deadline) return false;
-      std::this_thread::sleep_for(milliseconds(50));
-    }
-    return true;
+  ::testing::AssertionResult WaitForRequests(std::size_t count, milliseconds limit) const {
+    return testing::WaitFor(
+        std::to_string(count) + " requests at the host", [&] { return Journal("REQUEST").size() >= count; }, limit,
+        kPollStep);
   }
 
   // Lanes that sell back to back, each on its own connection and lane number, until
@@ -239,12 +236,11 @@ TEST_F(E2eDurabilityTest, StopOrRestartWhileLanesSellLeavesNoApprovalUnconfirmed
     approved.insert(round.begin(), round.end());
     if (signal == SIGHUP) {
       // Lanes are turned away while the interfaces restart.
-      bool servedAgain = false;
-      for (int attempt = 0; attempt < 30 && !servedAgain; ++attempt) {
-        servedAgain = Request(SalePairs("10.00", 30000 + attempt), 10).final.cmdStatus == "Approved";
-        if (!servedAgain) std::this_thread::sleep_for(milliseconds(500));
-      }
-      EXPECT_TRUE(servedAgain) << "the interfaces run again after the restart";
+      int attempt = 0;
+      EXPECT_TRUE(testing::WaitFor(
+          "the interfaces to run again after the restart",
+          [&] { return Request(SalePairs("10.00", 30000 + attempt++), 10).final.cmdStatus == "Approved"; },
+          seconds(60), milliseconds(500)));
     }
   }
   ASSERT_GT(approved.size(), 10u);
@@ -313,7 +309,7 @@ TEST_F(E2eDurabilityTest, ALogFloodLeavesTheNumbersTheirSpace) {
       }
       // Kept open: closing with its replies unread would reset the connection and
       // throw away what the server has not read yet.
-      while (!stop) std::this_thread::sleep_for(milliseconds(50));
+      testing::WaitFor("the flood to end", [&] { return stop.load(); }, seconds(60), milliseconds(50));
     });
   }
   const bool told = WaitForServerOut("The disk is nearly full", seconds(30));

@@ -6,7 +6,6 @@
 #include <functional>
 #include <iostream>
 #include <memory>
-#include <thread>
 
 namespace paxelle::e2e {
 namespace {
@@ -16,7 +15,6 @@ using std::chrono::seconds;
 
 constexpr auto kHostStartLimit = seconds(10);
 constexpr auto kServerStartLimit = seconds(30);
-constexpr auto kPollStep = milliseconds(20);
 constexpr int kServerStartAttempts = 3;
 
 const std::string kBin = PAXELLE_BIN_DIR;
@@ -119,19 +117,17 @@ void E2eTest::StartHost(const std::filesystem::path& cert, const std::filesystem
   std::string error;
   ASSERT_TRUE(host_.Start(argv, out, Dir() / "hostsim.err", error)) << error;
   const std::string prefix = "paxelle-hostsim listening on 127.0.0.1:";
-  const auto deadline = std::chrono::steady_clock::now() + kHostStartLimit;
   hostPort_ = 0;
-  while (hostPort_ == 0) {
+  const auto reportedOrEnded = [&] {
     const std::string text = ReadText(out);
     if (const std::size_t at = text.find(prefix); at != std::string::npos) {
       const std::size_t end = text.find('\n', at);
       if (end != std::string::npos) hostPort_ = static_cast<std::uint16_t>(std::stoi(text.substr(at + prefix.size())));
     }
-    if (hostPort_ != 0) break;
-    ASSERT_TRUE(host_.Running()) << "paxelle-hostsim ended: " << ReadText(Dir() / "hostsim.err");
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "paxelle-hostsim did not report its port";
-    std::this_thread::sleep_for(kPollStep);
-  }
+    return hostPort_ != 0 || !host_.Running();
+  };
+  ASSERT_TRUE(testing::WaitFor("paxelle-hostsim to report its port", reportedOrEnded, kHostStartLimit, kPollStep));
+  ASSERT_NE(hostPort_, 0) << "paxelle-hostsim ended: " << ReadText(Dir() / "hostsim.err");
 }
 
 void E2eTest::StartHost(const std::vector<std::string>& extra) {
@@ -162,16 +158,17 @@ void E2eTest::StartServer(const std::string& primary, const std::string& seconda
     const std::uintmax_t errorsBefore = SizeOf(errFile);
     std::string error;
     ASSERT_TRUE(server_.Start(argv, Dir() / "paxelle.out", errFile, error)) << error;
-    const auto deadline = std::chrono::steady_clock::now() + kServerStartLimit;
-    for (;;) {
-      if (PortAccepts(clientPort_)) return;
-      ASSERT_TRUE(server_.Running()) << "paxelle ended at start-up";
+    bool accepted = false;
+    const auto settled = [&] {
+      accepted = PortAccepts(clientPort_);
       // Another process took the port meanwhile: the server stays up with its
       // interfaces stopped; try another port.
-      if (ReadText(errFile).substr(errorsBefore).find("Failed to start TCP/IP Server!") != std::string::npos) break;
-      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "paxelle did not accept lanes";
-      std::this_thread::sleep_for(kPollStep);
-    }
+      return accepted || !server_.Running() ||
+             ReadText(errFile).substr(errorsBefore).find("Failed to start TCP/IP Server!") != std::string::npos;
+    };
+    ASSERT_TRUE(testing::WaitFor("paxelle to accept lanes", settled, kServerStartLimit, kPollStep));
+    if (accepted) return;
+    ASSERT_TRUE(server_.Running()) << "paxelle ended at start-up";
     server_.Stop(SIGKILL, seconds(10));
   }
   FAIL() << "paxelle found no free client port";
@@ -253,12 +250,15 @@ std::vector<JournalEntry> E2eTest::Journal(const std::string& kind) const {
 
 std::vector<JournalEntry> E2eTest::AwaitJournal(const std::string& kind, std::size_t count,
                                                 std::chrono::milliseconds limit) const {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  for (;;) {
-    std::vector<JournalEntry> entries = Journal(kind);
-    if (entries.size() >= count || std::chrono::steady_clock::now() >= deadline) return entries;
-    std::this_thread::sleep_for(kPollStep);
-  }
+  std::vector<JournalEntry> entries;
+  testing::WaitFor(
+      "the journal's entries",
+      [&] {
+        entries = Journal(kind);
+        return entries.size() >= count;
+      },
+      limit, kPollStep);
+  return entries;
 }
 
 std::string E2eTest::ServerOut() const { return ReadText(Dir() / "paxelle.out"); }
@@ -279,22 +279,19 @@ std::string E2eTest::ServerLog() const {
 namespace {
 
 // Polls `read` until what it returns holds `text`, at most `limit`.
-bool WaitForText(const std::function<std::string()>& read, const std::string& text, milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (read().find(text) == std::string::npos) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(kPollStep);
-  }
-  return true;
+::testing::AssertionResult WaitForText(const std::function<std::string()>& read, const std::string& text,
+                                       milliseconds limit) {
+  return testing::WaitFor(
+      "\"" + text + "\"", [&] { return read().find(text) != std::string::npos; }, limit, kPollStep);
 }
 
 }  // namespace
 
-bool E2eTest::WaitForServerOut(const std::string& text, milliseconds limit) const {
+::testing::AssertionResult E2eTest::WaitForServerOut(const std::string& text, milliseconds limit) const {
   return WaitForText([this] { return ServerOut(); }, text, limit);
 }
 
-bool E2eTest::WaitForServerLog(const std::string& text, milliseconds limit) const {
+::testing::AssertionResult E2eTest::WaitForServerLog(const std::string& text, milliseconds limit) const {
   return WaitForText([this] { return ServerLog(); }, text, limit);
 }
 

@@ -6,6 +6,7 @@
 #include "tests/config/TempDir.h"
 #include "tests/e2e/E2eSupport.h"
 #include "tests/support/CardDataScan.h"
+#include "tests/support/WaitFor.h"
 #include "tools/lane/LaneConnection.h"
 #include "tools/lane/LaneDocument.h"
 
@@ -18,6 +19,10 @@
 #include <vector>
 
 namespace paxelle::e2e {
+
+// How often the whole-process tests look again at what they wait for: reading files
+// and probing ports more often would only take time from the processes under test.
+inline constexpr std::chrono::milliseconds kPollStep{20};
 
 // What one opx-lane request brought back.
 struct LaneReply {
@@ -82,9 +87,9 @@ class E2eTest : public ::testing::Test {
   // The server's traffic log file(s), concatenated.
   std::string ServerLog() const;
   // Polls ServerOut() until it holds `text`, at most `limit`.
-  bool WaitForServerOut(const std::string& text, std::chrono::milliseconds limit) const;
+  ::testing::AssertionResult WaitForServerOut(const std::string& text, std::chrono::milliseconds limit) const;
   // Polls ServerLog() until it holds `text`, at most `limit` (the log's writer runs on its own).
-  bool WaitForServerLog(const std::string& text, std::chrono::milliseconds limit) const;
+  ::testing::AssertionResult WaitForServerLog(const std::string& text, std::chrono::milliseconds limit) const;
   // Fails when any card data the test sent appears in `laneOutput` or in any
   // file of the test's directory. TearDown runs it over the files of every test.
   void ExpectNoFullAccountAnywhere(const std::string& laneOutput) const;

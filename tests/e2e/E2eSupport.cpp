@@ -1,5 +1,6 @@
 #include "tests/e2e/E2eSupport.h"
 
+#include "tests/support/WaitFor.h"
 #include "tools/lane/LaneFrames.h"
 
 #include <arpa/inet.h>
@@ -13,7 +14,6 @@
 #include <csignal>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 namespace paxelle::e2e {
 
@@ -115,17 +115,13 @@ bool ChildProcess::Running() {
 }
 
 int ChildProcess::Wait(milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (Running()) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      ::kill(pid_, SIGCONT);
-      ::kill(pid_, SIGKILL);
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-      pid_ = -1;
-      return exitCode_ = -1;
-    }
-    std::this_thread::sleep_for(milliseconds(10));
+  if (!testing::WaitFor("the process to end", [this] { return !Running(); }, limit, milliseconds(10))) {
+    ::kill(pid_, SIGCONT);
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return exitCode_ = -1;
   }
   return exitCode_;
 }

@@ -32,6 +32,8 @@ constexpr int kIdleConnections = 1000;
 // Latency is not measured for speed here, only for starvation: the bound is
 // far above a sale's usual time and far below the 30 s a starved lane would wait.
 constexpr auto kStarvationMargin = seconds(3);
+// How long an attack may be held: as long as a whole case may run.
+constexpr auto kAttackLimit = seconds(120);
 
 enum class Attack { kSlowSender, kEndlessLogin, kThousandIdle, kEveryByteValue, kJunkFlood };
 
@@ -92,6 +94,9 @@ class E2eHostileLaneTest : public E2eTest, public ::testing::WithParamInterface<
   // is (and `over` when it ends, under way or not).
   void RunAttack(Attack kind, const std::atomic<bool>& stop, std::atomic<bool>& underWay, std::atomic<bool>& over) {
     std::atomic<bool>& ready = underWay;
+    const auto holdUntilStopped = [&stop] {
+      testing::WaitFor("the end of the attack", [&stop] { return stop.load(); }, kAttackLimit, milliseconds(50));
+    };
     lane::LaneConnection attacker;
     attacker.SetStopFlag(&stop);
     switch (kind) {
@@ -102,6 +107,7 @@ class E2eHostileLaneTest : public E2eTest, public ::testing::WithParamInterface<
         ready = true;
         for (std::size_t i = 0; i < frame.size() && !stop; ++i) {
           attacker.SendRaw(frame.substr(i, 1));
+          // The trickle is the attack: a byte a second, the pause cut short by the stop.
           for (int tick = 0; tick < 10 && !stop; ++tick) std::this_thread::sleep_for(milliseconds(100));
         }
         break;
@@ -113,6 +119,7 @@ class E2eHostileLaneTest : public E2eTest, public ::testing::WithParamInterface<
           break;
         }
         ready = true;
+        // The trickle is the attack: a byte every 100 ms.
         while (!stop && attacker.SendRaw("A")) std::this_thread::sleep_for(milliseconds(100));
         break;
       }
@@ -120,7 +127,7 @@ class E2eHostileLaneTest : public E2eTest, public ::testing::WithParamInterface<
         IdleSockets idle;
         idle.Open(ClientPort(), kIdleConnections);
         ready = idle.Size() == static_cast<std::size_t>(kIdleConnections);
-        while (!stop) std::this_thread::sleep_for(milliseconds(50));
+        holdUntilStopped();
         break;
       }
       case Attack::kEveryByteValue: {
@@ -131,9 +138,10 @@ class E2eHostileLaneTest : public E2eTest, public ::testing::WithParamInterface<
         ready = true;
         // Replies are never read: the server must not wait on this lane for the others.
         for (int round = 0; round < 200 && !stop && attacker.SendRaw(bytes); ++round) {
+          // Paced: the rounds keep coming while the good lane sells, not all at once.
           std::this_thread::sleep_for(milliseconds(10));
         }
-        while (!stop) std::this_thread::sleep_for(milliseconds(50));
+        holdUntilStopped();
         break;
       }
       case Attack::kJunkFlood: {
@@ -143,7 +151,7 @@ class E2eHostileLaneTest : public E2eTest, public ::testing::WithParamInterface<
         ready = true;
         for (std::size_t sent = 0; sent < kFloodBytes && !stop && attacker.SendRaw(junk); sent += junk.size()) {
         }
-        while (!stop) std::this_thread::sleep_for(milliseconds(50));
+        holdUntilStopped();
         break;
       }
     }
@@ -171,19 +179,20 @@ TEST_P(E2eHostileLaneTest, WellBehavedLaneIsServedAsUsual) {
   std::atomic<bool> underWay{false};
   std::atomic<bool> over{false};
   std::thread attacker([&] { RunAttack(GetParam(), stop, underWay, over); });
-  const auto readyBy = Clock::now() + seconds(20);
-  while (!underWay && !over && Clock::now() < readyBy) std::this_thread::sleep_for(milliseconds(20));
+  EXPECT_TRUE(testing::WaitFor("the attack to start", [&] { return underWay || over; }, seconds(20), kPollStep));
   EXPECT_TRUE(underWay) << "the attack could not start";
-  std::this_thread::sleep_for(milliseconds(500));  // the attack in full swing
+  // A pause, not a wait: the sales are to be measured with the attack in full swing.
+  std::this_thread::sleep_for(milliseconds(500));
 
   milliseconds worst{0};
   for (int i = 0; i < kSales; ++i) worst = std::max(worst, Sale(good, 6100 + i));
   if (GetParam() == Attack::kJunkFlood) {
     // Let the whole flood arrive, then measure what it cost the log.
-    const auto floodBy = Clock::now() + seconds(20);
-    while (ServerLog().find("suppressed until the minute ends") == std::string::npos && Clock::now() < floodBy) {
-      std::this_thread::sleep_for(milliseconds(50));
-    }
+    EXPECT_TRUE(testing::WaitFor(
+        "the log's suppression",
+        [&] { return ServerLog().find("suppressed until the minute ends") != std::string::npos; }, seconds(20),
+        kPollStep));
+    // What the server reads of the rest shows nowhere outside: a pause lets it read on.
     std::this_thread::sleep_for(milliseconds(500));
     EXPECT_LT(ServerLog().size(), 1024u * 1024u) << "a " << kFloodBytes << "-byte flood may not grow the log by as much";
   }
@@ -193,11 +202,9 @@ TEST_P(E2eHostileLaneTest, WellBehavedLaneIsServedAsUsual) {
   EXPECT_TRUE(PortAccepts(ClientPort())) << "the server still accepts lanes";
   if (GetParam() == Attack::kThousandIdle) {
     // Past the limit and the refusing ceiling, connections were closed at once, not given threads.
-    const auto loggedBy = Clock::now() + seconds(10);
-    while (ServerLog().find("closed at once") == std::string::npos && Clock::now() < loggedBy) {
-      std::this_thread::sleep_for(milliseconds(50));
-    }
-    EXPECT_NE(ServerLog().find("closed at once"), std::string::npos);
+    EXPECT_TRUE(testing::WaitFor("\"closed at once\" in the log",
+                                 [&] { return ServerLog().find("closed at once") != std::string::npos; }, seconds(10),
+                                 kPollStep));
   }
 }
 

@@ -59,8 +59,8 @@ TEST_F(E2eQueueTest, SaleWhileABatchCloseIsQueuedIsRefusedUntilTheCloseIsAnswere
   ResumeOnExit resume(Host());
   ASSERT_TRUE(closer.SendRequest(Payload(kBatchClose))) << closer.LastError();
   ASSERT_NO_FATAL_FAILURE(ExpectQueuedReply(closer));
-  // The session queues the close right after acknowledging it.
-  std::this_thread::sleep_for(milliseconds(300));
+  // The session queues the close right after acknowledging it; the status title counts it.
+  ASSERT_TRUE(WaitForServerOut("#Requests-> 1 ", seconds(10))) << ServerOut();
 
   ASSERT_TRUE(seller.SendRequest(Payload(SalePairs("10.00", 4001)))) << seller.LastError();
   std::string document;
@@ -79,12 +79,16 @@ TEST_F(E2eQueueTest, SaleWhileABatchCloseIsQueuedIsRefusedUntilTheCloseIsAnswere
 
   // Once the close's answer is delivered and removed, sales are queued again.
   lane::CommandResponse sale;
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    ASSERT_TRUE(seller.SendRequest(Payload(SalePairs("10.00", 4002)))) << seller.LastError();
-    ASSERT_TRUE(ReadFinal(seller, seconds(20), document, sale)) << seller.LastError();
-    if (sale.returnCodeText != "004015") break;
-    std::this_thread::sleep_for(milliseconds(100));
-  }
+  bool answered = false;
+  EXPECT_TRUE(testing::WaitFor(
+      "a sale to be taken again",
+      [&] {
+        answered = seller.SendRequest(Payload(SalePairs("10.00", 4002))) &&
+                   ReadFinal(seller, seconds(20), document, sale);
+        return !answered || sale.returnCodeText != "004015";
+      },
+      seconds(30), milliseconds(100)));
+  ASSERT_TRUE(answered) << seller.LastError();
   EXPECT_EQ(sale.cmdStatus, "Approved") << Scrubbed(document);
 }
 
@@ -221,7 +225,8 @@ TEST_F(E2eQueueTest, ASaleNotYetSentWhenItsLaneLeavesIsNeverSent) {
     ASSERT_TRUE(WaitForServerOut("Sending Auth Request (IP) to WorldPay.", seconds(10)));
   }
   EXPECT_EQ(AwaitJournal("COMPLETION", 1).size(), 1u) << "the sale that went is completed";
-  std::this_thread::sleep_for(milliseconds(500));  // the lane's turn has come: the second would go now
+  // Nothing is to happen: the lane's turn has come, and the second must not go in it.
+  std::this_thread::sleep_for(milliseconds(500));
   EXPECT_EQ(Journal("REQUEST").size(), 1u);
   EXPECT_TRUE(WaitForServerLog("not sent to WorldPay - the lane at ", seconds(10))) << ServerLog();
   ExpectNoFullAccountAnywhere("");

@@ -9,7 +9,6 @@
 
 #include <map>
 #include <regex>
-#include <thread>
 
 namespace paxelle::e2e {
 namespace {
@@ -31,24 +30,27 @@ class ServerViewsTest : public E2eTest {
 
   // Polls `paxelle status` until it exits `code` showing `text`, at most `limit`; the last result.
   ToolResult AwaitStatus(int code, milliseconds limit, const std::string& text = {}) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    ToolResult result = Paxelle({"status"});
-    while ((result.exitCode != code || result.out.find(text) == std::string::npos) &&
-           std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(milliseconds(100));
-      result = Paxelle({"status"});
-    }
+    ToolResult result;
+    testing::WaitFor(
+        "the status",
+        [&] {
+          result = Paxelle({"status"});
+          return result.exitCode == code && result.out.find(text) != std::string::npos;
+        },
+        limit, milliseconds(100));
     return result;
   }
 
   // The lines of ReadText(`file`) once it holds `count` lines holding `text`, or as it is after `limit`.
   std::string AwaitLines(const std::filesystem::path& file, const std::string& text, int count, milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    std::string content = ReadText(file);
-    while (CountOf(content, text) < count && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(milliseconds(50));
-      content = ReadText(file);
-    }
+    std::string content;
+    testing::WaitFor(
+        "the lines",
+        [&] {
+          content = ReadText(file);
+          return CountOf(content, text) >= count;
+        },
+        limit, kPollStep);
     return content;
   }
 };
@@ -122,10 +124,9 @@ TEST_F(ServerViewsTest, RestartOnTheSocketRestartsTheInterfacesAsSighupDoes) {
   EXPECT_TRUE(WaitForServerLog("Restart of the interfaces asked for on the control socket by uid", seconds(5)));
   // A stop and a start again, then it serves as before.
   EXPECT_TRUE(WaitForServerLog("Interfaces Stopped.", seconds(30))) << ServerLog();
-  const auto deadline = std::chrono::steady_clock::now() + seconds(30);
-  while (CountOf(ServerLog(), "Interfaces initialized successfully.") < 2 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(milliseconds(100));
-  }
+  EXPECT_TRUE(testing::WaitFor("the interfaces to start again",
+                               [&] { return CountOf(ServerLog(), "Interfaces initialized successfully.") >= 2; },
+                               seconds(30), kPollStep));
   EXPECT_EQ(CountOf(ServerLog(), "Interfaces initialized successfully."), 2) << ServerLog();
   EXPECT_EQ(AwaitStatus(0, seconds(10)).exitCode, 0);
 }
@@ -178,12 +179,14 @@ TEST_F(ServerViewsTest, AScrapesCountersMoveWithASale) {
 
   std::string body;
   // The gauges are set by the status refresh: wait for the first one.
-  std::map<std::string, double> before = Scrape(port, body);
-  const auto deadline = std::chrono::steady_clock::now() + seconds(5);
-  while (before["paxelle_interfaces_up"] != 1 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(milliseconds(100));
-    before = Scrape(port, body);
-  }
+  std::map<std::string, double> before;
+  EXPECT_TRUE(testing::WaitFor(
+      "the first status refresh",
+      [&] {
+        before = Scrape(port, body);
+        return before["paxelle_interfaces_up"] == 1;
+      },
+      seconds(5), milliseconds(100)));
   for (const auto& [name, value] : before) EXPECT_EQ(name.rfind("unparsed", 0), std::string::npos) << name;
   EXPECT_EQ(before["paxelle_interfaces_up"], 1) << body;
   EXPECT_EQ(before["paxelle_connected_lanes"], 0) << body;

@@ -10,6 +10,7 @@
 #include "tests/host/LoopbackSockets.h"
 #include "tests/host/StateTestSupport.h"
 #include "tests/hostsim/SimTestSupport.h"
+#include "tests/support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -80,14 +81,7 @@ bool IsAnswerable(RequestState state) {
   }
 }
 
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = kPatience) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
+using testing::WaitFor;
 
 std::size_t Occurrences(const std::string& text, const std::string& needle) {
   std::size_t count = 0;
@@ -148,21 +142,22 @@ class DialStandIn {
  private:
   void Run() {
     const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    std::size_t next = 0;
-    while (!stop_ && next < script_.size() && std::chrono::steady_clock::now() < deadline) {
+    for (const DialAnswer& answer : script_) {
       CRequest record;
-      if (queue_.FindById(id_, record) && record.State == kStateDialHandOver) {
-        {
-          std::lock_guard<std::mutex> lock(mutex_);
-          handOvers_.push_back(record);
-        }
-        record.State = script_[next].state;
-        record.HostErrorText = script_[next].hostErrorText;
-        record.HostText = "ANSWERED BY DIAL";
-        queue_.UpdateById(id_, record);
-        ++next;
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const bool handedOver = WaitFor(
+          "a hand-over", [&] { return stop_ || (queue_.FindById(id_, record) && record.State == kStateDialHandOver); },
+          left);
+      if (!handedOver || stop_) return;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        handOvers_.push_back(record);
       }
-      std::this_thread::sleep_for(5ms);
+      record.State = answer.state;
+      record.HostErrorText = answer.hostErrorText;
+      record.HostText = "ANSWERED BY DIAL";
+      queue_.UpdateById(id_, record);
     }
   }
 
@@ -215,6 +210,9 @@ class HostInterfaceTest : public sim::TestPkiSuite {
 
   std::filesystem::path JournalPath() const { return server_.directory() / "journal.log"; }
   std::string Journal() const { return ReadBytes(JournalPath()); }
+  ::testing::AssertionResult AwaitOneRequestAtTheHost() const {
+    return WaitFor("the request at the host", [this] { return Occurrences(Journal(), " REQUEST ") == 1; }, kPatience);
+  }
 
   CHostInterface& MakeHost(HostInterfaceSettings settings = {}) {
     interface_ = std::make_unique<CHostInterface>(host_, settings);
@@ -247,9 +245,10 @@ class HostInterfaceTest : public sim::TestPkiSuite {
   // Waits until the record has an answer and no worker is left in flight.
   CRequest WaitUntilAnswered(int id) {
     CRequest record;
-    const bool answered = WaitFor([&] { return context_.queue.FindById(id, record) && IsAnswerable(record.State); });
+    const bool answered = WaitFor(
+        "an answer", [&] { return context_.queue.FindById(id, record) && IsAnswerable(record.State); }, kPatience);
     EXPECT_TRUE(answered) << "record " << id << " still in State " << record.State;
-    EXPECT_TRUE(WaitFor([this] { return context_.registry.Count() == 0; })) << "a worker never ended";
+    EXPECT_TRUE(WaitFor("every worker to end", [this] { return context_.registry.Count() == 0; }, kPatience));
     return record;
   }
 
@@ -494,7 +493,8 @@ TEST_F(HostInterfaceTest, BatchCloseGoesOutOnlyWhenItIsTheLastRecordQueued) {
   ASSERT_TRUE(interface_->Start());
 
   EXPECT_EQ(WaitUntilAnswered(sale).State, kStateParsed);
-  std::this_thread::sleep_for(300ms);  // several passes of the polling thread
+  // Nothing is to happen: several passes of the polling thread must leave the close alone.
+  std::this_thread::sleep_for(300ms);
   EXPECT_EQ(Find(close).State, kStateWaitingForHost) << "the sale's answer is not delivered yet";
 
   ASSERT_TRUE(context_.queue.RemoveById(sale));  // its session delivered it
@@ -514,8 +514,9 @@ TEST_F(HostInterfaceTest, StrayRecordDuringBatchCloseAsksTheApplicationToShutDow
   MakeHost().SetShutdownRequest([&requests] { ++requests; });
   ASSERT_TRUE(interface_->Start());
 
-  ASSERT_TRUE(WaitFor([&requests] { return requests > 0; }));
+  ASSERT_TRUE(WaitFor("the shutdown request", [&requests] { return requests > 0; }, kPatience));
   EXPECT_EQ(WaitUntilAnswered(id).State, kStateParsed);
+  // Nothing more is to happen: several passes of the polling thread must not ask again.
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(requests, 1) << "asked once, not on every pass";
   EXPECT_NE(server_.Logged().find("Batch in Progress - Bad List Item Shutting down Server!!"), std::string::npos);
@@ -527,7 +528,8 @@ TEST_F(HostInterfaceTest, QueuedRecordIsDispatchedWithoutWaitingForThePollInterv
   HostInterfaceSettings settings;
   settings.pollInterval = std::chrono::minutes(10);
   ASSERT_TRUE(MakeHost(settings).Start());
-  std::this_thread::sleep_for(100ms);  // the thread's first pass found nothing
+  // A pause, not a wait: the record should come after the thread's first pass found nothing.
+  std::this_thread::sleep_for(100ms);
 
   const int id = Queue(Parsed(kSaleRequest, kCreditSale), kLaneA);
   EXPECT_EQ(WaitUntilAnswered(id).State, kStateParsed);
@@ -541,8 +543,9 @@ TEST_F(HostInterfaceTest, RecordsPastTheWorkerLimitWaitInTheQueueForAWorker) {
   ASSERT_TRUE(MakeHost(settings).Start());
 
   const int slow = Queue(Parsed(kSaleRequest.With("Purchase", "10.06"), kCreditSale), kLaneA);
-  ASSERT_TRUE(WaitFor([this] { return Occurrences(Journal(), " REQUEST ") == 1; }));
+  ASSERT_TRUE(AwaitOneRequestAtTheHost());
   const int next = Queue(Parsed(kSaleRequest, kCreditSale), kLaneB);
+  // Nothing is to happen: passes of the polling thread must leave it waiting.
   std::this_thread::sleep_for(100ms);
   EXPECT_EQ(Find(next).State, kStateWaitingForHost) << "the only worker is busy";
   EXPECT_EQ(WaitUntilAnswered(slow).State, kStateParsed);
@@ -558,7 +561,7 @@ TEST_F(HostInterfaceTest, OneLanesExchangesGoOneAfterAnotherWhileOtherLanesGoOn)
   const int first = Queue(Parsed(kSaleRequest.With("Purchase", "10.06"), kCreditSale), kLaneA);
   const int second = Queue(Parsed(kSaleRequest.With("Purchase", "10.06"), kCreditSale), kLaneA);
   const int other = Queue(Parsed(kSaleRequest.With("ClientID", "2"), kCreditSale), kLaneB);
-  ASSERT_TRUE(WaitFor([&] { return Find(other).State == kStateParsed; }));
+  ASSERT_TRUE(WaitFor("the other lane's answer", [&] { return Find(other).State == kStateParsed; }, kPatience));
   EXPECT_EQ(Find(second).State, kStateWaitingForHost) << "lane 01's second sale waits for its first exchange";
   EXPECT_EQ(WaitUntilAnswered(first).State, kStateParsed);
   EXPECT_EQ(WaitUntilAnswered(second).State, kStateParsed);
@@ -582,7 +585,7 @@ TEST_F(HostInterfaceTest, ALaneWhoseExchangesHangCannotHoldEveryWorker) {
   for (int sale = 0; sale < 3; ++sale) Queue(Parsed(kSaleRequest.With("Purchase", "10.03"), kCreditSale), kLaneA);
   const auto before = std::chrono::steady_clock::now();
   const int other = Queue(Parsed(kSaleRequest.With("ClientID", "2"), kCreditSale), kLaneB);
-  ASSERT_TRUE(WaitFor([&] { return Find(other).State == kStateParsed; }));
+  ASSERT_TRUE(WaitFor("the other lane's answer", [&] { return Find(other).State == kStateParsed; }, kPatience));
   EXPECT_LT(std::chrono::steady_clock::now() - before, 5s) << "answered in its usual time";
   interface_.reset();
 }
@@ -601,7 +604,7 @@ TEST_F(HostInterfaceTest, ARecordWhoseLaneLeftBeforeItWasSentIsNotSent) {
   ASSERT_TRUE(held.IsValid());
   EXPECT_TRUE(context_.queue.AbandonUnsent(id)) << "held by a worker, not sent yet";
   held.Reset();
-  EXPECT_TRUE(WaitFor([this] { return context_.registry.Count() == 0; }));
+  EXPECT_TRUE(WaitFor("every worker to end", [this] { return context_.registry.Count() == 0; }, kPatience));
 
   EXPECT_EQ(Find(id).State, kStateAborted);
   EXPECT_EQ(Occurrences(Journal(), " REQUEST "), 0u);
@@ -614,7 +617,7 @@ TEST_F(HostInterfaceTest, StopEndsAWorkerWaitingForAnAnswerButNotItsCompletion) 
   ASSERT_TRUE(MakeHost().Start());  // the full 35 s exchange time
 
   const int id = Queue(Parsed(kSaleRequest.With("Purchase", "10.03"), kCreditSale), kLaneA);
-  ASSERT_TRUE(WaitFor([this] { return Occurrences(Journal(), " REQUEST ") == 1; }));
+  ASSERT_TRUE(AwaitOneRequestAtTheHost());
 
   const auto before = std::chrono::steady_clock::now();
   EXPECT_EQ(interface_->Stop(), 1);
@@ -626,6 +629,7 @@ TEST_F(HostInterfaceTest, StopEndsAWorkerWaitingForAnAnswerButNotItsCompletion) 
 
   // Nothing is dispatched while stopped; a record queued now waits for the next start.
   const int waiting = Queue(Parsed(kSaleRequest, kCreditSale), kLaneB);
+  // Nothing is to happen: a stopped interface must leave it waiting however long.
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(Find(waiting).State, kStateWaitingForHost);
   interface_.reset();
@@ -637,10 +641,10 @@ TEST_F(HostInterfaceTest, ApprovalForALaneThatHasGoneIsLogged) {
   ASSERT_TRUE(MakeHost().Start());
 
   const int id = Queue(Parsed(kSaleRequest.With("Purchase", "10.06"), kCreditSale), kLaneA);
-  ASSERT_TRUE(WaitFor([this] { return Occurrences(Journal(), " REQUEST ") == 1; }));
+  ASSERT_TRUE(AwaitOneRequestAtTheHost());
   EXPECT_FALSE(context_.queue.AbandonUnsent(id)) << "sent already: it is completed";
   ASSERT_TRUE(context_.queue.RemoveById(id));  // the session ended meanwhile
-  ASSERT_TRUE(WaitFor([this] { return context_.registry.Count() == 0; }));
+  ASSERT_TRUE(WaitFor("every worker to end", [this] { return context_.registry.Count() == 0; }, kPatience));
   EXPECT_NE(server_.Logged().find("Unable to deliver approved response to Client for " + kLaneA + "!"),
             std::string::npos);
   EXPECT_EQ(Occurrences(Journal(), " COMPLETION COMPLETED "), 1u);
@@ -725,10 +729,13 @@ TEST_F(HostInterfaceTest, StopDuringADialHandOverAnswersTheLane) {
       DialStandIn dial(context_.queue, id, c.script);
       ASSERT_TRUE(host.Start());
       const RequestState awaited = c.script.empty() ? kStateDialHandOver : kStateDialFailed;
-      ASSERT_TRUE(WaitFor([&] {
-        CRequest record;
-        return context_.queue.FindById(id, record) && record.State == awaited;
-      }));
+      ASSERT_TRUE(WaitFor(
+          "the record's state",
+          [&] {
+            CRequest record;
+            return context_.queue.FindById(id, record) && record.State == awaited;
+          },
+          kPatience));
       host.Stop();
     }
     CRequest record;

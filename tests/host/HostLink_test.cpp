@@ -7,6 +7,7 @@
 #include "tests/host/StateTestSupport.h"
 #include "tests/host/StopLater.h"
 #include "tests/hostsim/SimTestSupport.h"
+#include "tests/support/WaitFor.h"
 #include "tools/hostsim/StopSignal.h"
 #include "tools/hostsim/TlsStream.h"
 
@@ -82,15 +83,12 @@ bool RunOpenSsl(const std::vector<std::string>& args, const fs::path& log) {
   const int spawned = ::posix_spawnp(&pid, "openssl", &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return false;
-  const auto giveUp = Clock::now() + std::chrono::seconds(60);
   int status = 0;
-  while (::waitpid(pid, &status, WNOHANG) == 0) {
-    if (Clock::now() > giveUp) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      return false;
-    }
-    std::this_thread::sleep_for(milliseconds(5));
+  if (!testing::WaitFor("openssl to end", [&] { return ::waitpid(pid, &status, WNOHANG) != 0; },
+                        std::chrono::seconds(60))) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    return false;
   }
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
@@ -446,6 +444,7 @@ TEST_F(HostLinkTest, AnAnswerInSeveralRecordsIsAssembled) {
     if (session.ReadRequest()) {
       for (const std::string& piece : {std::string(1, '\0'), std::string("\x08" "ABC"), std::string("DEFGH")}) {
         session.Write(piece);
+        // A pause, not a wait: each piece should arrive as a record of its own.
         std::this_thread::sleep_for(milliseconds(30));
       }
     }
@@ -596,6 +595,7 @@ TEST_F(HostLinkTest, TheInterfacesStoppingEventEndsTheWaitForAnAnswerUnlessTheLi
     TestHost host;
     StartHost(host, [](HostSession& session) {
       if (session.ReadRequest()) {
+        // The late answer is the point: it comes after the stop.
         std::this_thread::sleep_for(milliseconds(400));
         session.Write(Framed("LATE"));
       }
@@ -623,8 +623,8 @@ TEST_F(HostLinkTest, ARequestThatCannotBeSentFailsWithoutTimingOut) {
   CHostLink link(security_, server_.context());
   ConnectAndSend(link, host, "REQUEST");
   host.Visits(1);
-  const auto giveUp = Clock::now() + std::chrono::seconds(10);
-  while (link.IsAlive() && Clock::now() < giveUp) std::this_thread::sleep_for(milliseconds(1));
+  EXPECT_TRUE(testing::WaitFor("the link to see the reset", [&] { return !link.IsAlive(); }, std::chrono::seconds(10),
+                               milliseconds(1)));
   EXPECT_FALSE(link.Exchange(kLongTimeoutMs));
   EXPECT_FALSE(link.TimedOut());
   EXPECT_EQ(link.LastErrorCode(), 3003);

@@ -3,6 +3,7 @@
 #include "common/PosixFile.h"
 #include "tests/host/LoopbackSockets.h"
 #include "tests/host/StopLater.h"
+#include "tests/support/WaitFor.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -200,9 +201,8 @@ TEST_F(ConnectedHostSocketTest, ReceiveReturnsWhatThePeerSentEvenWithoutTimeToWa
   EXPECT_FALSE(socket_.BytesAvailable());
 
   PeerSends("ready");
-  const auto giveUp = Clock::now() + std::chrono::seconds(10);
-  while (!socket_.BytesAvailable() && Clock::now() < giveUp) std::this_thread::sleep_for(milliseconds(1));
-  ASSERT_TRUE(socket_.BytesAvailable());
+  ASSERT_TRUE(testing::WaitFor("the peer's bytes", [&] { return socket_.BytesAvailable(); }, std::chrono::seconds(10),
+                               milliseconds(1)));
   EXPECT_EQ(socket_.Receive(buffer, sizeof buffer, 0), 5);
 }
 
@@ -250,7 +250,7 @@ TEST_F(ConnectedHostSocketTest, SendDeliversEveryByteOfALargeBufferToASlowReader
   for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>((i * 7919) >> 3);
   std::string arrived;
   std::thread reader([this, &arrived, expected = sent.size()] {
-    std::this_thread::sleep_for(milliseconds(200));  // let the socket buffers fill first
+    std::this_thread::sleep_for(milliseconds(200));  // the slow reader: the socket buffers should fill first
     std::vector<char> chunk(65536);
     while (arrived.size() < expected) {
       pollfd watch{peer_.Get(), POLLIN, 0};
@@ -269,8 +269,8 @@ TEST_F(ConnectedHostSocketTest, SendingToAResetConnectionFailsWith3003) {
   const linger abortive{1, 0};
   ASSERT_EQ(::setsockopt(peer_.Get(), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive), 0);
   peer_.Reset();
-  const auto giveUp = Clock::now() + std::chrono::seconds(10);
-  while (socket_.IsAlive() && Clock::now() < giveUp) std::this_thread::sleep_for(milliseconds(1));
+  EXPECT_TRUE(testing::WaitFor("the socket to see the reset", [&] { return !socket_.IsAlive(); },
+                               std::chrono::seconds(10), milliseconds(1)));
   EXPECT_EQ(socket_.Send("abc", 3), -1);
   EXPECT_EQ(socket_.LastErrorCode(), 3003);
   EXPECT_EQ(socket_.LastErrorText(), "Socket Error Sending 3003");

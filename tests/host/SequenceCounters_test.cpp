@@ -1,6 +1,7 @@
 #include "host/SequenceCounters.h"
 
 #include "tests/host/StateTestSupport.h"
+#include "tests/support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -89,10 +90,8 @@ TEST_F(SequenceCountersTest, InTheBackgroundNumbersAreSavedAsSoonAsTheyAreHanded
   counters_.TakeNumbers(claim, stan, &item, false, errors_);
   ASSERT_EQ(stan, 1);
   // Nobody called Commit: the counters' own thread wrote both copies.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (ReadBytes(StanShadow()) != "1\r\r\n" && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  EXPECT_TRUE(testing::WaitFor("the shadow copy to hold 1", [&] { return ReadBytes(StanShadow()) == "1\r\r\n"; },
+                               std::chrono::seconds(30)));
   EXPECT_EQ(ReadBytes(Stan()), "1\r\r\n");
   EXPECT_EQ(ReadBytes(StanShadow()), "1\r\r\n");
   EXPECT_TRUE(counters_.Commit(claim, errors_)) << "found saved";

@@ -15,6 +15,7 @@ class StopLater {
  public:
   StopLater(Event& stopping, std::chrono::milliseconds delay)
       : stopping_(stopping), thread_([this, delay] {
+          // A pause, not a wait: the stop should come part-way through the call.
           std::this_thread::sleep_for(delay);
           stopping_.Set();
         }) {}

@@ -1,6 +1,7 @@
 #include "tests/hostsim/SimTestSupport.h"
 
 #include "tests/config/TempDir.h"
+#include "tests/support/WaitFor.h"
 #include "tools/hostsim/HostFraming.h"
 #include "tools/hostsim/SimText.h"
 
@@ -15,7 +16,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <thread>
 
 namespace paxelle::hostsim::simtest {
 namespace {
@@ -42,14 +42,14 @@ pid_t Spawn(const std::vector<std::string>& args, int outFd, int errFd) {
 
 // Waits at most `limit` for `pid`; exit code, or -1 when it was killed or had to be.
 int WaitForExit(pid_t pid, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
   int status = 0;
-  for (;;) {
-    const pid_t done = ::waitpid(pid, &status, WNOHANG);
-    if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    if (done < 0 && errno != EINTR) return -1;
-    if (std::chrono::steady_clock::now() >= deadline) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  pid_t done = 0;
+  const auto ended = [&] {
+    done = ::waitpid(pid, &status, WNOHANG);
+    return done == pid || (done < 0 && errno != EINTR);
+  };
+  if (paxelle::testing::WaitFor("the process to end", ended, limit)) {
+    return done == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   ::kill(pid, SIGKILL);
   ::waitpid(pid, &status, 0);

@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <memory>
 #include <regex>
-#include <thread>
 
 #include "client/MessageCrypto.h"
 #include "core/MessageFrame.h"
@@ -21,6 +20,7 @@
 #include "tests/client/ListenerHarnessProcess.h"
 #include "tests/lane/FakeServer.h"
 #include "tests/lane/LaneTestSupport.h"
+#include "tests/support/WaitFor.h"
 
 namespace paxelle::lane {
 namespace {
@@ -237,19 +237,11 @@ class OpxLaneBinaryTest : public testing::ServerCryptoSuite {
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) return run;
     int status = 0;
-    const auto deadline = start + 60s;
-    for (;;) {
-      const pid_t done = ::waitpid(pid, &status, WNOHANG);
-      if (done == pid) {
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        break;
-      }
-      if (std::chrono::steady_clock::now() >= deadline) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-        break;
-      }
-      std::this_thread::sleep_for(10ms);
+    if (paxelle::testing::WaitFor("opx-lane to end", [&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 60s)) {
+      run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    } else {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
     }
     run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     run.out = testing::ReadBytes(outPath);

@@ -4,6 +4,7 @@
 #include "app/window/AttachedWindow.h"
 #include "app/window/SetupDialog.h"
 #include "tests/e2e/E2eFixture.h"
+#include "tests/support/WaitFor.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,14 +24,16 @@ using std::chrono::seconds;
 class AttachedWindowTest : public e2e::E2eTest {
  protected:
   // Dispatches events until `done` holds or `limit` passes.
-  static bool DispatchUntil(const std::function<bool()>& done, milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      QApplication::processEvents(QEventLoop::AllEvents, 50);
-      std::this_thread::sleep_for(milliseconds(10));
-    }
-    return true;
+  static ::testing::AssertionResult DispatchUntil(const char* what, const std::function<bool()>& done,
+                                                  milliseconds limit) {
+    return testing::WaitFor(
+        what,
+        [&] {
+          if (done()) return true;
+          QApplication::processEvents(QEventLoop::AllEvents, 50);
+          return false;
+        },
+        limit, milliseconds(10));
   }
 
   static std::vector<std::string> Rows(const AttachedWindow& view) {
@@ -53,7 +56,8 @@ TEST_F(AttachedWindowTest, TheAttachedListShowsASalesRowsAndExitClosesTheViewOnl
 
   e2e::LaneReply reply;
   std::thread lane([&] { reply = Request(SalePairs("10.00", 4001, "Sale", 1), 60); });
-  const bool shown = DispatchUntil([&] { return Rows(view).size() >= 2; }, seconds(30));
+  const ::testing::AssertionResult shown =
+      DispatchUntil("the sale's two rows", [&] { return Rows(view).size() >= 2; }, seconds(30));
   lane.join();
   ASSERT_TRUE(shown);
   EXPECT_EQ(reply.final.cmdStatus, "Approved");
@@ -62,6 +66,7 @@ TEST_F(AttachedWindowTest, TheAttachedListShowsASalesRowsAndExitClosesTheViewOnl
   EXPECT_EQ(rows[0].substr(20), "Auth Response Received (IP) from WorldPay.");
   EXPECT_EQ(rows[1].substr(20), "Sending Auth Request (IP) to WorldPay.");
   EXPECT_TRUE(DispatchUntil(
+      "the running title",
       [&] { return view.Frame()->windowTitle().startsWith("  Paxelle XML 5.0 RBS WorldPay-Lynk #Requests-> "); },
       seconds(5)))
       << view.Frame()->windowTitle().toStdString();

@@ -4,12 +4,14 @@
 #include "app/ServerOptions.h"
 #include "app/window/WindowFrontEnd.h"
 #include "tests/e2e/E2eFixture.h"
+#include "tests/support/WaitFor.h"
 
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <mutex>
 #include <thread>
 
 namespace paxelle {
@@ -42,14 +44,24 @@ TEST_F(WindowServerTest, ASaleFromALanePutsTheTwoIpRowsInTheList) {
   e2e::LaneReply reply;
   // The lane waits for the server from a thread of its own; the test's thread
   // runs the window.
+  std::mutex titleMutex;
+  std::string titleSeen;
   std::thread lane([&] {
-    const auto deadline = std::chrono::steady_clock::now() + seconds(60);
-    while (!e2e::PortAccepts(clientPort) && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    EXPECT_TRUE(testing::WaitFor("the server to accept lanes", [&] { return e2e::PortAccepts(clientPort); },
+                                 seconds(60), std::chrono::milliseconds(20)));
     reply = Request(SalePairs("1.00", 1));
-    // At least one status refresh after the start.
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    // At least one status refresh after the start: the window's thread reports its title.
+    EXPECT_TRUE(testing::WaitFor(
+        "a status refresh's title",
+        [&] {
+          window.Post([&] {
+            const std::lock_guard lock(titleMutex);
+            titleSeen = window.Frame()->windowTitle().toStdString();
+          });
+          const std::lock_guard lock(titleMutex);
+          return titleSeen.find("#Requests->") != std::string::npos;
+        },
+        seconds(30), std::chrono::milliseconds(50)));
     // Posted after the rows, so it sees them; then the operator's close.
     window.Post([&] {
       for (int i = 0; i < window.Frame()->TrafficList()->topLevelItemCount(); ++i) {
