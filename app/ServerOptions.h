@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/LogRetention.h"
+#include "common/TimeLimits.h"
 #include "dial/ComDevices.h"
 #include "host/HostEndpoints.h"
 
@@ -22,7 +23,7 @@ struct ServerOptions {
   std::filesystem::path params;    // default: DefaultParamsPath()
   std::filesystem::path keystore;  // default: DefaultKeyStorePath()
   std::string hostCa;              // extra trusted certificates; empty: none
-  int clientPort = 9000;
+  int clientPort = kDefaultClientPort;
   HostEndpoint host{kDefaultHostName, kDefaultHostPort};
   HostEndpoint secondaryHost{kDefaultHostName, kDefaultHostPort};  // default: the primary
   ComDevices comDevices;

@@ -2,7 +2,8 @@
 // tests shorten them) and the parts of the server it works with.
 #pragma once
 
-#include <chrono>
+#include "common/TimeLimits.h"
+
 #include <cstddef>
 
 namespace paxelle {
@@ -14,19 +15,19 @@ struct ClientGuards;
 
 struct ClientSessionSettings {
   // A complete login message must arrive within this time after the greeting.
-  std::chrono::milliseconds loginLimit{std::chrono::seconds(30)};
+  std::chrono::milliseconds loginLimit{kLoginLimit};
   // The same for a connection over the limit, which only waits for its
   // refusal: it holds a thread, so it gets less time (never more than loginLimit).
-  std::chrono::milliseconds refusedLoginLimit{std::chrono::seconds(5)};
+  std::chrono::milliseconds refusedLoginLimit{kRefusedLoginLimit};
   // A logged-in client that sends nothing for this long is disconnected.
-  std::chrono::milliseconds idleLimit{std::chrono::seconds(3600)};
+  std::chrono::milliseconds idleLimit{kSessionIdleLimit};
   // Longest wait for client bytes before the session looks at its queued
   // records and the going-offline flag (a finished record wakes it earlier).
-  std::chrono::milliseconds pollInterval{std::chrono::seconds(1)};
+  std::chrono::milliseconds pollInterval{kSessionPoll};
   // How long the results of a client that has gone are waited for.
-  std::chrono::milliseconds drainLimit{std::chrono::seconds(300)};
+  std::chrono::milliseconds drainLimit{kSessionDrainLimit};
   // Pause between two looks at the queue while draining.
-  std::chrono::milliseconds drainStep{100};
+  std::chrono::milliseconds drainStep{kSessionDrainStep};
   // Records one connection may have waiting for the host or for delivery;
   // aborts and the batch close are not counted. The next request past it is
   // refused with 004003.

@@ -17,8 +17,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kBaud = 19200;
-constexpr int kTransmitTimeoutMs = 5000;
-constexpr int kBadLrcPauseMs = 50;
 constexpr int kMaxRequestSends = 3;
 constexpr int kReopenAttempts = 3;
 constexpr std::size_t kMaxModemText = 64;
@@ -62,11 +60,8 @@ std::string Format(const char* format, int portNumber) {
   return text;
 }
 
-int Ms(std::chrono::milliseconds duration) { return static_cast<int>(duration.count()); }
-
-int MillisecondsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
+milliseconds Left(Clock::time_point deadline) {
+  return std::max(std::chrono::duration_cast<milliseconds>(deadline - Clock::now()), milliseconds(0));
 }
 
 }  // namespace
@@ -173,7 +168,7 @@ void CDialBackup::WorkLoop() {
         Fail(record);
       }
     }
-    const int waited = port_.WaitForInput(Ms(timings_.queuePoll));
+    const int waited = port_.WaitForInput(timings_.queuePoll);
     if (waited == PortStopped) break;
     // Between exchanges only the modem talks: watch it for a dropped line.
     if (waited == PortOk) {
@@ -200,7 +195,7 @@ bool CDialBackup::PortUsable() {
   // take a moment to appear.
   for (int attempt = 1; !OpenPort(error); ++attempt) {
     if (attempt < kReopenAttempts) {
-      if (port_.SleepOrStop(Ms(timings_.reopenPause)) != PortStopped) continue;
+      if (port_.SleepOrStop(timings_.reopenPause) != PortStopped) continue;
       SetLastError(kShuttingDownText);
       return false;
     }
@@ -265,7 +260,7 @@ bool CDialBackup::InitialiseModem() {
       return false;
     }
     std::string line;
-    if (sent == PortOk && port_.ReadLine(Ms(timings_.initAnswer), line) == PortOk) {
+    if (sent == PortOk && port_.ReadLine(timings_.initAnswer, line) == PortOk) {
       SetLastError(line);
       if (line.find("OK") != std::string::npos) return true;
     } else {
@@ -289,11 +284,11 @@ bool CDialBackup::Dial() {
     return false;
   }
   std::string line;
-  if (sent != PortOk || port_.ReadLine(Ms(timings_.dialAnswer), line) != PortOk) {
+  if (sent != PortOk || port_.ReadLine(timings_.dialAnswer, line) != PortOk) {
     SetLastError(kNoDialAnswerText);
     return false;
   }
-  if (line.find("CONNECT") != std::string::npos && port_.WaitForCarrier(Ms(timings_.carrierAfterConnect))) {
+  if (line.find("CONNECT") != std::string::npos && port_.WaitForCarrier(timings_.carrierAfterConnect)) {
     return true;
   }
   for (const char* answer : kFailureAnswers) {
@@ -309,7 +304,7 @@ bool CDialBackup::Dial() {
 bool CDialBackup::WaitForEnq() {
   const auto deadline = Clock::now() + timings_.enqWait;
   for (;;) {
-    if (port_.WaitForInputWhileCarrier(MillisecondsLeft(deadline)) != PortOk) return false;
+    if (port_.WaitForInputWhileCarrier(Left(deadline)) != PortOk) return false;
     while (port_.Read() > 0) {
       for (const char byte : port_.Received()) {
         if (byte == kLinkEnq) return true;
@@ -332,7 +327,7 @@ bool CDialBackup::Exchange(CRequest& record) {
     SetLastError(kShuttingDownText);
     return false;
   }
-  port_.Transmit(frame, kTransmitTimeoutMs);
+  port_.Transmit(frame, kLinkTransmitLimit);
   SetLastError(kResponseTimeoutText);
 
   enum class Receive { kWaitingForStx, kCollecting, kChecking, kAcknowledged };
@@ -340,7 +335,7 @@ bool CDialBackup::Exchange(CRequest& record) {
   std::string response;
   int sends = 1;
   // The answer has until just before the 35 s are up.
-  const auto deadline = Clock::now() + timings_.response - std::chrono::milliseconds(1);
+  const auto deadline = Clock::now() + timings_.response - milliseconds(1);
   for (;;) {
     if (Clock::now() >= deadline) return state == Receive::kAcknowledged;
     if (stop_.IsSet()) {
@@ -352,7 +347,7 @@ bool CDialBackup::Exchange(CRequest& record) {
       return false;
     }
     // A carrier that goes during the wait ends it at once; the check above then fails the exchange.
-    if (port_.WaitForInputWhileCarrier(MillisecondsLeft(deadline)) != PortOk) continue;
+    if (port_.WaitForInputWhileCarrier(Left(deadline)) != PortOk) continue;
     port_.Read();
     const std::string arrived(port_.Received());
     bool purged = false;
@@ -369,7 +364,7 @@ bool CDialBackup::Exchange(CRequest& record) {
               SetLastError(kRetriesExceededText);
               return false;
             }
-            port_.Transmit(frame, kTransmitTimeoutMs);
+            port_.Transmit(frame, kLinkTransmitLimit);
           } else {
             WatchModemText(byte);
           }
@@ -384,15 +379,15 @@ bool CDialBackup::Exchange(CRequest& record) {
           break;
         case Receive::kChecking:
           if (byte == LinkLrc(std::string_view(response).substr(1))) {
-            port_.Transmit(std::string(1, kLinkAck), kTransmitTimeoutMs);
+            port_.Transmit(std::string(1, kLinkAck), kLinkTransmitLimit);
             record.HostResponse = response.substr(1);
             state = Receive::kAcknowledged;
           } else {
             response.clear();
-            port_.SleepOrStop(kBadLrcPauseMs);
+            port_.SleepOrStop(kBadLrcPause);
             port_.PurgeReceive();
             purged = true;
-            port_.Transmit(std::string(1, kLinkNak), kTransmitTimeoutMs);
+            port_.Transmit(std::string(1, kLinkNak), kLinkTransmitLimit);
             SetLastError(kBadLrcText);
             state = Receive::kWaitingForStx;
           }

@@ -11,7 +11,6 @@
 #include "dial/SerialPort.h"
 #include "dial/StopDescriptor.h"
 
-#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -26,14 +25,14 @@ class CTrafficLog;
 class PendingQueue;
 
 struct DialBackupTimings {
-  std::chrono::milliseconds queuePoll{50};         // between passes over the queue
-  std::chrono::milliseconds initAnswer{5000};      // for the modem's answer to the init command
-  std::chrono::milliseconds dialAnswer{30000};     // for the modem's answer to the dial
-  std::chrono::milliseconds carrierAfterConnect{100};
-  std::chrono::milliseconds enqWait{3000};         // for the host's ENQ on a fresh call
-  std::chrono::milliseconds response{35000};       // for the host's answer to a request frame
-  std::chrono::milliseconds stopHangUp{4000};      // a stop's hang-up of a call left up, in all
-  std::chrono::milliseconds reopenPause{250};      // between attempts to open a port again
+  milliseconds queuePoll{kDialQueuePoll};
+  milliseconds initAnswer{kModemInitAnswer};
+  milliseconds dialAnswer{kModemDialAnswer};
+  milliseconds carrierAfterConnect{kCarrierAfterConnect};
+  milliseconds enqWait{kHostEnqWait};
+  milliseconds response{kHostExchangeLimit};  // for the host's answer to a request frame
+  milliseconds stopHangUp{kDialStopHangUp};
+  milliseconds reopenPause{kPortReopenPause};
   SerialPortTimings port;                          // the hang-up's guard times
 };
 

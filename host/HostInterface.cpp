@@ -18,10 +18,6 @@
 namespace paxelle {
 namespace {
 
-constexpr auto kStartWaitSlice = std::chrono::milliseconds(250);
-constexpr auto kStopPollInterval = std::chrono::milliseconds(500);
-
-
 void FinishLocally(PendingQueue& queue, CRequest& record, int returnCode) {
   record.State = kStateFinishedLocally;
   record.ReturnCode = returnCode;
@@ -64,7 +60,7 @@ bool CHostInterface::Start() {
   // The connection test ends on its own (every connect has a time-out), so the
   // thread always reports started or failed, or ends.
   for (;;) {
-    const int signalled = Event::WaitAny({&failed_, &started_}, kStartWaitSlice);
+    const int signalled = Event::WaitAny({&failed_, &started_}, kHostStartWaitSlice);
     if (signalled == 1) return true;
     if (signalled == 0) break;
     if (threadEnded_) {
@@ -90,7 +86,7 @@ int CHostInterface::StopLocked() {
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) break;
     std::this_thread::sleep_for(
-        std::min<std::chrono::steady_clock::duration>(kStopPollInterval, deadline - now));
+        std::min<std::chrono::steady_clock::duration>(kHostStopPoll, deadline - now));
   }
   tickets.Clear();
   stop_.Set();
@@ -138,7 +134,7 @@ void CHostInterface::PollingThread() {
 }
 
 bool CHostInterface::TestConnection() {
-  const int timeout = ConnectTimeoutMs(server_.params.GetParams());
+  const milliseconds timeout = ConnectTimeout(server_.params.GetParams());
   HostEndpoints& endpoints = host_.endpoints;
   HostEndpoint endpoint = endpoints.Current();
   std::string errorText;

@@ -23,9 +23,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kLineLimit = 4096;
 constexpr int kListenBacklog = 32;
-// A refusal for being busy is logged at most this often: a client that
-// reconnects in a loop must not fill the log.
-constexpr auto kBusyLogInterval = std::chrono::seconds(60);
 
 std::string PeerText(const PeerCredentials& peer) {
   return "uid " + std::to_string(peer.uid) + " (pid " + std::to_string(peer.pid) + ")";
@@ -39,7 +36,7 @@ void SendAndClose(int fd, const std::string& line) {
   // (waiting a moment for it, no longer).
   ::shutdown(fd, SHUT_WR);
   pollfd request{fd, POLLIN, 0};
-  if (::poll(&request, 1, 50) > 0) {
+  if (::poll(&request, 1, PollTimeout(kControlBusyRequestWait)) > 0) {
     char discard[512];
     while (::recv(fd, discard, sizeof discard, MSG_DONTWAIT) > 0) {
     }
@@ -250,7 +247,7 @@ void ControlServer::Serve() {
     }
     if (clients.size() >= settings_.maxClients) {
       const auto now = Clock::now();
-      if (!lastBusyLog || now - *lastBusyLog >= kBusyLogInterval) {
+      if (!lastBusyLog || now - *lastBusyLog >= kControlBusyLogInterval) {
         lastBusyLog = now;
         log("Control connection refused for " + PeerText(*peer) + ": " + std::to_string(settings_.maxClients) +
             " clients are connected already.");
@@ -280,11 +277,7 @@ void ControlServer::Serve() {
       if (client->blocked) sooner(*client->blocked + settings_.answerLimit);
       if (!client->watching) sooner(client->requestBy);
     }
-    int timeout = -1;
-    if (wake) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*wake - Clock::now()).count();
-      timeout = static_cast<int>(std::clamp<long long>(left, 0, 60000));
-    }
+    const int timeout = wake ? std::min(PollTimeout(*wake - Clock::now()), 60000) : -1;
     const int ready = ::poll(watched.data(), watched.size(), timeout);
     if (ready < 0 && errno != EINTR) {
       log("Control socket stopped: poll: " + SystemErrorText(errno) + ".");

@@ -1,6 +1,7 @@
 #include "app/metrics/MetricsExporter.h"
 
 #include "common/TextHelpers.h"
+#include "common/TimeLimits.h"
 
 #include <prometheus/counter.h>
 #include <prometheus/exposer.h>
@@ -100,7 +101,8 @@ std::unique_ptr<MetricsExporter> MetricsExporter::Start(const std::string& addre
   try {
     // Two threads serve scrapes; a scraper that stalls is cut off after 10 s.
     exporter->families_->exposer = std::make_unique<prometheus::Exposer>(
-        std::vector<std::string>{"listening_ports", address, "num_threads", "2", "request_timeout_ms", "10000"});
+        std::vector<std::string>{"listening_ports", address, "num_threads", "2", "request_timeout_ms",
+                                 std::to_string(milliseconds(kMetricsRequestLimit).count())});
     exporter->families_->exposer->RegisterCollectable(exporter->families_->registry);
     const std::vector<int> ports = exporter->families_->exposer->GetListeningPorts();
     if (ports.empty()) {
