@@ -137,22 +137,17 @@ bool CHostInterface::TestConnection() {
   const milliseconds timeout = ConnectTimeout(server_.params.GetParams());
   HostEndpoints& endpoints = host_.endpoints;
   HostEndpoint endpoint = endpoints.Current();
-  std::string errorText;
-  {
+  std::string lastError = "Failed to Connect to WorldPay!";
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (attempt > 0) endpoint = endpoints.FailOver(endpoint);
     CHostLink link(host_.security, server_, &host_.sessions);
-    if (ConnectToEndpoint(link, endpoint, timeout, errorText)) {
+    const Status connected = ConnectToEndpoint(link, endpoint, timeout);
+    if (connected.ok()) {
       link.Close();
       return true;
     }
+    lastError += "\n" + connected.message();
   }
-  std::string lastError = "Failed to Connect to WorldPay!\n" + errorText;
-  endpoint = endpoints.FailOver(endpoint);
-  CHostLink link(host_.security, server_, &host_.sessions);
-  if (ConnectToEndpoint(link, endpoint, timeout, errorText)) {
-    link.Close();
-    return true;
-  }
-  lastError += "\n" + errorText;
   SetLastError(std::move(lastError));
   return false;
 }
@@ -238,12 +233,14 @@ void CHostInterface::Dispatch(CRequest record) {
   // The numbers are saved by the worker, one write for every message that
   // becomes ready meanwhile; this thread goes on to the next record.
   sources.claim = &numbers;
+  Status refusal = Status::Ok();
+  sources.refusal = &refusal;
   if (!BuildHostRequest(record, sources)) {
     // No layout for this id: nothing the host could read would be sent.
     FinishLocally(queue, record, kRcInvalidCommand);
     return;
   }
-  if (record.HostErrorText == kNumbersNotSavedText || record.HostErrorText == kBatchNotSavedText) {
+  if (!refusal.ok()) {
     // A number file that cannot be read hands out nothing, and a batch the file
     // cannot take opens nothing: nothing is sent.
     NoteNumbersSaved(false);

@@ -16,14 +16,16 @@ namespace paxelle {
 inline constexpr char kNumbersNotSavedText[] = "Sequence number could not be saved - transaction not sent.";
 // The refusal of a message that would have opened a batch the batch file could not take.
 inline constexpr char kBatchNotSavedText[] = "Batch number could not be saved - transaction not sent.";
+// The codes of those refusals in HostMessageSources::refusal.
+enum HostRequestRefusal : int { kRefusedNumbersNotSaved = 1, kRefusedBatchNotSaved = 2 };
 
 // Builds the layout chosen by TranCodeId into HostRequest and sets ItemSeqNo,
 // HostTranCode, HostMsgKind and ForceCompletion as the layout asks. Takes the
 // numbers it carries from `sources`. False, HostRequest left as it was, for an
 // id without a layout; the check ids succeed untouched. When a number the
 // message carries could not be saved, HostErrorText is kNumbersNotSavedText
-// (kBatchNotSavedText for the batch) and the message must not be sent: a
-// restart would send that number again.
+// (kBatchNotSavedText for the batch), the refusal goes to sources.refusal, and
+// the message must not be sent: a restart would send that number again.
 bool BuildHostRequest(CRequest& record, const HostMessageSources& sources);
 
 // The completion for a record whose request was sent: `replyReceived` tells

@@ -27,24 +27,20 @@ milliseconds ConnectTimeout(const CMerchantParams& params) {
   return entry > 0 ? seconds(entry) : kHostConnectDefault;
 }
 
-bool ConnectToEndpoint(CHostLink& link, const HostEndpoint& endpoint, milliseconds timeout, std::string& errorText) {
+Status ConnectToEndpoint(CHostLink& link, const HostEndpoint& endpoint, milliseconds timeout) {
   const int port = PortNumber(endpoint);
-  if (port == 0) {
-    errorText = "Invalid host port '" + endpoint.port + "' for '" + endpoint.host + "'.";
-    return false;
-  }
-  if (link.Connect(endpoint.host, port, timeout)) return true;
-  errorText = link.LastErrorText();
-  return false;
+  if (port == 0) return Status::Failure("Invalid host port '" + endpoint.port + "' for '" + endpoint.host + "'.");
+  if (link.Connect(endpoint.host, port, timeout)) return Status::Ok();
+  return Status::Failure(link.LastErrorText(), link.LastErrorCode());
 }
 
-bool ConnectWithFailOver(CHostLink& link, HostEndpoints& endpoints, milliseconds timeout, std::string& errorText) {
+Status ConnectWithFailOver(CHostLink& link, HostEndpoints& endpoints, milliseconds timeout) {
   HostEndpoint endpoint = endpoints.Current();
-  if (ConnectToEndpoint(link, endpoint, timeout, errorText)) return true;
+  if (Status connected = ConnectToEndpoint(link, endpoint, timeout); connected.ok()) return connected;
   endpoint = endpoints.FailOver(endpoint);
-  if (ConnectToEndpoint(link, endpoint, timeout, errorText)) return true;
-  endpoints.FailOver(endpoint);
-  return false;
+  Status connected = ConnectToEndpoint(link, endpoint, timeout);
+  if (!connected.ok()) endpoints.FailOver(endpoint);
+  return connected;
 }
 
 bool NeedsCompletion(const CRequest& record) {
@@ -82,13 +78,12 @@ void CHostWorker::Run() {
 }
 
 void CHostWorker::ExchangeOverIp(bool dialFallBack) {
-  std::string errorText;
   CHostLink link(host_.security, server_, &host_.sessions, HostLinkWaits::kEndAtInterfacesStop, &host_.addresses);
-  const bool connected = ConnectWithFailOver(link, host_.endpoints, ConnectTimeout(params_), errorText);
-  server_.metrics->HostReached(connected);
-  if (!connected) {
+  const Status connected = ConnectWithFailOver(link, host_.endpoints, ConnectTimeout(params_));
+  server_.metrics->HostReached(connected.ok());
+  if (!connected.ok()) {
     link.Close();
-    FinishUnconnected(dialFallBack, errorText);
+    FinishUnconnected(dialFallBack, connected.message());
     return;
   }
   if (!ReadyToSend()) return;
@@ -281,10 +276,9 @@ void CHostWorker::SendCompletion(bool replyReceived) {
   // The request has left: the host must get its completion, so a stop of the
   // interfaces does not cut this connection's waits short.
   CHostLink link(host_.security, server_, &host_.sessions, HostLinkWaits::kRunToLimits, &host_.addresses);
-  std::string errorText;
-  const bool connected = ConnectWithFailOver(link, host_.endpoints, ConnectTimeout(params_), errorText);
-  server_.metrics->HostReached(connected);
-  if (!connected) {
+  const Status connected = ConnectWithFailOver(link, host_.endpoints, ConnectTimeout(params_));
+  server_.metrics->HostReached(connected.ok());
+  if (!connected.ok()) {
     server_.log.Log("Failed to Connect Sending Completion for %s", address.c_str());
     server_.metrics->Completion(false);
     return;

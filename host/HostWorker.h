@@ -2,6 +2,7 @@
 // (or the hand-over to the dial link), and the write-back into the pending queue.
 #pragma once
 
+#include "common/Status.h"
 #include "common/TimeLimits.h"
 #include "config/MerchantParams.h"
 #include "core/Request.h"
@@ -32,14 +33,14 @@ struct HostWorkerSettings {
 // entry that reads 0 counts as kHostConnectDefault.
 milliseconds ConnectTimeout(const CMerchantParams& params);
 
-// Connects `link` to `endpoint` within `timeout`. False with the reason in
-// `errorText` (the link's own text, or why the endpoint cannot be used).
-bool ConnectToEndpoint(CHostLink& link, const HostEndpoint& endpoint, milliseconds timeout, std::string& errorText);
+// Connects `link` to `endpoint` within `timeout`. A failure carries the link's own
+// text and code, or why the endpoint cannot be used.
+Status ConnectToEndpoint(CHostLink& link, const HostEndpoint& endpoint, milliseconds timeout);
 
 // Connects to the current endpoint of `endpoints`, then, after a fail-over, to the
 // other one; when both fail it fails over once more so the next attempt starts on
-// the other endpoint. False with the last reason in `errorText`.
-bool ConnectWithFailOver(CHostLink& link, HostEndpoints& endpoints, milliseconds timeout, std::string& errorText);
+// the other endpoint. A failure carries the last reason.
+Status ConnectWithFailOver(CHostLink& link, HostEndpoints& endpoints, milliseconds timeout);
 
 // True for the transactions the host expects a completion after.
 bool NeedsCompletion(const CRequest& record);
