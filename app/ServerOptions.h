@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/LogRetention.h"
+#include "common/Status.h"
 #include "common/TimeLimits.h"
 #include "dial/ComDevices.h"
 #include "host/HostEndpoints.h"
@@ -43,8 +44,9 @@ struct ServerOptions {
 bool ParseServerOptions(const std::vector<std::string>& args, ServerOptions& options,
                         std::string& error);
 
-// Reads NAME[:PORT] (PORT 1..65535, default 6661). False with `error` set.
-bool ParseHostEndpoint(const std::string& text, HostEndpoint& endpoint, std::string& error);
+// Reads NAME[:PORT] (PORT 1..65535, default 6661) into `endpoint`, left as it was
+// on failure.
+Status ParseHostEndpoint(const std::string& text, HostEndpoint& endpoint);
 
 // The directory of the exchange key pair when --keystore is not given: "keys"
 // beside the default params file.

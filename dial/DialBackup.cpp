@@ -98,13 +98,12 @@ bool CDialBackup::Start(int portNumber) {
   freshCall_ = false;
   reopenFailureTold_ = false;
   modemText_.clear();
-  std::string error;
-  if (!OpenPort(error)) {
+  if (const Status opened = OpenPort(); !opened.ok()) {
     // The device's own reason goes to the log; the operator gets the fixed text.
     if (!port_.OpenErrorText().empty()) {
       services_.log.Log("Com Port %d: %s", portNumber, port_.OpenErrorText().c_str());
     }
-    SetLastError(std::move(error));
+    SetLastError(opened.message());
     return false;
   }
   try {
@@ -118,20 +117,13 @@ bool CDialBackup::Start(int portNumber) {
   return true;
 }
 
-bool CDialBackup::OpenPort(std::string& error) {
-  if (!port_.Open(portNumber_, kBaud, 'E', '7', '1')) {
-    error = ComPortOpenFailedText(portNumber_);
-    return false;
-  }
-  if (!port_.IsDsrOn()) {
-    error = DsrInactiveText(portNumber_);
-  } else if (!port_.IsCtsOn()) {
-    error = CtsInactiveText(portNumber_);
-  } else {
-    return true;
-  }
-  port_.Close();
-  return false;
+Status CDialBackup::OpenPort() {
+  if (!port_.Open(portNumber_, kBaud, 'E', '7', '1')) return Status::Failure(ComPortOpenFailedText(portNumber_));
+  const Status usable = !port_.IsDsrOn()   ? Status::Failure(DsrInactiveText(portNumber_))
+                        : !port_.IsCtsOn() ? Status::Failure(CtsInactiveText(portNumber_))
+                                           : Status::Ok();
+  if (!usable.ok()) port_.Close();
+  return usable;
 }
 
 void CDialBackup::Stop() {
@@ -190,10 +182,10 @@ bool CDialBackup::PortUsable() {
   freshCall_ = false;
   modemText_.clear();
   port_.Close();
-  std::string error;
   // A device that comes back (a USB modem found again, a driver restarted) may
   // take a moment to appear.
-  for (int attempt = 1; !OpenPort(error); ++attempt) {
+  Status opened = OpenPort();
+  for (int attempt = 1; !opened.ok(); ++attempt, opened = OpenPort()) {
     if (attempt < kReopenAttempts) {
       if (port_.SleepOrStop(timings_.reopenPause) != PortStopped) continue;
       SetLastError(kShuttingDownText);
@@ -201,7 +193,7 @@ bool CDialBackup::PortUsable() {
     }
     if (!reopenFailureTold_) {
       reopenFailureTold_ = true;
-      const std::string reason = port_.OpenErrorText().empty() ? error : port_.OpenErrorText();
+      const std::string reason = port_.OpenErrorText().empty() ? opened.message() : port_.OpenErrorText();
       services_.log.Log("Com Port %d: %s", portNumber_, reason.c_str());
       TellOperator(Format(kPortLostText, portNumber_));
     }

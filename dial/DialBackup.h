@@ -6,6 +6,7 @@
 #pragma once
 
 #include "common/Event.h"
+#include "common/Status.h"
 #include "dial/ComDevices.h"
 #include "dial/ModemLines.h"
 #include "dial/SerialPort.h"
@@ -80,9 +81,9 @@ class CDialBackup {
   enum class Outcome { kDone, kFailed, kStopped };
 
   void WorkLoop();
-  // Opens the port and checks DSR and CTS; false with `error` the operator's text
-  // and the port closed.
-  bool OpenPort(std::string& error);
+  // Opens the port and checks DSR and CTS; a failure carries the operator's text,
+  // the port closed.
+  Status OpenPort();
   // A port whose device hung up (a modem unplugged and plugged in again) is closed
   // and opened again, a few attempts at most; false when it still cannot be used.
   bool PortUsable();

@@ -69,33 +69,28 @@ ControlServer::ControlServer(ControlServerSettings settings, ControlHandlers han
 
 ControlServer::~ControlServer() { Stop(); }
 
-bool ControlServer::Start(std::string& error) {
+Status ControlServer::Start() {
   const std::string path = settings_.path.string();
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (path.empty() || path.size() >= sizeof address.sun_path) {
-    error = "the control socket's path \"" + path + "\" is longer than a socket's address allows";
-    return false;
+    return Status::Failure("the control socket's path \"" + path + "\" is longer than a socket's address allows");
   }
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
   // An earlier run's socket is in the way of this one; nothing else may be replaced.
   if (struct stat found {}; ::lstat(path.c_str(), &found) == 0) {
     if (!S_ISSOCK(found.st_mode)) {
-      error = "the control socket's path \"" + path + "\" is taken by a file that is not a socket";
-      return false;
+      return Status::Failure("the control socket's path \"" + path + "\" is taken by a file that is not a socket");
     }
     ::unlink(path.c_str());
   }
   listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (listenFd_ < 0) {
-    error = "control socket: " + SystemErrorText(errno);
-    return false;
-  }
+  if (listenFd_ < 0) return Status::Failure("control socket: " + SystemErrorText(errno));
   const auto fail = [&](const std::string& what) {
-    error = "control socket " + path + ": " + what + ": " + SystemErrorText(errno);
+    const int code = errno;
     ::close(listenFd_);
     listenFd_ = -1;
-    return false;
+    return Status::Failure("control socket " + path + ": " + what + ": " + SystemErrorText(code), code);
   };
   if (::bind(listenFd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return fail("bind");
   // Before anyone is accepted: the peer check stands behind these too.
@@ -115,14 +110,13 @@ bool ControlServer::Start(std::string& error) {
   try {
     thread_ = std::thread([this] { Serve(); });
   } catch (const std::system_error& failure) {
-    error = std::string("control socket: no thread: ") + failure.what();
     ::close(stopFd_);
     stopFd_ = -1;
     ::close(listenFd_);
     listenFd_ = -1;
-    return false;
+    return Status::Failure(std::string("control socket: no thread: ") + failure.what());
   }
-  return true;
+  return Status::Ok();
 }
 
 void ControlServer::Stop() {

@@ -7,6 +7,7 @@
 
 #include "app/control/ControlProtocol.h"
 #include "app/control/ViewBoard.h"
+#include "common/Status.h"
 #include "common/TimeLimits.h"
 
 #include <sys/types.h>
@@ -51,8 +52,8 @@ class ControlServer {
 
   // Makes the socket (mode 0660, in the operators' group when given; a socket
   // left at the path by an earlier run is replaced, any other file is not) and
-  // starts serving. False with `error` set when it cannot.
-  bool Start(std::string& error);
+  // starts serving. A failure says why it cannot.
+  Status Start();
   // Closes every client and the socket and removes it; within a moment. Idempotent.
   void Stop();
 
