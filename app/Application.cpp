@@ -49,8 +49,8 @@ COpxWorldPayIP_HostApp::~COpxWorldPayIP_HostApp() {
 }
 
 int COpxWorldPayIP_HostApp::Run() {
-  if (std::string error; !frontEnd_.Open(error)) {
-    err_ << "paxelle: " << error << '\n';
+  if (const Status opened = frontEnd_.Open(); !opened.ok()) {
+    err_ << "paxelle: " << opened.message() << '\n';
     return kServerExitFailed;
   }
   // Built after the signals are blocked: the log's writer is a thread.

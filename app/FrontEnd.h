@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/OperatorInterface.h"
+#include "common/Status.h"
 #include "config/MerchantParams.h"
 
 #include <chrono>
@@ -41,8 +42,8 @@ class FrontEnd {
 
   // Blocks the stop signals for the calling thread and every thread started
   // later, then sets up whatever the front end needs. Call before any other
-  // thread exists. False with `error` set when it cannot.
-  virtual bool Open(std::string& error) = 0;
+  // thread exists. A failure says why it cannot.
+  virtual Status Open() = 0;
   // The operator interface of this front end; once, after Open. Its log lines
   // go to `log`. The front end must outlive it.
   virtual std::unique_ptr<IOperatorInterface> MakeOperator(LogSink log) = 0;

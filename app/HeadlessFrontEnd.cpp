@@ -5,11 +5,7 @@
 
 namespace paxelle {
 
-bool HeadlessFrontEnd::Open(std::string& error) {
-  if (loop_.Open()) return true;
-  error = loop_.ErrorText();
-  return false;
-}
+Status HeadlessFrontEnd::Open() { return loop_.Open() ? Status::Ok() : Status::Failure(loop_.ErrorText()); }
 
 std::unique_ptr<IOperatorInterface> HeadlessFrontEnd::MakeOperator(LogSink log) {
   return std::make_unique<HeadlessOperator>(

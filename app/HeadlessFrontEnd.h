@@ -16,7 +16,7 @@ class HeadlessFrontEnd final : public FrontEnd {
   HeadlessFrontEnd(std::ostream& out, std::ostream& err, HeadlessPolicy policy = {})
       : out_(out), err_(err), policy_(policy) {}
 
-  bool Open(std::string& error) override;
+  Status Open() override;
   std::unique_ptr<IOperatorInterface> MakeOperator(LogSink log) override;
   void Post(std::function<void()> task) override { loop_.Post(std::move(task)); }
   // The loop runs one task at a time and never inside another: no gate needed.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "app/OperatorInterface.h"
+#include "common/TimeLimits.h"
 
 #include <chrono>
 #include <functional>
@@ -16,7 +17,7 @@
 namespace paxelle {
 
 struct HeadlessPolicy {
-  std::chrono::milliseconds retryInterval{10000};  // wait before each "Yes" to Retry?
+  std::chrono::milliseconds retryInterval{kOperatorRetryInterval};  // wait before each "Yes" to Retry?
   int retryLimit = 30;                             // Yes answers per start or stop sequence
   // Standard error is the journal: every message on one line (an entry),
   // behind the "<N>" of its priority.

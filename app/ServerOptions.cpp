@@ -104,8 +104,8 @@ class Parser {
     if (name == "--host" || name == "--secondary-host") {
       if (!Value(name, inlineValue, value) || !Once(name)) return false;
       HostEndpoint endpoint;
-      std::string reason;
-      if (!ParseHostEndpoint(value, endpoint, reason)) return Fail(name + " " + reason);
+      const Status parsed = ParseHostEndpoint(value, endpoint);
+      if (!parsed.ok()) return Fail(name + " " + parsed.message());
       (name == "--host" ? options_.host : options_.secondaryHost) = endpoint;
       if (name == "--secondary-host") secondaryGiven_ = true;
       return true;
@@ -124,9 +124,9 @@ class Parser {
       if (!Value(name, inlineValue, value)) return false;
       int port = 0;
       std::string device;
-      std::string reason;
       bool local = false;
-      if (!ParseComDeviceAssignment(value, port, device, reason, local)) return Fail("--com-device " + reason);
+      const Status parsed = ParseComDeviceAssignment(value, port, device, local);
+      if (!parsed.ok()) return Fail("--com-device " + parsed.message());
       fs::path path;
       if (!Absolute(device, path, error_)) return Fail("--com-device " + error_);
       if (!options_.comDevices.Assign(port, path.string(), local)) {
@@ -136,8 +136,8 @@ class Parser {
     }
     if (name == "--metrics") {
       if (!Value(name, inlineValue, value) || !Once(name)) return false;
-      std::string reason;
-      if (!ParseMetricsAddress(value, options_.metricsAddress, reason)) return Fail("--metrics " + reason);
+      const Status parsed = ParseMetricsAddress(value, options_.metricsAddress);
+      if (!parsed.ok()) return Fail("--metrics " + parsed.message());
       return true;
     }
     if (name == "--attach") {
@@ -203,31 +203,26 @@ bool ParseServerOptions(const std::vector<std::string>& args, ServerOptions& opt
   return true;
 }
 
-bool ParseHostEndpoint(const std::string& text, HostEndpoint& endpoint, std::string& error) {
+Status ParseHostEndpoint(const std::string& text, HostEndpoint& endpoint) {
   std::string name = text;
   std::string port = kDefaultHostPort;
   if (const std::size_t colon = text.rfind(':'); colon != std::string::npos) {
     name = text.substr(0, colon);
     port = text.substr(colon + 1);
     if (!PortValue(port)) {
-      error = "\"" + text + "\": port \"" + port + "\" is not a number from 1 to 65535";
-      return false;
+      return Status::Failure("\"" + text + "\": port \"" + port + "\" is not a number from 1 to 65535");
     }
   }
-  if (name.empty()) {
-    error = "\"" + text + "\" has no host name";
-    return false;
-  }
+  if (name.empty()) return Status::Failure("\"" + text + "\" has no host name");
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
     // Names and IPv4 addresses only: the host socket takes the first IPv4 address.
     if (c == ':' || c == '[' || c == ']' || byte <= 0x20 || byte >= 0x7F) {
-      error = "\"" + text + "\" is not NAME[:PORT] with a host name or IPv4 address";
-      return false;
+      return Status::Failure("\"" + text + "\" is not NAME[:PORT] with a host name or IPv4 address");
     }
   }
   endpoint = {name, port};
-  return true;
+  return Status::Ok();
 }
 
 fs::path DefaultKeyStorePath() { return DefaultParamsPath().parent_path() / "keys"; }

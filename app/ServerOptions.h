@@ -3,6 +3,8 @@
 #pragma once
 
 #include "common/LogRetention.h"
+#include "common/Status.h"
+#include "common/TimeLimits.h"
 #include "dial/ComDevices.h"
 #include "host/HostEndpoints.h"
 
@@ -22,7 +24,7 @@ struct ServerOptions {
   std::filesystem::path params;    // default: DefaultParamsPath()
   std::filesystem::path keystore;  // default: DefaultKeyStorePath()
   std::string hostCa;              // extra trusted certificates; empty: none
-  int clientPort = 9000;
+  int clientPort = kDefaultClientPort;
   HostEndpoint host{kDefaultHostName, kDefaultHostPort};
   HostEndpoint secondaryHost{kDefaultHostName, kDefaultHostPort};  // default: the primary
   ComDevices comDevices;
@@ -42,8 +44,9 @@ struct ServerOptions {
 bool ParseServerOptions(const std::vector<std::string>& args, ServerOptions& options,
                         std::string& error);
 
-// Reads NAME[:PORT] (PORT 1..65535, default 6661). False with `error` set.
-bool ParseHostEndpoint(const std::string& text, HostEndpoint& endpoint, std::string& error);
+// Reads NAME[:PORT] (PORT 1..65535, default 6661) into `endpoint`, left as it was
+// on failure.
+Status ParseHostEndpoint(const std::string& text, HostEndpoint& endpoint);
 
 // The directory of the exchange key pair when --keystore is not given: "keys"
 // beside the default params file.

@@ -1,6 +1,7 @@
 #include "app/SignalLoop.h"
 
 #include "common/SystemErrorText.h"
+#include "common/TimeLimits.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -24,11 +25,6 @@ sigset_t LoopSignals() {
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGHUP);
   return set;
-}
-
-int PollTimeout(milliseconds timeout) {
-  if (timeout.count() <= 0) return 0;
-  return timeout.count() > 60000 ? 60000 : static_cast<int>(timeout.count());
 }
 
 }  // namespace

@@ -36,10 +36,6 @@ constexpr char kInterfacesStoppedLog[] = "Interfaces Stopped.";
 constexpr char kClientsConnectedQuestion[] =
     "There are Client connections in Process.\rAre you SURE you want to do this?\r\r";
 
-constexpr milliseconds kStartPause{50};
-constexpr milliseconds kDrainStep{500};
-constexpr milliseconds kDrainSettle{5000};
-
 }  // namespace
 
 std::string TrafficRowText(std::time_t when, std::string_view message) {
@@ -85,7 +81,7 @@ COpxView::~COpxView() = default;
 void COpxView::StartInterfaces() {
   operator_.ShowOfflineTitle();
   operator_.ShowWait();
-  services_.sleep(kStartPause);
+  services_.sleep(kInterfaceStartPause);
   RunStartSteps();
   operator_.CloseWait();
 }
@@ -123,7 +119,7 @@ void COpxView::RunStartSteps() {
   services_.batch.SetSchedule(params.GetValue(kParamBatchCloseOption), params.GetValue(kParamHostCloseTime));
 
   services_.pending.Clear();
-  services_.sleep(kStartPause);
+  services_.sleep(kInterfaceStartPause);
 
   operator_.SetWaitText(params.GetNumber(kParamTransportMethod) == kTransportDialOnly ? kStartingWorkerText
                                                                                       : kConnectingHostText);
@@ -201,14 +197,14 @@ void COpxView::DrainClients() {
   listener_->SetGoingOffline(true);
   const auto limit = services_.now() + kClientDrainLimit;
   const auto waitWhileConnected = [&] {
-    while (listener_->ConnectionCount() != 0 && services_.now() < limit) services_.sleep(kDrainStep);
+    while (listener_->ConnectionCount() != 0 && services_.now() < limit) services_.sleep(kClientDrainStep);
   };
   waitWhileConnected();
   // Keep the listener a while longer: a session may still be finishing its
   // last send after the count first reached zero.
-  const auto settled = services_.now() + kDrainSettle;
+  const auto settled = services_.now() + kClientDrainSettle;
   while (services_.now() < settled && services_.now() < limit) {
-    services_.sleep(kDrainStep);
+    services_.sleep(kClientDrainStep);
     waitWhileConnected();
   }
   if (const int left = listener_->ConnectionCount(); left != 0) {

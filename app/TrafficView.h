@@ -4,6 +4,7 @@
 
 #include "app/OperatorInterface.h"
 #include "common/Clock.h"
+#include "common/TimeLimits.h"
 #include "host/HostTraffic.h"
 
 #include <chrono>
@@ -26,7 +27,6 @@ inline constexpr char kOfflineTitle[] = "Paxelle XML 5.0 WorldPay OFFLINE       
 inline constexpr std::size_t kTrafficRowLimit = 50;  // a longer list is cut back ...
 inline constexpr std::size_t kTrafficRowsKept = 25;  // ... to this many newest rows
 inline constexpr int kClientConnectionLimit = 200;
-inline constexpr std::chrono::milliseconds kStatusRefreshPeriod{500};
 
 // "[%m/%d/%y %H:%M:%S] " of the local time `when`, then `message`.
 std::string TrafficRowText(std::time_t when, std::string_view message);
@@ -104,10 +104,6 @@ struct ViewServices {
 
 class COpxView {
  public:
-  // The longest StopInterfaces waits for clients to end before it destroys
-  // the listener, which then closes whatever is still connected.
-  static constexpr std::chrono::seconds kClientDrainLimit{60};
-
   COpxView(IOperatorInterface& operatorInterface, ViewServices services, ViewInterfaces interfaces);
   // Destroys the listener (if any), then the dial backup and the host interface.
   ~COpxView();

@@ -36,7 +36,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kExitOk = 0;
 constexpr int kExitErrors = 1;
 constexpr int kExitUsage = 2;
-constexpr int kConnectTimeoutMs = 3000;
+constexpr std::chrono::milliseconds kConnectTimeout{3000};
 
 struct FloorOptions {
   std::string host;
@@ -136,7 +136,7 @@ std::string SalePayload(int thread, int sequence, const std::string& amount) {
 bool ExchangeOnce(const FloorOptions& options, CHostContext& host, const CRequest& record, std::string& answer) {
   CHostLink link(host.security, host.server, &host.sessions);
   const bool answered =
-      link.Connect(options.host, options.port, kConnectTimeoutMs) && link.SetRequest(record) && link.Exchange();
+      link.Connect(options.host, options.port, kConnectTimeout) && link.SetRequest(record) && link.Exchange();
   if (answered) answer = link.Response();
   link.Close();
   return answered;

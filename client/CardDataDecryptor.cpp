@@ -97,18 +97,20 @@ struct KeyChain {
 
 }  // namespace
 
-int DecryptReaderBlock(const std::string& format, const std::string& blockHex,
-                       const std::string& keySerialHex, std::string& clearText, OSSL_LIB_CTX* libctx) {
-  if (keySerialHex.size() != kKeySerialChars) return kRcFieldEncryptedKey;
+Status DecryptReaderBlock(const std::string& format, const std::string& blockHex,
+                          const std::string& keySerialHex, std::string& clearText, OSSL_LIB_CTX* libctx) {
+  const Status badKeySerial = Status::Failure("unusable key serial number", kRcFieldEncryptedKey);
+  if (keySerialHex.size() != kKeySerialChars) return badKeySerial;
   std::vector<unsigned char> serialBytes;
   HexToBytes(keySerialHex, serialBytes);
   KeySerialNumber ksn{};
   std::copy_n(serialBytes.begin(), ksn.size(), ksn.begin());
 
   std::vector<unsigned char> block;
-  if (blockHex.size() > kMaxBlockChars || !HexToBytes(blockHex, block)) return kRcFieldEncryptedBlock;
-
-  if (TransactionCounter(ksn) == 0) return kRcFieldEncryptedKey;
+  if (blockHex.size() > kMaxBlockChars || !HexToBytes(blockHex, block)) {
+    return Status::Failure("unusable encrypted block", kRcFieldEncryptedBlock);
+  }
+  if (TransactionCounter(ksn) == 0) return badKeySerial;
 
   KeyChain keys;
   const bool decrypted = AssembleBaseKey(format, keys.baseKey) &&
@@ -118,7 +120,7 @@ int DecryptReaderBlock(const std::string& format, const std::string& blockHex,
                          DecryptDataBlocks(keys.dataKey, block, libctx);
   if (decrypted) clearText.assign(block.begin(), block.end());
   OPENSSL_cleanse(block.data(), block.size());
-  return decrypted ? 0 : kRcGeneralFailure;
+  return decrypted ? Status::Ok() : Status::Failure("card data could not be decrypted", kRcGeneralFailure);
 }
 
 }  // namespace paxelle

@@ -11,7 +11,6 @@ namespace paxelle {
 
 class CClientListener final : public CSocketListener {
  public:
-  static constexpr int kClientPort = 9000;
   static constexpr int kClientConnectionLimit = 200;
 
   // Listens on `port` once started (0: any free port); every session works

@@ -19,7 +19,6 @@ namespace paxelle {
 namespace {
 
 constexpr std::size_t kReceiveChunk = 1023;
-constexpr auto kErrorPause = std::chrono::milliseconds(1);
 
 // Reply codes the session composes itself.
 constexpr int kReplyGreeting = 0;
@@ -188,7 +187,7 @@ LoginOutcome CClientSession::Login(const std::array<unsigned char, kChallengeByt
       if (state == LoginMessageBuffer::State::kComplete) break;
       if (state == LoginMessageBuffer::State::kOverflow) return LoginOutcome::kFailed;
     } else if (received < 0) {
-      std::this_thread::sleep_for(kErrorPause);
+      std::this_thread::sleep_for(kSessionErrorPause);
     }
     if (IsGoingOffline()) {
       SendReply(kReplyGoingOffline, 'E', kGoingOfflineText, "");
@@ -248,7 +247,7 @@ void CClientSession::RequestLoop(const std::string& firstBytes) {
     if (received > 0) {
       Accumulate(std::string_view(chunk, static_cast<std::size_t>(received)));
     } else {
-      if (received < 0) std::this_thread::sleep_for(kErrorPause);
+      if (received < 0) std::this_thread::sleep_for(kSessionErrorPause);
       DeliverResponses();
       RemoveDelivered();
       if (IsAlive() && Clock::now() >= idleDeadline_) {

@@ -3,12 +3,11 @@
 #include "common/CardDataMask.h"
 #include "common/ControlCharacters.h"
 #include "common/LogText.h"
+#include "common/TimeLimits.h"
 #include "common/TrafficLog.h"
 
 namespace paxelle {
 namespace {
-
-constexpr auto kBudgetPeriod = std::chrono::minutes(1);
 
 bool IsEncryptedFrame(std::string_view frame) {
   return frame.size() >= 2 && frame[0] == kFs && (frame[1] == '2' || frame[1] == 'M');
@@ -40,7 +39,7 @@ void CLaneLog::Sent(std::string_view frame, bool failed) {
 
 bool CLaneLog::Admit(std::size_t bytes) {
   const auto now = now_();
-  if (now - minuteStart_ >= kBudgetPeriod) {
+  if (now - minuteStart_ >= kLaneLogBudgetPeriod) {
     minuteStart_ = now;
     loggedInMinute_ = 0;
     suppressed_ = false;

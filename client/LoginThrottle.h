@@ -4,7 +4,8 @@
 // lanes already logged in are left alone.
 #pragma once
 
-#include <chrono>
+#include "common/TimeLimits.h"
+
 #include <cstddef>
 #include <functional>
 #include <map>
@@ -15,9 +16,9 @@ namespace paxelle {
 
 struct LoginThrottleLimits {
   int failures = 5;                                // within `window`, before slowing starts
-  std::chrono::seconds window{60};                 // failures older than this no longer count
-  std::chrono::milliseconds firstDelay{1000};      // doubled at each further failure
-  std::chrono::milliseconds longestDelay{30000};
+  std::chrono::seconds window{kLoginFailureWindow};             // failures older than this no longer count
+  std::chrono::milliseconds firstDelay{kFirstLoginDelay};       // doubled at each further failure
+  std::chrono::milliseconds longestDelay{kLongestLoginDelay};
   std::size_t pendingWhileSlowed = 4;              // connections not logged in yet, per slowed address
 };
 

@@ -186,8 +186,7 @@ StepResult CreateKeyStore(const std::filesystem::path& directory, const std::fil
   struct stat status {};
   if (::lstat(keyFile.c_str(), &status) == 0) return {kNteExists, "Object already exists: " + keyFile.string()};
   if (errno != ENOENT) return {kNteFail, keyFile.string() + ": " + SystemErrorText(errno)};
-  std::string error;
-  if (!CreatePrivateDirectories(directory, error)) return {kNteFail, error};
+  if (const Status created = CreatePrivateDirectories(directory); !created.ok()) return {kNteFail, created.message()};
   return {};
 }
 
@@ -221,10 +220,9 @@ StepResult GenerateExchangeKey(const std::filesystem::path& keyFile, OSSL_LIB_CT
   }
   char* text = nullptr;
   const long size = BIO_get_mem_data(pem.get(), &text);
-  std::string error;
-  if (size <= 0 || !ReplacePrivateFile(keyFile, std::string_view(text, static_cast<std::size_t>(size)), error)) {
-    return {kNteFail, error.empty() ? "Cannot encode the RSA key pair" : error};
-  }
+  const Status written = size > 0 ? ReplacePrivateFile(keyFile, std::string_view(text, static_cast<std::size_t>(size)))
+                                  : Status::Failure("Cannot encode the RSA key pair");
+  if (!written.ok()) return {kNteFail, written.message()};
   key = std::move(newKey);
   return {};
 }
@@ -512,8 +510,8 @@ bool CMessageCrypto::EncryptWithSessionKey(const std::string& keyBlobHex, const 
   return true;
 }
 
-int CMessageCrypto::DecryptCardData(const std::string& format, const std::string& blockHex,
-                                    const std::string& keySerialHex, std::string& clearText) {
+Status CMessageCrypto::DecryptCardData(const std::string& format, const std::string& blockHex,
+                                       const std::string& keySerialHex, std::string& clearText) {
   std::shared_lock<std::shared_mutex> lock(mutex_);
   return DecryptReaderBlock(format, blockHex, keySerialHex, clearText, engine_ ? engine_->libctx.get() : nullptr);
 }

@@ -56,12 +56,12 @@ class CMessageCrypto final : public IRequestCrypto {
                              std::string& cipherHex) override;
 
   // DUKPT decryption of an encrypting reader's block (needs no Startup).
-  // Returns 0 with every decoded byte of the block in `clearText`, 100255 for
-  // a key serial number that is not 20 characters or has counter 0, 100254 for
+  // Every decoded byte of the block goes to `clearText`; a failure's code is 100255
+  // for a key serial number that is not 20 characters or has counter 0, 100254 for
   // a block text longer than 200 characters or of odd length, 1001 when the
   // cipher library fails. `clearText` changes only on success.
-  int DecryptCardData(const std::string& format, const std::string& blockHex,
-                      const std::string& keySerialHex, std::string& clearText) override;
+  Status DecryptCardData(const std::string& format, const std::string& blockHex,
+                         const std::string& keySerialHex, std::string& clearText) override;
 
   // The file that holds the exchange key pair in a key store directory.
   static std::filesystem::path KeyFilePath(const std::filesystem::path& keyStoreDirectory);

@@ -40,7 +40,7 @@ std::size_t CReplayGuard::Size() const {
 }
 
 void CReplayGuard::ForgetExpiredLocked(std::chrono::steady_clock::time_point now) {
-  while (!order_.empty() && now - order_.front().first >= kWindow) {
+  while (!order_.empty() && now - order_.front().first >= kReplayWindow) {
     const auto& [when, oldest] = order_.front();
     const auto found = taken_.find(oldest);
     if (found != taken_.end() && found->second == when) taken_.erase(found);

@@ -3,6 +3,8 @@
 // the host a second time while the first may have been approved.
 #pragma once
 
+#include "common/TimeLimits.h"
+
 #include <array>
 #include <chrono>
 #include <cstddef>
@@ -20,10 +22,9 @@ class CReplayGuard {
   using SteadyNow = std::function<std::chrono::steady_clock::time_point()>;
 
   static constexpr std::size_t kDefaultCapacity = 20000;
-  static constexpr std::chrono::minutes kWindow{30};
 
   // Remembers at most `capacity` frames (the oldest is forgotten first), each
-  // for kWindow; `now` measures the window.
+  // for kReplayWindow; `now` measures the window.
   explicit CReplayGuard(std::size_t capacity = kDefaultCapacity, SteadyNow now = std::chrono::steady_clock::now);
   CReplayGuard(const CReplayGuard&) = delete;
   CReplayGuard& operator=(const CReplayGuard&) = delete;

@@ -2,7 +2,8 @@
 // tests shorten them) and the parts of the server it works with.
 #pragma once
 
-#include <chrono>
+#include "common/TimeLimits.h"
+
 #include <cstddef>
 
 namespace paxelle {
@@ -13,20 +14,16 @@ class CServerContext;
 struct ClientGuards;
 
 struct ClientSessionSettings {
-  // A complete login message must arrive within this time after the greeting.
-  std::chrono::milliseconds loginLimit{std::chrono::seconds(30)};
-  // The same for a connection over the limit, which only waits for its
-  // refusal: it holds a thread, so it gets less time (never more than loginLimit).
-  std::chrono::milliseconds refusedLoginLimit{std::chrono::seconds(5)};
-  // A logged-in client that sends nothing for this long is disconnected.
-  std::chrono::milliseconds idleLimit{std::chrono::seconds(3600)};
+  std::chrono::milliseconds loginLimit{kLoginLimit};
+  // A connection over the limit only waits for its refusal: it holds a
+  // thread, so it gets less time for its login (never more than loginLimit).
+  std::chrono::milliseconds refusedLoginLimit{kRefusedLoginLimit};
+  std::chrono::milliseconds idleLimit{kSessionIdleLimit};
   // Longest wait for client bytes before the session looks at its queued
   // records and the going-offline flag (a finished record wakes it earlier).
-  std::chrono::milliseconds pollInterval{std::chrono::seconds(1)};
-  // How long the results of a client that has gone are waited for.
-  std::chrono::milliseconds drainLimit{std::chrono::seconds(300)};
-  // Pause between two looks at the queue while draining.
-  std::chrono::milliseconds drainStep{100};
+  std::chrono::milliseconds pollInterval{kSessionPoll};
+  std::chrono::milliseconds drainLimit{kSessionDrainLimit};
+  std::chrono::milliseconds drainStep{kSessionDrainStep};
   // Records one connection may have waiting for the host or for delivery;
   // aborts and the batch close are not counted. The next request past it is
   // refused with 004003.

@@ -15,16 +15,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int PollMilliseconds(std::chrono::milliseconds timeout) {
-  if (timeout.count() <= 0) return 0;
-  constexpr std::chrono::milliseconds kLongest{24 * 3600 * 1000};
-  return static_cast<int>(std::min(timeout, kLongest).count());
-}
-
-std::chrono::milliseconds Left(Clock::time_point deadline) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-}
-
 timeval ToTimeval(std::chrono::milliseconds timeout) {
   timeval value{};
   value.tv_sec = static_cast<time_t>(timeout.count() / 1000);
@@ -78,12 +68,12 @@ bool WakeSignal::WaitFor(std::chrono::milliseconds timeout) const {
   if (!fd_.IsValid()) {
     // No descriptor to wait on: the wait is a plain pause.
     pollfd none{-1, 0, 0};
-    while (Left(deadline).count() > 0) ::poll(&none, 0, PollMilliseconds(Left(deadline)));
+    while (Clock::now() < deadline) ::poll(&none, 0, PollTimeout(deadline - Clock::now()));
     return false;
   }
   pollfd descriptor{fd_.Get(), POLLIN, 0};
   for (;;) {
-    const int ready = ::poll(&descriptor, 1, PollMilliseconds(Left(deadline)));
+    const int ready = ::poll(&descriptor, 1, PollTimeout(deadline - Clock::now()));
     if (ready > 0) return true;
     if (ready == 0 || errno != EINTR) return false;
   }
@@ -110,7 +100,7 @@ int CSocketConnection::Send(std::string_view text) {
       sent += static_cast<std::size_t>(count);
       continue;
     }
-    if (count < 0 && errno == EINTR && Left(deadline).count() > 0) continue;
+    if (count < 0 && errno == EINTR && Clock::now() < deadline) continue;
     // EAGAIN here means the socket's own send time-out ran out.
     return -1;
   }
@@ -128,7 +118,7 @@ int CSocketConnection::Receive(char* buffer, std::size_t size, std::chrono::mill
     }
     const auto deadline = Clock::now() + timeout;
     for (;;) {
-      const int ready = ::poll(descriptors, count, PollMilliseconds(Left(deadline)));
+      const int ready = ::poll(descriptors, count, PollTimeout(deadline - Clock::now()));
       if (ready < 0 && errno == EINTR) continue;
       if (ready < 0) return -1;
       if (ready == 0) return 0;

@@ -4,11 +4,11 @@
 #pragma once
 
 #include "common/PosixFile.h"
+#include "common/TimeLimits.h"
 
 #include <netinet/in.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -48,9 +48,6 @@ struct ListenerShared {
 
 class CSocketConnection {
  public:
-  // Send and receive time-out the listener sets on every accepted socket.
-  static constexpr std::chrono::milliseconds kSocketTimeout{30000};
-
   CSocketConnection() = default;
   // Shuts the socket down in both directions and closes it.
   virtual ~CSocketConnection();
@@ -100,7 +97,7 @@ class CSocketConnection {
   sockaddr_in peer_{};
   std::shared_ptr<const ListenerShared> listener_;
   std::shared_ptr<const WakeSignal> wake_;
-  std::chrono::milliseconds sendTimeout_ = kSocketTimeout;
+  std::chrono::milliseconds sendTimeout_ = kClientSocketLimit;
 };
 
 }  // namespace paxelle

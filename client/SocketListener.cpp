@@ -18,13 +18,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long the accept loop sleeps between its looks at the stop signal, and
-// after running out of descriptors.
-constexpr int kAcceptWakeMs = 1000;
-constexpr std::chrono::milliseconds kDescriptorShortagePause{100};
-// With a limit of one, a client arriving while the previous one is closing
-// gets this long for the slot to come free.
-constexpr std::chrono::milliseconds kSingleSlotPause{1000};
 
 std::string ErrnoText(const char* what, int error) {
   return std::string(what) + ": " + SystemErrorText(error);
@@ -161,7 +154,7 @@ void CSocketListener::AcceptLoop() {
   for (;;) {
     ReapFinished();
     pollfd descriptors[2] = {{listenSocket_.Get(), POLLIN, 0}, {stopSignal_.Fd(), POLLIN, 0}};
-    const int ready = ::poll(descriptors, 2, kAcceptWakeMs);
+    const int ready = ::poll(descriptors, 2, PollTimeout(kAcceptWake));
     if (stopping_) break;
     if (ready < 0) {
       if (errno == EINTR) continue;
@@ -245,8 +238,8 @@ bool CSocketListener::Dispatch(UniqueFd socket, const sockaddr_in& peer) {
 
 void CSocketListener::RunConnection(std::uint64_t serial, std::unique_ptr<CSocketConnection> connection,
                                     bool refused) {
-  connection->SetReceiveTimeout(CSocketConnection::kSocketTimeout);
-  connection->SetSendTimeout(CSocketConnection::kSocketTimeout);
+  connection->SetReceiveTimeout(kClientSocketLimit);
+  connection->SetSendTimeout(kClientSocketLimit);
   if (refused) {
     connection->Refuse();
   } else {
@@ -292,7 +285,7 @@ void CSocketListener::Shutdown() {
   // read; taking their sockets away ends every wait they can be in.
   while (!table_.empty()) {
     for (const auto& [serial, entry] : table_) ::shutdown(entry.socket, SHUT_RDWR);
-    tableChanged_.wait_for(lock, std::chrono::seconds(1), [this] { return table_.empty(); });
+    tableChanged_.wait_for(lock, kConnectionTableRecheck, [this] { return table_.empty(); });
   }
   lock.unlock();
   ReapFinished();

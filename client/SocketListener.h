@@ -33,10 +33,6 @@ class CSocketListener {
  public:
   static constexpr int kDefaultConnectionLimit = 20;
   static constexpr int kMaxConnectionLimit = 32000;
-  // How long Shutdown waits for the sessions to notice the going-offline flag
-  // (they do within about a second, a send to a stalled client within its 30 s
-  // time-out) before it shuts their sockets down under them.
-  static constexpr std::chrono::seconds kSessionEndWait{60};
   // Connections over the limit that may have a thread of their own (to be
   // answered by Refuse); one arriving past this is closed at once.
   static constexpr int kMaxRefusingConnections = 32;

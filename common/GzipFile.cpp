@@ -69,23 +69,20 @@ std::string Described(const std::string& what, const std::string& path, int code
 
 }  // namespace
 
-bool CompressFile(const std::string& source, const std::string& target, std::string& error,
-                  const std::function<bool()>& stopRequested) {
+Status CompressFile(const std::string& source, const std::string& target,
+                    const std::function<bool()>& stopRequested) {
   UniqueFd input(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
   if (!input.IsValid()) {
-    error = errno == ELOOP ? source + " is a symbolic link, which is not followed"
-                           : Described("Cannot open", source, errno);
-    return false;
+    return Status::Failure(errno == ELOOP ? source + " is a symbolic link, which is not followed"
+                                          : Described("Cannot open", source, errno));
   }
   struct stat status {};
   if (::fstat(input.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-    error = source + " is not a regular file";
-    return false;
+    return Status::Failure(source + " is not a regular file");
   }
   // Someone still writing it (a log writer holds the day's file this way).
   if (::flock(input.Get(), LOCK_SH | LOCK_NB) != 0) {
-    error = Described("Cannot lock", source, errno);
-    return false;
+    return Status::Failure(Described("Cannot lock", source, errno));
   }
 
   const std::filesystem::path targetPath(target);
@@ -93,14 +90,12 @@ bool CompressFile(const std::string& source, const std::string& target, std::str
       (targetPath.parent_path() / ("." + targetPath.filename().string() + ".tmp-XXXXXX")).string();
   UniqueFd output(::mkostemp(temporary.data(), O_CLOEXEC));
   if (!output.IsValid()) {
-    error = Described("Cannot create a temporary file for", target, errno);
-    return false;
+    return Status::Failure(Described("Cannot create a temporary file for", target, errno));
   }
   auto fail = [&](std::string text) {
     output.Close();
     ::unlink(temporary.c_str());
-    error = std::move(text);
-    return false;
+    return Status::Failure(std::move(text));
   };
   if (::fchmod(output.Get(), status.st_mode & 0666) != 0) return fail(Described("Cannot set the mode of", target, errno));
 
@@ -132,11 +127,10 @@ bool CompressFile(const std::string& source, const std::string& target, std::str
   SyncDirectory(directory);
   // The copy is durable: the original may go.
   if (::unlink(source.c_str()) != 0) {
-    error = Described("Cannot remove", source, errno);
-    return false;
+    return Status::Failure(Described("Cannot remove", source, errno));
   }
   SyncDirectory(directory);
-  return true;
+  return Status::Ok();
 }
 
 }  // namespace paxelle

@@ -2,6 +2,8 @@
 // leaves is the original, or the original and its complete copy.
 #pragma once
 
+#include "common/Status.h"
+
 #include <functional>
 #include <string>
 
@@ -12,8 +14,8 @@ namespace paxelle {
 // times and renamed over `target`; only then is `source` removed. A symbolic
 // link, a file another process holds locked (flock) or anything but a regular
 // file is left alone. `stopRequested`, asked between pieces, abandons the
-// work (nothing changed). False with `error` set when it was not done.
-bool CompressFile(const std::string& source, const std::string& target, std::string& error,
+// work (nothing changed). A failure says why it was not done.
+Status CompressFile(const std::string& source, const std::string& target,
                   const std::function<bool()>& stopRequested = {});
 
 }  // namespace paxelle

@@ -6,6 +6,7 @@
 #include "common/Clock.h"
 #include "common/Event.h"
 #include "common/LogRetention.h"
+#include "common/TimeLimits.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -25,7 +26,7 @@ class CLogAger {
   // says what it did, and what failed, through `log`. `recheck` bounds how long
   // it sleeps before it looks at the date again.
   CLogAger(std::string directory, LogRetention retention, WallClock clock, LogSink log,
-           std::chrono::milliseconds recheck = std::chrono::minutes(10));
+           std::chrono::milliseconds recheck = kLogAgerRecheck);
   // Stops the thread (Stop).
   ~CLogAger();
   CLogAger(const CLogAger&) = delete;

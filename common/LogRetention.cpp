@@ -124,11 +124,10 @@ AgingResult AgeLogFiles(const std::string& directory, long today, const LogReten
       continue;
     }
     if (entry.file.compressed || age <= retention.compressAfterDays) continue;
-    std::string error;
-    if (CompressFile(path, path + std::string(kCompressedExtension), error, stopRequested)) {
+    if (const Status done = CompressFile(path, path + std::string(kCompressedExtension), stopRequested); done.ok()) {
       result.compressed.push_back(entry.name);
     } else if (!(stopRequested && stopRequested())) {
-      result.failures.push_back(error);
+      result.failures.push_back(done.message());
     }
   }
   return result;

@@ -38,12 +38,9 @@ constexpr std::string_view kEntryEnd = "\n----------\n";
 // A pass is written in pieces of about this size, so a large backlog does not
 // double its memory on the way to the file.
 constexpr std::size_t kWriteChunk = 64 * 1024;
-// The writer's wait is bounded only so that it re-checks its signals now and then.
-constexpr std::chrono::milliseconds kWriterWait{1000};
 // A sale logs several entries within a few milliseconds, from several threads.
-// Once woken, the writer lets them gather this long before it takes the list,
-// so that one wake and one pass serve them all rather than one each.
-constexpr std::chrono::milliseconds kGatherTime{5};
+// Once woken, the writer lets them gather (kLogGatherTime) before it takes the
+// list, so that one wake and one pass serve them all rather than one each.
 constexpr char kDroppedNotice[] = "Traffic Log Full - %llu entries dropped while the writer was stalled.";
 constexpr char kSpaceBackNotice[] =
     "Traffic Log - %llu entries were not written while the disk was low on space.";
@@ -195,10 +192,10 @@ void LogCore::RunWriter() {
   std::vector<std::string> batch;
   bool ending = false;
   while (!ending) {
-    const int signalled = Event::WaitAny({&stop, &wake, &flush}, kWriterWait);
+    const int signalled = Event::WaitAny({&stop, &wake, &flush}, kLogWriterWait);
     if (signalled < 0) continue;
     ending = signalled == 0;
-    if (signalled == 1) ending = Event::WaitAny({&stop, &flush}, kGatherTime) == 0;
+    if (signalled == 1) ending = Event::WaitAny({&stop, &flush}, kLogGatherTime) == 0;
     std::uint64_t droppedNow = 0;
     {
       std::lock_guard<std::mutex> lock(mutex);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "common/Clock.h"
+#include "common/TimeLimits.h"
 
 #include <chrono>
 #include <cstdarg>
@@ -50,7 +51,7 @@ class CTrafficLog {
   // must be callable from any thread. `shutdownWait` bounds how long Shutdown
   // waits for the writer (10 s in the server; tests shorten it).
   explicit CTrafficLog(std::string directory, WallClock clock = SystemNow,
-                       std::chrono::milliseconds shutdownWait = std::chrono::seconds(10),
+                       std::chrono::milliseconds shutdownWait = kLogShutdownWait,
                        TrafficLogLimits limits = {});
   // Stops the writer after it has written what was queued (waits at most shutdownWait).
   ~CTrafficLog();

@@ -240,10 +240,9 @@ bool CParamStore::SaveLocked(const CMerchantParams& set) {
 }
 
 bool CParamStore::Persist(const std::string& line) {
-  std::string error;
-  if (ReplaceConfigFile(Path(), line, error)) return true;
-  SetLastError(kParamErrorWrite, error);
-  return false;
+  const Status replaced = ReplaceConfigFile(Path(), line);
+  if (!replaced.ok()) SetLastError(kParamErrorWrite, replaced.message());
+  return replaced.ok();
 }
 
 ConfigurationState CParamStore::GetConfigurationState() const {

@@ -66,6 +66,11 @@ std::string ReplaceFailure(const std::filesystem::path& path, const ReplaceResul
   return Describe("Cannot replace", path, result.systemError);
 }
 
+// The outcome of a replacement: what failed, with the system's error as its code.
+Status ReplaceStatus(const std::filesystem::path& path, const ReplaceResult& result) {
+  return result.Ok() ? Status::Ok() : Status::Failure(ReplaceFailure(path, result), result.systemError);
+}
+
 }  // namespace
 
 ReadResult ReadPrivateFile(const std::filesystem::path& path, std::size_t maxBytes,
@@ -103,7 +108,7 @@ ReadResult ReadPrivateFile(const std::filesystem::path& path, std::size_t maxByt
   return ReadResult::Read;
 }
 
-bool CreatePrivateDirectories(const std::filesystem::path& directory, std::string& error) {
+Status CreatePrivateDirectories(const std::filesystem::path& directory) {
   std::filesystem::path partial;
   for (const std::filesystem::path& part : directory) {
     partial /= part;
@@ -111,20 +116,14 @@ bool CreatePrivateDirectories(const std::filesystem::path& directory, std::strin
     const int code = errno;
     struct stat status {};
     if (code == EEXIST && ::stat(partial.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) continue;
-    error = Describe("Cannot create directory", partial, code == EEXIST ? ENOTDIR : code);
-    return false;
+    return Status::Failure(Describe("Cannot create directory", partial, code == EEXIST ? ENOTDIR : code), code);
   }
-  return true;
+  return Status::Ok();
 }
 
-bool ReplacePrivateFile(const std::filesystem::path& path, std::string_view content,
-                        std::string& error) {
-  const std::filesystem::path directory = DirectoryOf(path);
-  if (!CreatePrivateDirectories(directory, error)) return false;
-
-  const ReplaceResult result = ReplaceFileAtomically(path, content, 0600);
-  error = ReplaceFailure(path, result);
-  return result.Ok();
+Status ReplacePrivateFile(const std::filesystem::path& path, std::string_view content) {
+  if (Status created = CreatePrivateDirectories(DirectoryOf(path)); !created.ok()) return created;
+  return ReplaceStatus(path, ReplaceFileAtomically(path, content, 0600));
 }
 
 bool OwnedByThisUser(const std::filesystem::path& path) {
@@ -148,8 +147,8 @@ FileAccess ConfigFileAccess(const std::filesystem::path& path) {
   return {.mode = 0640, .group = status.st_gid};
 }
 
-bool ReplaceConfigFile(const std::filesystem::path& path, std::string_view content, std::string& error) {
-  if (!CreatePrivateDirectories(DirectoryOf(path), error)) return false;
+Status ReplaceConfigFile(const std::filesystem::path& path, std::string_view content) {
+  if (Status created = CreatePrivateDirectories(DirectoryOf(path)); !created.ok()) return created;
   struct stat status {};
   const bool replacing = ::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
   const FileAccess access = ConfigFileAccess(path);
@@ -159,13 +158,12 @@ bool ReplaceConfigFile(const std::filesystem::path& path, std::string_view conte
     result = ReplaceFileAtomically(path, content, FileAccess{});
   }
   if (result.failedStep == ReplaceStep::kSetOwner) {
-    error = "Cannot give the new " + path.string() + " the owner " + UserText(access.owner) + " and group " +
-            GroupText(access.group) + " of the one it replaces: " + SystemErrorText(result.systemError) +
-            "; run the command as root or as that owner";
-    return false;
+    return Status::Failure("Cannot give the new " + path.string() + " the owner " + UserText(access.owner) +
+                               " and group " + GroupText(access.group) + " of the one it replaces: " +
+                               SystemErrorText(result.systemError) + "; run the command as root or as that owner",
+                           result.systemError);
   }
-  error = ReplaceFailure(path, result);
-  return result.Ok();
+  return ReplaceStatus(path, result);
 }
 
 }  // namespace paxelle

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/PosixFile.h"
+#include "common/Status.h"
 
 #include <cstddef>
 #include <filesystem>
@@ -21,16 +22,15 @@ ReadResult ReadPrivateFile(const std::filesystem::path& path, std::size_t maxByt
                            std::string& content, std::string& error);
 
 // Creates `directory` and any missing parents with mode 0700; directories
-// that exist are left as they are. False with `error` set on failure.
-bool CreatePrivateDirectories(const std::filesystem::path& directory, std::string& error);
+// that exist are left as they are. A failure says which and why.
+Status CreatePrivateDirectories(const std::filesystem::path& directory);
 
 // Replaces `path` with `content` so that a crash leaves either the old or the
 // new file, never a mix: a temporary file (mode 0600) in the same directory is
 // written and synced, renamed over `path`, and the directory synced. Creates
-// the directory if needed. False with `error` set (and `path` untouched, no
-// temporary left) when any step before the rename fails.
-bool ReplacePrivateFile(const std::filesystem::path& path, std::string_view content,
-                        std::string& error);
+// the directory if needed. A failure (`path` untouched, no temporary left when
+// a step before the rename failed) says which step and why.
+Status ReplacePrivateFile(const std::filesystem::path& path, std::string_view content);
 
 // Whether `path`, or the nearest of its parents that exists, belongs to the
 // user this process runs as.
@@ -45,9 +45,9 @@ FileAccess ConfigFileAccess(const std::filesystem::path& path);
 
 // ReplacePrivateFile for a configuration file: the new file gets
 // ConfigFileAccess(path). A file whose owner and group cannot be given back
-// (the user is neither root nor its owner) is not replaced and `error` says
+// (the user is neither root nor its owner) is not replaced, and the failure says
 // so; a new file whose directory's group cannot be given stays the user's
 // alone (0600).
-bool ReplaceConfigFile(const std::filesystem::path& path, std::string_view content, std::string& error);
+Status ReplaceConfigFile(const std::filesystem::path& path, std::string_view content);
 
 }  // namespace paxelle

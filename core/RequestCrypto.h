@@ -4,6 +4,8 @@
 // it, so the core never depends on the client library.
 #pragma once
 
+#include "common/Status.h"
+
 #include <string>
 
 namespace paxelle {
@@ -19,10 +21,10 @@ class IRequestCrypto {
   // Encrypts the clear text with the session key; the result is hexadecimal.
   virtual bool EncryptWithSessionKey(const std::string& keyBlobHex, const std::string& clearText,
                                      std::string& cipherHex) = 0;
-  // Decrypts an encrypting card reader's block. Returns 0 with the clear text,
-  // or the request return code of the defect (100254 block, 100255 key serial number).
-  virtual int DecryptCardData(const std::string& format, const std::string& blockHex,
-                              const std::string& keySerialHex, std::string& clearText) = 0;
+  // Decrypts an encrypting card reader's block into the clear text. A failure's
+  // code is the request return code of the defect (100254 block, 100255 key serial number).
+  virtual Status DecryptCardData(const std::string& format, const std::string& blockHex,
+                                 const std::string& keySerialHex, std::string& clearText) = 0;
 };
 
 }  // namespace paxelle

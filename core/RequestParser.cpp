@@ -148,9 +148,8 @@ void CRequest::ParseFields(const CServerContext& context) {
       return;
     }
     std::string clear;
-    const int code = crypto->DecryptCardData(format, block, keySerial, clear);
-    if (code != 0) {
-      Refuse(*this, code);
+    if (const Status decrypted = crypto->DecryptCardData(format, block, keySerial, clear); !decrypted.ok()) {
+      Refuse(*this, decrypted.code());
       return;
     }
     std::string track;

@@ -22,7 +22,7 @@ class IRequestCrypto;
 struct ServerContextSettings {
   WallClock clock = SystemNow;  // log stamps and daily files
   // How long the log's shutdown waits for its writer (tests shorten it).
-  std::chrono::milliseconds logShutdownWait = std::chrono::seconds(10);
+  std::chrono::milliseconds logShutdownWait = kLogShutdownWait;
 };
 
 // These are the server's process-wide objects: the application builds exactly one

@@ -17,14 +17,10 @@ std::string ComDevices::DevicePath(int port) const {
   return "/dev/ttyS" + std::to_string(port - 1);
 }
 
-bool ParseComDeviceAssignment(std::string_view text, int& port, std::string& path,
-                              std::string& error, bool& local) {
+Status ParseComDeviceAssignment(std::string_view text, int& port, std::string& path, bool& local) {
   constexpr std::string_view kLocalSuffix = ",local";
   const std::size_t equals = text.find('=');
-  if (equals == std::string_view::npos) {
-    error = "\"" + std::string(text) + "\" is not N=PATH";
-    return false;
-  }
+  if (equals == std::string_view::npos) return Status::Failure("\"" + std::string(text) + "\" is not N=PATH");
   const std::string_view number = text.substr(0, equals);
   std::string_view device = text.substr(equals + 1);
   const bool localMode = device.ends_with(kLocalSuffix);
@@ -32,17 +28,13 @@ bool ParseComDeviceAssignment(std::string_view text, int& port, std::string& pat
   // At most three digits keeps the conversion exact; the range check does the rest.
   if (number.empty() || number.size() > 3 || !AllDigits(number) ||
       LeadingInt(number) < ComDevices::kFirstPort || LeadingInt(number) > ComDevices::kLastPort) {
-    error = "COM port \"" + std::string(number) + "\" is not a number from 1 to 255";
-    return false;
+    return Status::Failure("COM port \"" + std::string(number) + "\" is not a number from 1 to 255");
   }
-  if (device.empty()) {
-    error = "COM port " + std::string(number) + " is given no device path";
-    return false;
-  }
+  if (device.empty()) return Status::Failure("COM port " + std::string(number) + " is given no device path");
   port = LeadingInt(number);
   path = std::string(device);
   local = localMode;
-  return true;
+  return Status::Ok();
 }
 
 }  // namespace paxelle

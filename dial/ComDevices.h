@@ -3,6 +3,8 @@
 // the operator said that device has no modem control lines (local mode).
 #pragma once
 
+#include "common/Status.h"
+
 #include <map>
 #include <set>
 #include <string>
@@ -33,9 +35,8 @@ class ComDevices {
 };
 
 // Reads an assignment "N=PATH" or "N=PATH,local" (N a decimal port number
-// 1..255, PATH not empty). False with `error` saying what is wrong; the
-// outputs then unchanged.
-bool ParseComDeviceAssignment(std::string_view text, int& port, std::string& path,
-                              std::string& error, bool& local);
+// 1..255, PATH not empty). A failure says what is wrong; the outputs are then
+// unchanged.
+Status ParseComDeviceAssignment(std::string_view text, int& port, std::string& path, bool& local);
 
 }  // namespace paxelle

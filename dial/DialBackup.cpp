@@ -17,8 +17,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kBaud = 19200;
-constexpr int kTransmitTimeoutMs = 5000;
-constexpr int kBadLrcPauseMs = 50;
 constexpr int kMaxRequestSends = 3;
 constexpr int kReopenAttempts = 3;
 constexpr std::size_t kMaxModemText = 64;
@@ -62,11 +60,8 @@ std::string Format(const char* format, int portNumber) {
   return text;
 }
 
-int Ms(std::chrono::milliseconds duration) { return static_cast<int>(duration.count()); }
-
-int MillisecondsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
+milliseconds Left(Clock::time_point deadline) {
+  return std::max(std::chrono::duration_cast<milliseconds>(deadline - Clock::now()), milliseconds(0));
 }
 
 }  // namespace
@@ -103,13 +98,12 @@ bool CDialBackup::Start(int portNumber) {
   freshCall_ = false;
   reopenFailureTold_ = false;
   modemText_.clear();
-  std::string error;
-  if (!OpenPort(error)) {
+  if (const Status opened = OpenPort(); !opened.ok()) {
     // The device's own reason goes to the log; the operator gets the fixed text.
     if (!port_.OpenErrorText().empty()) {
       services_.log.Log("Com Port %d: %s", portNumber, port_.OpenErrorText().c_str());
     }
-    SetLastError(std::move(error));
+    SetLastError(opened.message());
     return false;
   }
   try {
@@ -123,20 +117,13 @@ bool CDialBackup::Start(int portNumber) {
   return true;
 }
 
-bool CDialBackup::OpenPort(std::string& error) {
-  if (!port_.Open(portNumber_, kBaud, 'E', '7', '1')) {
-    error = ComPortOpenFailedText(portNumber_);
-    return false;
-  }
-  if (!port_.IsDsrOn()) {
-    error = DsrInactiveText(portNumber_);
-  } else if (!port_.IsCtsOn()) {
-    error = CtsInactiveText(portNumber_);
-  } else {
-    return true;
-  }
-  port_.Close();
-  return false;
+Status CDialBackup::OpenPort() {
+  if (!port_.Open(portNumber_, kBaud, 'E', '7', '1')) return Status::Failure(ComPortOpenFailedText(portNumber_));
+  const Status usable = !port_.IsDsrOn()   ? Status::Failure(DsrInactiveText(portNumber_))
+                        : !port_.IsCtsOn() ? Status::Failure(CtsInactiveText(portNumber_))
+                                           : Status::Ok();
+  if (!usable.ok()) port_.Close();
+  return usable;
 }
 
 void CDialBackup::Stop() {
@@ -173,7 +160,7 @@ void CDialBackup::WorkLoop() {
         Fail(record);
       }
     }
-    const int waited = port_.WaitForInput(Ms(timings_.queuePoll));
+    const int waited = port_.WaitForInput(timings_.queuePoll);
     if (waited == PortStopped) break;
     // Between exchanges only the modem talks: watch it for a dropped line.
     if (waited == PortOk) {
@@ -195,18 +182,18 @@ bool CDialBackup::PortUsable() {
   freshCall_ = false;
   modemText_.clear();
   port_.Close();
-  std::string error;
   // A device that comes back (a USB modem found again, a driver restarted) may
   // take a moment to appear.
-  for (int attempt = 1; !OpenPort(error); ++attempt) {
+  Status opened = OpenPort();
+  for (int attempt = 1; !opened.ok(); ++attempt, opened = OpenPort()) {
     if (attempt < kReopenAttempts) {
-      if (port_.SleepOrStop(Ms(timings_.reopenPause)) != PortStopped) continue;
+      if (port_.SleepOrStop(timings_.reopenPause) != PortStopped) continue;
       SetLastError(kShuttingDownText);
       return false;
     }
     if (!reopenFailureTold_) {
       reopenFailureTold_ = true;
-      const std::string reason = port_.OpenErrorText().empty() ? error : port_.OpenErrorText();
+      const std::string reason = port_.OpenErrorText().empty() ? opened.message() : port_.OpenErrorText();
       services_.log.Log("Com Port %d: %s", portNumber_, reason.c_str());
       TellOperator(Format(kPortLostText, portNumber_));
     }
@@ -265,7 +252,7 @@ bool CDialBackup::InitialiseModem() {
       return false;
     }
     std::string line;
-    if (sent == PortOk && port_.ReadLine(Ms(timings_.initAnswer), line) == PortOk) {
+    if (sent == PortOk && port_.ReadLine(timings_.initAnswer, line) == PortOk) {
       SetLastError(line);
       if (line.find("OK") != std::string::npos) return true;
     } else {
@@ -289,11 +276,11 @@ bool CDialBackup::Dial() {
     return false;
   }
   std::string line;
-  if (sent != PortOk || port_.ReadLine(Ms(timings_.dialAnswer), line) != PortOk) {
+  if (sent != PortOk || port_.ReadLine(timings_.dialAnswer, line) != PortOk) {
     SetLastError(kNoDialAnswerText);
     return false;
   }
-  if (line.find("CONNECT") != std::string::npos && port_.WaitForCarrier(Ms(timings_.carrierAfterConnect))) {
+  if (line.find("CONNECT") != std::string::npos && port_.WaitForCarrier(timings_.carrierAfterConnect)) {
     return true;
   }
   for (const char* answer : kFailureAnswers) {
@@ -309,7 +296,7 @@ bool CDialBackup::Dial() {
 bool CDialBackup::WaitForEnq() {
   const auto deadline = Clock::now() + timings_.enqWait;
   for (;;) {
-    if (port_.WaitForInputWhileCarrier(MillisecondsLeft(deadline)) != PortOk) return false;
+    if (port_.WaitForInputWhileCarrier(Left(deadline)) != PortOk) return false;
     while (port_.Read() > 0) {
       for (const char byte : port_.Received()) {
         if (byte == kLinkEnq) return true;
@@ -332,7 +319,7 @@ bool CDialBackup::Exchange(CRequest& record) {
     SetLastError(kShuttingDownText);
     return false;
   }
-  port_.Transmit(frame, kTransmitTimeoutMs);
+  port_.Transmit(frame, kLinkTransmitLimit);
   SetLastError(kResponseTimeoutText);
 
   enum class Receive { kWaitingForStx, kCollecting, kChecking, kAcknowledged };
@@ -340,7 +327,7 @@ bool CDialBackup::Exchange(CRequest& record) {
   std::string response;
   int sends = 1;
   // The answer has until just before the 35 s are up.
-  const auto deadline = Clock::now() + timings_.response - std::chrono::milliseconds(1);
+  const auto deadline = Clock::now() + timings_.response - milliseconds(1);
   for (;;) {
     if (Clock::now() >= deadline) return state == Receive::kAcknowledged;
     if (stop_.IsSet()) {
@@ -352,7 +339,7 @@ bool CDialBackup::Exchange(CRequest& record) {
       return false;
     }
     // A carrier that goes during the wait ends it at once; the check above then fails the exchange.
-    if (port_.WaitForInputWhileCarrier(MillisecondsLeft(deadline)) != PortOk) continue;
+    if (port_.WaitForInputWhileCarrier(Left(deadline)) != PortOk) continue;
     port_.Read();
     const std::string arrived(port_.Received());
     bool purged = false;
@@ -369,7 +356,7 @@ bool CDialBackup::Exchange(CRequest& record) {
               SetLastError(kRetriesExceededText);
               return false;
             }
-            port_.Transmit(frame, kTransmitTimeoutMs);
+            port_.Transmit(frame, kLinkTransmitLimit);
           } else {
             WatchModemText(byte);
           }
@@ -384,15 +371,15 @@ bool CDialBackup::Exchange(CRequest& record) {
           break;
         case Receive::kChecking:
           if (byte == LinkLrc(std::string_view(response).substr(1))) {
-            port_.Transmit(std::string(1, kLinkAck), kTransmitTimeoutMs);
+            port_.Transmit(std::string(1, kLinkAck), kLinkTransmitLimit);
             record.HostResponse = response.substr(1);
             state = Receive::kAcknowledged;
           } else {
             response.clear();
-            port_.SleepOrStop(kBadLrcPauseMs);
+            port_.SleepOrStop(kBadLrcPause);
             port_.PurgeReceive();
             purged = true;
-            port_.Transmit(std::string(1, kLinkNak), kTransmitTimeoutMs);
+            port_.Transmit(std::string(1, kLinkNak), kLinkTransmitLimit);
             SetLastError(kBadLrcText);
             state = Receive::kWaitingForStx;
           }

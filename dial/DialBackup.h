@@ -6,12 +6,12 @@
 #pragma once
 
 #include "common/Event.h"
+#include "common/Status.h"
 #include "dial/ComDevices.h"
 #include "dial/ModemLines.h"
 #include "dial/SerialPort.h"
 #include "dial/StopDescriptor.h"
 
-#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -26,14 +26,14 @@ class CTrafficLog;
 class PendingQueue;
 
 struct DialBackupTimings {
-  std::chrono::milliseconds queuePoll{50};         // between passes over the queue
-  std::chrono::milliseconds initAnswer{5000};      // for the modem's answer to the init command
-  std::chrono::milliseconds dialAnswer{30000};     // for the modem's answer to the dial
-  std::chrono::milliseconds carrierAfterConnect{100};
-  std::chrono::milliseconds enqWait{3000};         // for the host's ENQ on a fresh call
-  std::chrono::milliseconds response{35000};       // for the host's answer to a request frame
-  std::chrono::milliseconds stopHangUp{4000};      // a stop's hang-up of a call left up, in all
-  std::chrono::milliseconds reopenPause{250};      // between attempts to open a port again
+  milliseconds queuePoll{kDialQueuePoll};
+  milliseconds initAnswer{kModemInitAnswer};
+  milliseconds dialAnswer{kModemDialAnswer};
+  milliseconds carrierAfterConnect{kCarrierAfterConnect};
+  milliseconds enqWait{kHostEnqWait};
+  milliseconds response{kHostExchangeLimit};  // for the host's answer to a request frame
+  milliseconds stopHangUp{kDialStopHangUp};
+  milliseconds reopenPause{kPortReopenPause};
   SerialPortTimings port;                          // the hang-up's guard times
 };
 
@@ -81,9 +81,9 @@ class CDialBackup {
   enum class Outcome { kDone, kFailed, kStopped };
 
   void WorkLoop();
-  // Opens the port and checks DSR and CTS; false with `error` the operator's text
-  // and the port closed.
-  bool OpenPort(std::string& error);
+  // Opens the port and checks DSR and CTS; a failure carries the operator's text,
+  // the port closed.
+  Status OpenPort();
   // A port whose device hung up (a modem unplugged and plugged in again) is closed
   // and opened again, a few attempts at most; false when it still cannot be used.
   bool PortUsable();

@@ -23,22 +23,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr int kCommandTimeoutMs = 5000;
-constexpr int kEchoWaitMs = 40;
-constexpr int kOkTimeoutMs = 2000;
 constexpr int kMaxReadBytes = 1023;
 constexpr std::size_t kMaxLineLength = 1024;
-constexpr auto kCarrierPoll = milliseconds(5);
-constexpr auto kDtrDropWatch = milliseconds(300);
 constexpr int kBitsPerCharacter = 10;  // start, seven data, parity, stop
 
-Clock::time_point After(int ms) { return Clock::now() + milliseconds(std::max(ms, 0)); }
-
-int MillisecondsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
-  // Round up so that a poll never returns just before its deadline and spins.
-  return static_cast<int>(std::clamp<long long>(left + 1, 0, INT_MAX));
-}
+Clock::time_point After(milliseconds wait) { return Clock::now() + std::max(wait, milliseconds(0)); }
 
 }  // namespace
 
@@ -145,7 +134,7 @@ CSerialPort::Ready CSerialPort::WaitFor(short events, Clock::time_point deadline
       portIndex = static_cast<int>(count);
       watch[count++] = pollfd{fd_, events, 0};
     }
-    const int ready = ::poll(watch, count, MillisecondsLeft(deadline));
+    const int ready = ::poll(watch, count, PollTimeout(deadline - Clock::now()));
     if (ready < 0) {
       if (errno == EINTR) continue;
       return Ready::kTimeout;
@@ -204,8 +193,8 @@ int CSerialPort::Read(int maxBytes) {
   return static_cast<int>(received_);
 }
 
-int CSerialPort::WaitForInput(int timeoutMs) {
-  const auto deadline = After(timeoutMs);
+int CSerialPort::WaitForInput(milliseconds timeout) {
+  const auto deadline = After(timeout);
   for (;;) {
     if (!pending_.empty()) return PortOk;
     switch (WaitFor(POLLIN, deadline)) {
@@ -217,8 +206,8 @@ int CSerialPort::WaitForInput(int timeoutMs) {
   }
 }
 
-int CSerialPort::WaitForInputWhileCarrier(int timeoutMs) {
-  const auto deadline = After(timeoutMs);
+int CSerialPort::WaitForInputWhileCarrier(milliseconds timeout) {
+  const auto deadline = After(timeout);
   for (;;) {
     if (!pending_.empty()) return PortOk;
     if (!IsCarrierOn()) return PortNoCarrier;
@@ -235,10 +224,10 @@ int CSerialPort::WaitForInputWhileCarrier(int timeoutMs) {
   }
 }
 
-int CSerialPort::ReadLine(int timeoutMs, std::string& line) {
+int CSerialPort::ReadLine(milliseconds timeout, std::string& line) {
   line.clear();
   if (fd_ < 0) return PortError;
-  const auto deadline = After(timeoutMs);
+  const auto deadline = After(timeout);
   for (;;) {
     if (StopSet()) return PortStopped;
     std::size_t used = 0;
@@ -268,9 +257,9 @@ int CSerialPort::ReadLine(int timeoutMs, std::string& line) {
   }
 }
 
-int CSerialPort::WaitForOk(int timeoutMs) {
+int CSerialPort::WaitForOk(milliseconds timeout) {
   if (fd_ < 0) return PortError;
-  const auto deadline = After(timeoutMs);
+  const auto deadline = After(timeout);
   std::string text;
   for (;;) {
     if (StopSet()) return PortStopped;
@@ -289,8 +278,8 @@ int CSerialPort::WaitForOk(int timeoutMs) {
   }
 }
 
-bool CSerialPort::WaitForCarrier(int timeoutMs) {
-  const auto deadline = After(timeoutMs);
+bool CSerialPort::WaitForCarrier(milliseconds timeout) {
+  const auto deadline = After(timeout);
   for (;;) {
     if (IsCarrierOn()) return true;
     const auto now = Clock::now();
@@ -299,8 +288,8 @@ bool CSerialPort::WaitForCarrier(int timeoutMs) {
   }
 }
 
-int CSerialPort::SleepOrStop(int ms) {
-  return WaitFor(0, After(ms)) == Ready::kStop ? PortStopped : PortTimeout;
+int CSerialPort::SleepOrStop(milliseconds wait) {
+  return WaitFor(0, After(wait)) == Ready::kStop ? PortStopped : PortTimeout;
 }
 
 void CSerialPort::PurgeReceive() {
@@ -315,9 +304,9 @@ int CSerialPort::OutputQueued() {
   return std::max(queued, 0);
 }
 
-int CSerialPort::DrainMs(int queued) const {
+milliseconds CSerialPort::DrainTime(int queued) const {
   const long long ms = static_cast<long long>(queued) * kBitsPerCharacter * 1000 / std::max(baud_, 1);
-  return static_cast<int>(std::clamp<long long>(ms, 1, INT_MAX));
+  return milliseconds(std::clamp<long long>(ms, 1, INT_MAX));
 }
 
 std::string CSerialPort::QueueStateText() {
@@ -332,12 +321,12 @@ std::string CSerialPort::QueueStateText() {
   return text;
 }
 
-int CSerialPort::Transmit(const void* data, std::size_t length, int timeoutMs) {
+int CSerialPort::Transmit(const void* data, std::size_t length, milliseconds timeout) {
   if (fd_ < 0) return PortError;
   if (length > kTransmitBufferSize) length = kTransmitBufferSize - 1;
   if (length == 0) return PortOk;
   std::memcpy(transmit_, data, length);
-  const auto deadline = After(timeoutMs);
+  const auto deadline = After(timeout);
   auto stopped = [this] {
     ::tcflush(fd_, TCOFLUSH);
     return PortStopped;
@@ -376,7 +365,7 @@ int CSerialPort::Transmit(const void* data, std::size_t length, int timeoutMs) {
       ready = WaitFor(POLLOUT, deadline);
     } else {
       if (Clock::now() >= deadline) return timedOut();
-      ready = WaitFor(0, std::min(deadline, Clock::now() + milliseconds(DrainMs(queued))));
+      ready = WaitFor(0, std::min(deadline, Clock::now() + DrainTime(queued)));
     }
     if (ready == Ready::kStop) return stopped();
     if (ready == Ready::kTimeout && Clock::now() >= deadline) return timedOut();
@@ -387,24 +376,24 @@ int CSerialPort::Transmit(const void* data, std::size_t length, int timeoutMs) {
   while ((queued = OutputQueued()) > 0) {
     const auto now = Clock::now();
     if (now >= deadline) return timedOut();
-    if (WaitFor(0, std::min(deadline, now + milliseconds(DrainMs(queued)))) == Ready::kStop) return stopped();
+    if (WaitFor(0, std::min(deadline, now + DrainTime(queued))) == Ready::kStop) return stopped();
   }
   return queued < 0 ? PortError : PortOk;
 }
 
 int CSerialPort::SendCommand(std::string_view text, bool appendCr) {
-  return SendCommandWithin(text, appendCr, kCommandTimeoutMs);
+  return SendCommandWithin(text, appendCr, kModemCommandLimit);
 }
 
-int CSerialPort::SendCommandWithin(std::string_view text, bool appendCr, int timeoutMs) {
+int CSerialPort::SendCommandWithin(std::string_view text, bool appendCr, milliseconds timeout) {
   if (!appendCr) {
     PurgeReceive();
-    return Transmit(text, timeoutMs);
+    return Transmit(text, timeout);
   }
-  if (const int status = Transmit(text, timeoutMs); status != PortOk) return status;
-  if (SleepOrStop(kEchoWaitMs) == PortStopped) return PortStopped;
+  if (const int status = Transmit(text, timeout); status != PortOk) return status;
+  if (SleepOrStop(kModemEchoWait) == PortStopped) return PortStopped;
   PurgeReceive();  // the modem's echo of the command
-  return Transmit("\r", timeoutMs);
+  return Transmit("\r", timeout);
 }
 
 bool CSerialPort::ReadLines(int& bits) {
@@ -448,7 +437,7 @@ bool CSerialPort::HangUp() {
     const auto deadline = Clock::now() + kDtrDropWatch;
     for (;;) {
       if (!IsCarrierOn()) {
-        confirmed = WaitForOk(kOkTimeoutMs) == PortOk;
+        confirmed = WaitForOk(kModemOkLimit) == PortOk;
         break;
       }
       const auto now = Clock::now();
@@ -475,14 +464,15 @@ bool CSerialPort::HangUpBeforeClose(milliseconds limit) {
 }
 
 int CSerialPort::EscapeAndHangUp(Clock::time_point deadline) {
-  const auto within = [&deadline](int ms) { return std::min(ms, MillisecondsLeft(deadline)); };
-  const int guardMs = static_cast<int>(timings_.hangUpGuard.count());
-  if (SleepOrStop(within(guardMs)) == PortStopped) return PortStopped;
+  const auto within = [&deadline](milliseconds wait) {
+    return std::min(wait, std::chrono::ceil<milliseconds>(deadline - Clock::now()));
+  };
+  if (SleepOrStop(within(timings_.hangUpGuard)) == PortStopped) return PortStopped;
   // A failed "+++" still gets its "ATH0": at worst the far end reads it as data.
-  if (SendCommandWithin("+++", false, within(kCommandTimeoutMs)) == PortStopped) return PortStopped;
-  if (SleepOrStop(within(guardMs)) == PortStopped) return PortStopped;
-  if (const int sent = SendCommandWithin("ATH0", true, within(kCommandTimeoutMs)); sent != PortOk) return sent;
-  return WaitForOk(within(kOkTimeoutMs));
+  if (SendCommandWithin("+++", false, within(kModemCommandLimit)) == PortStopped) return PortStopped;
+  if (SleepOrStop(within(timings_.hangUpGuard)) == PortStopped) return PortStopped;
+  if (const int sent = SendCommandWithin("ATH0", true, within(kModemCommandLimit)); sent != PortOk) return sent;
+  return WaitForOk(within(kModemOkLimit));
 }
 
 }  // namespace paxelle

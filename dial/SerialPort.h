@@ -9,13 +9,13 @@
 // "NO CARRIER" from the modem or the device's own hang-up.
 #pragma once
 
+#include "common/TimeLimits.h"
 #include "dial/ComDevices.h"
 #include "dial/ModemLines.h"
 #include "dial/StopDescriptor.h"
 
 #include <termios.h>
 
-#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -33,7 +33,7 @@ enum PortStatus : int {
 };
 
 struct SerialPortTimings {
-  std::chrono::milliseconds hangUpGuard{1500};  // silence around "+++"
+  milliseconds hangUpGuard{kHangUpGuard};  // silence around "+++"
 };
 
 class CSerialPort {
@@ -69,11 +69,11 @@ class CSerialPort {
   int PortNumber() const { return portNumber_; }
   const std::string& OpenErrorText() const { return openError_; }
 
-  // Sends `length` bytes (more than 4096 are cut to 4095) within `timeoutMs`,
+  // Sends `length` bytes (more than 4096 are cut to 4095) within `timeout`,
   // never filling the driver's 4096-byte output queue; waits until the queue
   // has drained. A stop or the time limit discards what is still queued.
-  int Transmit(const void* data, std::size_t length, int timeoutMs);
-  int Transmit(std::string_view bytes, int timeoutMs) { return Transmit(bytes.data(), bytes.size(), timeoutMs); }
+  int Transmit(const void* data, std::size_t length, milliseconds timeout);
+  int Transmit(std::string_view bytes, milliseconds timeout) { return Transmit(bytes.data(), bytes.size(), timeout); }
   // With `appendCr`: the text, 40 ms, the modem's echo purged, then CR.
   // Without: input purged, then the text. Each send has 5000 ms.
   int SendCommand(std::string_view text, bool appendCr);
@@ -85,23 +85,23 @@ class CSerialPort {
   // Never waits.
   int Read(int maxBytes = -1);
   std::string_view Received() const { return {receive_, received_}; }
-  // Waits at most `timeoutMs` until something can be read: PortOk, PortTimeout or PortStopped.
-  int WaitForInput(int timeoutMs);
+  // Waits at most `timeout` until something can be read: PortOk, PortTimeout or PortStopped.
+  int WaitForInput(milliseconds timeout);
   // The same, during a call: also PortNoCarrier as soon as carrier detect goes off
   // (looked at every 5 ms on a line with modem control, where nothing else tells).
-  int WaitForInputWhileCarrier(int timeoutMs);
+  int WaitForInputWhileCarrier(milliseconds timeout);
 
   // One non-empty answer line, CR ignored, blank lines skipped; what follows the
   // line stays for the next read. In local mode a line with "CONNECT" raises the
   // carrier and one with "NO CARRIER" drops it. PortError at once once the device
   // has hung up.
-  int ReadLine(int timeoutMs, std::string& line);
+  int ReadLine(milliseconds timeout, std::string& line);
   // Waits for "OK" or "0\r" in the incoming text; PortError as ReadLine.
-  int WaitForOk(int timeoutMs);
-  // True once carrier detect is on; false on a stop or after `timeoutMs`.
-  bool WaitForCarrier(int timeoutMs);
-  // PortStopped when the stop descriptor is set within `ms`, else PortTimeout.
-  int SleepOrStop(int ms);
+  int WaitForOk(milliseconds timeout);
+  // True once carrier detect is on; false on a stop or after `timeout`.
+  bool WaitForCarrier(milliseconds timeout);
+  // PortStopped when the stop descriptor is set within `wait`, else PortTimeout.
+  int SleepOrStop(milliseconds wait);
   // Discards everything received and not yet read.
   void PurgeReceive();
 
@@ -137,13 +137,13 @@ class CSerialPort {
   bool ReadLines(int& bits);
   int OutputQueued();
   // How long the line needs to send `queued` bytes, at least 1 ms.
-  int DrainMs(int queued) const;
+  milliseconds DrainTime(int queued) const;
   std::string QueueStateText();
   void NoteHangUp();
   // "+++" between guard times, then "ATH0" and its OK, all before `deadline`:
   // PortOk when the modem confirmed, PortStopped, or another status.
   int EscapeAndHangUp(std::chrono::steady_clock::time_point deadline);
-  int SendCommandWithin(std::string_view text, bool appendCr, int timeoutMs);
+  int SendCommandWithin(std::string_view text, bool appendCr, milliseconds timeout);
 
   const ComDevices& devices_;
   CTrafficLog& log_;

@@ -13,8 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
   const std::size_t split = std::min<std::size_t>(data[0] >> 2, input.size());
   std::string clear;
-  const int result =
+  const paxelle::Status result =
       paxelle::DecryptReaderBlock(kFormats[data[0] % 4], input.substr(split), input.substr(0, split), clear, nullptr);
-  if (result != 0 && !clear.empty()) std::abort();
+  if (!result.ok() && !clear.empty()) std::abort();
   return 0;
 }

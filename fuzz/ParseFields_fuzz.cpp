@@ -18,10 +18,10 @@ class EchoReaderCrypto : public IRequestCrypto {
   std::string clear;
   bool DecryptWithSessionKey(const std::string&, const std::string&, std::string&) override { return false; }
   bool EncryptWithSessionKey(const std::string&, const std::string&, std::string&) override { return false; }
-  int DecryptCardData(const std::string&, const std::string& block, const std::string&,
-                      std::string& clearText) override {
+  Status DecryptCardData(const std::string&, const std::string& block, const std::string&,
+                         std::string& clearText) override {
     clearText = clear;
-    return block.size() % 7 == 0 ? 100254 : 0;
+    return block.size() % 7 == 0 ? Status::Failure("", 100254) : Status::Ok();
   }
 };
 

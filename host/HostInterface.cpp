@@ -17,10 +17,6 @@
 namespace paxelle {
 namespace {
 
-constexpr auto kStartWaitSlice = std::chrono::milliseconds(250);
-constexpr auto kStopPollInterval = std::chrono::milliseconds(500);
-
-
 void FinishLocally(PendingQueue& queue, CRequest& record, int returnCode) {
   record.State = kStateFinishedLocally;
   record.ReturnCode = returnCode;
@@ -63,7 +59,7 @@ bool CHostInterface::Start() {
   // The connection test ends on its own (every connect has a time-out), so the
   // thread always reports started or failed, or ends.
   for (;;) {
-    const int signalled = Event::WaitAny({&failed_, &started_}, kStartWaitSlice);
+    const int signalled = Event::WaitAny({&failed_, &started_}, kHostStartWaitSlice);
     if (signalled == 1) return true;
     if (signalled == 0) break;
     if (threadEnded_) {
@@ -89,7 +85,7 @@ int CHostInterface::StopLocked() {
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) break;
     std::this_thread::sleep_for(
-        std::min<std::chrono::steady_clock::duration>(kStopPollInterval, deadline - now));
+        std::min<std::chrono::steady_clock::duration>(kHostStopPoll, deadline - now));
   }
   tickets.Clear();
   stop_.Set();
@@ -137,25 +133,20 @@ void CHostInterface::PollingThread() {
 }
 
 bool CHostInterface::TestConnection() {
-  const int timeout = ConnectTimeoutMs(server_.params.GetParams());
+  const milliseconds timeout = ConnectTimeout(server_.params.GetParams());
   HostEndpoints& endpoints = host_.endpoints;
   HostEndpoint endpoint = endpoints.Current();
-  std::string errorText;
-  {
+  std::string lastError = "Failed to Connect to WorldPay!";
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (attempt > 0) endpoint = endpoints.FailOver(endpoint);
     CHostLink link(host_.security, server_, &host_.sessions);
-    if (ConnectToEndpoint(link, endpoint, timeout, errorText)) {
+    const Status connected = ConnectToEndpoint(link, endpoint, timeout);
+    if (connected.ok()) {
       link.Close();
       return true;
     }
+    lastError += "\n" + connected.message();
   }
-  std::string lastError = "Failed to Connect to WorldPay!\n" + errorText;
-  endpoint = endpoints.FailOver(endpoint);
-  CHostLink link(host_.security, server_, &host_.sessions);
-  if (ConnectToEndpoint(link, endpoint, timeout, errorText)) {
-    link.Close();
-    return true;
-  }
-  lastError += "\n" + errorText;
   SetLastError(std::move(lastError));
   return false;
 }
@@ -241,13 +232,15 @@ void CHostInterface::Dispatch(CRequest record) {
   // The numbers are saved by the worker, one write for every message that
   // becomes ready meanwhile; this thread goes on to the next record.
   sources.claim = &numbers;
+  Status refusal = Status::Ok();
+  sources.refusal = &refusal;
   if (!BuildHostRequest(record, sources)) {
     // No layout for this id, or its layout refused it (4003 with the builder's text):
     // nothing the host could read would be sent.
     FinishLocally(queue, record, record.HostErrorText.empty() ? kRcInvalidCommand : kRcHostError);
     return;
   }
-  if (record.HostErrorText == kNumbersNotSavedText || record.HostErrorText == kBatchNotSavedText) {
+  if (!refusal.ok()) {
     // A number file that cannot be read hands out nothing, and a batch the file
     // cannot take opens nothing: nothing is sent.
     NoteNumbersSaved(false);

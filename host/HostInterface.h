@@ -3,9 +3,9 @@
 #pragma once
 
 #include "common/Event.h"
+#include "common/TimeLimits.h"
 #include "core/Request.h"
 #include "core/RequestList.h"
-#include "host/HostTimeouts.h"
 #include "host/HostTraffic.h"
 #include "host/SequenceCounters.h"
 #include "host/WorkerPool.h"
@@ -26,9 +26,9 @@ class CServerContext;
 struct CHostContext;
 
 struct HostInterfaceSettings {
-  std::chrono::milliseconds exchangeTimeout{kHostExchangeTimeoutMs};  // longest wait for a host answer
-  std::chrono::milliseconds pollInterval{50};        // longest sleep between queue passes
-  std::chrono::seconds stopWait{20};                 // how long Stop waits for workers
+  milliseconds exchangeTimeout{kHostExchangeLimit};  // longest wait for a host answer
+  milliseconds pollInterval{kHostQueuePoll};        // longest sleep between queue passes
+  seconds stopWait{kHostStopWait};                  // how long Stop waits for workers
   // Workers at once, completions and dial hand-overs included: each holds a thread, a
   // host connection and its buffers. Records past it wait in the queue for a worker.
   std::size_t maxWorkers{32};

@@ -15,10 +15,6 @@
 namespace paxelle {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Each read of the handshake waits at most this long for the host.
-constexpr int kHandshakeReadLimitMs = 10000;
 // Socket reads are taken in pieces of this size.
 constexpr std::size_t kIoBufferSize = 65536;
 // A request travels in a single TLS record; a longer one is refused (3107) rather than
@@ -40,12 +36,6 @@ std::size_t AnnouncedLength(const std::string& received) {
          static_cast<unsigned char>(received[1]);
 }
 
-// Rounded up, so that a wait never ends before its deadline.
-int MillisecondsUntil(Clock::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return static_cast<int>(std::max<long long>(left, 0));
-}
-
 }  // namespace
 
 CHostLink::CHostLink(CSecurityInterface& security, CServerContext& server, CHostSessionCache* sessions,
@@ -58,9 +48,9 @@ CHostLink::CHostLink(CSecurityInterface& security, CServerContext& server, CHost
 
 CHostLink::~CHostLink() { Close(); }
 
-bool CHostLink::Connect(const std::string& host, int port, int timeoutMs) {
+bool CHostLink::Connect(const std::string& host, int port, milliseconds timeout) {
   Close();
-  if (!ConnectByName(host, port, timeoutMs, addresses_)) {
+  if (!ConnectByName(host, port, timeout, addresses_)) {
     server_.log.Log("ConnectToServerByHostName - Faied - [%d]%s ", LastErrorCode(), LastErrorText().c_str());
     return false;
   }
@@ -172,7 +162,7 @@ bool CHostLink::PerformClientHandshake() {
       }
       return false;
     }
-    const int got = Receive(ioBuffer_.data(), static_cast<int>(ioBuffer_.size()), kHandshakeReadLimitMs);
+    const int got = Receive(ioBuffer_.data(), static_cast<int>(ioBuffer_.size()), kHostHandshakeReadLimit);
     if (got < 0) {
       SetLastError(LastSystemError(), "Socket Error %d receiving from server", LastSystemError());
       return false;
@@ -221,7 +211,7 @@ bool CHostLink::SetRequest(const CRequest& record) {
   return true;
 }
 
-bool CHostLink::Exchange(int timeoutMs) {
+bool CHostLink::Exchange(milliseconds timeout) {
   timedOut_ = false;
   receiveText_.clear();
   response_.clear();
@@ -249,10 +239,10 @@ bool CHostLink::Exchange(int timeoutMs) {
     }
   }
 
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+  const Clock::time_point deadline = Clock::now() + std::max(timeout, milliseconds(0));
   bool failed = false;
-  for (int left = MillisecondsUntil(deadline); left > 0; left = MillisecondsUntil(deadline)) {
-    const ReadResult result = ReceiveAndDecrypt(left);
+  while (Clock::now() < deadline) {
+    const ReadResult result = ReceiveAndDecrypt(deadline);
     if (result == ReadResult::kTimeout || result == ReadResult::kSessionEnded) break;
     if (result == ReadResult::kFailed) {
       failed = true;
@@ -280,8 +270,7 @@ bool CHostLink::Exchange(int timeoutMs) {
   return true;
 }
 
-CHostLink::ReadResult CHostLink::ReceiveAndDecrypt(int limitMs) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+CHostLink::ReadResult CHostLink::ReceiveAndDecrypt(Clock::time_point deadline) {
   ioBuffer_.resize(kIoBufferSize);
   bool decrypted = false;
   for (;;) {
@@ -317,7 +306,8 @@ CHostLink::ReadResult CHostLink::ReceiveAndDecrypt(int limitMs) {
     }
     const bool partialRecord = SSL_has_pending(ssl_.get()) == 1 || BIO_ctrl_pending(input_) > 0;
     if (decrypted && !partialRecord) return ReadResult::kOk;
-    const int got = Receive(ioBuffer_.data(), static_cast<int>(ioBuffer_.size()), MillisecondsUntil(deadline));
+    const int got = Receive(ioBuffer_.data(), static_cast<int>(ioBuffer_.size()),
+                            std::chrono::ceil<milliseconds>(deadline - Clock::now()));
     if (got < 0) {
       SetLastError(kHostLinkReadFailed, "Socket Error %d reading data from Host", LastSystemError());
       return ReadResult::kFailed;

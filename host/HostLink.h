@@ -7,7 +7,6 @@
 #include "host/HostSessionCache.h"
 #include "host/HostSocket.h"
 #include "host/SecurityInterface.h"
-#include "host/HostTimeouts.h"
 
 #include <openssl/ssl.h>
 
@@ -54,22 +53,22 @@ class CHostLink : public CHostSocket {
   CHostLink(const CHostLink&) = delete;
   CHostLink& operator=(const CHostLink&) = delete;
 
-  // Connects to `host`:`port` within `timeoutMs`, shakes hands (each read bounded by 10 s
+  // Connects to `host`:`port` within `timeout`, shakes hands (each read bounded by 10 s
   // and the interfaces-stopping event) with `host` as the name the certificate must carry,
   // and, when "VERIFY SSL CERTIFICATE" is "Y", checks the certificate. Any earlier session
   // is closed first. False with the last error set and logged; the link is then closed.
-  bool Connect(const std::string& host, int port, int timeoutMs);
+  bool Connect(const std::string& host, int port, milliseconds timeout);
   // Takes the record's HostRequest with its two length bytes in front (high byte first,
   // the length modulo 65536). False, the request kept as it was, when it is shorter
   // than 2 characters.
   bool SetRequest(const CRequest& record);
-  // Sends the request and collects the answer for at most `timeoutMs`: complete when the
+  // Sends the request and collects the answer for at most `timeout`: complete when the
   // bytes received are exactly their two length bytes' count plus 2. True when anything
   // arrived (Response() is it without the length bytes); false with TimedOut() set when
   // nothing arrived, the read failed or the host sent more than its length bytes
   // announced (nothing past them is kept); false with TimedOut() clear when the
   // request could not be sent.
-  bool Exchange(int timeoutMs = kHostExchangeTimeoutMs);
+  bool Exchange(milliseconds timeout = kHostExchangeLimit);
 
   // Whether the last handshake resumed a kept session instead of a full one.
   bool SessionResumed() const;
@@ -88,14 +87,15 @@ class CHostLink : public CHostSocket {
 
  private:
   enum class ReadResult { kOk, kTimeout, kSessionEnded, kFailed };
+  using Clock = std::chrono::steady_clock;
 
   bool PerformClientHandshake();
   bool VerifyServerCertificate();
   // Sends what the TLS layer has written; false when the socket refused it.
   bool SendPendingOutput();
-  // Reads within `limitMs` until at least one record is decrypted and no partial record
+  // Reads until `deadline` until at least one record is decrypted and no partial record
   // is left, appending the data to receiveText_.
-  ReadResult ReceiveAndDecrypt(int limitMs);
+  ReadResult ReceiveAndDecrypt(Clock::time_point deadline);
 
   struct FreeSsl {
     void operator()(SSL* ssl) const { SSL_free(ssl); }

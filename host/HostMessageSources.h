@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/Clock.h"
+#include "common/Status.h"
 #include "config/MerchantParams.h"
 #include "host/BatchState.h"
 #include "host/SequenceCounters.h"
@@ -19,6 +20,9 @@ struct HostMessageSources {
   // process before counters.Commit(*claim) is true. Null: a build saves its
   // numbers before it returns.
   NumberClaim* claim = nullptr;
+  // Where a build says why its message must not be sent (a HostRequestRefusal);
+  // left as it was when the message may go. Null: not told.
+  Status* refusal = nullptr;
 };
 
 struct CHostContext;

@@ -160,15 +160,19 @@ std::string TransactionHead(CRequest& record, const HeadCodes& codes,
   const std::string batchNo = sources.batch.GetBatchNo(false, false, changed, errors);
   int stan = 0;
   int item = 0;
+  Status refusal = Status::Ok();
   if (batchNo.empty()) {
     // Not sent: no numbers are spent on it.
-    record.HostErrorText = kBatchNotSavedText;
+    refusal = Status::Failure(kBatchNotSavedText, kRefusedBatchNotSaved);
   } else {
     // A new batch's item numbers start again at 1, saved with them.
     TakeMessageNumbers(sources, stan, &item, changed, errors);
     // A void carries the lane's reference instead of an item number.
-    if (stan == 0 || (item == 0 && !codes.isVoid)) record.HostErrorText = kNumbersNotSavedText;
+    const bool saved = stan != 0 && (item != 0 || codes.isVoid);
+    if (!saved) refusal = Status::Failure(kNumbersNotSavedText, kRefusedNumbersNotSaved);
   }
+  if (!refusal.ok()) record.HostErrorText = refusal.message();
+  if (!refusal.ok() && sources.refusal != nullptr) *sources.refusal = refusal;
   const std::time_t now = sources.clock();
 
   std::string dateTime;

@@ -18,6 +18,8 @@ inline constexpr char kNumbersNotSavedText[] = "Sequence number could not be sav
 inline constexpr char kBatchNotSavedText[] = "Batch number could not be saved - transaction not sent.";
 // The refusal of an id the credit layout has no host transaction code for.
 inline constexpr char kNoCreditCodeText[] = "Transaction code has no credit host message - transaction not sent.";
+// The codes of those refusals in HostMessageSources::refusal.
+enum HostRequestRefusal : int { kRefusedNumbersNotSaved = 1, kRefusedBatchNotSaved = 2 };
 
 // Builds the layout chosen by TranCodeId into HostRequest and sets ItemSeqNo,
 // HostTranCode, HostMsgKind and ForceCompletion as the layout asks. Takes the
@@ -25,8 +27,8 @@ inline constexpr char kNoCreditCodeText[] = "Transaction code has no credit host
 // id without a layout, or one its layout refuses (HostErrorText then says why);
 // the check ids succeed untouched. When a number the
 // message carries could not be saved, HostErrorText is kNumbersNotSavedText
-// (kBatchNotSavedText for the batch) and the message must not be sent: a
-// restart would send that number again.
+// (kBatchNotSavedText for the batch), the refusal goes to sources.refusal, and
+// the message must not be sent: a restart would send that number again.
 bool BuildHostRequest(CRequest& record, const HostMessageSources& sources);
 
 // The completion for a record whose request was sent: `replyReceived` tells

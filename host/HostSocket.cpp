@@ -21,30 +21,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Without a descriptor for the stop event (the system gave none), waits look at it
-// this often instead.
-constexpr int kStopLookMs = 1;
-// A send that makes no progress for this long is given up: the peer has stopped reading.
-constexpr auto kSendStallLimit = std::chrono::seconds(10);
-
-// Rounded up, so that a wait never ends before its deadline.
-int MillisecondsUntil(Clock::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return static_cast<int>(std::max<long long>(left, 0));
-}
-
 enum class Woken { kSocket, kStopped, kTimeout, kFailed };
 
-// Waits until `socket` shows `events`, the stop descriptor is readable, or `timeoutMs`
-// has passed. The socket wins when both are ready. Without a stop event to watch
+// Waits until `socket` shows `events`, the stop descriptor is readable, or `deadline`
+// has passed (without a descriptor for the stop event, it is looked at every kHostStopLook). The socket wins when both are ready. Without a stop event to watch
 // (`stopping` null) only the socket and the time count.
-Woken WaitForSocket(int socket, short events, const Event* stopping, int timeoutMs) {
+Woken WaitForSocket(int socket, short events, const Event* stopping, Clock::time_point deadline) {
   const int stopDescriptor = stopping != nullptr ? stopping->Descriptor() : -1;
   pollfd watch[2] = {{socket, events, 0}, {stopDescriptor, POLLIN, 0}};
   const nfds_t count = stopDescriptor >= 0 ? 2 : 1;
   const bool lookAtStop = stopping != nullptr && stopDescriptor < 0;
-  const int wait = lookAtStop ? std::min(timeoutMs, kStopLookMs) : timeoutMs;
-  const int ready = ::poll(watch, count, wait);
+  const auto left = deadline - Clock::now();
+  const int ready = ::poll(watch, count, PollTimeout(lookAtStop ? std::min<Clock::duration>(left, kHostStopLook) : left));
   if (ready < 0) return errno == EINTR ? Woken::kTimeout : Woken::kFailed;
   if (watch[0].revents != 0) return Woken::kSocket;
   if (count == 2 && watch[1].revents != 0) return Woken::kStopped;
@@ -66,7 +54,7 @@ CHostSocket::CHostSocket(const Event* stopping) : stopping_(stopping) {}
 
 CHostSocket::~CHostSocket() { CloseQuietly(); }
 
-bool CHostSocket::ConnectByName(const std::string& name, int port, int timeoutMs, CHostAddressCache* addresses) {
+bool CHostSocket::ConnectByName(const std::string& name, int port, milliseconds timeout, CHostAddressCache* addresses) {
   CloseQuietly();
   if (port < 1 || port > 65535) {
     SetLastError(EINVAL, "Invalid Host Port %d", port);
@@ -75,7 +63,7 @@ bool CHostSocket::ConnectByName(const std::string& name, int port, int timeoutMs
   const std::string endpoint = name + ":" + std::to_string(port);
   if (addresses != nullptr) {
     if (const std::optional<sockaddr_in> kept = addresses->Find(endpoint)) {
-      if (ConnectAddress(*kept, timeoutMs)) return true;
+      if (ConnectAddress(*kept, timeout)) return true;
       addresses->Forget(endpoint);
       return false;
     }
@@ -93,12 +81,12 @@ bool CHostSocket::ConnectByName(const std::string& name, int port, int timeoutMs
   }
   sockaddr_in address = *reinterpret_cast<const sockaddr_in*>(found->ai_addr);
   address.sin_port = htons(static_cast<std::uint16_t>(port));
-  if (!ConnectAddress(address, timeoutMs)) return false;
+  if (!ConnectAddress(address, timeout)) return false;
   if (addresses != nullptr) addresses->Keep(endpoint, address);
   return true;
 }
 
-bool CHostSocket::ConnectAddress(const sockaddr_in& address, int timeoutMs) {
+bool CHostSocket::ConnectAddress(const sockaddr_in& address, milliseconds timeout) {
   CloseQuietly();
   address_ = address;
   socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -115,7 +103,7 @@ bool CHostSocket::ConnectAddress(const sockaddr_in& address, int timeoutMs) {
     SetLastError(error, "Socket ioctl (No Block) Failed with Error %d", error);
     return false;
   }
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+  const Clock::time_point deadline = Clock::now() + std::max(timeout, milliseconds(0));
   if (::connect(socket_, reinterpret_cast<const sockaddr*>(&address_), sizeof address_) == 0) {
     SetNonBlocking(socket_, false);
     return true;
@@ -128,7 +116,7 @@ bool CHostSocket::ConnectAddress(const sockaddr_in& address, int timeoutMs) {
     return false;
   }
   for (;;) {
-    const Woken woken = WaitForSocket(socket_, POLLOUT, stopping_, MillisecondsUntil(deadline));
+    const Woken woken = WaitForSocket(socket_, POLLOUT, stopping_, deadline);
     if (woken == Woken::kFailed) {
       const int error = errno;
       CloseQuietly();
@@ -188,11 +176,11 @@ int CHostSocket::Send(const char* data, int length) {
     if (error == EAGAIN || error == EWOULDBLOCK) {
       if (Stopping()) {
         error = ECANCELED;
-      } else if (Clock::now() - lastProgress > kSendStallLimit) {
+      } else if (Clock::now() - lastProgress > kHostSendStallLimit) {
         error = ETIMEDOUT;
       } else {
-        const auto stallEnd = lastProgress + kSendStallLimit;
-        WaitForSocket(socket_, POLLOUT, stopping_, MillisecondsUntil(stallEnd) + 1);
+        const auto stallEnd = lastProgress + kHostSendStallLimit;
+        WaitForSocket(socket_, POLLOUT, stopping_, stallEnd + milliseconds(1));
         continue;
       }
     }
@@ -204,11 +192,11 @@ int CHostSocket::Send(const char* data, int length) {
   return sent;
 }
 
-int CHostSocket::Receive(char* buffer, int size, int timeoutMs) {
+int CHostSocket::Receive(char* buffer, int size, milliseconds timeout) {
   if (socket_ < 0 || buffer == nullptr || size <= 0) return 0;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+  const Clock::time_point deadline = Clock::now() + std::max(timeout, milliseconds(0));
   for (;;) {
-    const Woken woken = WaitForSocket(socket_, POLLIN, stopping_, MillisecondsUntil(deadline));
+    const Woken woken = WaitForSocket(socket_, POLLIN, stopping_, deadline);
     if (woken == Woken::kFailed) {
       systemError_ = errno;
       SetLastError(systemError_, "Socket Error %d Receiving", systemError_);

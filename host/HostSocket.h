@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/Event.h"
+#include "common/TimeLimits.h"
 #include "common/TrafficLog.h"
 #include "host/HostAddressCache.h"
 
@@ -32,16 +33,16 @@ class CHostSocket {
   CHostSocket(const CHostSocket&) = delete;
   CHostSocket& operator=(const CHostSocket&) = delete;
 
-  // Resolves `name` and connects to its first IPv4 address on `port` within `timeoutMs`.
+  // Resolves `name` and connects to its first IPv4 address on `port` within `timeout`.
   // Any connection held before is closed first. False with the last error set (a failed
   // lookup carries the resolver's code); no socket is left open. With `addresses`
   // (which must outlive the call) an address kept there is used without a lookup, a
   // looked-up one is kept, and one whose connect failed is forgotten.
-  bool ConnectByName(const std::string& name, int port, int timeoutMs, CHostAddressCache* addresses = nullptr);
+  bool ConnectByName(const std::string& name, int port, milliseconds timeout, CHostAddressCache* addresses = nullptr);
   // Connects to `address` (family, port and address in network order) within
-  // `timeoutMs`, giving up early when the interfaces-stopping event is set. On success
+  // `timeout`, giving up early when the interfaces-stopping event is set. On success
   // the socket is blocking again. False with the last error set; no socket is left open.
-  bool ConnectAddress(const sockaddr_in& address, int timeoutMs);
+  bool ConnectAddress(const sockaddr_in& address, milliseconds timeout);
   // Shuts the connection down both ways and closes it; true, also when none was open.
   bool Close();
 
@@ -49,10 +50,10 @@ class CHostSocket {
   // `length`, 0 for an empty buffer without touching the socket, -1 on error (3003).
   // A peer that takes nothing for 10 s, or the interfaces stopping, is an error too.
   int Send(const char* data, int length);
-  // Waits at most `timeoutMs` for bytes and reads up to `size` of them into `buffer`.
+  // Waits at most `timeout` for bytes and reads up to `size` of them into `buffer`.
   // Returns the count; 0 on time-out, when the peer closed or reset the connection, when
   // the interfaces-stopping event is set, or without a socket; -1 on a read error.
-  int Receive(char* buffer, int size, int timeoutMs);
+  int Receive(char* buffer, int size, milliseconds timeout);
 
   // True when bytes wait to be read.
   bool BytesAvailable() const;

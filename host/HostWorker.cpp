@@ -16,45 +16,31 @@
 namespace paxelle {
 namespace {
 
-constexpr int kDefaultConnectTimeoutSeconds = 3;
-constexpr auto kDialPollInterval = std::chrono::milliseconds(250);
-constexpr auto kDialRetryPause = std::chrono::milliseconds(1000);
-
-
-
-int Milliseconds(std::chrono::milliseconds duration) {
-  return static_cast<int>(duration.count());
-}
-
 // A failure text may carry what the host or a modem sent: shown with its control
 // characters as text, cut to 1 KiB.
 std::string LoggedHostText(std::string_view text) { return ClipLoggedText(EscapeControls(text)); }
 
 }  // namespace
 
-int ConnectTimeoutMs(const CMerchantParams& params) {
-  const int seconds = params.GetNumber(kParamConnectTimeout);
-  return (seconds > 0 ? seconds : kDefaultConnectTimeoutSeconds) * 1000;
+milliseconds ConnectTimeout(const CMerchantParams& params) {
+  const int entry = params.GetNumber(kParamConnectTimeout);
+  return entry > 0 ? seconds(entry) : kHostConnectDefault;
 }
 
-bool ConnectToEndpoint(CHostLink& link, const HostEndpoint& endpoint, int timeoutMs, std::string& errorText) {
+Status ConnectToEndpoint(CHostLink& link, const HostEndpoint& endpoint, milliseconds timeout) {
   const int port = PortNumber(endpoint);
-  if (port == 0) {
-    errorText = "Invalid host port '" + endpoint.port + "' for '" + endpoint.host + "'.";
-    return false;
-  }
-  if (link.Connect(endpoint.host, port, timeoutMs)) return true;
-  errorText = link.LastErrorText();
-  return false;
+  if (port == 0) return Status::Failure("Invalid host port '" + endpoint.port + "' for '" + endpoint.host + "'.");
+  if (link.Connect(endpoint.host, port, timeout)) return Status::Ok();
+  return Status::Failure(link.LastErrorText(), link.LastErrorCode());
 }
 
-bool ConnectWithFailOver(CHostLink& link, HostEndpoints& endpoints, int timeoutMs, std::string& errorText) {
+Status ConnectWithFailOver(CHostLink& link, HostEndpoints& endpoints, milliseconds timeout) {
   HostEndpoint endpoint = endpoints.Current();
-  if (ConnectToEndpoint(link, endpoint, timeoutMs, errorText)) return true;
+  if (Status connected = ConnectToEndpoint(link, endpoint, timeout); connected.ok()) return connected;
   endpoint = endpoints.FailOver(endpoint);
-  if (ConnectToEndpoint(link, endpoint, timeoutMs, errorText)) return true;
-  endpoints.FailOver(endpoint);
-  return false;
+  Status connected = ConnectToEndpoint(link, endpoint, timeout);
+  if (!connected.ok()) endpoints.FailOver(endpoint);
+  return connected;
 }
 
 bool NeedsCompletion(const CRequest& record) {
@@ -92,13 +78,12 @@ void CHostWorker::Run() {
 }
 
 void CHostWorker::ExchangeOverIp(bool dialFallBack) {
-  std::string errorText;
   CHostLink link(host_.security, server_, &host_.sessions, HostLinkWaits::kEndAtInterfacesStop, &host_.addresses);
-  const bool connected = ConnectWithFailOver(link, host_.endpoints, ConnectTimeoutMs(params_), errorText);
-  server_.metrics->HostReached(connected);
-  if (!connected) {
+  const Status connected = ConnectWithFailOver(link, host_.endpoints, ConnectTimeout(params_));
+  server_.metrics->HostReached(connected.ok());
+  if (!connected.ok()) {
     link.Close();
-    FinishUnconnected(dialFallBack, errorText);
+    FinishUnconnected(dialFallBack, connected.message());
     return;
   }
   if (!ReadyToSend()) return;
@@ -108,7 +93,7 @@ void CHostWorker::ExchangeOverIp(bool dialFallBack) {
   if (link.SetRequest(record_)) {
     Notify(HostTrafficEvent::kSendingIp);
     const auto exchangeStarted = std::chrono::steady_clock::now();
-    const bool exchanged = link.Exchange(Milliseconds(settings_.exchangeTimeout));
+    const bool exchanged = link.Exchange(settings_.exchangeTimeout);
     server_.metrics->HostExchange(std::chrono::duration_cast<std::chrono::microseconds>(
                                       std::chrono::steady_clock::now() - exchangeStarted),
                                   exchanged);
@@ -161,7 +146,7 @@ CHostWorker::DialOutcome CHostWorker::HandOverToDial() {
   Notify(HostTrafficEvent::kSendingDial);
 
   DialOutcome outcome = DialOutcome::kStopped;
-  while (!stopping.Wait(kDialPollInterval)) {
+  while (!stopping.Wait(kDialHandOverPoll)) {
     CRequest current;
     if (!queue.FindById(id, current)) {
       outcome = DialOutcome::kRecordGone;
@@ -289,10 +274,9 @@ void CHostWorker::SendCompletion(bool replyReceived) {
   // The request has left: the host must get its completion, so a stop of the
   // interfaces does not cut this connection's waits short.
   CHostLink link(host_.security, server_, &host_.sessions, HostLinkWaits::kRunToLimits, &host_.addresses);
-  std::string errorText;
-  const bool connected = ConnectWithFailOver(link, host_.endpoints, ConnectTimeoutMs(params_), errorText);
-  server_.metrics->HostReached(connected);
-  if (!connected) {
+  const Status connected = ConnectWithFailOver(link, host_.endpoints, ConnectTimeout(params_));
+  server_.metrics->HostReached(connected.ok());
+  if (!connected.ok()) {
     server_.log.Log("Failed to Connect Sending Completion for %s", address.c_str());
     server_.metrics->Completion(false);
     return;
@@ -304,7 +288,7 @@ void CHostWorker::SendCompletion(bool replyReceived) {
   completion.ClearHostResult();
   completion.HostRequest = text;
   // The completion counts as sent once the host took it; its answer is not awaited for that.
-  const bool sent = link.SetRequest(completion) && (link.Exchange(Milliseconds(settings_.exchangeTimeout)) ||
+  const bool sent = link.SetRequest(completion) && (link.Exchange(settings_.exchangeTimeout) ||
                                                     link.TimedOut());
   server_.metrics->Completion(sent);
   const char* status = replyReceived ? "COMPLETED" : "REPLY NOT RECVD";

@@ -2,10 +2,11 @@
 // (or the hand-over to the dial link), and the write-back into the pending queue.
 #pragma once
 
+#include "common/Status.h"
+#include "common/TimeLimits.h"
 #include "config/MerchantParams.h"
 #include "core/Request.h"
 #include "host/HostEndpoints.h"
-#include "host/HostTimeouts.h"
 #include "host/HostTraffic.h"
 #include "host/SequenceCounters.h"
 
@@ -21,25 +22,25 @@ struct CHostContext;
 
 struct HostWorkerSettings {
   // Longest wait for the host's answer to a request or a completion.
-  std::chrono::milliseconds exchangeTimeout{kHostExchangeTimeoutMs};
+  std::chrono::milliseconds exchangeTimeout{kHostExchangeLimit};
   // Told of every step the traffic view counts; may be empty.
   HostTrafficObserver observer;
   // Told whether the record's numbers could be saved; may be empty.
   std::function<void(bool saved)> numbersSaved;
 };
 
-// The connect time-out of merchant entry 18 ("IP CONNECT TIMEOUT", seconds) in
-// milliseconds; an entry that reads 0 counts as the default 3 seconds.
-int ConnectTimeoutMs(const CMerchantParams& params);
+// The connect time-out of merchant entry 18 ("IP CONNECT TIMEOUT", seconds); an
+// entry that reads 0 counts as kHostConnectDefault.
+milliseconds ConnectTimeout(const CMerchantParams& params);
 
-// Connects `link` to `endpoint` within `timeoutMs`. False with the reason in
-// `errorText` (the link's own text, or why the endpoint cannot be used).
-bool ConnectToEndpoint(CHostLink& link, const HostEndpoint& endpoint, int timeoutMs, std::string& errorText);
+// Connects `link` to `endpoint` within `timeout`. A failure carries the link's own
+// text and code, or why the endpoint cannot be used.
+Status ConnectToEndpoint(CHostLink& link, const HostEndpoint& endpoint, milliseconds timeout);
 
 // Connects to the current endpoint of `endpoints`, then, after a fail-over, to the
 // other one; when both fail it fails over once more so the next attempt starts on
-// the other endpoint. False with the last reason in `errorText`.
-bool ConnectWithFailOver(CHostLink& link, HostEndpoints& endpoints, int timeoutMs, std::string& errorText);
+// the other endpoint. A failure carries the last reason.
+Status ConnectWithFailOver(CHostLink& link, HostEndpoints& endpoints, milliseconds timeout);
 
 // True for the transactions the host expects a completion after.
 bool NeedsCompletion(const CRequest& record);

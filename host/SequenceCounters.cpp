@@ -129,7 +129,7 @@ void CSequenceCounters::RunBackgroundCommits() {
   std::unique_lock lock(mutex_);
   while (!ending_) {
     // Bounded, so that the end is seen even if a wake went astray.
-    numbersWaiting_.wait_for(lock, std::chrono::seconds(1),
+    numbersWaiting_.wait_for(lock, kNumberCommitRecheck,
                              [this] { return ending_ || (open_->numbers > 0 && !committing_); });
     if (ending_) break;
     if (open_->numbers > 0 && !committing_) LeadCommit(lock);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/control/ControlProtocol.h"
+#include "common/TimeLimits.h"
 
 #include <chrono>
 #include <filesystem>
@@ -14,8 +15,6 @@ namespace paxelle {
 
 inline constexpr char kControlSocketName[] = "control";
 inline constexpr char kServiceControlPath[] = "/run/paxelle/control";
-// How long a client waits for any one answer: the server answers within 2 s.
-inline constexpr std::chrono::milliseconds kControlAnswerWait{5000};
 
 // Where a server makes its socket: in the service's runtime directory
 // (`runtimeDirectory`, the first of its ':'-separated paths, when not null or

@@ -114,7 +114,7 @@ int Watch(ControlClient& client, std::ostream& out, std::ostream& err) {
   std::string line;
   for (;;) {
     // Rows come when the server has traffic: the wait is long, but each is bounded.
-    switch (client.ReadLine(line, std::chrono::minutes(1))) {
+    switch (client.ReadLine(line, kControlWatchRead)) {
       case ControlClient::Read::kTimeout: continue;
       case ControlClient::Read::kClosed:
         err << "paxelle: the server closed the connection\n";

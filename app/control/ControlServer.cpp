@@ -23,9 +23,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kLineLimit = 4096;
 constexpr int kListenBacklog = 32;
-// A refusal for being busy is logged at most this often: a client that
-// reconnects in a loop must not fill the log.
-constexpr auto kBusyLogInterval = std::chrono::seconds(60);
 
 std::string PeerText(const PeerCredentials& peer) {
   return "uid " + std::to_string(peer.uid) + " (pid " + std::to_string(peer.pid) + ")";
@@ -39,7 +36,7 @@ void SendAndClose(int fd, const std::string& line) {
   // (waiting a moment for it, no longer).
   ::shutdown(fd, SHUT_WR);
   pollfd request{fd, POLLIN, 0};
-  if (::poll(&request, 1, 50) > 0) {
+  if (::poll(&request, 1, PollTimeout(kControlBusyRequestWait)) > 0) {
     char discard[512];
     while (::recv(fd, discard, sizeof discard, MSG_DONTWAIT) > 0) {
     }
@@ -72,33 +69,28 @@ ControlServer::ControlServer(ControlServerSettings settings, ControlHandlers han
 
 ControlServer::~ControlServer() { Stop(); }
 
-bool ControlServer::Start(std::string& error) {
+Status ControlServer::Start() {
   const std::string path = settings_.path.string();
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (path.empty() || path.size() >= sizeof address.sun_path) {
-    error = "the control socket's path \"" + path + "\" is longer than a socket's address allows";
-    return false;
+    return Status::Failure("the control socket's path \"" + path + "\" is longer than a socket's address allows");
   }
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
   // An earlier run's socket is in the way of this one; nothing else may be replaced.
   if (struct stat found {}; ::lstat(path.c_str(), &found) == 0) {
     if (!S_ISSOCK(found.st_mode)) {
-      error = "the control socket's path \"" + path + "\" is taken by a file that is not a socket";
-      return false;
+      return Status::Failure("the control socket's path \"" + path + "\" is taken by a file that is not a socket");
     }
     ::unlink(path.c_str());
   }
   listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (listenFd_ < 0) {
-    error = "control socket: " + SystemErrorText(errno);
-    return false;
-  }
+  if (listenFd_ < 0) return Status::Failure("control socket: " + SystemErrorText(errno));
   const auto fail = [&](const std::string& what) {
-    error = "control socket " + path + ": " + what + ": " + SystemErrorText(errno);
+    const int code = errno;
     ::close(listenFd_);
     listenFd_ = -1;
-    return false;
+    return Status::Failure("control socket " + path + ": " + what + ": " + SystemErrorText(code), code);
   };
   if (::bind(listenFd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return fail("bind");
   // Before anyone is accepted: the peer check stands behind these too.
@@ -118,14 +110,13 @@ bool ControlServer::Start(std::string& error) {
   try {
     thread_ = std::thread([this] { Serve(); });
   } catch (const std::system_error& failure) {
-    error = std::string("control socket: no thread: ") + failure.what();
     ::close(stopFd_);
     stopFd_ = -1;
     ::close(listenFd_);
     listenFd_ = -1;
-    return false;
+    return Status::Failure(std::string("control socket: no thread: ") + failure.what());
   }
-  return true;
+  return Status::Ok();
 }
 
 void ControlServer::Stop() {
@@ -250,7 +241,7 @@ void ControlServer::Serve() {
     }
     if (clients.size() >= settings_.maxClients) {
       const auto now = Clock::now();
-      if (!lastBusyLog || now - *lastBusyLog >= kBusyLogInterval) {
+      if (!lastBusyLog || now - *lastBusyLog >= kControlBusyLogInterval) {
         lastBusyLog = now;
         log("Control connection refused for " + PeerText(*peer) + ": " + std::to_string(settings_.maxClients) +
             " clients are connected already.");
@@ -280,11 +271,7 @@ void ControlServer::Serve() {
       if (client->blocked) sooner(*client->blocked + settings_.answerLimit);
       if (!client->watching) sooner(client->requestBy);
     }
-    int timeout = -1;
-    if (wake) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*wake - Clock::now()).count();
-      timeout = static_cast<int>(std::clamp<long long>(left, 0, 60000));
-    }
+    const int timeout = wake ? std::min(PollTimeout(*wake - Clock::now()), 60000) : -1;
     const int ready = ::poll(watched.data(), watched.size(), timeout);
     if (ready < 0 && errno != EINTR) {
       log("Control socket stopped: poll: " + SystemErrorText(errno) + ".");

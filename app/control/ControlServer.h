@@ -7,6 +7,8 @@
 
 #include "app/control/ControlProtocol.h"
 #include "app/control/ViewBoard.h"
+#include "common/Status.h"
+#include "common/TimeLimits.h"
 
 #include <sys/types.h>
 
@@ -23,8 +25,8 @@ namespace paxelle {
 struct ControlServerSettings {
   std::filesystem::path path;                 // where the socket is made
   std::size_t maxClients = 16;                // one more is answered "busy" and closed
-  std::chrono::milliseconds answerLimit{2000};  // a reply not taken by then drops its client
-  std::chrono::milliseconds requestWait{10000};  // a client that asks nothing by then is closed
+  std::chrono::milliseconds answerLimit{kControlAnswerLimit};  // a reply not taken by then drops its client
+  std::chrono::milliseconds requestWait{kControlRequestWait};  // a client that asks nothing by then is closed
   std::size_t watchBacklog = 64 * 1024;       // a watcher's rows waiting to be taken, at most
   int sendBuffer = 16 * 1024;                 // the kernel's send buffer of each client
   std::optional<gid_t> operatorGroup;         // owns the socket when set; its members may connect
@@ -50,8 +52,8 @@ class ControlServer {
 
   // Makes the socket (mode 0660, in the operators' group when given; a socket
   // left at the path by an earlier run is replaced, any other file is not) and
-  // starts serving. False with `error` set when it cannot.
-  bool Start(std::string& error);
+  // starts serving. A failure says why it cannot.
+  Status Start();
   // Closes every client and the socket and removes it; within a moment. Idempotent.
   void Stop();
 

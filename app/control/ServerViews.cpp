@@ -55,9 +55,9 @@ void ServerViews::Open(std::function<void()> restart, std::function<void(const s
       .log = std::move(log),
   };
   control_ = std::make_unique<ControlServer>(std::move(settings), std::move(handlers), board_);
-  if (std::string error; !control_->Start(error)) {
+  if (const Status started = control_->Start(); !started.ok()) {
     control_.reset();
-    notice(error + " - no status, watch or attached window for this server.");
+    notice(started.message() + " - no status, watch or attached window for this server.");
   }
 }
 

@@ -1,6 +1,7 @@
 #include "app/metrics/MetricsExporter.h"
 
 #include "common/TextHelpers.h"
+#include "common/TimeLimits.h"
 
 #include <prometheus/counter.h>
 #include <prometheus/exposer.h>
@@ -67,7 +68,7 @@ struct MetricsExporter::Families {
   std::unique_ptr<prometheus::Exposer> exposer;
 };
 
-bool ParseMetricsAddress(const std::string& text, std::string& address, std::string& error) {
+Status ParseMetricsAddress(const std::string& text, std::string& address) {
   std::string host = "127.0.0.1";
   std::string port = text;
   if (const std::size_t colon = text.rfind(':'); colon != std::string::npos) {
@@ -77,15 +78,13 @@ bool ParseMetricsAddress(const std::string& text, std::string& address, std::str
   const bool bracketed = host.size() > 2 && host.front() == '[' && host.back() == ']';
   const bool ipv4 = !host.empty() && host.find_first_not_of("0123456789.") == std::string::npos;
   if (!bracketed && !ipv4) {
-    error = "\"" + text + "\" is not [ADDRESS:]PORT with an IPv4 address or a bracketed IPv6 one";
-    return false;
+    return Status::Failure("\"" + text + "\" is not [ADDRESS:]PORT with an IPv4 address or a bracketed IPv6 one");
   }
   if (port.empty() || port.size() > 5 || !AllDigits(port) || LeadingInt(port) > 65535) {
-    error = "\"" + text + "\": port \"" + port + "\" is not a number from 0 to 65535";
-    return false;
+    return Status::Failure("\"" + text + "\": port \"" + port + "\" is not a number from 0 to 65535");
   }
   address = host + ":" + port;
-  return true;
+  return Status::Ok();
 }
 
 MetricsExporter::MetricsExporter() : families_(std::make_unique<Families>()) {}
@@ -100,7 +99,8 @@ std::unique_ptr<MetricsExporter> MetricsExporter::Start(const std::string& addre
   try {
     // Two threads serve scrapes; a scraper that stalls is cut off after 10 s.
     exporter->families_->exposer = std::make_unique<prometheus::Exposer>(
-        std::vector<std::string>{"listening_ports", address, "num_threads", "2", "request_timeout_ms", "10000"});
+        std::vector<std::string>{"listening_ports", address, "num_threads", "2", "request_timeout_ms",
+                                 std::to_string(milliseconds(kMetricsRequestLimit).count())});
     exporter->families_->exposer->RegisterCollectable(exporter->families_->registry);
     const std::vector<int> ports = exporter->families_->exposer->GetListeningPorts();
     if (ports.empty()) {

@@ -7,13 +7,15 @@
 
 #include <cstdint>
 #include <memory>
+#include "common/Status.h"
+
 #include <string>
 
 namespace paxelle {
 
 // Reads --metrics's value: PORT alone (on 127.0.0.1), or ADDRESS:PORT with an
-// IPv4 address or a bracketed IPv6 one. False with `error` set.
-bool ParseMetricsAddress(const std::string& text, std::string& address, std::string& error);
+// IPv4 address or a bracketed IPv6 one, into `address` (left as it was on failure).
+Status ParseMetricsAddress(const std::string& text, std::string& address);
 
 // What the status refresh knows; set every refresh period.
 struct MetricsGauges {

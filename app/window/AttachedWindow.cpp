@@ -18,8 +18,6 @@
 namespace paxelle {
 namespace {
 
-constexpr int kStatusPeriodMs = static_cast<int>(kStatusRefreshPeriod.count());
-constexpr int kReconnectPeriodMs = 2000;
 constexpr int kNoticeMs = 15000;
 
 }  // namespace
@@ -51,10 +49,10 @@ AttachedWindow::AttachedWindow(std::filesystem::path socket, std::function<void(
   frame_->statusBar()->insertPermanentWidget(0, attachedLabel_);
 
   statusTimer_ = std::make_unique<QTimer>();
-  statusTimer_->setInterval(kStatusPeriodMs);
+  statusTimer_->setInterval(static_cast<int>(kStatusRefreshPeriod.count()));
   QObject::connect(statusTimer_.get(), &QTimer::timeout, frame_.get(), [this] { RefreshStatus(); });
   reconnectTimer_ = std::make_unique<QTimer>();
-  reconnectTimer_->setInterval(kReconnectPeriodMs);
+  reconnectTimer_->setInterval(static_cast<int>(milliseconds(kAttachReconnectPeriod).count()));
   QObject::connect(reconnectTimer_.get(), &QTimer::timeout, frame_.get(), [this] {
     std::string error;
     if (Connect(error) == AttachResult::kAttached) reconnectTimer_->stop();

@@ -3,6 +3,8 @@
 // sequence waits for a thread or for time to pass.
 #pragma once
 
+#include "common/TimeLimits.h"
+
 #include <chrono>
 #include <functional>
 
@@ -15,7 +17,7 @@ namespace paxelle {
 // within a bound and must not touch widgets. Runs `step` in place when no
 // thread can be started.
 void RunWhileDispatching(const std::function<void()>& step, const std::function<void()>& whileWaiting = {},
-                         std::chrono::milliseconds slice = std::chrono::milliseconds(100));
+                         std::chrono::milliseconds slice = kDispatchSlice);
 
 // Dispatches events for `duration`.
 void PauseWhileDispatching(std::chrono::milliseconds duration);

@@ -1,6 +1,7 @@
 #include "app/window/WaitDialog.h"
 
 #include "app/window/EventWaits.h"
+#include "common/TimeLimits.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -11,9 +12,6 @@
 
 namespace paxelle {
 namespace {
-
-// How long the box waits for the window manager to map a window.
-constexpr std::chrono::milliseconds kMapLimit{1000};
 
 // Lets the box paint before the sequence goes on; the owner is disabled, so
 // no input reaches it meanwhile.
@@ -74,11 +72,11 @@ void WaitDialog::Show(QWidget* owner) {
   const bool onScreen = owner == nullptr || !owner->isMinimized();
   // At the first start the window manager may not have placed the main
   // window yet: centre on where it is, not where it was asked for.
-  if (owner != nullptr && onScreen) WaitUntilExposed(*owner, kMapLimit);
+  if (owner != nullptr && onScreen) WaitUntilExposed(*owner, kWindowMapLimit);
   Centre(*box_, owner);
   box_->show();
   // Painted whole before the sequence goes on to anything that waits.
-  if (onScreen) WaitUntilExposed(*box_, kMapLimit);
+  if (onScreen) WaitUntilExposed(*box_, kWindowMapLimit);
   box_->repaint();
   Repaint();
 }

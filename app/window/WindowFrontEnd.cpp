@@ -42,12 +42,9 @@ WindowFrontEnd::~WindowFrontEnd() {
   application_.reset();
 }
 
-bool WindowFrontEnd::Open(std::string& error) {
+Status WindowFrontEnd::Open() {
   // Before Qt starts any thread of its own, so that none of them takes a stop signal.
-  if (!signals_.Open()) {
-    error = signals_.ErrorText();
-    return false;
-  }
+  if (!signals_.Open()) return Status::Failure(signals_.ErrorText());
   if (QApplication::instance() == nullptr) application_ = std::make_unique<QApplication>(argc_, argv_);
   QApplication::setQuitOnLastWindowClosed(false);
   // Watched from here on: a box shown before the main loop (a second
@@ -56,7 +53,7 @@ bool WindowFrontEnd::Open(std::string& error) {
   signalNotifier_ = std::make_unique<QSocketNotifier>(signals_.SignalDescriptor(), QSocketNotifier::Read);
   QObject::connect(signalNotifier_.get(), &QSocketNotifier::activated, signalNotifier_.get(),
                    [this] { OnSignals(); });
-  return true;
+  return Status::Ok();
 }
 
 std::unique_ptr<IOperatorInterface> WindowFrontEnd::MakeOperator(LogSink log) {

@@ -32,7 +32,7 @@ class WindowFrontEnd final : public FrontEnd {
 
   // Blocks the signals, then makes the application object unless one exists
   // (a test's). Check for a display first: Qt ends a process that has none.
-  bool Open(std::string& error) override;
+  Status Open() override;
   std::unique_ptr<IOperatorInterface> MakeOperator(LogSink log) override;
   void Post(std::function<void()> task) override;
   void PostRequest(std::function<void()> request) override;

@@ -97,8 +97,8 @@ TEST(MetricsAddressTest, AnAddressIsLoopbackUnlessItSaysOtherwise) {
                         Case{"0", "127.0.0.1:0"}, Case{"localhost:9464", nullptr}, Case{"70000", nullptr},
                         Case{"127.0.0.1:", nullptr}, Case{"::1:9464", nullptr}}) {
     std::string address;
-    std::string error;
-    EXPECT_EQ(ParseMetricsAddress(c.text, address, error), c.address != nullptr) << c.text << " " << error;
+    const Status parsed = ParseMetricsAddress(c.text, address);
+    EXPECT_EQ(parsed.ok(), c.address != nullptr) << c.text << " " << parsed.message();
     if (c.address != nullptr) {
       EXPECT_EQ(address, c.address) << c.text;
     }

@@ -63,8 +63,8 @@ class ControlServerTest : public ::testing::Test {
                           log_.push_back(line);
                         }},
         board_);
-    std::string error;
-    ASSERT_TRUE(server_->Start(error)) << error;
+    const Status started = server_->Start();
+    ASSERT_TRUE(started.ok()) << started.message();
   }
 
   std::filesystem::path Socket() const { return dir_.Path() / "control"; }
@@ -125,9 +125,9 @@ TEST_F(ControlServerTest, AFileThatIsNotASocketIsNeverReplaced) {
   ControlServerSettings settings;
   settings.path = Socket();
   ControlServer server(settings, {}, board_);
-  std::string error;
-  EXPECT_FALSE(server.Start(error));
-  EXPECT_NE(error.find("not a socket"), std::string::npos) << error;
+  const Status started = server.Start();
+  EXPECT_FALSE(started.ok());
+  EXPECT_NE(started.message().find("not a socket"), std::string::npos) << started.message();
   EXPECT_TRUE(std::filesystem::is_regular_file(Socket()));
 }
 

@@ -176,12 +176,13 @@ TEST_F(ServerOptionsTest, BadValuesAreRefusedWithTheirReason) {
 
 TEST(HostEndpointTest, ParsesNameAndPort) {
   HostEndpoint endpoint;
-  std::string error;
-  ASSERT_TRUE(ParseHostEndpoint("127.0.0.1:65535", endpoint, error)) << error;
+  Status parsed = ParseHostEndpoint("127.0.0.1:65535", endpoint);
+  ASSERT_TRUE(parsed.ok()) << parsed.message();
   EXPECT_EQ(endpoint, (HostEndpoint{"127.0.0.1", "65535"}));
-  ASSERT_TRUE(ParseHostEndpoint("host-1.example.com", endpoint, error)) << error;
+  parsed = ParseHostEndpoint("host-1.example.com", endpoint);
+  ASSERT_TRUE(parsed.ok()) << parsed.message();
   EXPECT_EQ(endpoint, (HostEndpoint{"host-1.example.com", "6661"}));
-  EXPECT_FALSE(ParseHostEndpoint("a:b:1", endpoint, error));
+  EXPECT_FALSE(ParseHostEndpoint("a:b:1", endpoint).ok());
   EXPECT_EQ(endpoint, (HostEndpoint{"host-1.example.com", "6661"})) << "unchanged on failure";
 }
 

@@ -403,7 +403,7 @@ TEST_F(TrafficViewTest, ClientsThatNeverLeaveAreWaitedForOnlyUpToTheLimit) {
   world_.alwaysConnected = 2;
   View().StopInterfaces();
   const Journal journal = Take();
-  const std::string limit = std::to_string(std::chrono::milliseconds(COpxView::kClientDrainLimit).count());
+  const std::string limit = std::to_string(std::chrono::milliseconds(kClientDrainLimit).count());
   EXPECT_NE(std::find(journal.begin(), journal.end(),
                       "log: 2 Client connection(s) still open after 60 s - closing them."),
             journal.end());

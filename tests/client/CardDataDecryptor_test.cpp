@@ -76,11 +76,11 @@ TEST_F(CardDataTest, UniMagFormatsUseThePublishedTestBaseKey) {
   const std::string block = EncryptCbc(kPublishedDataKey, kClear);
   for (const char* format : {"UniMagIIOpx", "UniMagSecureMagOpx"}) {
     std::string clear;
-    ASSERT_EQ(crypto_.DecryptCardData(format, block, kPublishedSerial, clear), 0) << format;
+    ASSERT_EQ(crypto_.DecryptCardData(format, block, kPublishedSerial, clear).code(), 0) << format;
     EXPECT_EQ(clear, kClear) << format;
   }
   std::string other;
-  ASSERT_EQ(crypto_.DecryptCardData("InfiniteOpx", block, kPublishedSerial, other), 0);
+  ASSERT_EQ(crypto_.DecryptCardData("InfiniteOpx", block, kPublishedSerial, other).code(), 0);
   EXPECT_NE(other, kClear);
 }
 
@@ -91,26 +91,26 @@ TEST_F(CardDataTest, InfiniteFormatUsesItsOwnBaseKey) {
 
   const std::string block = EncryptCbc(ReferenceDataKey(kInfiniteBaseKey, serial), kClear);
   std::string clear;
-  ASSERT_EQ(crypto_.DecryptCardData("InfiniteOpx", block, serial, clear), 0);
+  ASSERT_EQ(crypto_.DecryptCardData("InfiniteOpx", block, serial, clear).code(), 0);
   EXPECT_EQ(clear, kClear);
-  ASSERT_EQ(crypto_.DecryptCardData("UniMagIIOpx", block, serial, clear), 0);
+  ASSERT_EQ(crypto_.DecryptCardData("UniMagIIOpx", block, serial, clear).code(), 0);
   EXPECT_NE(clear, kClear);
 }
 
 TEST_F(CardDataTest, AnyOtherFormatFallsBackToTheUniMagKey) {
   const std::string block = EncryptCbc(kPublishedDataKey, kClear);
   std::string clear;
-  ASSERT_EQ(crypto_.DecryptCardData("infiniteopx", block, kPublishedSerial, clear), 0);
+  ASSERT_EQ(crypto_.DecryptCardData("infiniteopx", block, kPublishedSerial, clear).code(), 0);
   EXPECT_EQ(clear, kClear);
 }
 
 TEST_F(CardDataTest, TrailingPartialBlockAndPaddingAreReturnedAsTheyCame) {
   const std::string whole = EncryptCbc(kPublishedDataKey, "8 bytes!");
   std::string clear;
-  ASSERT_EQ(crypto_.DecryptCardData("UniMagIIOpx", whole + "A1B2C3D4", kPublishedSerial, clear), 0);
+  ASSERT_EQ(crypto_.DecryptCardData("UniMagIIOpx", whole + "A1B2C3D4", kPublishedSerial, clear).code(), 0);
   EXPECT_EQ(clear, std::string("8 bytes!") + "\xA1\xB2\xC3\xD4");
 
-  ASSERT_EQ(crypto_.DecryptCardData("UniMagIIOpx", "", kPublishedSerial, clear), 0);
+  ASSERT_EQ(crypto_.DecryptCardData("UniMagIIOpx", "", kPublishedSerial, clear).code(), 0);
   EXPECT_EQ(clear, "");
 }
 
@@ -135,11 +135,11 @@ TEST_F(CardDataTest, RefusesBadSerialNumbersAndBlocksAndLeavesTheOutputAlone) {
   };
   for (const auto& c : cases) {
     std::string clear = "untouched";
-    EXPECT_EQ(crypto_.DecryptCardData("UniMagIIOpx", c.block, c.serial, clear), c.code) << c.what;
+    EXPECT_EQ(crypto_.DecryptCardData("UniMagIIOpx", c.block, c.serial, clear).code(), c.code) << c.what;
     EXPECT_EQ(clear, "untouched") << c.what;
   }
   std::string clear;
-  EXPECT_EQ(crypto_.DecryptCardData("UniMagIIOpx", std::string(200, '0'), kPublishedSerial, clear), 0);
+  EXPECT_EQ(crypto_.DecryptCardData("UniMagIIOpx", std::string(200, '0'), kPublishedSerial, clear).code(), 0);
   EXPECT_EQ(clear.size(), 100u);
 }
 
@@ -147,7 +147,7 @@ TEST_F(CardDataTest, StartedObjectGivesTheSameClearText) {
   ASSERT_TRUE(crypto_.Startup(dir_.Path() / "store"));
   const std::string block = EncryptCbc(kPublishedDataKey, kClear);
   std::string clear;
-  ASSERT_EQ(crypto_.DecryptCardData("UniMagSecureMagOpx", block, kPublishedSerial, clear), 0);
+  ASSERT_EQ(crypto_.DecryptCardData("UniMagSecureMagOpx", block, kPublishedSerial, clear).code(), 0);
   EXPECT_EQ(clear, kClear);
 }
 

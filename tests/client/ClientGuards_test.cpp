@@ -19,7 +19,7 @@ TEST(ReplayGuardTest, ACopyIsRefusedWhileTheFirstIsInProcessOrApproved) {
   EXPECT_FALSE(guard.Admit(sale)) << "still in process";
   guard.Settle(sale, true);
   EXPECT_FALSE(guard.Admit(sale)) << "approved";
-  now += CReplayGuard::kWindow;
+  now += kReplayWindow;
   EXPECT_TRUE(guard.Admit(sale)) << "past the window";
 
   const auto declined = CReplayGuard::Of("declined sale");

@@ -92,8 +92,8 @@ TEST_F(ConfigFileAccessTest, TheWrittenFileBelongsToWhoeverMayReadTheOneBefore) 
       ASSERT_EQ(::chown(path_.c_str(), c.before->uid, c.before->gid), 0);
       ASSERT_EQ(::chmod(path_.c_str(), c.before->mode), 0);
     }
-    std::string error;
-    ASSERT_TRUE(ReplaceConfigFile(path_, "2;new;", error)) << error;
+    const Status replaced = ReplaceConfigFile(path_, "2;new;");
+    ASSERT_TRUE(replaced.ok()) << replaced.message();
     EXPECT_EQ(ReadBytes(path_), "2;new;");
     EXPECT_EQ(OwnerOf(path_), c.after);
     EXPECT_EQ(Listing(folder_), std::vector<std::string>{"params"}) << "no temporary left";
@@ -166,9 +166,10 @@ TEST_F(ConfigFileAccessTest, AFileWhoseOwnerCannotBeKeptIsNotReplaced) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     // The replacement as "nobody", who owns the directory but not the file.
-    std::string error;
     const bool dropped = ::setgroups(0, nullptr) == 0 && ::setgid(kNogroup) == 0 && ::setuid(kNobody) == 0;
-    const bool replaced = dropped && ReplaceConfigFile(path_, "2;new;", error);
+    const Status status = dropped ? ReplaceConfigFile(path_, "2;new;") : Status::Failure("");
+    const bool replaced = status.ok();
+    const std::string& error = status.message();
     const std::string message = (dropped ? "" : "could not drop to nobody") + std::string(replaced ? "replaced" : error);
     (void)!::write(report[1], message.data(), message.size());
     ::_exit(0);

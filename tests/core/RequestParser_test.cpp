@@ -474,13 +474,13 @@ class FakeReaderCrypto : public IRequestCrypto {
 
   bool DecryptWithSessionKey(const std::string&, const std::string&, std::string&) override { return false; }
   bool EncryptWithSessionKey(const std::string&, const std::string&, std::string&) override { return false; }
-  int DecryptCardData(const std::string& format, const std::string& block, const std::string& key,
-                      std::string& clearText) override {
+  Status DecryptCardData(const std::string& format, const std::string& block, const std::string& key,
+                         std::string& clearText) override {
     seenFormat = format;
     seenBlock = block;
     seenKey = key;
     clearText = clear;
-    return code;
+    return code == 0 ? Status::Ok() : Status::Failure("", code);
   }
 };
 

@@ -76,8 +76,8 @@ class ReversingCrypto : public IRequestCrypto {
     return true;
   }
 
-  int DecryptCardData(const std::string&, const std::string&, const std::string&, std::string&) override {
-    return 100254;
+  Status DecryptCardData(const std::string&, const std::string&, const std::string&, std::string&) override {
+    return Status::Failure("", 100254);
   }
 
  private:

@@ -58,9 +58,9 @@ TEST(ComDevicesTest, ParsesAssignments) {
                         Case{"3=/tmp/a,b", 3, "/tmp/a,b", false}}) {
     int port = 0;
     std::string path;
-    std::string error;
     bool local = !c.local;
-    EXPECT_TRUE(ParseComDeviceAssignment(c.text, port, path, error, local)) << c.text << ": " << error;
+    const Status parsed = ParseComDeviceAssignment(c.text, port, path, local);
+    EXPECT_TRUE(parsed.ok()) << c.text << ": " << parsed.message();
     EXPECT_EQ(port, c.port) << c.text;
     EXPECT_EQ(path, c.path) << c.text;
     EXPECT_EQ(local, c.local) << c.text;
@@ -72,10 +72,10 @@ TEST(ComDevicesTest, RefusesMalformedAssignmentsWithAReason) {
                            "+1=/dev/x", " 1=/dev/x", "a=/dev/x", "=/dev/x", "1=", "1=,local"}) {
     int port = 42;
     std::string path = "unchanged";
-    std::string error;
     bool local = false;
-    EXPECT_FALSE(ParseComDeviceAssignment(text, port, path, error, local)) << text;
-    EXPECT_FALSE(error.empty()) << text;
+    const Status parsed = ParseComDeviceAssignment(text, port, path, local);
+    EXPECT_FALSE(parsed.ok()) << text;
+    EXPECT_FALSE(parsed.message().empty()) << text;
     EXPECT_EQ(port, 42) << text;
     EXPECT_EQ(path, "unchanged") << text;
   }

@@ -253,11 +253,11 @@ TEST_F(DialLinkTest, ClosingALineInLocalModeLeavesTheCallUpUntilItIsHungUp) {
   std::string line;
   ASSERT_TRUE(port.Open(1, 19200, 'E', '7', '1'));
   ASSERT_EQ(port.SendCommand("ATE0S12=4DT18005550199", true), PortOk);
-  ASSERT_EQ(port.ReadLine(2000, line), PortOk);
+  ASSERT_EQ(port.ReadLine(2000ms, line), PortOk);
   ASSERT_EQ(line, "CONNECT 19200");
   ASSERT_TRUE(port.Open(1, 19200, 'E', '7', '1'));  // closed first
   port.SendCommand("AT", true);
-  EXPECT_NE(port.ReadLine(300, line), PortOk) << "on the call, the command went to the host: " << line;
+  EXPECT_NE(port.ReadLine(300ms, line), PortOk) << "on the call, the command went to the host: " << line;
   EXPECT_EQ(JournalLines("COMMAND TEXT ON THE CALL").size(), 1u);
   EXPECT_TRUE(port.HangUp()) << "only the escape brings the modem back";
   EXPECT_EQ(JournalLines("MODEM HANGUP").size(), 1u);

@@ -162,24 +162,24 @@ TEST_F(SerialPortTest, LocalCarrierFollowsTheModemsAnswersAndTheDevice) {
   ASSERT_TRUE(OpenModemPort());
   std::string line;
   pty_.Write("\r\nCONNECT 19200\r\n");
-  ASSERT_EQ(port_.ReadLine(2000, line), PortOk);
+  ASSERT_EQ(port_.ReadLine(2000ms, line), PortOk);
   EXPECT_EQ(line, "CONNECT 19200");
   EXPECT_TRUE(port_.IsCarrierOn());
-  EXPECT_TRUE(port_.WaitForCarrier(100));
+  EXPECT_TRUE(port_.WaitForCarrier(100ms));
   pty_.Write("\r\nNO CARRIER\r\n");
-  ASSERT_EQ(port_.ReadLine(2000, line), PortOk);
+  ASSERT_EQ(port_.ReadLine(2000ms, line), PortOk);
   EXPECT_FALSE(port_.IsCarrierOn());
 
   pty_.Write("CONNECT\r\n");
-  ASSERT_EQ(port_.ReadLine(2000, line), PortOk);
+  ASSERT_EQ(port_.ReadLine(2000ms, line), PortOk);
   port_.ReportNoCarrier();
   EXPECT_FALSE(port_.IsCarrierOn());
 
   pty_.Write("CONNECT\r\n");
-  ASSERT_EQ(port_.ReadLine(2000, line), PortOk);
+  ASSERT_EQ(port_.ReadLine(2000ms, line), PortOk);
   ASSERT_TRUE(port_.IsCarrierOn());
   pty_.CloseMaster();  // the modem is gone
-  EXPECT_EQ(port_.WaitForInput(200), PortTimeout) << "a hung-up device is no input";
+  EXPECT_EQ(port_.WaitForInput(200ms), PortTimeout) << "a hung-up device is no input";
   EXPECT_FALSE(port_.IsCarrierOn());
   EXPECT_EQ(port_.Read(), 0);
   EXPECT_NE(log_.Text().find("Com Port 1 reports a hang-up."), std::string::npos);
@@ -203,7 +203,7 @@ TEST_F(SerialPortTest, WiredLinesAreReadAndUseCtsFlowControl) {
   // "NO CARRIER" text does not override a wired carrier line.
   pty_.Write("NO CARRIER\r\n");
   std::string line;
-  ASSERT_EQ(wired.ReadLine(2000, line), PortOk);
+  ASSERT_EQ(wired.ReadLine(2000ms, line), PortOk);
   EXPECT_TRUE(wired.IsCarrierOn());
 
   // Hang-up by DTR: the carrier goes, the modem says OK; no "+++" is sent.
@@ -221,7 +221,7 @@ TEST_F(SerialPortTest, LocalHangUpEscapesAndSendsAth0) {
   ASSERT_TRUE(OpenModemPort());
   pty_.Write("CONNECT 19200\r\n");
   std::string line;
-  ASSERT_EQ(port_.ReadLine(2000, line), PortOk);
+  ASSERT_EQ(port_.ReadLine(2000ms, line), PortOk);
   std::thread modem([this] {
     const std::string sent = pty_.ReadUntilText("ATH0\r");
     if (sent.find("+++") != std::string::npos) pty_.Write("\r\nOK\r\n");
@@ -247,13 +247,13 @@ TEST_F(SerialPortTest, ReadLineSkipsBlankLinesAndKeepsWhatFollows) {
     pty_.Write(c.input);
     for (const std::string& expected : c.lines) {
       std::string line;
-      EXPECT_EQ(port_.ReadLine(2000, line), PortOk) << c.input;
+      EXPECT_EQ(port_.ReadLine(2000ms, line), PortOk) << c.input;
       EXPECT_EQ(line, expected);
     }
   }
   std::string line;
   pty_.Write("\r\n\r\n");
-  EXPECT_EQ(port_.ReadLine(50, line), PortTimeout);
+  EXPECT_EQ(port_.ReadLine(50ms, line), PortTimeout);
   EXPECT_EQ(line, "");
 }
 
@@ -272,7 +272,7 @@ TEST_F(SerialPortTest, CommandEchoNeverReachesALaterReadLine) {
   });
   EXPECT_EQ(port_.SendCommand("ATZ", true), PortOk);
   std::string line;
-  EXPECT_EQ(port_.ReadLine(2000, line), PortOk);
+  EXPECT_EQ(port_.ReadLine(2000ms, line), PortOk);
   modem.join();
   EXPECT_EQ(line, "OK");
 }
@@ -281,7 +281,7 @@ TEST_F(SerialPortTest, WaitForOkTakesTheWordOrTheDigit) {
   ASSERT_TRUE(OpenModemPort());
   for (const char* answer : {"\r\nOK\r\n", "0\r", "ATH0\r\r\nOK"}) {
     pty_.Write(answer);
-    EXPECT_EQ(port_.WaitForOk(2000), PortOk) << answer;
+    EXPECT_EQ(port_.WaitForOk(2000ms), PortOk) << answer;
   }
   // The word split across two arrivals.
   pty_.Write("\r\nO");
@@ -290,10 +290,10 @@ TEST_F(SerialPortTest, WaitForOkTakesTheWordOrTheDigit) {
     std::this_thread::sleep_for(30ms);
     pty_.Write("K\r\n");
   });
-  EXPECT_EQ(port_.WaitForOk(2000), PortOk);
+  EXPECT_EQ(port_.WaitForOk(2000ms), PortOk);
   modem.join();
   pty_.Write("\r\nERROR\r\n");
-  EXPECT_EQ(port_.WaitForOk(50), PortTimeout);
+  EXPECT_EQ(port_.WaitForOk(50ms), PortTimeout);
 }
 
 TEST_F(SerialPortTest, ReadTakesAtMost1023BytesAndPurgeDropsTheRest) {
@@ -314,18 +314,18 @@ TEST_F(SerialPortTest, TransmitCutsLongDataTo4095Bytes) {
   data[4094] = 'z';
   std::string sent;
   std::thread modem([&] { sent = pty_.ReadUntil([](const std::string& t) { return t.size() >= 5000; }, 500ms); });
-  EXPECT_EQ(port_.Transmit(data, 5000), PortOk);
+  EXPECT_EQ(port_.Transmit(data, 5000ms), PortOk);
   modem.join();
   ASSERT_EQ(sent.size(), 4095u);
   EXPECT_EQ(sent.back(), 'z');
-  EXPECT_EQ(port_.Transmit("", 0, 5000), PortOk);
+  EXPECT_EQ(port_.Transmit("", 0, 5000ms), PortOk);
 }
 
 TEST_F(SerialPortTest, StuckTransmitTimesOutWithTheQueueStateLogged) {
   ASSERT_TRUE(OpenModemPort());
   // Nobody reads the master side: the device stops taking bytes after a few kilobytes.
   int status = PortOk;
-  for (int i = 0; i < 20 && status == PortOk; ++i) status = port_.Transmit(std::string(4000, 'q'), 200);
+  for (int i = 0; i < 20 && status == PortOk; ++i) status = port_.Transmit(std::string(4000, 'q'), 200ms);
   EXPECT_EQ(status, PortTimeout);
   EXPECT_NE(log_.Text().find("TIMED OUT! on TRANSMIT!! [COMSTAT [cbInQue = 0,cbOutQue = 0, ctsHold = 0,DsrHold = 0]]"),
             std::string::npos)
@@ -342,19 +342,19 @@ TEST_F(SerialPortTest, StopEndsEveryWait) {
   const auto started = std::chrono::steady_clock::now();
   // Nobody reads: the device soon takes no more, and the stop ends that wait.
   int status = PortOk;
-  for (int i = 0; i < 20 && status == PortOk; ++i) status = port_.Transmit(std::string(4000, 'q'), 60000);
+  for (int i = 0; i < 20 && status == PortOk; ++i) status = port_.Transmit(std::string(4000, 'q'), 60000ms);
   EXPECT_EQ(status, PortStopped);
   stopper.join();
   std::string line;
-  EXPECT_EQ(port_.ReadLine(60000, line), PortStopped);
-  EXPECT_EQ(port_.WaitForOk(60000), PortStopped);
-  EXPECT_EQ(port_.SleepOrStop(60000), PortStopped);
-  EXPECT_EQ(port_.WaitForInput(60000), PortStopped);
-  EXPECT_FALSE(port_.WaitForCarrier(60000));
+  EXPECT_EQ(port_.ReadLine(60000ms, line), PortStopped);
+  EXPECT_EQ(port_.WaitForOk(60000ms), PortStopped);
+  EXPECT_EQ(port_.SleepOrStop(60000ms), PortStopped);
+  EXPECT_EQ(port_.WaitForInput(60000ms), PortStopped);
+  EXPECT_FALSE(port_.WaitForCarrier(60000ms));
   EXPECT_FALSE(port_.HangUp());
   EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
   stop_.Reset();
-  EXPECT_EQ(port_.SleepOrStop(1), PortTimeout);
+  EXPECT_EQ(port_.SleepOrStop(1ms), PortTimeout);
 }
 
 }  // namespace

@@ -48,10 +48,10 @@ using hostsim::TlsStream;
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kConnectTimeoutMs = 3000;
+constexpr milliseconds kConnectTimeout{3000};
 // Far longer than an exchange takes when it works; a case that runs into it has waited
 // for a time-out it should not have waited for.
-constexpr int kLongTimeoutMs = 60000;
+constexpr milliseconds kLongTimeout{60000};
 constexpr auto kWellBeforeTheTimeout = std::chrono::seconds(30);
 constexpr auto kHostPatience = std::chrono::seconds(20);
 
@@ -343,7 +343,7 @@ class HostLinkTest : public ::testing::Test {
   }
 
   void ConnectAndSend(CHostLink& link, const TestHost& host, const std::string& request) {
-    ASSERT_TRUE(link.Connect("localhost", host.Port(), kConnectTimeoutMs)) << link.LastErrorText();
+    ASSERT_TRUE(link.Connect("localhost", host.Port(), kConnectTimeout)) << link.LastErrorText();
     ASSERT_TRUE(link.SetRequest(RequestOf(request)));
   }
 
@@ -372,7 +372,7 @@ TEST_F(HostLinkTest, ACreditSaleIsApprovedByTheRealSimulator) {
   const std::uint16_t port = simulator.ReadListeningPort(std::chrono::seconds(10));
   ASSERT_NE(port, 0);
   CHostLink link(security_, server_.context());
-  ASSERT_TRUE(link.Connect("localhost", port, kConnectTimeoutMs)) << link.LastErrorText();
+  ASSERT_TRUE(link.Connect("localhost", port, kConnectTimeout)) << link.LastErrorText();
   ASSERT_TRUE(link.SetRequest(RequestOf(hostsim::simtest::CreditSale(hostsim::simtest::Head{}))));
   ASSERT_TRUE(link.Exchange()) << link.LastErrorText();
   EXPECT_FALSE(link.TimedOut());
@@ -403,7 +403,7 @@ TEST_F(HostLinkTest, OnlyMessagesOfTwoCharactersOrMoreAreFramed) {
   TestHost host;
   StartAnsweringHost(host, Framed("OK"));
   CHostLink link(security_, server_.context());
-  ASSERT_TRUE(link.Connect("localhost", host.Port(), kConnectTimeoutMs)) << link.LastErrorText();
+  ASSERT_TRUE(link.Connect("localhost", host.Port(), kConnectTimeout)) << link.LastErrorText();
   EXPECT_TRUE(link.SetRequest(RequestOf("AB")));
   EXPECT_FALSE(link.SetRequest(RequestOf("")));
   EXPECT_FALSE(link.SetRequest(RequestOf("Z")));
@@ -418,9 +418,9 @@ TEST_F(HostLinkTest, AnUnframedRequestSendsNothingAndFindsNoAnswer) {
   TestHost host;
   StartAnsweringHost(host, Framed("NEVER"));
   CHostLink link(security_, server_.context());
-  ASSERT_TRUE(link.Connect("localhost", host.Port(), kConnectTimeoutMs)) << link.LastErrorText();
+  ASSERT_TRUE(link.Connect("localhost", host.Port(), kConnectTimeout)) << link.LastErrorText();
   EXPECT_FALSE(link.SetRequest(RequestOf("")));
-  EXPECT_FALSE(link.Exchange(200));
+  EXPECT_FALSE(link.Exchange(milliseconds(200)));
   EXPECT_TRUE(link.TimedOut());
   link.Close();
   const auto visits = host.Visits(1);
@@ -433,7 +433,7 @@ TEST_F(HostLinkTest, AnAnswerOfTwoLengthBytesAnnouncingZeroIsAnEmptyResponse) {
   StartAnsweringHost(host, std::string(2, '\0'));
   CHostLink link(security_, server_.context());
   ConnectAndSend(link, host, "REQUEST");
-  ASSERT_TRUE(link.Exchange(kLongTimeoutMs)) << link.LastErrorText();
+  ASSERT_TRUE(link.Exchange(kLongTimeout)) << link.LastErrorText();
   EXPECT_EQ(link.Response(), "");
   EXPECT_FALSE(link.TimedOut());
 }
@@ -452,7 +452,7 @@ TEST_F(HostLinkTest, AnAnswerInSeveralRecordsIsAssembled) {
   });
   CHostLink link(security_, server_.context());
   ConnectAndSend(link, host, "REQUEST");
-  ASSERT_TRUE(link.Exchange(kLongTimeoutMs)) << link.LastErrorText();
+  ASSERT_TRUE(link.Exchange(kLongTimeout)) << link.LastErrorText();
   EXPECT_EQ(link.Response(), "ABCDEFGH");
 }
 
@@ -480,7 +480,7 @@ TEST_F(HostLinkTest, AnAnswerLongerThanItsLengthBytesSayIsRefusedAtOnce) {
     CHostLink link(security_, server_.context());
     ConnectAndSend(link, host, "REQUEST");
     const auto start = Clock::now();
-    EXPECT_FALSE(link.Exchange(kLongTimeoutMs));
+    EXPECT_FALSE(link.Exchange(kLongTimeout));
     EXPECT_LT(Clock::now() - start, kWellBeforeTheTimeout) << "nothing past the announced length is waited for";
     EXPECT_TRUE(link.TimedOut()) << "the request went out: it is completed as not received";
     EXPECT_EQ(link.LastErrorCode(), kHostLinkReadFailed);
@@ -495,7 +495,7 @@ TEST_F(HostLinkTest, AnAnswerShorterThanAnnouncedIsHandedOnWhenTheTimeIsUp) {
   StartAnsweringHost(host, std::string("\x00\x0A" "ABCD", 6));
   CHostLink link(security_, server_.context());
   ConnectAndSend(link, host, "REQUEST");
-  ASSERT_TRUE(link.Exchange(300)) << link.LastErrorText();
+  ASSERT_TRUE(link.Exchange(milliseconds(300))) << link.LastErrorText();
   EXPECT_EQ(link.Response(), "ABCD");
 }
 
@@ -508,7 +508,7 @@ TEST_F(HostLinkTest, AHostThatEndsTheSessionAfterPartOfTheAnswerGivesWhatCame) {
   CHostLink link(security_, server_.context());
   ConnectAndSend(link, host, "REQUEST");
   const auto start = Clock::now();
-  ASSERT_TRUE(link.Exchange(kLongTimeoutMs)) << link.LastErrorText();
+  ASSERT_TRUE(link.Exchange(kLongTimeout)) << link.LastErrorText();
   EXPECT_LT(Clock::now() - start, kWellBeforeTheTimeout);
   EXPECT_EQ(link.Response(), "ABC");
 }
@@ -519,7 +519,7 @@ TEST_F(HostLinkTest, AnExchangeWithoutAnAnswerTimesOut) {
   struct Case {
     const char* name;
     HostScript script;
-    int timeoutMs;
+    milliseconds timeout;
     int code;
     std::string text;
   };
@@ -529,26 +529,26 @@ TEST_F(HostLinkTest, AnExchangeWithoutAnAnswerTimesOut) {
          session.ReadRequest();
          session.AwaitLeaving();
        },
-       300, 3010, "Timeout Waiting for Verifiable Packet from Host (ReceiveAndDecrypt)"},
+       milliseconds(300), 3010, "Timeout Waiting for Verifiable Packet from Host (ReceiveAndDecrypt)"},
       {"host ends the session",
        [](HostSession& session) {
          session.ReadRequest();
          session.EndSession();
        },
-       kLongTimeoutMs, 3007, "Host Signaled End of Session. (ReceiveAndDecrypt)"},
+       kLongTimeout, 3007, "Host Signaled End of Session. (ReceiveAndDecrypt)"},
       {"host drops inside a record",
        [](HostSession& session) {
          // The head of an application-data record announcing 64 bytes, then only 10.
          if (session.ReadRequest()) session.WriteRaw(std::string("\x17\x03\x03\x00\x40" "0123456789", 15));
          session.Reset();
        },
-       kLongTimeoutMs, 3007, "Host unexpectedly disconnected.(ReceiveAndDecrypt)"},
+       kLongTimeout, 3007, "Host unexpectedly disconnected.(ReceiveAndDecrypt)"},
       {"host drops the connection",
        [](HostSession& session) {
          session.ReadRequest();
          session.Reset();
        },
-       kLongTimeoutMs, 3010, "Timeout Waiting for Verifiable Packet from Host (ReceiveAndDecrypt)"},
+       kLongTimeout, 3010, "Timeout Waiting for Verifiable Packet from Host (ReceiveAndDecrypt)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -557,7 +557,7 @@ TEST_F(HostLinkTest, AnExchangeWithoutAnAnswerTimesOut) {
     CHostLink link(security_, server_.context());
     ConnectAndSend(link, host, "REQUEST");
     const auto start = Clock::now();
-    EXPECT_FALSE(link.Exchange(c.timeoutMs));
+    EXPECT_FALSE(link.Exchange(c.timeout));
     EXPECT_LT(Clock::now() - start, kWellBeforeTheTimeout);
     EXPECT_TRUE(link.TimedOut()) << "the request went out, so this is a time-out";
     EXPECT_EQ(link.LastErrorCode(), c.code);
@@ -574,7 +574,7 @@ TEST_F(HostLinkTest, ARecordThatDoesNotDecryptIsAFailedReceive) {
   });
   CHostLink link(security_, server_.context());
   ConnectAndSend(link, host, "REQUEST");
-  EXPECT_FALSE(link.Exchange(kLongTimeoutMs));
+  EXPECT_FALSE(link.Exchange(kLongTimeout));
   EXPECT_TRUE(link.TimedOut());
   EXPECT_EQ(link.LastErrorText().rfind("Error 0x", 0), 0u) << link.LastErrorText();
   EXPECT_NE(link.LastErrorText().find(" returned by DecryptMessage."), std::string::npos) << link.LastErrorText();
@@ -606,7 +606,7 @@ TEST_F(HostLinkTest, TheInterfacesStoppingEventEndsTheWaitForAnAnswerUnlessTheLi
     const auto start = Clock::now();
     {
       StopLater stop(server_.context().interfacesStopping, milliseconds(100));
-      EXPECT_EQ(link.Exchange(kLongTimeoutMs), c.answered);
+      EXPECT_EQ(link.Exchange(kLongTimeout), c.answered);
     }
     EXPECT_LT(Clock::now() - start, kWellBeforeTheTimeout);
     EXPECT_EQ(link.TimedOut(), !c.answered);
@@ -625,7 +625,7 @@ TEST_F(HostLinkTest, ARequestThatCannotBeSentFailsWithoutTimingOut) {
   host.Visits(1);
   EXPECT_TRUE(testing::WaitFor("the link to see the reset", [&] { return !link.IsAlive(); }, std::chrono::seconds(10),
                                milliseconds(1)));
-  EXPECT_FALSE(link.Exchange(kLongTimeoutMs));
+  EXPECT_FALSE(link.Exchange(kLongTimeout));
   EXPECT_FALSE(link.TimedOut());
   EXPECT_EQ(link.LastErrorCode(), 3003);
   EXPECT_EQ(link.LastErrorText().rfind("Socket Error ", 0), 0u) << link.LastErrorText();
@@ -637,7 +637,7 @@ TEST_F(HostLinkTest, ARequestTooLargeForOneRecordIsRefused) {
   StartAnsweringHost(host, Framed("NEVER"));
   CHostLink link(security_, server_.context());
   ConnectAndSend(link, host, std::string(20000, 'R'));
-  EXPECT_FALSE(link.Exchange(kLongTimeoutMs));
+  EXPECT_FALSE(link.Exchange(kLongTimeout));
   EXPECT_FALSE(link.TimedOut());
   EXPECT_EQ(link.LastErrorCode(), 3107);
   EXPECT_EQ(link.LastErrorText(), "Message too large to Send!.");
@@ -650,7 +650,7 @@ TEST_F(HostLinkTest, ARequestTooLargeForOneRecordIsRefused) {
 TEST_F(HostLinkTest, AnExchangeWithoutAConnectionFails) {
   CHostLink link(security_, server_.context());
   ASSERT_TRUE(link.SetRequest(RequestOf("REQUEST")));
-  EXPECT_FALSE(link.Exchange(kLongTimeoutMs));
+  EXPECT_FALSE(link.Exchange(kLongTimeout));
   EXPECT_FALSE(link.TimedOut());
   EXPECT_EQ(link.LastErrorCode(), 3003);
 }
@@ -665,7 +665,7 @@ TEST_F(HostLinkTest, AFailedTcpConnectIsLogged) {
     StartHost(host, [](HostSession&) {});
     closedPort = host.Port();
   }
-  EXPECT_FALSE(link.Connect("localhost", closedPort, kConnectTimeoutMs));
+  EXPECT_FALSE(link.Connect("localhost", closedPort, kConnectTimeout));
   EXPECT_EQ(link.LastErrorCode(), 3006);
   EXPECT_NE(server_.Logged().find(
                 "ConnectToServerByHostName - Faied - [3006]Socket Error Trying to Connect Error 3006 "),
@@ -677,7 +677,7 @@ TEST_F(HostLinkTest, AHostOfferingOnlyTls11IsRefused) {
   std::string error;
   ASSERT_TRUE(host.Start({pki_.localhost, pki_.key, TLS1_1_VERSION}, [](HostSession&) {}, error)) << error;
   CHostLink link(security_, server_.context());
-  EXPECT_FALSE(link.Connect("localhost", host.Port(), kConnectTimeoutMs));
+  EXPECT_FALSE(link.Connect("localhost", host.Port(), kConnectTimeout));
   EXPECT_EQ(link.LastErrorCode(), 3102);
   EXPECT_EQ(link.LastErrorText().rfind("InitializeSecurityContext Failed(B) - Status = ", 0), 0u)
       << link.LastErrorText();
@@ -694,7 +694,7 @@ TEST_F(HostLinkTest, AHostThatHangsUpDuringTheHandshakeDisconnectedUnexpectedly)
   ASSERT_TRUE(listener.Valid());
   std::thread hangUp([&listener] { UniqueFd accepted(listener.Accept(milliseconds(20000))); });
   CHostLink link(security_, server_.context());
-  EXPECT_FALSE(link.Connect("localhost", listener.Port(), kConnectTimeoutMs));
+  EXPECT_FALSE(link.Connect("localhost", listener.Port(), kConnectTimeout));
   hangUp.join();
   EXPECT_EQ(link.LastErrorCode(), 3103);
   EXPECT_EQ(link.LastErrorText(), "Server disconnected unexpectedly.");
@@ -708,7 +708,7 @@ TEST_F(HostLinkTest, TheInterfacesStoppingEventEndsAHandshake) {
   const auto start = Clock::now();
   {
     StopLater stop(server_.context().interfacesStopping, milliseconds(100));
-    EXPECT_FALSE(link.Connect("localhost", listener.Port(), kConnectTimeoutMs));
+    EXPECT_FALSE(link.Connect("localhost", listener.Port(), kConnectTimeout));
   }
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(9)) << "ended by the stop, not by the 10 s read limit";
   EXPECT_EQ(link.LastErrorText(), "Server disconnected unexpectedly.");
@@ -719,7 +719,7 @@ TEST_F(HostLinkTest, AnUnloadedInterfaceCannotShakeHands) {
   StartHost(host, [](HostSession&) {});
   CSecurityInterface unloaded;
   CHostLink link(unloaded, server_.context());
-  EXPECT_FALSE(link.Connect("localhost", host.Port(), kConnectTimeoutMs));
+  EXPECT_FALSE(link.Connect("localhost", host.Port(), kConnectTimeout));
   EXPECT_EQ(link.LastErrorCode(), 3102);
   EXPECT_EQ(link.LastErrorText().rfind("InitializeSecurityContext Failed (A) - Status = ", 0), 0u)
       << link.LastErrorText();
@@ -733,7 +733,7 @@ TEST_F(HostLinkTest, UnloadingTheInterfaceLeavesAConnectedLinkWorking) {
   ConnectAndSend(link, host, "REQUEST");
   security_.Unload();
   EXPECT_FALSE(security_.IsLoaded());
-  ASSERT_TRUE(link.Exchange(kLongTimeoutMs)) << link.LastErrorText();
+  ASSERT_TRUE(link.Exchange(kLongTimeout)) << link.LastErrorText();
   EXPECT_EQ(link.Response(), "STILL HERE");
 }
 
@@ -745,7 +745,7 @@ TEST_F(HostLinkTest, ALoadThatFailsLeavesTheInterfaceAsItWas) {
   TestHost host;
   StartAnsweringHost(host, Framed("OK"));
   CHostLink link(security_, server_.context());
-  EXPECT_TRUE(link.Connect("localhost", host.Port(), kConnectTimeoutMs)) << "still trusts the test CA";
+  EXPECT_TRUE(link.Connect("localhost", host.Port(), kConnectTimeout)) << "still trusts the test CA";
 
   CSecurityInterface fresh;
   EXPECT_FALSE(fresh.Load(missing));
@@ -781,7 +781,7 @@ TEST_F(HostLinkTest, TheCertificateCheckReportsChainErrorValues) {
     StartHost(host, [](HostSession& session) { session.AwaitLeaving(); }, pki_.*c.chain);
     {
       CHostLink link(security_, server_.context());
-      const bool connected = link.Connect(c.host, host.Port(), kConnectTimeoutMs);
+      const bool connected = link.Connect(c.host, host.Port(), kConnectTimeout);
       if (c.code == 0) {
         EXPECT_TRUE(connected) << link.LastErrorText();
         continue;
@@ -811,9 +811,9 @@ TEST_F(HostLinkTest, WithoutTheCheckEveryCertificateIsAccepted) {
       session.AwaitLeaving();
     }, pki_.*c.chain);
     CHostLink link(security_, server_.context());
-    ASSERT_TRUE(link.Connect(c.host, host.Port(), kConnectTimeoutMs)) << link.LastErrorText();
+    ASSERT_TRUE(link.Connect(c.host, host.Port(), kConnectTimeout)) << link.LastErrorText();
     ASSERT_TRUE(link.SetRequest(RequestOf("REQUEST")));
-    EXPECT_TRUE(link.Exchange(kLongTimeoutMs)) << link.LastErrorText();
+    EXPECT_TRUE(link.Exchange(kLongTimeout)) << link.LastErrorText();
     EXPECT_EQ(link.Response(), "ACCEPTED");
   }
 }
@@ -824,7 +824,7 @@ TEST_F(HostLinkTest, TheSystemStoreAloneDoesNotTrustTheTestAuthority) {
   TestHost host;
   StartHost(host, [](HostSession& session) { session.AwaitLeaving(); });
   CHostLink link(systemOnly, server_.context());
-  EXPECT_FALSE(link.Connect("localhost", host.Port(), kConnectTimeoutMs));
+  EXPECT_FALSE(link.Connect("localhost", host.Port(), kConnectTimeout));
   EXPECT_EQ(link.LastErrorCode(), static_cast<int>(0x800B010A)) << link.LastErrorText();
 }
 
@@ -844,7 +844,7 @@ class HostSessionResumptionTest : public HostLinkTest {
   // One connection with one approved sale; whether its handshake resumed a session.
   bool SaleResumed(const std::string& name, std::uint16_t port) {
     CHostLink link(security_, server_.context(), &sessions_);
-    EXPECT_TRUE(link.Connect(name, port, kConnectTimeoutMs)) << link.LastErrorText();
+    EXPECT_TRUE(link.Connect(name, port, kConnectTimeout)) << link.LastErrorText();
     EXPECT_TRUE(link.SetRequest(RequestOf(hostsim::simtest::CreditSale(hostsim::simtest::Head{}))));
     EXPECT_TRUE(link.Exchange()) << link.LastErrorText();
     EXPECT_EQ(link.Response().substr(76, 28), "000012500000APPROVED        ");
@@ -905,7 +905,7 @@ TEST_F(HostSessionResumptionTest, ATls12SessionIsResumedByItsIdAgainAndAgain) {
   }, error)) << error;
   for (int i = 0; i < 3; ++i) {
     CHostLink link(security_, server_.context(), &sessions_);
-    ASSERT_TRUE(link.Connect("localhost", host.Port(), kConnectTimeoutMs)) << link.LastErrorText();
+    ASSERT_TRUE(link.Connect("localhost", host.Port(), kConnectTimeout)) << link.LastErrorText();
     EXPECT_EQ(link.SessionResumed(), i > 0) << i;
     ASSERT_TRUE(link.SetRequest(RequestOf("REQUEST")));
     EXPECT_TRUE(link.Exchange()) << link.LastErrorText();
@@ -922,11 +922,11 @@ TEST_F(HostSessionResumptionTest, AResumedSessionStillFailsTheCertificateCheckIt
   }, error)) << error;
   {
     CHostLink link(security_, server_.context(), &sessions_);
-    ASSERT_TRUE(link.Connect("localhost", host.Port(), kConnectTimeoutMs)) << link.LastErrorText();
+    ASSERT_TRUE(link.Connect("localhost", host.Port(), kConnectTimeout)) << link.LastErrorText();
   }
   SetVerifyCertificate(true);
   CHostLink link(security_, server_.context(), &sessions_);
-  EXPECT_FALSE(link.Connect("localhost", host.Port(), kConnectTimeoutMs));
+  EXPECT_FALSE(link.Connect("localhost", host.Port(), kConnectTimeout));
   EXPECT_TRUE(link.SessionResumed());
   EXPECT_EQ(link.LastErrorCode(), -2146762487) << link.LastErrorText();
 }

@@ -32,7 +32,7 @@ using testing::StopLater;
 
 // Far longer than any of these operations takes when it works; a case that runs into it
 // has waited for a time-out it should not have waited for.
-constexpr int kLongTimeoutMs = 60000;
+constexpr milliseconds kLongTimeout{60000};
 constexpr auto kWellBeforeTheTimeout = std::chrono::seconds(30);
 
 std::size_t OpenDescriptorCount() {
@@ -66,7 +66,7 @@ TEST(HostSocketTest, ANewSocketHoldsNothing) {
   EXPECT_EQ(socket.LastErrorCode(), 9999);
   EXPECT_FALSE(socket.IsAlive());
   EXPECT_FALSE(socket.BytesAvailable());
-  EXPECT_EQ(socket.Receive(buffer, sizeof buffer, 0), 0);
+  EXPECT_EQ(socket.Receive(buffer, sizeof buffer, milliseconds(0)), 0);
   EXPECT_EQ(socket.Send(nullptr, 0), 0);
   EXPECT_EQ(socket.LastErrorCode(), 9999) << "an empty send touches nothing";
   EXPECT_EQ(socket.Send("x", 1), -1);
@@ -80,7 +80,7 @@ TEST(HostSocketConnectTest, ANameTheResolverRejectsFailsWithItsError) {
   const std::size_t openBefore = OpenDescriptorCount();
   Event stopping(Event::Reset::kManual);
   CHostSocket socket(&stopping);
-  EXPECT_FALSE(socket.ConnectByName("host name with spaces", 6661, 3000));
+  EXPECT_FALSE(socket.ConnectByName("host name with spaces", 6661, milliseconds(3000)));
   EXPECT_NE(socket.LastErrorCode(), 0);
   EXPECT_EQ(socket.LastErrorText(), "DNS Lookup of 'host name with spaces' Failed with Error " +
                                         std::to_string(socket.LastErrorCode()) + ".");
@@ -92,7 +92,7 @@ TEST(HostSocketConnectTest, APortOutsideTheRangeIsRefused) {
   Event stopping(Event::Reset::kManual);
   CHostSocket socket(&stopping);
   for (int port : {0, -1, 65536}) {
-    EXPECT_FALSE(socket.ConnectByName("localhost", port, 3000)) << port;
+    EXPECT_FALSE(socket.ConnectByName("localhost", port, milliseconds(3000))) << port;
     EXPECT_EQ(socket.LastErrorText(), "Invalid Host Port " + std::to_string(port));
   }
 }
@@ -103,7 +103,7 @@ TEST(HostSocketConnectTest, AClosedLoopbackPortIsRefusedWith3006BeforeTheTimeOut
   const std::size_t openBefore = OpenDescriptorCount();
   CHostSocket socket(&stopping);
   const auto start = Clock::now();
-  EXPECT_FALSE(socket.ConnectAddress(LoopbackAddress(ClosedPort()), kLongTimeoutMs));
+  EXPECT_FALSE(socket.ConnectAddress(LoopbackAddress(ClosedPort()), kLongTimeout));
   EXPECT_LT(Clock::now() - start, kWellBeforeTheTimeout);
   EXPECT_EQ(socket.LastErrorCode(), 3006);
   EXPECT_EQ(socket.LastErrorText(), kConnectFailedText);
@@ -119,7 +119,7 @@ TEST(HostSocketConnectTest, AHostThatNeverAnswersTimesOutWith3006) {
   const std::size_t openBefore = OpenDescriptorCount();
   CHostSocket socket(&stopping);
   const auto start = Clock::now();
-  EXPECT_FALSE(socket.ConnectAddress(LoopbackAddress(host.listener.Port()), 300));
+  EXPECT_FALSE(socket.ConnectAddress(LoopbackAddress(host.listener.Port()), milliseconds(300)));
   EXPECT_GE(MillisecondsSince(start), 300) << "gave up before its time-out";
   EXPECT_EQ(socket.LastErrorCode(), 3006);
   EXPECT_EQ(socket.LastErrorText(), kConnectFailedText);
@@ -134,7 +134,7 @@ TEST(HostSocketConnectTest, TheInterfacesStoppingEventEndsAConnect) {
   const auto start = Clock::now();
   {
     StopLater stop(stopping, milliseconds(100));
-    EXPECT_FALSE(socket.ConnectAddress(LoopbackAddress(host.listener.Port()), kLongTimeoutMs));
+    EXPECT_FALSE(socket.ConnectAddress(LoopbackAddress(host.listener.Port()), kLongTimeout));
   }
   EXPECT_LT(Clock::now() - start, kWellBeforeTheTimeout);
   EXPECT_EQ(socket.LastErrorCode(), 3006);
@@ -145,12 +145,12 @@ TEST(HostSocketConnectTest, ConnectsByNameAndReplacesAnEarlierConnection) {
   ASSERT_TRUE(listener.Valid());
   Event stopping(Event::Reset::kManual);
   CHostSocket socket(&stopping);
-  ASSERT_TRUE(socket.ConnectByName("localhost", listener.Port(), 3000)) << socket.LastErrorText();
+  ASSERT_TRUE(socket.ConnectByName("localhost", listener.Port(), milliseconds(3000))) << socket.LastErrorText();
   UniqueFd first(listener.Accept(milliseconds(5000)));
   ASSERT_GE(first.Get(), 0);
   EXPECT_TRUE(socket.IsAlive());
 
-  ASSERT_TRUE(socket.ConnectByName("127.0.0.1", listener.Port(), 3000)) << socket.LastErrorText();
+  ASSERT_TRUE(socket.ConnectByName("127.0.0.1", listener.Port(), milliseconds(3000))) << socket.LastErrorText();
   char byte = 0;
   EXPECT_EQ(::recv(first.Get(), &byte, 1, 0), 0) << "the earlier connection is closed";
 }
@@ -160,7 +160,7 @@ class ConnectedHostSocketTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(listener_.Valid());
-    ASSERT_TRUE(socket_.ConnectAddress(LoopbackAddress(listener_.Port()), 3000)) << socket_.LastErrorText();
+    ASSERT_TRUE(socket_.ConnectAddress(LoopbackAddress(listener_.Port()), milliseconds(3000))) << socket_.LastErrorText();
     peer_.Reset(listener_.Accept(milliseconds(5000)));
     ASSERT_GE(peer_.Get(), 0);
   }
@@ -185,9 +185,9 @@ TEST(HostSocketConnectTest, AnAddressKeptIsUsedUntilAConnectToItFails) {
   CHostAddressCache addresses;
   const std::string endpoint = "localhost:" + std::to_string(listener.Port());
   addresses.Keep(endpoint, LoopbackAddress(ClosedPort()));  // stale: nothing listens there
-  EXPECT_FALSE(socket.ConnectByName("localhost", listener.Port(), 3000, &addresses));
+  EXPECT_FALSE(socket.ConnectByName("localhost", listener.Port(), milliseconds(3000), &addresses));
   EXPECT_FALSE(addresses.Find(endpoint).has_value()) << "forgotten after the failure";
-  ASSERT_TRUE(socket.ConnectByName("localhost", listener.Port(), 3000, &addresses)) << socket.LastErrorText();
+  ASSERT_TRUE(socket.ConnectByName("localhost", listener.Port(), milliseconds(3000), &addresses)) << socket.LastErrorText();
   const std::optional<sockaddr_in> kept = addresses.Find(endpoint);
   ASSERT_TRUE(kept.has_value());
   EXPECT_EQ(ntohs(kept->sin_port), listener.Port());
@@ -196,20 +196,20 @@ TEST(HostSocketConnectTest, AnAddressKeptIsUsedUntilAConnectToItFails) {
 TEST_F(ConnectedHostSocketTest, ReceiveReturnsWhatThePeerSentEvenWithoutTimeToWait) {
   PeerSends("hello");
   char buffer[64];
-  ASSERT_EQ(socket_.Receive(buffer, sizeof buffer, 3000), 5);
+  ASSERT_EQ(socket_.Receive(buffer, sizeof buffer, milliseconds(3000)), 5);
   EXPECT_EQ(std::string(buffer, 5), "hello");
   EXPECT_FALSE(socket_.BytesAvailable());
 
   PeerSends("ready");
   ASSERT_TRUE(testing::WaitFor("the peer's bytes", [&] { return socket_.BytesAvailable(); }, std::chrono::seconds(10),
                                milliseconds(1)));
-  EXPECT_EQ(socket_.Receive(buffer, sizeof buffer, 0), 5);
+  EXPECT_EQ(socket_.Receive(buffer, sizeof buffer, milliseconds(0)), 5);
 }
 
 TEST_F(ConnectedHostSocketTest, ReceiveTimesOutWithZeroAndTheConnectionStaysAlive) {
   char buffer[64];
   const auto start = Clock::now();
-  EXPECT_EQ(socket_.Receive(buffer, sizeof buffer, 100), 0);
+  EXPECT_EQ(socket_.Receive(buffer, sizeof buffer, milliseconds(100)), 0);
   EXPECT_GE(MillisecondsSince(start), 100);
   EXPECT_TRUE(socket_.IsAlive());
 }
@@ -218,7 +218,7 @@ TEST_F(ConnectedHostSocketTest, APeerThatClosedReadsAsZeroAtOnce) {
   peer_.Reset();
   char buffer[64];
   const auto start = Clock::now();
-  EXPECT_EQ(socket_.Receive(buffer, sizeof buffer, kLongTimeoutMs), 0);
+  EXPECT_EQ(socket_.Receive(buffer, sizeof buffer, kLongTimeout), 0);
   EXPECT_LT(Clock::now() - start, kWellBeforeTheTimeout);
   EXPECT_FALSE(socket_.IsAlive());
 }
@@ -228,7 +228,7 @@ TEST_F(ConnectedHostSocketTest, AResetConnectionReadsAsClosed) {
   ASSERT_EQ(::setsockopt(peer_.Get(), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive), 0);
   peer_.Reset();
   char buffer[64];
-  EXPECT_EQ(socket_.Receive(buffer, sizeof buffer, kLongTimeoutMs), 0);
+  EXPECT_EQ(socket_.Receive(buffer, sizeof buffer, kLongTimeout), 0);
   EXPECT_FALSE(socket_.IsAlive());
 }
 
@@ -237,12 +237,12 @@ TEST_F(ConnectedHostSocketTest, TheInterfacesStoppingEventEndsAReceive) {
   const auto start = Clock::now();
   {
     StopLater stop(stopping_, milliseconds(50));
-    EXPECT_EQ(socket_.Receive(buffer, sizeof buffer, kLongTimeoutMs), 0);
+    EXPECT_EQ(socket_.Receive(buffer, sizeof buffer, kLongTimeout), 0);
   }
   EXPECT_LT(Clock::now() - start, kWellBeforeTheTimeout);
   EXPECT_TRUE(socket_.IsAlive()) << "a stop leaves the connection as it was";
   PeerSends("after");
-  EXPECT_EQ(socket_.Receive(buffer, sizeof buffer, 3000), 5);
+  EXPECT_EQ(socket_.Receive(buffer, sizeof buffer, milliseconds(3000)), 5);
 }
 
 TEST_F(ConnectedHostSocketTest, SendDeliversEveryByteOfALargeBufferToASlowReader) {
@@ -286,7 +286,7 @@ TEST_F(ConnectedHostSocketTest, CloseEndsTheConnectionAndMayBeRepeated) {
 }
 
 TEST_F(ConnectedHostSocketTest, AFailedConnectClosesTheEarlierConnection) {
-  EXPECT_FALSE(socket_.ConnectAddress(LoopbackAddress(ClosedPort()), 3000));
+  EXPECT_FALSE(socket_.ConnectAddress(LoopbackAddress(ClosedPort()), milliseconds(3000)));
   char byte = 0;
   EXPECT_EQ(::recv(peer_.Get(), &byte, 1, 0), 0);
   EXPECT_FALSE(socket_.IsAlive());

@@ -34,8 +34,8 @@ BoxAnswerer::BoxAnswerer(QMessageBox::StandardButton answer) : answer_(answer), 
 BoxAnswerer::~BoxAnswerer() = default;
 
 OpenWindow::OpenWindow() {
-  std::string error;
-  EXPECT_TRUE(frontEnd.Open(error)) << error;
+  const Status opened = frontEnd.Open();
+  EXPECT_TRUE(opened.ok()) << opened.message();
   operatorInterface = frontEnd.MakeOperator([this](const std::string& line) { logged.push_back(line); });
 }
 
