@@ -6,11 +6,11 @@
 #include "common/Clock.h"
 #include "common/Event.h"
 #include "common/LogRetention.h"
+#include "common/Mutex.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -40,7 +40,7 @@ class CLogAger {
 
   // Blocks until at least `passes` passes have ended since Start, or `timeout`
   // passed; true when they have. For tests.
-  bool WaitForPasses(int passes, std::chrono::milliseconds timeout);
+  bool WaitForPasses(int passes, std::chrono::milliseconds timeout) EXCLUDES(mutex_);
 
  private:
   void Run();
@@ -52,9 +52,9 @@ class CLogAger {
   const LogSink log_;
   const std::chrono::milliseconds recheck_;
   Event stop_{Event::Reset::kManual};
-  std::mutex mutex_;
-  std::condition_variable passEnded_;
-  int passes_ = 0;  // guarded by mutex_
+  Mutex mutex_;
+  std::condition_variable_any passEnded_;
+  int passes_ GUARDED_BY(mutex_) = 0;
   std::thread thread_;
 };
 
