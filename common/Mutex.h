@@ -9,14 +9,13 @@
 
 namespace paxelle {
 
-// Waits take it as a std::condition_variable_any's lock: lock() and unlock()
-// are that wait's, everything else calls Lock and Unlock.
 class CAPABILITY("mutex") Mutex {
  public:
   void Lock() ACQUIRE() { mutex_.lock(); }
   void Unlock() RELEASE() { mutex_.unlock(); }
-  void lock() ACQUIRE() { mutex_.lock(); }
-  void unlock() RELEASE() { mutex_.unlock(); }
+  // For std::condition_variable_any, whose waits release and take it again.
+  void lock() ACQUIRE() { Lock(); }
+  void unlock() RELEASE() { Unlock(); }
 
  private:
   std::mutex mutex_;
@@ -34,17 +33,20 @@ class CAPABILITY("mutex") SharedMutex {
   std::shared_mutex mutex_;
 };
 
-// Holds `mutex` exclusively for its scope.
+// Holds `mutex` exclusively for its scope, but between an Unlock and the next Lock.
 template <class M>
 class SCOPED_CAPABILITY BasicMutexLock {
  public:
   explicit BasicMutexLock(M& mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.Lock(); }
-  ~BasicMutexLock() RELEASE() { mutex_.Unlock(); }
+  ~BasicMutexLock() RELEASE() { if (held_) mutex_.Unlock(); }
   BasicMutexLock(const BasicMutexLock&) = delete;
   BasicMutexLock& operator=(const BasicMutexLock&) = delete;
+  void Unlock() RELEASE() { held_ = false; mutex_.Unlock(); }
+  void Lock() ACQUIRE() { mutex_.Lock(); held_ = true; }
 
  private:
   M& mutex_;
+  bool held_ = true;
 };
 using MutexLock = BasicMutexLock<Mutex>;
 using WriterLock = BasicMutexLock<SharedMutex>;
