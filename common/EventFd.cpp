@@ -1,9 +1,12 @@
 #include "common/EventFd.h"
 
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 
 namespace paxelle {
@@ -28,6 +31,19 @@ bool EventFd::Drain() const {
   while ((got = ::read(fd_.Get(), &count, sizeof count)) < 0 && errno == EINTR) {
   }
   return got == static_cast<ssize_t>(sizeof count) && count != 0;
+}
+
+bool EventFd::WaitFor(std::chrono::milliseconds timeout) const {
+  if (!fd_.IsValid()) return false;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + timeout;
+  pollfd watch{fd_.Get(), POLLIN, 0};
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const int ready = ::poll(&watch, 1, static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX)));
+    if (ready > 0) return true;
+    if (ready == 0 || errno != EINTR) return false;
+  }
 }
 
 }  // namespace paxelle

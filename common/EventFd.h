@@ -4,6 +4,8 @@
 
 #include "common/PosixFile.h"
 
+#include <chrono>
+
 namespace paxelle {
 
 class EventFd {
@@ -21,6 +23,9 @@ class EventFd {
   void Signal() const;
   // Consumes what was raised; true when anything had been.
   bool Drain() const;
+  // Waits at most `timeout` without consuming; true when raised. False at once
+  // without a descriptor.
+  bool WaitFor(std::chrono::milliseconds timeout) const;
 
  private:
   UniqueFd fd_;
