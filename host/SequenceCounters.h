@@ -159,7 +159,7 @@ class CSequenceCounters {
   bool committing_ GUARDED_BY(mutex_) = false;
   std::uint64_t commits_ GUARDED_BY(mutex_) = 0;
   bool ending_ GUARDED_BY(mutex_) = false;  // the background thread ends
-  std::condition_variable_any numbersWaiting_;    // handed out while no commit runs
+  std::condition_variable_any numbersWaiting_;  // handed out while no commit runs
   std::thread committer_ GUARDED_BY(mutex_);
   std::vector<std::uint32_t> commitMicros_ GUARDED_BY(mutex_);  // the most recent, a ring
   std::function<void(std::chrono::microseconds)> commitObserver_ GUARDED_BY(mutex_);
