@@ -45,7 +45,6 @@ COpxWorldPayIP_HostApp::COpxWorldPayIP_HostApp(ServerOptions options, FrontEnd& 
 COpxWorldPayIP_HostApp::~COpxWorldPayIP_HostApp() {
   view_.reset();
   operator_.reset();
-  if (lockFd_ >= 0) ::close(lockFd_);
 }
 
 int COpxWorldPayIP_HostApp::Run() {
@@ -109,7 +108,7 @@ int COpxWorldPayIP_HostApp::Run() {
   views_->Close();
   // A server that never held the lock did not start up, so it has nothing to
   // shut down and must not write a shutdown line into the running one's log.
-  if (lockFd_ >= 0) ExitInstance();
+  if (lockFd_.IsValid()) ExitInstance();
   // Everything logged up to here reaches the file before the process ends.
   log.Shutdown();
   return exitCode;
@@ -151,11 +150,10 @@ bool COpxWorldPayIP_HostApp::InitInstance(int& exitCode) {
 }
 
 bool COpxWorldPayIP_HostApp::AcquireInstanceLock() {
-  const int fd =
-      ::open(objects_->context.PathOf(kLockFileName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  UniqueFd fd(::open(objects_->context.PathOf(kLockFileName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!fd.IsValid() || ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
-    if (fd >= 0) ::close(fd);
+    fd.Reset();
     // Held by another server is the expected case; anything else gets its reason too.
     if (error != EWOULDBLOCK) {
       operator_->ShowNotice(std::string(kLockFileName) + ": " + SystemErrorText(error));
@@ -163,7 +161,7 @@ bool COpxWorldPayIP_HostApp::AcquireInstanceLock() {
     operator_->ShowMessage(kSecondInstanceText);
     return false;
   }
-  lockFd_ = fd;
+  lockFd_ = std::move(fd);
   return true;
 }
 
@@ -256,11 +254,8 @@ void COpxWorldPayIP_HostApp::ExitInstance() {
   securityLoaded_ = false;
   if (cryptoStarted_) objects_->crypto.Shutdown();
   cryptoStarted_ = false;
-  if (lockFd_ >= 0) {
-    ::flock(lockFd_, LOCK_UN);
-    ::close(lockFd_);
-    lockFd_ = -1;
-  }
+  if (lockFd_.IsValid()) ::flock(lockFd_.Get(), LOCK_UN);
+  lockFd_.Reset();
   // What the durable number writes cost, for whoever measures the server.
   const CSequenceCounters::CommitTimes commits = objects_->host.counters.MeasuredCommits();
   if (commits.commits > 0) {

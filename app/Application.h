@@ -11,6 +11,7 @@
 #include "app/TrafficView.h"
 #include "app/control/ServerViews.h"
 #include "common/LogAger.h"
+#include "common/PosixFile.h"
 
 #include <iosfwd>
 #include <memory>
@@ -71,7 +72,7 @@ class COpxWorldPayIP_HostApp {
   std::unique_ptr<COpxView> view_;
   // Ages the traffic logs while this server holds the working directory's lock.
   std::unique_ptr<CLogAger> ager_;
-  int lockFd_ = -1;
+  UniqueFd lockFd_;
   bool cryptoStarted_ = false;
   bool securityLoaded_ = false;
   std::ostream& err_;

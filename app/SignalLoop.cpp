@@ -5,12 +5,10 @@
 
 #include <poll.h>
 #include <signal.h>
-#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 
 namespace paxelle {
 namespace {
@@ -29,11 +27,6 @@ sigset_t LoopSignals() {
 
 }  // namespace
 
-SignalLoop::~SignalLoop() {
-  if (signalFd_ >= 0) ::close(signalFd_);
-  if (wakeFd_ >= 0) ::close(wakeFd_);
-}
-
 bool SignalLoop::Open() {
   // Writes to a closed socket must fail with EPIPE, never end the process.
   ::signal(SIGPIPE, SIG_IGN);
@@ -42,13 +35,12 @@ bool SignalLoop::Open() {
     errorText_ = "cannot block the stop signals: " + SystemErrorText(error);
     return false;
   }
-  signalFd_ = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
-  if (signalFd_ < 0) {
+  signalFd_.Reset(::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
+  if (!signalFd_.IsValid()) {
     errorText_ = "signalfd: " + SystemErrorText(errno);
     return false;
   }
-  wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (wakeFd_ < 0) {
+  if (!wakeFd_.Open()) {
     errorText_ = "eventfd: " + SystemErrorText(errno);
     return false;
   }
@@ -57,20 +49,18 @@ bool SignalLoop::Open() {
 
 void SignalLoop::Post(std::function<void()> task) {
   {
-    std::lock_guard lock(tasksMutex_);
+    MutexLock lock(tasksMutex_);
     tasks_.push_back(std::move(task));
   }
-  const std::uint64_t one = 1;
-  // A full counter still wakes the loop; nothing to do about a failure here.
-  [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
+  wakeFd_.Signal();
 }
 
 void SignalLoop::WaitForSignals(milliseconds timeout) {
-  pollfd watched[2] = {{signalFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+  pollfd watched[2] = {{signalFd_.Get(), POLLIN, 0}, {wakeFd_.Fd(), POLLIN, 0}};
   if (::poll(watched, 2, PollTimeout(timeout)) <= 0) return;
   if (watched[0].revents & POLLIN) {
     signalfd_siginfo info;
-    while (::read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+    while (::read(signalFd_.Get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
       if (info.ssi_signo == SIGHUP) {
         restartPending_ = true;
       } else {
@@ -79,10 +69,7 @@ void SignalLoop::WaitForSignals(milliseconds timeout) {
     }
   }
   // Only wakes the poll; Run looks at the task queue itself.
-  if (watched[1].revents & POLLIN) {
-    std::uint64_t count = 0;
-    [[maybe_unused]] const ssize_t read = ::read(wakeFd_, &count, sizeof count);
-  }
+  if (watched[1].revents & POLLIN) wakeFd_.Drain();
 }
 
 SignalLoop::ArrivedSignals SignalLoop::TakeSignals() {
@@ -107,7 +94,7 @@ void SignalLoop::RunPostedTasks() {
   while (!quit_ && !stopPending_ && !restartPending_) {
     std::function<void()> task;
     {
-      std::lock_guard lock(tasksMutex_);
+      MutexLock lock(tasksMutex_);
       if (tasks_.empty()) return;
       task = std::move(tasks_.front());
       tasks_.pop_front();

@@ -2,10 +2,12 @@
 // tasks posted from other threads, all handled on the thread that runs it.
 #pragma once
 
+#include "common/EventFd.h"
+#include "common/Mutex.h"
+
 #include <chrono>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 
 namespace paxelle {
@@ -19,9 +21,8 @@ class SignalLoop {
     std::function<bool()> stop;
   };
 
+  // Destroying it closes the descriptors; the signal mask stays as Open set it.
   SignalLoop() = default;
-  // Closes the descriptors; the signal mask stays as Open set it.
-  ~SignalLoop();
   SignalLoop(const SignalLoop&) = delete;
   SignalLoop& operator=(const SignalLoop&) = delete;
 
@@ -35,7 +36,7 @@ class SignalLoop {
   // For a front end with an event loop of its own: the descriptor that becomes
   // readable when a stop or restart signal arrives, and the signals arrived so
   // far (each reported once).
-  int SignalDescriptor() const { return signalFd_; }
+  int SignalDescriptor() const { return signalFd_.Get(); }
   struct ArrivedSignals {
     bool stop = false;
     bool restart = false;
@@ -62,15 +63,15 @@ class SignalLoop {
   // Runs the queued tasks until the queue is empty or a signal or Quit is pending.
   void RunPostedTasks();
 
-  int signalFd_ = -1;
-  int wakeFd_ = -1;
+  UniqueFd signalFd_;
+  EventFd wakeFd_;
   std::string errorText_;
   bool stopPending_ = false;
   bool restartPending_ = false;
   bool quit_ = false;
   int exitCode_ = 0;
-  std::mutex tasksMutex_;
-  std::deque<std::function<void()>> tasks_;
+  Mutex tasksMutex_;
+  std::deque<std::function<void()>> tasks_ GUARDED_BY(tasksMutex_);
 };
 
 }  // namespace paxelle

@@ -7,7 +7,7 @@ namespace paxelle {
 CLoginThrottle::CLoginThrottle(LoginThrottleLimits limits, SteadyNow now) : limits_(limits), now_(std::move(now)) {}
 
 bool CLoginThrottle::BeginLogin(const std::string& address) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   Address& entry = addresses_[address];
   if (entry.delay.count() > 0 && entry.pending >= limits_.pendingWhileSlowed) return false;
   ++entry.pending;
@@ -15,7 +15,7 @@ bool CLoginThrottle::BeginLogin(const std::string& address) {
 }
 
 void CLoginThrottle::EndLogin(const std::string& address) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const auto found = addresses_.find(address);
   if (found == addresses_.end()) return;
   if (found->second.pending > 0) --found->second.pending;
@@ -26,7 +26,7 @@ std::chrono::milliseconds CLoginThrottle::AnswerDelay(const std::string& address
                                                       bool& episodeStarted) {
   episodeStarted = false;
   const auto now = now_();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   Address& entry = addresses_[address];
   if (now - entry.lastFailure >= limits_.window) {
     entry.recentFailures = 0;

@@ -4,12 +4,13 @@
 // lanes already logged in are left alone.
 #pragma once
 
+#include "common/Mutex.h"
 #include "common/TimeLimits.h"
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 
 namespace paxelle {
@@ -50,12 +51,12 @@ class CLoginThrottle {
     std::chrono::milliseconds delay{0};  // 0: not slowed
   };
   // Ends slowing (and the count) after a quiet window; drops an idle entry.
-  void Age(std::map<std::string, Address>::iterator entry, std::chrono::steady_clock::time_point now);
+  void Age(std::map<std::string, Address>::iterator entry, std::chrono::steady_clock::time_point now) REQUIRES(mutex_);
 
   const LoginThrottleLimits limits_;
   const SteadyNow now_;
-  std::mutex mutex_;
-  std::map<std::string, Address> addresses_;  // guarded by mutex_
+  Mutex mutex_;
+  std::map<std::string, Address> addresses_ GUARDED_BY(mutex_);
 };
 
 }  // namespace paxelle

@@ -12,8 +12,6 @@
 #include <array>
 #include <cerrno>
 #include <climits>
-#include <mutex>
-#include <shared_mutex>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -370,7 +368,7 @@ std::filesystem::path CMessageCrypto::KeyFilePath(const std::filesystem::path& k
 }
 
 bool CMessageCrypto::Startup(const std::filesystem::path& keyStoreDirectory) {
-  std::unique_lock<std::shared_mutex> lock(mutex_);
+  WriterLock lock(mutex_);
   engine_.reset();
   auto engine = std::make_unique<Engine>();
   auto startFailed = [this](const StepResult& failure) {
@@ -441,22 +439,22 @@ bool CMessageCrypto::Startup(const std::filesystem::path& keyStoreDirectory) {
 }
 
 void CMessageCrypto::Shutdown() {
-  std::unique_lock<std::shared_mutex> lock(mutex_);
+  WriterLock lock(mutex_);
   engine_.reset();
 }
 
 bool CMessageCrypto::IsStarted() const {
-  std::shared_lock<std::shared_mutex> lock(mutex_);
+  ReaderLock lock(mutex_);
   return engine_ != nullptr;
 }
 
 std::string CMessageCrypto::PublicKeyText() const {
-  std::shared_lock<std::shared_mutex> lock(mutex_);
+  ReaderLock lock(mutex_);
   return engine_ ? engine_->publicKeyText : std::string();
 }
 
 bool CMessageCrypto::GenerateRandom(std::size_t count, unsigned char* buffer) {
-  std::shared_lock<std::shared_mutex> lock(mutex_);
+  ReaderLock lock(mutex_);
   if (!engine_) return false;
   if (count == 0) return true;
   const bool ok = RAND_bytes_ex(engine_->libctx.get(), buffer, count, 0) == 1;
@@ -465,7 +463,7 @@ bool CMessageCrypto::GenerateRandom(std::size_t count, unsigned char* buffer) {
 }
 
 bool CMessageCrypto::EncryptChallenge(unsigned char* buffer, std::size_t length, bool alternate) {
-  std::shared_lock<std::shared_mutex> lock(mutex_);
+  ReaderLock lock(mutex_);
   if (!engine_) return false;
   if (length == 0) return true;
   const Rc4Key& key = alternate ? engine_->alternateKey : engine_->standardKey;
@@ -476,7 +474,7 @@ bool CMessageCrypto::EncryptChallenge(unsigned char* buffer, std::size_t length,
 
 bool CMessageCrypto::DecryptWithSessionKey(const std::string& keyBlobHex, const std::string& cipherHex,
                                            std::string& clearText) {
-  std::shared_lock<std::shared_mutex> lock(mutex_);
+  ReaderLock lock(mutex_);
   if (!engine_) return false;
   Rc4Key key{};
   WipeOnExit wipeKey(key.data(), key.size());
@@ -494,7 +492,7 @@ bool CMessageCrypto::DecryptWithSessionKey(const std::string& keyBlobHex, const 
 
 bool CMessageCrypto::EncryptWithSessionKey(const std::string& keyBlobHex, const std::string& clearText,
                                            std::string& cipherHex) {
-  std::shared_lock<std::shared_mutex> lock(mutex_);
+  ReaderLock lock(mutex_);
   if (!engine_) return false;
   Rc4Key key{};
   WipeOnExit wipeKey(key.data(), key.size());
@@ -512,7 +510,7 @@ bool CMessageCrypto::EncryptWithSessionKey(const std::string& keyBlobHex, const 
 
 Status CMessageCrypto::DecryptCardData(const std::string& format, const std::string& blockHex,
                                        const std::string& keySerialHex, std::string& clearText) {
-  std::shared_lock<std::shared_mutex> lock(mutex_);
+  ReaderLock lock(mutex_);
   return DecryptReaderBlock(format, blockHex, keySerialHex, clearText, engine_ ? engine_->libctx.get() : nullptr);
 }
 

@@ -5,11 +5,11 @@
 
 #include "common/TrafficLog.h"
 #include "core/RequestCrypto.h"
+#include "common/Mutex.h"
 
 #include <cstddef>
 #include <filesystem>
 #include <memory>
-#include <shared_mutex>
 #include <string>
 
 namespace paxelle {
@@ -74,8 +74,8 @@ class CMessageCrypto final : public IRequestCrypto {
   // other call holds it shared: the engine's keys never change once it is
   // built, OpenSSL allows one key in many threads, and the session key cache
   // has a lock of its own.
-  mutable std::shared_mutex mutex_;
-  std::unique_ptr<Engine> engine_;  // present while started
+  mutable SharedMutex mutex_;
+  std::unique_ptr<Engine> engine_ GUARDED_BY(mutex_);  // present while started
 };
 
 // Turns a challenge key material, in place, into the bytes hashed for its key

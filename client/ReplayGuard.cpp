@@ -14,7 +14,7 @@ CReplayGuard::Fingerprint CReplayGuard::Of(std::string_view frame) {
 
 bool CReplayGuard::Admit(const Fingerprint& frame) {
   const auto now = now_();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   ForgetExpiredLocked(now);
   if (taken_.count(frame) != 0) return false;
   while (!order_.empty() && taken_.size() >= capacity_) {
@@ -29,13 +29,13 @@ bool CReplayGuard::Admit(const Fingerprint& frame) {
 }
 
 void CReplayGuard::Settle(const Fingerprint& frame, bool approved) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   // An approved frame stays remembered, as one still in process is.
   if (!approved) taken_.erase(frame);
 }
 
 std::size_t CReplayGuard::Size() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return taken_.size();
 }
 
@@ -49,7 +49,7 @@ void CReplayGuard::ForgetExpiredLocked(std::chrono::steady_clock::time_point now
   // Forgotten frames leave their place in the order behind; it never grows past
   // twice what is remembered.
   if (order_.size() > 2 * taken_.size() + 64) {
-    std::erase_if(order_, [this](const auto& entry) {
+    std::erase_if(order_, [this](const auto& entry) REQUIRES(mutex_) {
       const auto found = taken_.find(entry.second);
       return found == taken_.end() || found->second != entry.first;
     });

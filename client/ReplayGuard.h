@@ -3,6 +3,7 @@
 // the host a second time while the first may have been approved.
 #pragma once
 
+#include "common/Mutex.h"
 #include "common/TimeLimits.h"
 
 #include <array>
@@ -11,7 +12,6 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string_view>
 
 namespace paxelle {
@@ -45,14 +45,14 @@ class CReplayGuard {
  private:
   // When each frame was taken.
   using Taken = std::chrono::steady_clock::time_point;
-  void ForgetExpiredLocked(std::chrono::steady_clock::time_point now);
+  void ForgetExpiredLocked(std::chrono::steady_clock::time_point now) REQUIRES(mutex_);
 
   const std::size_t capacity_;
   const SteadyNow now_;
-  mutable std::mutex mutex_;
-  std::map<Fingerprint, Taken> taken_;  // guarded by mutex_
+  mutable Mutex mutex_;
+  std::map<Fingerprint, Taken> taken_ GUARDED_BY(mutex_);
   // Oldest first; an entry whose time no longer matches taken_ was forgotten or taken again.
-  std::deque<std::pair<std::chrono::steady_clock::time_point, Fingerprint>> order_;  // guarded by mutex_
+  std::deque<std::pair<std::chrono::steady_clock::time_point, Fingerprint>> order_ GUARDED_BY(mutex_);
 };
 
 }  // namespace paxelle

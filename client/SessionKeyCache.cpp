@@ -11,7 +11,7 @@ CSessionKeyCache::~CSessionKeyCache() {
 }
 
 bool CSessionKeyCache::Find(const std::string& keyBlobHex, SessionKey& key) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const auto found = keys_.find(keyBlobHex);
   if (found == keys_.end()) return false;
   key = found->second;
@@ -20,7 +20,7 @@ bool CSessionKeyCache::Find(const std::string& keyBlobHex, SessionKey& key) cons
 
 void CSessionKeyCache::Add(const std::string& keyBlobHex, const SessionKey& key) {
   if (capacity_ == 0) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const auto [at, added] = keys_.try_emplace(keyBlobHex);
   OPENSSL_cleanse(at->second.data(), at->second.size());
   at->second = key;
@@ -34,7 +34,7 @@ void CSessionKeyCache::Add(const std::string& keyBlobHex, const SessionKey& key)
 }
 
 std::size_t CSessionKeyCache::Size() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return keys_.size();
 }
 

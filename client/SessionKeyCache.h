@@ -2,10 +2,11 @@
 // came from, so that a request and its answer cost one RSA private-key operation.
 #pragma once
 
+#include "common/Mutex.h"
+
 #include <array>
 #include <cstddef>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 
@@ -35,9 +36,9 @@ class CSessionKeyCache {
 
  private:
   const std::size_t capacity_;
-  mutable std::mutex mutex_;
-  std::unordered_map<std::string, SessionKey> keys_;  // guarded by mutex_; blob texts are no secret
-  std::deque<std::string> order_;                      // guarded by mutex_: oldest first
+  mutable Mutex mutex_;
+  std::unordered_map<std::string, SessionKey> keys_ GUARDED_BY(mutex_);  // blob texts are no secret
+  std::deque<std::string> order_ GUARDED_BY(mutex_);  // oldest first
 };
 
 }  // namespace paxelle

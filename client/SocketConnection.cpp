@@ -2,12 +2,10 @@
 
 #include <arpa/inet.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <utility>
 
 namespace paxelle {
@@ -48,35 +46,13 @@ bool IsDeadPeekError(int error) {
 
 }  // namespace
 
-WakeSignal::WakeSignal() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
-
-void WakeSignal::Signal() const {
-  if (!fd_.IsValid()) return;
-  const std::uint64_t one = 1;
-  // A full counter (EAGAIN) is still a raised signal; nothing else can fail here.
-  [[maybe_unused]] const ssize_t written = ::write(fd_.Get(), &one, sizeof one);
-}
-
-bool WakeSignal::Clear() const {
-  if (!fd_.IsValid()) return false;
-  std::uint64_t count = 0;
-  return ::read(fd_.Get(), &count, sizeof count) == static_cast<ssize_t>(sizeof count) && count != 0;
-}
-
 bool WakeSignal::WaitFor(std::chrono::milliseconds timeout) const {
+  if (fd_.IsValid()) return fd_.WaitFor(timeout);
+  // No descriptor to wait on: the wait is a plain pause.
   const auto deadline = Clock::now() + timeout;
-  if (!fd_.IsValid()) {
-    // No descriptor to wait on: the wait is a plain pause.
-    pollfd none{-1, 0, 0};
-    while (Clock::now() < deadline) ::poll(&none, 0, PollTimeout(deadline - Clock::now()));
-    return false;
-  }
-  pollfd descriptor{fd_.Get(), POLLIN, 0};
-  for (;;) {
-    const int ready = ::poll(&descriptor, 1, PollTimeout(deadline - Clock::now()));
-    if (ready > 0) return true;
-    if (ready == 0 || errno != EINTR) return false;
-  }
+  pollfd none{-1, 0, 0};
+  while (Clock::now() < deadline) ::poll(&none, 0, PollTimeout(deadline - Clock::now()));
+  return false;
 }
 
 CSocketConnection::~CSocketConnection() {

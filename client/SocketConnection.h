@@ -3,6 +3,7 @@
 // owner can raise to cut a receive wait short. Knows nothing of payments.
 #pragma once
 
+#include "common/EventFd.h"
 #include "common/PosixFile.h"
 #include "common/TimeLimits.h"
 
@@ -22,22 +23,22 @@ class WakeSignal {
  public:
   // IsValid() is false when the system refused the eventfd; Signal and Clear
   // then do nothing and waits simply run to their time-out.
-  WakeSignal();
+  WakeSignal() { fd_.Open(); }
   WakeSignal(const WakeSignal&) = delete;
   WakeSignal& operator=(const WakeSignal&) = delete;
 
   bool IsValid() const { return fd_.IsValid(); }
   // Readable from Signal until Clear.
-  int Fd() const { return fd_.Get(); }
+  int Fd() const { return fd_.Fd(); }
   // Raises the wake-up; safe from any thread, never blocks.
-  void Signal() const;
+  void Signal() const { fd_.Signal(); }
   // Consumes the wake-up; true when it had been raised.
-  bool Clear() const;
+  bool Clear() const { return fd_.Drain(); }
   // Waits at most `timeout` for the wake-up without consuming it; true when raised.
   bool WaitFor(std::chrono::milliseconds timeout) const;
 
  private:
-  UniqueFd fd_;
+  EventFd fd_;
 };
 
 // What a listener shares with the connections it serves; they hold it by

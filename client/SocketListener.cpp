@@ -32,12 +32,12 @@ CSocketListener::~CSocketListener() {
 }
 
 void CSocketListener::SetLastError(std::string text) {
-  std::lock_guard<std::mutex> lock(tableMutex_);
+  MutexLock lock(tableMutex_);
   lastError_ = std::move(text);
 }
 
 std::string CSocketListener::LastError() const {
-  std::lock_guard<std::mutex> lock(tableMutex_);
+  MutexLock lock(tableMutex_);
   return lastError_;
 }
 
@@ -219,7 +219,7 @@ bool CSocketListener::Dispatch(UniqueFd socket, const sockaddr_in& peer) {
 
   // The new thread's last step takes this lock, so its entry is complete
   // before the thread can look for it.
-  std::lock_guard<std::mutex> lock(tableMutex_);
+  MutexLock lock(tableMutex_);
   const std::uint64_t serial = nextSerial_++;
   Entry& entry = table_[serial];
   entry.socket = descriptor;
@@ -246,7 +246,7 @@ void CSocketListener::RunConnection(std::uint64_t serial, std::unique_ptr<CSocke
     connection->Serve();
   }
   {
-    std::lock_guard<std::mutex> lock(tableMutex_);
+    MutexLock lock(tableMutex_);
     const auto found = table_.find(serial);
     if (found != table_.end()) {
       finished_.push_back(std::move(found->second.thread));
@@ -264,7 +264,7 @@ void CSocketListener::RunConnection(std::uint64_t serial, std::unique_ptr<CSocke
 void CSocketListener::ReapFinished() {
   std::vector<std::thread> finished;
   {
-    std::lock_guard<std::mutex> lock(tableMutex_);
+    MutexLock lock(tableMutex_);
     finished.swap(finished_);
   }
   for (std::thread& thread : finished) {
@@ -278,16 +278,16 @@ void CSocketListener::Shutdown() {
   SetGoingOffline(true);
   Stop();
 
-  std::unique_lock<std::mutex> lock(tableMutex_);
+  MutexLock lock(tableMutex_);
   const auto deadline = Clock::now() + kSessionEndWait;
-  tableChanged_.wait_until(lock, deadline, [this] { return table_.empty(); });
+  tableChanged_.wait_until(tableMutex_, deadline, [this]() REQUIRES(tableMutex_) { return table_.empty(); });
   // Sessions still running are stuck in a send to a client that does not
   // read; taking their sockets away ends every wait they can be in.
   while (!table_.empty()) {
     for (const auto& [serial, entry] : table_) ::shutdown(entry.socket, SHUT_RDWR);
-    tableChanged_.wait_for(lock, kConnectionTableRecheck, [this] { return table_.empty(); });
+    tableChanged_.wait_for(tableMutex_, kConnectionTableRecheck, [this]() REQUIRES(tableMutex_) { return table_.empty(); });
   }
-  lock.unlock();
+  lock.Unlock();
   ReapFinished();
   listenSocket_.Reset();
   port_ = -1;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "client/SocketConnection.h"
+#include "common/Mutex.h"
 
 #include <atomic>
 #include <chrono>
@@ -11,7 +12,6 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -100,7 +100,7 @@ class CSocketListener {
   void RunConnection(std::uint64_t serial, std::unique_ptr<CSocketConnection> connection, bool refused);
   // Joins the threads of connections that have ended.
   void ReapFinished();
-  void SetLastError(std::string text);
+  void SetLastError(std::string text) EXCLUDES(tableMutex_);
 
   std::shared_ptr<ListenerShared> shared_;
   UniqueFd listenSocket_;
@@ -114,12 +114,12 @@ class CSocketListener {
   std::atomic<int> port_{-1};
   bool shutDown_ = false;
 
-  mutable std::mutex tableMutex_;
-  std::condition_variable tableChanged_;
-  std::map<std::uint64_t, Entry> table_;  // live connections by serial number
-  std::vector<std::thread> finished_;     // threads of ended connections, to be joined
-  std::uint64_t nextSerial_ = 1;
-  std::string lastError_;
+  mutable Mutex tableMutex_;
+  std::condition_variable_any tableChanged_;
+  std::map<std::uint64_t, Entry> table_ GUARDED_BY(tableMutex_);  // live connections by serial number
+  std::vector<std::thread> finished_ GUARDED_BY(tableMutex_);     // threads of ended connections, to be joined
+  std::uint64_t nextSerial_ GUARDED_BY(tableMutex_) = 1;
+  std::string lastError_ GUARDED_BY(tableMutex_);
 };
 
 }  // namespace paxelle

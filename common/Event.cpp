@@ -1,66 +1,40 @@
 #include "common/Event.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdint>
 
 namespace paxelle {
 
 // One thread waiting on several events: each event it watches notifies it here.
 struct Event::Waiter {
-  std::mutex mutex;
-  std::condition_variable wake;
-  bool signalled = false;
+  Mutex mutex;
+  std::condition_variable_any wake;
+  bool signalled GUARDED_BY(mutex) = false;
 };
 
 Event::Event(Reset mode, bool initiallySet) : mode_(mode), set_(initiallySet) {}
 
-Event::~Event() {
-  if (descriptor_ >= 0) ::close(descriptor_);
-}
-
-namespace {
-
-void RaiseDescriptor(int descriptor) {
-  const std::uint64_t one = 1;
-  // A full counter is still readable; nothing else can fail on a valid eventfd.
-  [[maybe_unused]] const ssize_t written = ::write(descriptor, &one, sizeof one);
-}
-
-void ClearDescriptor(int descriptor) {
-  std::uint64_t count = 0;
-  [[maybe_unused]] const ssize_t got = ::read(descriptor, &count, sizeof count);
-}
-
-}  // namespace
-
 int Event::Descriptor() const {
   if (mode_ != Reset::kManual) return -1;
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (descriptor_ < 0) {
-    descriptor_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (descriptor_ >= 0 && set_) RaiseDescriptor(descriptor_);
-  }
-  return descriptor_;
+  MutexLock lock(mutex_);
+  if (!descriptor_.IsValid() && descriptor_.Open() && set_) descriptor_.Signal();
+  return descriptor_.Fd();
 }
 
 void Event::Set() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!set_ && descriptor_ >= 0) RaiseDescriptor(descriptor_);
+  MutexLock lock(mutex_);
+  if (!set_) descriptor_.Signal();
   set_ = true;
   changed_.notify_all();
   for (Waiter* waiter : waiters_) {
-    std::lock_guard<std::mutex> waiterLock(waiter->mutex);
+    MutexLock waiterLock(waiter->mutex);
     waiter->signalled = true;
     waiter->wake.notify_all();
   }
 }
 
 void Event::ResetEvent() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (set_ && descriptor_ >= 0) ClearDescriptor(descriptor_);
+  MutexLock lock(mutex_);
+  if (set_) descriptor_.Drain();
   set_ = false;
 }
 
@@ -70,7 +44,7 @@ void Event::Pulse() {
 }
 
 bool Event::IsSet() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return set_;
 }
 
@@ -81,26 +55,26 @@ bool Event::TryConsumeLocked() {
 }
 
 bool Event::TryConsume() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return TryConsumeLocked();
 }
 
 bool Event::Wait(std::chrono::milliseconds timeout) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!set_) {
-    if (changed_.wait_until(lock, deadline) == std::cv_status::timeout && !set_) return false;
+    if (changed_.wait_until(mutex_, deadline) == std::cv_status::timeout && !set_) return false;
   }
   return TryConsumeLocked();
 }
 
 void Event::AddWaiter(Waiter* waiter) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   waiters_.push_back(waiter);
 }
 
 void Event::RemoveWaiter(Waiter* waiter) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   waiters_.erase(std::remove(waiters_.begin(), waiters_.end(), waiter), waiters_.end());
 }
 
@@ -119,9 +93,9 @@ int Event::WaitAny(std::initializer_list<Event*> events, std::chrono::millisecon
       ++index;
     }
     if (found >= 0) break;
-    std::unique_lock<std::mutex> lock(waiter.mutex);
+    MutexLock lock(waiter.mutex);
     // A Set between TryConsume and here has already raised `signalled`.
-    if (!waiter.wake.wait_until(lock, deadline, [&] { return waiter.signalled; })) break;
+    if (!waiter.wake.wait_until(waiter.mutex, deadline, [&]() REQUIRES(waiter.mutex) { return waiter.signalled; })) break;
     waiter.signalled = false;
   }
   for (Event* event : events) event->RemoveWaiter(&waiter);

@@ -2,10 +2,12 @@
 // Reset) or auto reset (a successful wait consumes it), with bounded waits.
 #pragma once
 
+#include "common/EventFd.h"
+#include "common/Mutex.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <initializer_list>
-#include <mutex>
 #include <vector>
 
 namespace paxelle {
@@ -17,7 +19,6 @@ class Event {
   explicit Event(Reset mode, bool initiallySet = false);
   Event(const Event&) = delete;
   Event& operator=(const Event&) = delete;
-  ~Event();
 
   void Set();
   void ResetEvent();
@@ -40,17 +41,17 @@ class Event {
 
  private:
   struct Waiter;
-  bool TryConsumeLocked();
-  bool TryConsume();
-  void AddWaiter(Waiter* waiter);
-  void RemoveWaiter(Waiter* waiter);
+  bool TryConsumeLocked() REQUIRES(mutex_);
+  bool TryConsume() EXCLUDES(mutex_);
+  void AddWaiter(Waiter* waiter) EXCLUDES(mutex_);
+  void RemoveWaiter(Waiter* waiter) EXCLUDES(mutex_);
 
   const Reset mode_;
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  bool set_;
-  std::vector<Waiter*> waiters_;
-  mutable int descriptor_ = -1;
+  mutable Mutex mutex_;
+  std::condition_variable_any changed_;
+  bool set_ GUARDED_BY(mutex_);
+  std::vector<Waiter*> waiters_ GUARDED_BY(mutex_);
+  mutable EventFd descriptor_ GUARDED_BY(mutex_);
 };
 
 }  // namespace paxelle

@@ -29,8 +29,8 @@ void CLogAger::Stop() {
 }
 
 bool CLogAger::WaitForPasses(int passes, std::chrono::milliseconds timeout) {
-  std::unique_lock lock(mutex_);
-  return passEnded_.wait_for(lock, timeout, [&] { return passes_ >= passes; });
+  MutexLock lock(mutex_);
+  return passEnded_.wait_for(mutex_, timeout, [&]() REQUIRES(mutex_) { return passes_ >= passes; });
 }
 
 void CLogAger::Run() {
@@ -49,7 +49,7 @@ void CLogAger::Pass(long today) {
   if (const std::string report = AgingReport(result, retention_); !report.empty()) log_(report);
   for (const std::string& failure : result.failures) log_("Traffic log ageing: " + failure);
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     ++passes_;
   }
   passEnded_.notify_all();

@@ -6,12 +6,12 @@
 #include "common/Clock.h"
 #include "common/Event.h"
 #include "common/LogRetention.h"
+#include "common/Mutex.h"
 #include "common/TimeLimits.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -41,7 +41,7 @@ class CLogAger {
 
   // Blocks until at least `passes` passes have ended since Start, or `timeout`
   // passed; true when they have. For tests.
-  bool WaitForPasses(int passes, std::chrono::milliseconds timeout);
+  bool WaitForPasses(int passes, std::chrono::milliseconds timeout) EXCLUDES(mutex_);
 
  private:
   void Run();
@@ -53,9 +53,9 @@ class CLogAger {
   const LogSink log_;
   const std::chrono::milliseconds recheck_;
   Event stop_{Event::Reset::kManual};
-  std::mutex mutex_;
-  std::condition_variable passEnded_;
-  int passes_ = 0;  // guarded by mutex_
+  Mutex mutex_;
+  std::condition_variable_any passEnded_;
+  int passes_ GUARDED_BY(mutex_) = 0;
   std::thread thread_;
 };
 

@@ -2,6 +2,7 @@
 
 #include "common/CardDataMask.h"
 #include "common/Event.h"
+#include "common/Mutex.h"
 #include "common/PosixFile.h"
 
 #include <algorithm>
@@ -10,7 +11,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
-#include <mutex>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -150,7 +150,7 @@ struct LogCore {
   LogCore(std::string directoryIn, WallClock clockIn, TrafficLogLimits limitsIn)
       : directory(std::move(directoryIn)), clock(std::move(clockIn)), limits(limitsIn) {}
 
-  void RunWriter();
+  void RunWriter() EXCLUDES(mutex);
   void WritePass(const std::vector<std::string>& batch);
   // How many of the batch's first entries fit above the file system's reserve;
   // the rest are counted, and the observer is told when that starts and ends.
@@ -160,23 +160,23 @@ struct LogCore {
   const WallClock clock;
   const TrafficLogLimits limits;
 
-  std::mutex mutex;
-  std::condition_variable passDone;
-  std::vector<std::string> pending;  // guarded by mutex
-  std::size_t pendingBytes = 0;      // guarded by mutex
-  std::uint64_t dropped = 0;         // guarded by mutex: refused for the limits since the last notice
-  bool accepting = true;             // guarded by mutex
-  std::uint64_t queued = 0;          // guarded by mutex: entries ever accepted
-  std::uint64_t processed = 0;       // guarded by mutex: entries through a write pass
+  Mutex mutex;
+  std::condition_variable_any passDone;
+  std::vector<std::string> pending GUARDED_BY(mutex);
+  std::size_t pendingBytes GUARDED_BY(mutex) = 0;
+  std::uint64_t dropped GUARDED_BY(mutex) = 0;  // refused for the limits since the last notice
+  bool accepting GUARDED_BY(mutex) = true;
+  std::uint64_t queued GUARDED_BY(mutex) = 0;     // entries ever accepted
+  std::uint64_t processed GUARDED_BY(mutex) = 0;  // entries through a write pass
   std::atomic<std::uint64_t> lost{0};  // entries refused or left out, ever
 
   // Opens the day's file, else its alternative; a link under either name is
   // reported once.
   UniqueFd OpenDayFile();
-  void Tell(LogNotice notice, std::uint64_t count);
+  void Tell(LogNotice notice, std::uint64_t count) EXCLUDES(observerMutex);
 
-  std::mutex observerMutex;
-  LogNoticeObserver noticeObserver;  // guarded by observerMutex
+  Mutex observerMutex;
+  LogNoticeObserver noticeObserver GUARDED_BY(observerMutex);
   std::string linkReported;          // writer thread only: the last name found a link
   std::string linkNote;              // writer thread only: said in the next file written
   bool low = false;                // writer thread only
@@ -198,7 +198,7 @@ void LogCore::RunWriter() {
     if (signalled == 1) ending = Event::WaitAny({&stop, &flush}, kLogGatherTime) == 0;
     std::uint64_t droppedNow = 0;
     {
-      std::lock_guard<std::mutex> lock(mutex);
+      MutexLock lock(mutex);
       batch.swap(pending);
       pendingBytes = 0;
       std::swap(droppedNow, dropped);
@@ -213,7 +213,7 @@ void LogCore::RunWriter() {
     const std::size_t taken = batch.size() - (droppedNow > 0 ? 1 : 0);
     batch.clear();
     {
-      std::lock_guard<std::mutex> lock(mutex);
+      MutexLock lock(mutex);
       processed += taken;
     }
     passDone.notify_all();
@@ -247,7 +247,7 @@ std::size_t LogCore::EntriesThatFit(const std::vector<std::string>& batch) {
 void LogCore::Tell(LogNotice notice, std::uint64_t count) {
   LogNoticeObserver observer;
   {
-    std::lock_guard<std::mutex> lock(observerMutex);
+    MutexLock lock(observerMutex);
     observer = noticeObserver;
   }
   if (observer) observer(notice, count);
@@ -306,8 +306,8 @@ struct CTrafficLog::State {
   std::shared_ptr<LogCore> core;
   std::chrono::milliseconds shutdownWait;
   std::thread writer;
-  std::mutex shutdownMutex;
-  bool shutDown = false;  // guarded by shutdownMutex
+  Mutex shutdownMutex;
+  bool shutDown GUARDED_BY(shutdownMutex) = false;
 };
 
 CTrafficLog::CTrafficLog(std::string directory, WallClock clock,
@@ -319,7 +319,7 @@ CTrafficLog::CTrafficLog(std::string directory, WallClock clock,
     state_->writer = std::thread([core = state_->core] { core->RunWriter(); });
   } catch (const std::system_error&) {
     // Without a writer nothing could ever be written: refuse every entry.
-    std::lock_guard<std::mutex> lock(state_->core->mutex);
+    MutexLock lock(state_->core->mutex);
     state_->core->accepting = false;
     state_->core->stop.Set();
     state_->core->done.Set();
@@ -347,7 +347,7 @@ bool CTrafficLog::LogV(const char* format, va_list arguments) {
   {
     // Checked again under the lock: an entry accepted here is always seen by
     // the writer's last pass, which starts only after accepting is cleared.
-    std::lock_guard<std::mutex> lock(core.mutex);
+    MutexLock lock(core.mutex);
     if (!core.accepting) return false;
     if (core.pending.size() >= core.limits.entries || core.pendingBytes + entry.size() > core.limits.bytes) {
       ++core.dropped;
@@ -371,27 +371,27 @@ bool CTrafficLog::LogV(const char* format, va_list arguments) {
 
 bool CTrafficLog::WaitUntilWritten(std::chrono::milliseconds timeout) {
   LogCore& core = *state_->core;
-  std::unique_lock<std::mutex> lock(core.mutex);
+  MutexLock lock(core.mutex);
   const std::uint64_t target = core.queued;
   if (core.processed < target) core.flush.Set();
-  return core.passDone.wait_for(lock, timeout, [&] { return core.processed >= target; });
+  return core.passDone.wait_for(core.mutex, timeout, [&]() REQUIRES(core.mutex) { return core.processed >= target; });
 }
 
 std::uint64_t CTrafficLog::DroppedEntries() const { return state_->core->lost.load(std::memory_order_relaxed); }
 
 void CTrafficLog::SetNoticeObserver(LogNoticeObserver observer) {
   LogCore& core = *state_->core;
-  std::lock_guard<std::mutex> lock(core.observerMutex);
+  MutexLock lock(core.observerMutex);
   core.noticeObserver = std::move(observer);
 }
 
 void CTrafficLog::Shutdown() {
-  std::lock_guard<std::mutex> guard(state_->shutdownMutex);
+  MutexLock guard(state_->shutdownMutex);
   if (state_->shutDown) return;
   state_->shutDown = true;
   LogCore& core = *state_->core;
   {
-    std::lock_guard<std::mutex> lock(core.mutex);
+    MutexLock lock(core.mutex);
     core.accepting = false;
   }
   core.stop.Set();

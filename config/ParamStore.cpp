@@ -59,17 +59,17 @@ void CParamStore::LogLoadNotice() {
 }
 
 void CParamStore::SetPath(std::filesystem::path path) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   path_ = std::move(path);
 }
 
 std::filesystem::path CParamStore::Path() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return path_.empty() ? DefaultParamsPath() : path_;
 }
 
 CMerchantParams CParamStore::GetParams() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return current_;
 }
 
@@ -89,7 +89,7 @@ StoredLine CParamStore::ReadStored(CMerchantParams& set, std::string& error) con
 }
 
 bool CParamStore::Load(LoadWrites writes) {
-  std::lock_guard writeLock(writeMutex_);
+  MutexLock writeLock(writeMutex_);
   SetLoadNotice({});
   SetReadFailure({});
   const std::filesystem::path path = Path();
@@ -97,7 +97,7 @@ bool CParamStore::Load(LoadWrites writes) {
   std::string error;
   const StoredLine found = ReadStored(set, error);
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     current_ = set;  // the line's values, or the defaults when it had none to give
   }
   if (found == StoredLine::kRead) {
@@ -193,22 +193,22 @@ bool CParamStore::KeepAside(const std::filesystem::path& path, std::filesystem::
 }
 
 std::string CParamStore::LoadNotice() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return loadNotice_;
 }
 
 std::string CParamStore::ReadFailure() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return readFailure_;
 }
 
 bool CParamStore::Save(const CMerchantParams& set) {
-  std::lock_guard writeLock(writeMutex_);
+  MutexLock writeLock(writeMutex_);
   return SaveLocked(set);
 }
 
 bool CParamStore::ResetToDefaults() {
-  std::lock_guard writeLock(writeMutex_);
+  MutexLock writeLock(writeMutex_);
   return SaveLocked(CMerchantParams());
 }
 
@@ -231,7 +231,7 @@ bool CParamStore::SaveLocked(const CMerchantParams& set) {
     return false;
   }
   if (!Persist(line)) return false;
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   current_ = set;
   lastErrorCode_ = kParamErrorNone;
   lastErrorText_.clear();
@@ -247,7 +247,7 @@ bool CParamStore::Persist(const std::string& line) {
 
 ConfigurationState CParamStore::GetConfigurationState() const {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (!readFailure_.empty()) return ConfigurationState::ParamsUnreadable;
   }
   return ConfigurationStateOf(GetParams());
@@ -273,28 +273,28 @@ std::string RefusedIdentityText(const CMerchantParams& set) {
 }
 
 int CParamStore::LastErrorCode() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return lastErrorCode_;
 }
 
 std::string CParamStore::LastErrorText() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return lastErrorText_;
 }
 
 void CParamStore::SetLastError(int code, std::string text) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   lastErrorCode_ = code;
   lastErrorText_ = std::move(text);
 }
 
 void CParamStore::SetReadFailure(std::string text) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   readFailure_ = std::move(text);
 }
 
 void CParamStore::SetLoadNotice(std::string text) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   loadNotice_ = std::move(text);
 }
 

@@ -3,9 +3,9 @@
 #pragma once
 
 #include "config/MerchantParams.h"
+#include "common/Mutex.h"
 
 #include <filesystem>
-#include <mutex>
 #include <string>
 
 namespace paxelle {
@@ -86,7 +86,7 @@ class CParamStore {
   std::string LastErrorText() const;
 
  private:
-  bool SaveLocked(const CMerchantParams& set);
+  bool SaveLocked(const CMerchantParams& set) REQUIRES(writeMutex_);
   bool Persist(const std::string& line);
   bool KeepAside(const std::filesystem::path& path, std::filesystem::path& keptAs);
   void SetLastError(int code, std::string text);
@@ -98,15 +98,15 @@ class CParamStore {
 
   // Held across a whole Load/Save/ResetToDefaults so that the file and the
   // current set are replaced in the same order; never held by readers.
-  std::mutex writeMutex_;
+  Mutex writeMutex_;
   CTrafficLog* const log_;
-  mutable std::mutex mutex_;
-  std::filesystem::path path_;
-  CMerchantParams current_;
-  int lastErrorCode_ = kParamErrorNone;
-  std::string lastErrorText_;
-  std::string loadNotice_;
-  std::string readFailure_;
+  mutable Mutex mutex_;
+  std::filesystem::path path_ GUARDED_BY(mutex_);
+  CMerchantParams current_ GUARDED_BY(mutex_);
+  int lastErrorCode_ GUARDED_BY(mutex_) = kParamErrorNone;
+  std::string lastErrorText_ GUARDED_BY(mutex_);
+  std::string loadNotice_ GUARDED_BY(mutex_);
+  std::string readFailure_ GUARDED_BY(mutex_);
 };
 
 // ParamsNotSet for the defaults, ParamsReady for a set of this version.

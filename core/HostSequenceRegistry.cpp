@@ -5,7 +5,7 @@
 namespace paxelle {
 
 int HostSequenceRegistry::Add() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   // Looked at under the lock: a stop that sets the event and then counts tickets either
   // sees this ticket or makes this call return 0, never neither.
   if (stopping_.IsSet()) return 0;
@@ -20,7 +20,7 @@ int HostSequenceRegistry::Add() {
 }
 
 bool HostSequenceRegistry::Remove(int number) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const auto found = std::find(numbers_.begin(), numbers_.end(), number);
   if (found == numbers_.end()) return false;
   numbers_.erase(found);
@@ -29,12 +29,12 @@ bool HostSequenceRegistry::Remove(int number) {
 }
 
 int HostSequenceRegistry::Count() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return static_cast<int>(numbers_.size());
 }
 
 void HostSequenceRegistry::Clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   numbers_.clear();
   numbers_.shrink_to_fit();
 }

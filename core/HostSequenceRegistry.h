@@ -3,8 +3,8 @@
 #pragma once
 
 #include "common/Event.h"
+#include "common/Mutex.h"
 
-#include <mutex>
 #include <vector>
 
 namespace paxelle {
@@ -32,9 +32,9 @@ class HostSequenceRegistry {
 
  private:
   const Event& stopping_;
-  mutable std::mutex mutex_;
-  std::vector<int> numbers_;  // in the order they were taken
-  int lastNumber_ = 0;
+  mutable Mutex mutex_;
+  std::vector<int> numbers_ GUARDED_BY(mutex_);  // in the order they were taken
+  int lastNumber_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace paxelle

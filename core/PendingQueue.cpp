@@ -37,7 +37,7 @@ int PendingQueue::EnqueueExclusive(CRequest& record, DeliveryWaker waker) {
 
 int PendingQueue::Add(CRequest& record, DeliveryWaker waker, bool exclusive) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (exclusiveId_ != 0) return kRefused;
     const int id = NextFreeIdLocked();
     if (id == 0) return kRefused;
@@ -69,7 +69,7 @@ void PendingQueue::Snapshot(RequestList& out) const {
 
 bool PendingQueue::SnapshotWithExclusive(RequestList& out) const {
   out.clear();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   out.insert(out.end(), records_.begin(), records_.end());
   return exclusiveId_ != 0;
 }
@@ -79,7 +79,7 @@ void PendingQueue::CollectByIds(const std::vector<int>& ids, RequestList& out) c
   if (ids.empty()) return;
   std::vector<const Slot*> found;
   found.reserve(ids.size());
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   for (const int id : ids) {
     const auto slot = index_.find(id);
     if (slot == index_.end()) continue;
@@ -90,7 +90,7 @@ void PendingQueue::CollectByIds(const std::vector<int>& ids, RequestList& out) c
 }
 
 bool PendingQueue::FindById(int id, CRequest& out) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const auto found = index_.find(id);
   if (found == index_.end()) return false;
   out = *found->second.position;
@@ -106,7 +106,7 @@ bool PendingQueue::UpdateByIdIfState(int id, RequestState expectedState, const C
 bool PendingQueue::Update(int id, const RequestState* expectedState, const CRequest& record) {
   DeliveryWaker waker;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     const auto found = index_.find(id);
     if (found == index_.end()) return false;
     CRequest& stored = *found->second.position;
@@ -121,7 +121,7 @@ bool PendingQueue::Update(int id, const RequestState* expectedState, const CRequ
 }
 
 bool PendingQueue::MarkSent(int id) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const auto found = index_.find(id);
   if (found == index_.end() || found->second.position->State != kStateSending) return false;
   found->second.sent = true;
@@ -131,7 +131,7 @@ bool PendingQueue::MarkSent(int id) {
 bool PendingQueue::AbandonUnsent(int id) {
   DeliveryWaker waker;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     const auto found = index_.find(id);
     if (found == index_.end()) return false;
     CRequest& stored = *found->second.position;
@@ -160,7 +160,7 @@ bool PendingQueue::RemoveById(int id) {
   // Declared before the lock so the record and its waker are destroyed after unlocking.
   RequestList removed;
   DeliveryWaker waker;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return RemoveLocked(id, removed, waker);
 }
 
@@ -169,12 +169,12 @@ bool PendingQueue::RemoveBatchById(int id) {
 }
 
 int PendingQueue::ActiveCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return static_cast<int>(records_.size());
 }
 
 bool PendingQueue::IsExclusive() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return exclusiveId_ != 0;
 }
 
@@ -182,7 +182,7 @@ void PendingQueue::Clear() {
   // Declared before the lock so the records are destroyed after unlocking.
   RequestList records;
   std::unordered_map<int, Slot> index;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   records.swap(records_);
   index.swap(index_);
   exclusiveId_ = 0;

@@ -5,10 +5,10 @@
 #include "common/Event.h"
 #include "core/Request.h"
 #include "core/RequestList.h"
+#include "common/Mutex.h"
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -93,20 +93,20 @@ class PendingQueue {
     bool sent = false;          // MarkSent: its message has left, or is leaving
   };
 
-  int Add(CRequest& record, DeliveryWaker waker, bool exclusive);
+  int Add(CRequest& record, DeliveryWaker waker, bool exclusive) EXCLUDES(mutex_);
   // UpdateById, only while the stored State is *expectedState when that is given.
-  bool Update(int id, const RequestState* expectedState, const CRequest& record);
+  bool Update(int id, const RequestState* expectedState, const CRequest& record) EXCLUDES(mutex_);
   // The id after lastId_ that no queued record holds; 0 when every id is taken.
-  int NextFreeIdLocked();
+  int NextFreeIdLocked() REQUIRES(mutex_);
   // Unlinks the record into `removed` so the caller destroys it after unlocking.
-  bool RemoveLocked(int id, RequestList& removed, DeliveryWaker& waker);
+  bool RemoveLocked(int id, RequestList& removed, DeliveryWaker& waker) REQUIRES(mutex_);
 
-  mutable std::mutex mutex_;
-  RequestList records_;
-  std::unordered_map<int, Slot> index_;  // QueueId -> stored record and its waker
-  int lastId_ = 0;
-  std::uint64_t arrivals_ = 0;
-  int exclusiveId_ = 0;  // QueueId of the queued batch close, 0 when none
+  mutable Mutex mutex_;
+  RequestList records_ GUARDED_BY(mutex_);
+  std::unordered_map<int, Slot> index_ GUARDED_BY(mutex_);  // QueueId -> stored record and its waker
+  int lastId_ GUARDED_BY(mutex_) = 0;
+  std::uint64_t arrivals_ GUARDED_BY(mutex_) = 0;
+  int exclusiveId_ GUARDED_BY(mutex_) = 0;  // QueueId of the queued batch close, 0 when none
   Event workQueued_;
 };
 

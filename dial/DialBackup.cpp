@@ -134,12 +134,12 @@ void CDialBackup::Stop() {
 }
 
 std::string CDialBackup::LastError() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return lastError_;
 }
 
 void CDialBackup::SetLastError(std::string text) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   lastError_ = std::move(text);
 }
 

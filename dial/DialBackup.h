@@ -11,9 +11,9 @@
 #include "dial/ModemLines.h"
 #include "dial/SerialPort.h"
 #include "dial/StopDescriptor.h"
+#include "common/Mutex.h"
 
 #include <functional>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -114,8 +114,8 @@ class CDialBackup {
   bool freshCall_ = false;   // worker thread only
   bool reopenFailureTold_ = false;  // worker thread only
   std::string modemText_;    // worker thread only: the line between frames so far
-  mutable std::mutex mutex_;  // guards lastError_
-  std::string lastError_;
+  mutable Mutex mutex_;
+  std::string lastError_ GUARDED_BY(mutex_);
 };
 
 // The failure texts of Start, filled in for `portNumber`.

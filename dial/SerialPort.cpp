@@ -50,23 +50,22 @@ bool CSerialPort::Open(int port, int baud, char parity, char dataBits, char stop
     return false;
   }
   const std::string path = devices_.DevicePath(port);
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.IsValid()) {
     openError_ = path + ": " + SystemErrorText(errno);
     return false;
   }
   auto fail = [&](std::string reason) {
-    ::close(fd);
     openError_ = path + ": " + std::move(reason);
     return false;
   };
   // Another program on the line would corrupt every exchange.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail("in use by another program");
+  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return fail("in use by another program");
   termios current{};
-  if (::tcgetattr(fd, &current) != 0) return fail("not a serial device: " + SystemErrorText(errno));
+  if (::tcgetattr(fd.Get(), &current) != 0) return fail("not a serial device: " + SystemErrorText(errno));
 
   int bits = 0;
-  const int linesError = lines_.Get(fd, bits);
+  const int linesError = lines_.Get(fd.Get(), bits);
   const bool forcedLocal = devices_.IsLocal(port);
   const bool noLines = linesError == ENOTTY || linesError == EINVAL;
   if (linesError != 0 && !noLines && !forcedLocal) {
@@ -79,21 +78,21 @@ bool CSerialPort::Open(int port, int baud, char parity, char dataBits, char stop
     // Nothing drives CTS on such a line.
     BuildSerialSettings(baud, parity, dataBits, stopBits, false, settings);
   }
-  if (::tcsetattr(fd, TCSANOW, &settings) != 0) {
+  if (::tcsetattr(fd.Get(), TCSANOW, &settings) != 0) {
     const int error = errno;
     // A line without a UART behind it has no character framing to set, and some
     // refuse to change it; everything else of ours still has to hold.
     termios keptFraming = settings;
     constexpr tcflag_t kFraming = CSIZE | PARENB | PARODD | CSTOPB;
     keptFraming.c_cflag = (settings.c_cflag & ~kFraming) | (current.c_cflag & kFraming);
-    if (!local || error != EINVAL || ::tcsetattr(fd, TCSANOW, &keptFraming) != 0) {
+    if (!local || error != EINVAL || ::tcsetattr(fd.Get(), TCSANOW, &keptFraming) != 0) {
       return fail("settings refused: " + SystemErrorText(error));
     }
   }
-  ::tcflush(fd, TCIOFLUSH);
-  if (!local) lines_.Raise(fd, TIOCM_DTR | TIOCM_RTS);
+  ::tcflush(fd.Get(), TCIOFLUSH);
+  if (!local) lines_.Raise(fd.Get(), TIOCM_DTR | TIOCM_RTS);
 
-  fd_ = fd;
+  fd_ = std::move(fd);
   portNumber_ = port;
   baud_ = baud;
   local_ = local;
@@ -106,16 +105,14 @@ bool CSerialPort::Open(int port, int baud, char parity, char dataBits, char stop
 }
 
 bool CSerialPort::Close() {
-  if (fd_ < 0) return true;
-  const int result = ::close(fd_);
-  // Linux releases the descriptor even when close reports an error.
-  fd_ = -1;
+  if (!fd_.IsValid()) return true;
+  const bool closed = fd_.Close();
   local_ = false;
   localCarrier_ = false;
   hungUp_ = false;
   pending_.clear();
   received_ = 0;
-  return result == 0 || errno == EINTR;
+  return closed || errno == EINTR;
 }
 
 bool CSerialPort::StopSet() const { return stop_ != nullptr && stop_->IsSet(); }
@@ -130,9 +127,9 @@ CSerialPort::Ready CSerialPort::WaitFor(short events, Clock::time_point deadline
       stopIndex = static_cast<int>(count);
       watch[count++] = pollfd{stop_->Fd(), POLLIN, 0};
     }
-    if (events != 0 && fd_ >= 0 && !hungUp_) {
+    if (events != 0 && fd_.IsValid() && !hungUp_) {
       portIndex = static_cast<int>(count);
-      watch[count++] = pollfd{fd_, events, 0};
+      watch[count++] = pollfd{fd_.Get(), events, 0};
     }
     const int ready = ::poll(watch, count, PollTimeout(deadline - Clock::now()));
     if (ready < 0) {
@@ -153,16 +150,16 @@ CSerialPort::Ready CSerialPort::WaitFor(short events, Clock::time_point deadline
 }
 
 void CSerialPort::NoteHangUp() {
-  if (!hungUp_ && fd_ >= 0) log_.Log("Com Port %d reports a hang-up.", portNumber_);
+  if (!hungUp_ && fd_.IsValid()) log_.Log("Com Port %d reports a hang-up.", portNumber_);
   hungUp_ = true;
   localCarrier_ = false;
 }
 
 bool CSerialPort::FillPending(bool readable) {
-  if (fd_ < 0 || hungUp_) return false;
+  if (!fd_.IsValid() || hungUp_) return false;
   char buffer[kReceiveBufferSize];
   for (;;) {
-    const ssize_t count = ::read(fd_, buffer, sizeof buffer);
+    const ssize_t count = ::read(fd_.Get(), buffer, sizeof buffer);
     if (count > 0) {
       pending_.append(buffer, static_cast<std::size_t>(count));
       return true;
@@ -176,15 +173,15 @@ bool CSerialPort::FillPending(bool readable) {
 }
 
 int CSerialPort::BytesAvailable() {
-  if (fd_ < 0) return 0;
+  if (!fd_.IsValid()) return 0;
   int waiting = 0;
-  if (hungUp_ || ::ioctl(fd_, FIONREAD, &waiting) != 0) waiting = 0;
+  if (hungUp_ || ::ioctl(fd_.Get(), FIONREAD, &waiting) != 0) waiting = 0;
   return static_cast<int>(std::min<std::size_t>(pending_.size() + static_cast<std::size_t>(waiting), INT_MAX));
 }
 
 int CSerialPort::Read(int maxBytes) {
   received_ = 0;
-  if (fd_ < 0) return 0;
+  if (!fd_.IsValid()) return 0;
   const std::size_t limit = maxBytes < 0 ? kMaxReadBytes : std::min(maxBytes, kMaxReadBytes);
   if (pending_.size() < limit) FillPending(false);
   received_ = std::min(limit, pending_.size());
@@ -226,7 +223,7 @@ int CSerialPort::WaitForInputWhileCarrier(milliseconds timeout) {
 
 int CSerialPort::ReadLine(milliseconds timeout, std::string& line) {
   line.clear();
-  if (fd_ < 0) return PortError;
+  if (!fd_.IsValid()) return PortError;
   const auto deadline = After(timeout);
   for (;;) {
     if (StopSet()) return PortStopped;
@@ -258,7 +255,7 @@ int CSerialPort::ReadLine(milliseconds timeout, std::string& line) {
 }
 
 int CSerialPort::WaitForOk(milliseconds timeout) {
-  if (fd_ < 0) return PortError;
+  if (!fd_.IsValid()) return PortError;
   const auto deadline = After(timeout);
   std::string text;
   for (;;) {
@@ -295,12 +292,12 @@ int CSerialPort::SleepOrStop(milliseconds wait) {
 void CSerialPort::PurgeReceive() {
   pending_.clear();
   received_ = 0;
-  if (fd_ >= 0) ::tcflush(fd_, TCIFLUSH);
+  if (fd_.IsValid()) ::tcflush(fd_.Get(), TCIFLUSH);
 }
 
 int CSerialPort::OutputQueued() {
   int queued = 0;
-  if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return -1;
+  if (::ioctl(fd_.Get(), TIOCOUTQ, &queued) != 0) return -1;
   return std::max(queued, 0);
 }
 
@@ -311,7 +308,7 @@ milliseconds CSerialPort::DrainTime(int queued) const {
 
 std::string CSerialPort::QueueStateText() {
   int waiting = 0;
-  if (::ioctl(fd_, FIONREAD, &waiting) != 0) waiting = 0;
+  if (::ioctl(fd_.Get(), FIONREAD, &waiting) != 0) waiting = 0;
   const int queued = std::max(OutputQueued(), 0);
   int bits = 0;
   const bool ctsHeld = !local_ && (settings_.c_cflag & CRTSCTS) != 0 && ReadLines(bits) && (bits & TIOCM_CTS) == 0;
@@ -322,18 +319,18 @@ std::string CSerialPort::QueueStateText() {
 }
 
 int CSerialPort::Transmit(const void* data, std::size_t length, milliseconds timeout) {
-  if (fd_ < 0) return PortError;
+  if (!fd_.IsValid()) return PortError;
   if (length > kTransmitBufferSize) length = kTransmitBufferSize - 1;
   if (length == 0) return PortOk;
   std::memcpy(transmit_, data, length);
   const auto deadline = After(timeout);
   auto stopped = [this] {
-    ::tcflush(fd_, TCOFLUSH);
+    ::tcflush(fd_.Get(), TCOFLUSH);
     return PortStopped;
   };
   auto timedOut = [this] {
     const std::string state = QueueStateText();
-    ::tcflush(fd_, TCOFLUSH);
+    ::tcflush(fd_.Get(), TCOFLUSH);
     log_.Log("TIMED OUT! on TRANSMIT!! [%s]\n", state.c_str());
     return PortTimeout;
   };
@@ -349,7 +346,7 @@ int CSerialPort::Transmit(const void* data, std::size_t length, milliseconds tim
     if (chunk > room) chunk = room > 0 ? room - 1 : 0;
     Ready ready = Ready::kPort;
     if (chunk > 0) {
-      const ssize_t written = ::write(fd_, transmit_ + sent, chunk);
+      const ssize_t written = ::write(fd_.Get(), transmit_ + sent, chunk);
       if (written > 0) {
         sent += static_cast<std::size_t>(written);
         queued = std::max(OutputQueued(), 0);
@@ -397,29 +394,29 @@ int CSerialPort::SendCommandWithin(std::string_view text, bool appendCr, millise
 }
 
 bool CSerialPort::ReadLines(int& bits) {
-  if (fd_ < 0) return false;
-  const int error = lines_.Get(fd_, bits);
+  if (!fd_.IsValid()) return false;
+  const int error = lines_.Get(fd_.Get(), bits);
   // A serial adapter unplugged under an open descriptor answers so.
   if (error == EIO || error == ENODEV || error == ENXIO) NoteHangUp();
   return error == 0;
 }
 
 bool CSerialPort::IsDsrOn() {
-  if (fd_ < 0) return false;
+  if (!fd_.IsValid()) return false;
   if (local_) return true;
   int bits = 0;
   return ReadLines(bits) && (bits & TIOCM_DSR) != 0;
 }
 
 bool CSerialPort::IsCtsOn() {
-  if (fd_ < 0) return false;
+  if (!fd_.IsValid()) return false;
   if (local_) return true;
   int bits = 0;
   return ReadLines(bits) && (bits & TIOCM_CTS) != 0;
 }
 
 bool CSerialPort::IsCarrierOn() {
-  if (fd_ < 0 || hungUp_) return false;
+  if (!fd_.IsValid() || hungUp_) return false;
   if (local_) return localCarrier_;
   int bits = 0;
   return ReadLines(bits) && (bits & TIOCM_CAR) != 0;
@@ -427,13 +424,13 @@ bool CSerialPort::IsCarrierOn() {
 
 bool CSerialPort::HangUp() {
   // A device that has hung up has no call left to end, and nothing reaches it.
-  if (fd_ < 0 || hungUp_) {
+  if (!fd_.IsValid() || hungUp_) {
     localCarrier_ = false;
     return false;
   }
   if (!local_) {
     bool confirmed = false;
-    lines_.Drop(fd_, TIOCM_DTR);
+    lines_.Drop(fd_.Get(), TIOCM_DTR);
     const auto deadline = Clock::now() + kDtrDropWatch;
     for (;;) {
       if (!IsCarrierOn()) {
@@ -443,7 +440,7 @@ bool CSerialPort::HangUp() {
       const auto now = Clock::now();
       if (now >= deadline || WaitFor(0, std::min(deadline, now + kCarrierPoll)) == Ready::kStop) break;
     }
-    lines_.Raise(fd_, TIOCM_DTR);
+    lines_.Raise(fd_.Get(), TIOCM_DTR);
     if (confirmed) return true;
   }
   const int status = EscapeAndHangUp(Clock::time_point::max());
@@ -453,7 +450,7 @@ bool CSerialPort::HangUp() {
 }
 
 bool CSerialPort::HangUpBeforeClose(milliseconds limit) {
-  if (fd_ < 0 || hungUp_ || !local_ || !localCarrier_) return true;
+  if (!fd_.IsValid() || hungUp_ || !local_ || !localCarrier_) return true;
   // This is part of the stop itself, so the stop descriptor (set by now) must not
   // cut it short; the limit bounds it instead.
   const StopDescriptor* stop = std::exchange(stop_, nullptr);

@@ -9,6 +9,7 @@
 // "NO CARRIER" from the modem or the device's own hang-up.
 #pragma once
 
+#include "common/PosixFile.h"
 #include "common/TimeLimits.h"
 #include "dial/ComDevices.h"
 #include "dial/ModemLines.h"
@@ -60,7 +61,7 @@ class CSerialPort {
   bool Open(int port, int baud, char parity, char dataBits, char stopBits);
   // Closes the device; true when the port is (now) closed.
   bool Close();
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return fd_.IsValid(); }
   // True when the open device runs in local mode.
   bool IsLocalMode() const { return local_; }
   // The settings Open built for the device (valid after a successful Open).
@@ -150,7 +151,7 @@ class CSerialPort {
   ModemLineControl& lines_;
   const SerialPortTimings timings_;
   const StopDescriptor* stop_ = nullptr;
-  int fd_ = -1;
+  UniqueFd fd_;
   int portNumber_ = 0;
   int baud_ = 19200;
   bool local_ = false;

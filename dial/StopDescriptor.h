@@ -2,27 +2,26 @@
 // a port can poll the port and the stop signal together.
 #pragma once
 
+#include "common/EventFd.h"
+
 namespace paxelle {
 
 class StopDescriptor {
  public:
   // Creates the descriptor; IsValid() tells whether the system gave one.
-  StopDescriptor();
-  ~StopDescriptor();
-  StopDescriptor(const StopDescriptor&) = delete;
-  StopDescriptor& operator=(const StopDescriptor&) = delete;
+  StopDescriptor() { fd_.Open(); }
 
-  bool IsValid() const { return fd_ >= 0; }
+  bool IsValid() const { return fd_.IsValid(); }
   // Raises the signal until Reset; safe from any thread, more than once.
-  void Set();
-  void Reset();
+  void Set() { fd_.Signal(); }
+  void Reset() { fd_.Drain(); }
   // Looks without waiting.
-  bool IsSet() const;
+  bool IsSet() const { return fd_.WaitFor(std::chrono::milliseconds(0)); }
   // Readable while set: poll it with POLLIN, never read it.
-  int Fd() const { return fd_; }
+  int Fd() const { return fd_.Fd(); }
 
  private:
-  int fd_ = -1;
+  EventFd fd_;
 };
 
 }  // namespace paxelle

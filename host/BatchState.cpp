@@ -97,7 +97,7 @@ std::string CBatchState::GetBatchNo(bool readOnly, bool force, bool& changed, st
   std::vector<StateNote> notes;
   std::string batchNo;
   try {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const std::time_t now = clock_();
     const std::string today = FormatLocalTime("%y%m%d", now);
     if (!readOnly && !force) CheckAutomaticClose(now, notes);
@@ -134,7 +134,7 @@ std::string CBatchState::GetBatchNo(bool readOnly, bool force, bool& changed, st
 void CBatchState::SetClosed(std::string& errors) {
   std::vector<StateNote> notes;
   try {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     CloseLocked(FormatLocalTime("%y%m%d", clock_()), notes);
   } catch (const std::exception&) {
     notes.push_back({kBatchTexts.unknownException, {}});
@@ -143,13 +143,13 @@ void CBatchState::SetClosed(std::string& errors) {
 }
 
 void CBatchState::SetSchedule(const std::string& batchCloseOption, const std::string& hostCloseTime) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   closeOption_ = batchCloseOption;
   closeTime_ = hostCloseTime;
 }
 
 std::string CBatchState::Status() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return status_;
 }
 

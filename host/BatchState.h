@@ -3,12 +3,12 @@
 #pragma once
 
 #include "common/Clock.h"
+#include "common/Mutex.h"
 
 #include <sys/stat.h>
 
 #include <ctime>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -47,20 +47,20 @@ class CBatchState {
   std::string Status();
 
  private:
-  void CheckAutomaticClose(std::time_t now, std::vector<StateNote>& notes);
-  void CloseLocked(const std::string& today, std::vector<StateNote>& notes);
+  void CheckAutomaticClose(std::time_t now, std::vector<StateNote>& notes) REQUIRES(mutex_);
+  void CloseLocked(const std::string& today, std::vector<StateNote>& notes) REQUIRES(mutex_);
   // Reads the file unless memory holds a state the file could not take.
-  void ReadBatchFile(const std::string& today, std::vector<StateNote>& notes);
+  void ReadBatchFile(const std::string& today, std::vector<StateNote>& notes) REQUIRES(mutex_);
   // False when the file could not take the state held in memory.
-  bool WriteBatchFile(std::vector<StateNote>& notes);
+  bool WriteBatchFile(std::vector<StateNote>& notes) REQUIRES(mutex_);
 
   const std::filesystem::path directory_;
   CTrafficLog& log_;
   const WallClock clock_;
-  std::mutex mutex_;
-  std::string batchNo_;
-  std::string status_;
-  bool unsaved_ = false;  // batchNo_/status_ differ from what the file holds
+  Mutex mutex_;
+  std::string batchNo_ GUARDED_BY(mutex_);
+  std::string status_ GUARDED_BY(mutex_);
+  bool unsaved_ GUARDED_BY(mutex_) = false;  // batchNo_/status_ differ from what the file holds
   // The file as last read or written: while it is unchanged on disk (same file,
   // size and time), memory holds what it holds and it is not read again.
   struct FileStamp {
@@ -73,15 +73,15 @@ class CBatchState {
       return known == other.known && device == other.device && inode == other.inode && size == other.size &&
              modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
     }
-  } seen_;
+  } seen_ GUARDED_BY(mutex_);
   static FileStamp StampOf(const std::filesystem::path& path);
   // The last request's moment ("MMDDYY", "HHMM") as stamped, used when the file
   // that should hold it cannot be written or read.
-  std::string stampDate_;
-  std::string stampTime_;
-  bool stampUnsaved_ = false;
-  std::string closeOption_ = "N";
-  std::string closeTime_ = "0400";
+  std::string stampDate_ GUARDED_BY(mutex_);
+  std::string stampTime_ GUARDED_BY(mutex_);
+  bool stampUnsaved_ GUARDED_BY(mutex_) = false;
+  std::string closeOption_ GUARDED_BY(mutex_) = "N";
+  std::string closeTime_ GUARDED_BY(mutex_) = "0400";
 };
 
 }  // namespace paxelle

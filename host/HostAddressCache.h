@@ -3,10 +3,11 @@
 // name lookup for every connection.
 #pragma once
 
+#include "common/Mutex.h"
+
 #include <netinet/in.h>
 
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -26,8 +27,8 @@ class CHostAddressCache {
   void Clear();
 
  private:
-  mutable std::mutex mutex_;
-  std::map<std::string, sockaddr_in> addresses_;  // guarded by mutex_
+  mutable Mutex mutex_;
+  std::map<std::string, sockaddr_in> addresses_ GUARDED_BY(mutex_);
 };
 
 }  // namespace paxelle

@@ -11,7 +11,7 @@ HostEndpoints::HostEndpoints()
       secondary_(configuredSecondary_) {}
 
 void HostEndpoints::Configure(HostEndpoint primary, HostEndpoint secondary) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   configuredPrimary_ = std::move(primary);
   configuredSecondary_ = std::move(secondary);
   primary_ = configuredPrimary_;
@@ -21,12 +21,12 @@ void HostEndpoints::Configure(HostEndpoint primary, HostEndpoint secondary) {
 }
 
 HostEndpoint HostEndpoints::Current() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return primaryCurrent_ ? primary_ : secondary_;
 }
 
 HostEndpoint HostEndpoints::FailOver(const HostEndpoint& tried) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   ++failOverCount_;
   // Two workers failing on the same endpoint at once must not flip the pair
   // twice: only a failure of the endpoint still current moves it.
@@ -35,7 +35,7 @@ HostEndpoint HostEndpoints::FailOver(const HostEndpoint& tried) {
 }
 
 void HostEndpoints::Reload() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   primary_ = configuredPrimary_;
   secondary_ = configuredSecondary_;
   primaryCurrent_ = true;
@@ -43,7 +43,7 @@ void HostEndpoints::Reload() {
 }
 
 int HostEndpoints::FailOverCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return failOverCount_;
 }
 

@@ -2,7 +2,8 @@
 // shared by every host worker of the process.
 #pragma once
 
-#include <mutex>
+#include "common/Mutex.h"
+
 #include <string>
 
 namespace paxelle {
@@ -39,13 +40,13 @@ class HostEndpoints {
   int FailOverCount() const;
 
  private:
-  mutable std::mutex mutex_;
-  HostEndpoint configuredPrimary_;
-  HostEndpoint configuredSecondary_;
-  HostEndpoint primary_;
-  HostEndpoint secondary_;
-  bool primaryCurrent_ = true;
-  int failOverCount_ = 0;
+  mutable Mutex mutex_;
+  HostEndpoint configuredPrimary_ GUARDED_BY(mutex_);
+  HostEndpoint configuredSecondary_ GUARDED_BY(mutex_);
+  HostEndpoint primary_ GUARDED_BY(mutex_);
+  HostEndpoint secondary_ GUARDED_BY(mutex_);
+  bool primaryCurrent_ GUARDED_BY(mutex_) = true;
+  int failOverCount_ GUARDED_BY(mutex_) = 0;
 };
 
 // The endpoint's port as a number, or 0 when its text is not a decimal

@@ -29,13 +29,13 @@ CHostInterface::CHostInterface(CHostContext& host, HostInterfaceSettings setting
     : host_(host), server_(host.server), settings_(settings), pool_(settings.maxWorkers) {}
 
 CHostInterface::~CHostInterface() {
-  std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+  MutexLock lifecycle(lifecycleMutex_);
   if (thread_.joinable()) StopLocked();
   // The pool, destroyed first, waits for the workers still running.
 }
 
 bool CHostInterface::Start() {
-  std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+  MutexLock lifecycle(lifecycleMutex_);
   if (thread_.joinable()) return true;
   SetLastError({});
   started_.Pulse();
@@ -73,7 +73,7 @@ bool CHostInterface::Start() {
 }
 
 int CHostInterface::Stop() {
-  std::lock_guard<std::mutex> lifecycle(lifecycleMutex_);
+  MutexLock lifecycle(lifecycleMutex_);
   return StopLocked();
 }
 
@@ -95,22 +95,22 @@ int CHostInterface::StopLocked() {
 }
 
 std::string CHostInterface::LastErrorText() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return lastError_;
 }
 
 void CHostInterface::SetTrafficObserver(std::function<void(HostTrafficEvent)> observer) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   observer_ = std::move(observer);
 }
 
 void CHostInterface::SetShutdownRequest(std::function<void()> request) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   shutdownRequest_ = std::move(request);
 }
 
 void CHostInterface::SetLastError(std::string text) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   lastError_ = std::move(text);
 }
 
@@ -209,7 +209,7 @@ void CHostInterface::CheckBatchClose() {
     server_.log.Log("Batch in Progress - Bad List Item Shutting down Server!!");
     std::function<void()> request;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       request = shutdownRequest_;
     }
     if (request) request();
@@ -270,7 +270,7 @@ void CHostInterface::Dispatch(CRequest record) {
 void CHostInterface::NoteNumbersSaved(bool saved) {
   std::function<void(HostTrafficEvent)> observer;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (saved == !numbersNotSavedTold_) return;
     numbersNotSavedTold_ = !saved;
     observer = observer_;
@@ -290,7 +290,7 @@ bool CHostInterface::StartWorker(CRequest record, NumberClaim numbers, int ticke
   workerSettings.exchangeTimeout = settings_.exchangeTimeout;
   workerSettings.numbersSaved = [this](bool saved) { NoteNumbersSaved(saved); };
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     workerSettings.observer = observer_;
     busyLanes_.insert(lane);
   }
@@ -301,7 +301,7 @@ bool CHostInterface::StartWorker(CRequest record, NumberClaim numbers, int ticke
       worker.Run();
     }
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       busyLanes_.erase(busyLanes_.find(lane));
     }
     // The lane's next record, or one waiting for a worker, may go now.
@@ -314,24 +314,24 @@ bool CHostInterface::StartWorker(CRequest record, NumberClaim numbers, int ticke
     started = false;
   }
   if (!started) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     busyLanes_.erase(busyLanes_.find(lane));
   }
   return started;
 }
 
 bool CHostInterface::WorkerAvailable() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return busyLanes_.size() < settings_.maxWorkers;
 }
 
 std::set<int> CHostInterface::BusyLanes() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return std::set<int>(busyLanes_.begin(), busyLanes_.end());
 }
 
 bool CHostInterface::AnyWorkerRunning() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return !busyLanes_.empty();
 }
 

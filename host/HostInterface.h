@@ -9,12 +9,12 @@
 #include "host/HostTraffic.h"
 #include "host/SequenceCounters.h"
 #include "host/WorkerPool.h"
+#include "common/Mutex.h"
 
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -48,11 +48,11 @@ class CHostInterface {
   // tests the connection to the host unless the merchant parameters say not to.
   // True once the thread runs; false when the connection test failed or the thread
   // could not start (LastErrorText says which). Call from one controlling thread.
-  bool Start();
+  bool Start() EXCLUDES(lifecycleMutex_);
   // Sets the interfaces-stopping event, waits (bounded) for the workers in flight,
   // then ends the polling thread. Returns 1. Workers still busy after the wait keep
   // running until their exchange ends and are joined by the destructor.
-  int Stop();
+  int Stop() EXCLUDES(lifecycleMutex_);
   // Why the last Start failed; empty after a successful one.
   std::string LastErrorText() const;
 
@@ -75,19 +75,19 @@ class CHostInterface {
   void DispatchInTurn(const RequestList& snapshot);
   void Dispatch(CRequest record);
   // The worker saves `numbers` before it sends the record's message.
-  bool StartWorker(CRequest record, NumberClaim numbers, int ticket);
+  bool StartWorker(CRequest record, NumberClaim numbers, int ticket) EXCLUDES(mutex_);
   // Tells the operator and the log, once while it lasts, that the numbers of
   // a message could not be saved (`saved` false), and again once they are.
   // Called by the polling thread and the workers.
-  void NoteNumbersSaved(bool saved);
+  void NoteNumbersSaved(bool saved) EXCLUDES(mutex_);
   void CheckBatchClose();
   // Fewer workers are running than settings_.maxWorkers.
-  bool WorkerAvailable() const;
+  bool WorkerAvailable() const EXCLUDES(mutex_);
   // The lanes whose worker is still running.
-  std::set<int> BusyLanes() const;
-  bool AnyWorkerRunning() const;
-  int StopLocked();
-  void SetLastError(std::string text);
+  std::set<int> BusyLanes() const EXCLUDES(mutex_);
+  bool AnyWorkerRunning() const EXCLUDES(mutex_);
+  int StopLocked() REQUIRES(lifecycleMutex_);
+  void SetLastError(std::string text) EXCLUDES(mutex_);
 
   CHostContext& host_;
   CServerContext& server_;
@@ -95,20 +95,20 @@ class CHostInterface {
   Event started_{Event::Reset::kManual};
   Event failed_{Event::Reset::kAuto};
   Event stop_{Event::Reset::kAuto};
-  std::thread thread_;
+  std::thread thread_ GUARDED_BY(lifecycleMutex_);
   std::atomic<bool> threadEnded_{true};
   bool shutdownRequested_ = false;  // polling thread only
   int lastLane_ = 0;                // polling thread only: the lane dispatched last
 
-  std::mutex lifecycleMutex_;  // Start, Stop and the destructor
-  mutable std::mutex mutex_;   // everything below
+  Mutex lifecycleMutex_;  // Start, Stop and the destructor
+  mutable Mutex mutex_;
   // The operator was told that numbers cannot be saved; cleared when one is
   // saved again.
-  bool numbersNotSavedTold_ = false;
-  std::string lastError_;
-  HostTrafficObserver observer_;
-  std::function<void()> shutdownRequest_;
-  std::multiset<int> busyLanes_;  // the lane of every worker running
+  bool numbersNotSavedTold_ GUARDED_BY(mutex_) = false;
+  std::string lastError_ GUARDED_BY(mutex_);
+  HostTrafficObserver observer_ GUARDED_BY(mutex_);
+  std::function<void()> shutdownRequest_ GUARDED_BY(mutex_);
+  std::multiset<int> busyLanes_ GUARDED_BY(mutex_);  // the lane of every worker running
   // Last: destroyed first, so its threads end while everything they use exists.
   CWorkerPool pool_;
 };

@@ -7,7 +7,7 @@ namespace paxelle {
 void CHostSessionCache::Put(const std::string& endpoint, SslSessionPtr session) {
   if (!session || SSL_SESSION_is_resumable(session.get()) != 1) return;
   SslSessionPtr dropped;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   std::deque<SslSessionPtr>& kept = sessions_[endpoint];
   kept.push_back(std::move(session));
   if (kept.size() > kSessionsPerEndpoint) {
@@ -17,7 +17,7 @@ void CHostSessionCache::Put(const std::string& endpoint, SslSessionPtr session) 
 }
 
 SslSessionPtr CHostSessionCache::Take(const std::string& endpoint) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const auto found = sessions_.find(endpoint);
   if (found == sessions_.end() || found->second.empty()) return nullptr;
   SslSessionPtr session = std::move(found->second.back());
@@ -27,12 +27,12 @@ SslSessionPtr CHostSessionCache::Take(const std::string& endpoint) {
 
 void CHostSessionCache::Clear() {
   std::map<std::string, std::deque<SslSessionPtr>> dropped;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   dropped.swap(sessions_);
 }
 
 std::size_t CHostSessionCache::Count(const std::string& endpoint) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const auto found = sessions_.find(endpoint);
   return found == sessions_.end() ? 0 : found->second.size();
 }

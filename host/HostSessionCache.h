@@ -2,12 +2,13 @@
 // next connection to the same endpoint can resume instead of a full handshake.
 #pragma once
 
+#include "common/Mutex.h"
+
 #include <openssl/ssl.h>
 
 #include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
 namespace paxelle {
@@ -36,8 +37,8 @@ class CHostSessionCache {
   std::size_t Count(const std::string& endpoint) const;
 
  private:
-  mutable std::mutex mutex_;
-  std::map<std::string, std::deque<SslSessionPtr>> sessions_;
+  mutable Mutex mutex_;
+  std::map<std::string, std::deque<SslSessionPtr>> sessions_ GUARDED_BY(mutex_);
 };
 
 }  // namespace paxelle

@@ -89,23 +89,23 @@ bool CHostSocket::ConnectByName(const std::string& name, int port, milliseconds 
 bool CHostSocket::ConnectAddress(const sockaddr_in& address, milliseconds timeout) {
   CloseQuietly();
   address_ = address;
-  socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (socket_ < 0) {
+  socket_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!socket_.IsValid()) {
     SetLastError(kHostSocketCreateFailed, "Socket Creation Failed");
     return false;
   }
   // Request and answer are single small messages; none may wait for a delayed ACK.
   const int noDelay = 1;
-  ::setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
-  if (!SetNonBlocking(socket_, true)) {
+  ::setsockopt(socket_.Get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+  if (!SetNonBlocking(socket_.Get(), true)) {
     const int error = errno;
     CloseQuietly();
     SetLastError(error, "Socket ioctl (No Block) Failed with Error %d", error);
     return false;
   }
   const Clock::time_point deadline = Clock::now() + std::max(timeout, milliseconds(0));
-  if (::connect(socket_, reinterpret_cast<const sockaddr*>(&address_), sizeof address_) == 0) {
-    SetNonBlocking(socket_, false);
+  if (::connect(socket_.Get(), reinterpret_cast<const sockaddr*>(&address_), sizeof address_) == 0) {
+    SetNonBlocking(socket_.Get(), false);
     return true;
   }
   if (errno != EINPROGRESS && errno != EINTR) {
@@ -116,7 +116,7 @@ bool CHostSocket::ConnectAddress(const sockaddr_in& address, milliseconds timeou
     return false;
   }
   for (;;) {
-    const Woken woken = WaitForSocket(socket_, POLLOUT, stopping_, deadline);
+    const Woken woken = WaitForSocket(socket_.Get(), POLLOUT, stopping_, deadline);
     if (woken == Woken::kFailed) {
       const int error = errno;
       CloseQuietly();
@@ -126,10 +126,10 @@ bool CHostSocket::ConnectAddress(const sockaddr_in& address, milliseconds timeou
     if (woken == Woken::kSocket) {
       int pending = 0;
       socklen_t length = sizeof pending;
-      if (::getsockopt(socket_, SOL_SOCKET, SO_ERROR, &pending, &length) != 0) pending = errno;
-      pollfd writable{socket_, POLLOUT, 0};
+      if (::getsockopt(socket_.Get(), SOL_SOCKET, SO_ERROR, &pending, &length) != 0) pending = errno;
+      pollfd writable{socket_.Get(), POLLOUT, 0};
       if (pending == 0 && ::poll(&writable, 1, 0) > 0 && (writable.revents & POLLOUT) != 0) {
-        SetNonBlocking(socket_, false);
+        SetNonBlocking(socket_.Get(), false);
         return true;
       }
       break;  // refused, unreachable or reset while connecting
@@ -147,17 +147,16 @@ bool CHostSocket::Close() {
 }
 
 void CHostSocket::CloseQuietly() {
-  if (socket_ < 0) return;
-  SetNonBlocking(socket_, false);
-  ::shutdown(socket_, SHUT_RDWR);
-  ::close(socket_);
-  socket_ = -1;
+  if (!socket_.IsValid()) return;
+  SetNonBlocking(socket_.Get(), false);
+  ::shutdown(socket_.Get(), SHUT_RDWR);
+  socket_.Reset();
 }
 
 int CHostSocket::Send(const char* data, int length) {
   if (length == 0) return 0;
-  if (socket_ < 0 || data == nullptr || length < 0) {
-    systemError_ = socket_ < 0 ? ENOTCONN : EINVAL;
+  if (!socket_.IsValid() || data == nullptr || length < 0) {
+    systemError_ = !socket_.IsValid() ? ENOTCONN : EINVAL;
     SetLastError(kHostSocketSendFailed, "Socket Error Sending %d", kHostSocketSendFailed);
     return -1;
   }
@@ -165,7 +164,7 @@ int CHostSocket::Send(const char* data, int length) {
   Clock::time_point lastProgress = Clock::now();
   while (sent < length) {
     const ssize_t written =
-        ::send(socket_, data + sent, static_cast<std::size_t>(length - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
+        ::send(socket_.Get(), data + sent, static_cast<std::size_t>(length - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (written > 0) {
       sent += static_cast<int>(written);
       lastProgress = Clock::now();
@@ -180,7 +179,7 @@ int CHostSocket::Send(const char* data, int length) {
         error = ETIMEDOUT;
       } else {
         const auto stallEnd = lastProgress + kHostSendStallLimit;
-        WaitForSocket(socket_, POLLOUT, stopping_, stallEnd + milliseconds(1));
+        WaitForSocket(socket_.Get(), POLLOUT, stopping_, stallEnd + milliseconds(1));
         continue;
       }
     }
@@ -193,17 +192,17 @@ int CHostSocket::Send(const char* data, int length) {
 }
 
 int CHostSocket::Receive(char* buffer, int size, milliseconds timeout) {
-  if (socket_ < 0 || buffer == nullptr || size <= 0) return 0;
+  if (!socket_.IsValid() || buffer == nullptr || size <= 0) return 0;
   const Clock::time_point deadline = Clock::now() + std::max(timeout, milliseconds(0));
   for (;;) {
-    const Woken woken = WaitForSocket(socket_, POLLIN, stopping_, deadline);
+    const Woken woken = WaitForSocket(socket_.Get(), POLLIN, stopping_, deadline);
     if (woken == Woken::kFailed) {
       systemError_ = errno;
       SetLastError(systemError_, "Socket Error %d Receiving", systemError_);
       return -1;
     }
     if (woken == Woken::kSocket) {
-      const ssize_t got = ::recv(socket_, buffer, static_cast<std::size_t>(size), MSG_DONTWAIT);
+      const ssize_t got = ::recv(socket_.Get(), buffer, static_cast<std::size_t>(size), MSG_DONTWAIT);
       if (got >= 0) return static_cast<int>(got);  // 0: the peer closed the connection
       const int error = errno;
       if (error == ECONNRESET) return 0;
@@ -219,15 +218,15 @@ int CHostSocket::Receive(char* buffer, int size, milliseconds timeout) {
 
 bool CHostSocket::BytesAvailable() const {
   int count = 0;
-  return socket_ >= 0 && ::ioctl(socket_, FIONREAD, &count) == 0 && count > 0;
+  return socket_.IsValid() && ::ioctl(socket_.Get(), FIONREAD, &count) == 0 && count > 0;
 }
 
 bool CHostSocket::IsAlive() const {
-  if (socket_ < 0) return false;
-  pollfd watch{socket_, POLLIN, 0};
+  if (!socket_.IsValid()) return false;
+  pollfd watch{socket_.Get(), POLLIN, 0};
   if (::poll(&watch, 1, 0) < 0 || (watch.revents & POLLNVAL) != 0) return false;
   char peeked = 0;
-  const ssize_t got = ::recv(socket_, &peeked, 1, MSG_PEEK | MSG_DONTWAIT);
+  const ssize_t got = ::recv(socket_.Get(), &peeked, 1, MSG_PEEK | MSG_DONTWAIT);
   if (got > 0) return true;
   if (got == 0) return false;  // orderly close
   switch (errno) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/Event.h"
+#include "common/PosixFile.h"
 #include "common/TimeLimits.h"
 #include "common/TrafficLog.h"
 #include "host/HostAddressCache.h"
@@ -75,7 +76,7 @@ class CHostSocket {
   bool Stopping() const { return stopping_ != nullptr && stopping_->IsSet(); }
 
   const Event* const stopping_;
-  int socket_ = -1;
+  UniqueFd socket_;
   sockaddr_in address_{};
   int lastErrorCode_ = kHostSocketNoError;
   std::string lastErrorText_;

@@ -64,7 +64,7 @@ bool CSecurityInterface::Load(const std::string& extraCaFile) {
   }
   if (!failure.empty()) {
     SSL_CTX_free(context);
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     lastErrorText_ = std::move(failure);
     return false;
   }
@@ -77,7 +77,7 @@ bool CSecurityInterface::Load(const std::string& extraCaFile) {
   // keeps them per endpoint; the library's own cache would not know the endpoint.
   SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
   SSL_CTX_sess_set_new_cb(context, HandOverNewSession);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   SSL_CTX_free(context_);
   context_ = context;
   lastErrorText_.clear();
@@ -85,23 +85,23 @@ bool CSecurityInterface::Load(const std::string& extraCaFile) {
 }
 
 void CSecurityInterface::Unload() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   SSL_CTX_free(context_);  // a connection made from it holds its own reference
   context_ = nullptr;
 }
 
 bool CSecurityInterface::IsLoaded() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return context_ != nullptr;
 }
 
 SSL* CSecurityInterface::NewConnection() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return context_ != nullptr ? SSL_new(context_) : nullptr;
 }
 
 std::string CSecurityInterface::LastErrorText() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return lastErrorText_;
 }
 

@@ -2,9 +2,10 @@
 // system's trust store plus the operator's extra certificate authority file.
 #pragma once
 
+#include "common/Mutex.h"
+
 #include <openssl/ssl.h>
 
-#include <mutex>
 #include <string>
 
 namespace paxelle {
@@ -35,9 +36,9 @@ class CSecurityInterface {
   std::string LastErrorText() const;
 
  private:
-  mutable std::mutex mutex_;
-  SSL_CTX* context_ = nullptr;
-  std::string lastErrorText_;
+  mutable Mutex mutex_;
+  SSL_CTX* context_ GUARDED_BY(mutex_) = nullptr;
+  std::string lastErrorText_ GUARDED_BY(mutex_);
 };
 
 }  // namespace paxelle

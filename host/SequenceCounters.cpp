@@ -107,7 +107,7 @@ CSequenceCounters::CSequenceCounters(std::filesystem::path directory, CTrafficLo
 
 CSequenceCounters::~CSequenceCounters() {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     ending_ = true;
   }
   numbersWaiting_.notify_all();
@@ -115,7 +115,7 @@ CSequenceCounters::~CSequenceCounters() {
 }
 
 bool CSequenceCounters::StartBackgroundCommits() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (committer_.joinable()) return true;
   try {
     committer_ = std::thread([this] { RunBackgroundCommits(); });
@@ -126,13 +126,13 @@ bool CSequenceCounters::StartBackgroundCommits() {
 }
 
 void CSequenceCounters::RunBackgroundCommits() {
-  std::unique_lock lock(mutex_);
+  MutexLock lock(mutex_);
   while (!ending_) {
     // Bounded, so that the end is seen even if a wake went astray.
-    numbersWaiting_.wait_for(lock, kNumberCommitRecheck,
-                             [this] { return ending_ || (open_->numbers > 0 && !committing_); });
+    numbersWaiting_.wait_for(mutex_, kNumberCommitRecheck,
+                             [this]() REQUIRES(mutex_) { return ending_ || (open_->numbers > 0 && !committing_); });
     if (ending_) break;
-    if (open_->numbers > 0 && !committing_) LeadCommit(lock);
+    if (open_->numbers > 0 && !committing_) LeadCommit();
   }
 }
 
@@ -155,7 +155,7 @@ int CSequenceCounters::Next(const std::string& fileName, int max, std::string& e
 void CSequenceCounters::ResetItems(std::string& errors) {
   NumberClaim claim;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     counters_[kItemFile] = Counter{0, true, true};
     JoinOpenCommit(claim);
   }
@@ -286,7 +286,7 @@ int CSequenceCounters::Take(const std::string& fileName, int max, NumberClaim& c
   Recollection found;
   int value = 0;
   try {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     value = TakeLocked(fileName, max, SettledLocked(), claim, found);
   } catch (const std::exception&) {
     value = 0;
@@ -304,7 +304,7 @@ void CSequenceCounters::TakeNumbers(NumberClaim& claim, int& stan, int* item, bo
   if (item != nullptr) *item = 0;
   try {
     // Under one lock: both numbers join the same commit, and so does the reset.
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     const bool settled = SettledLocked();
     if (resetItems) {
       counters_[kItemFile] = Counter{0, true, true};
@@ -323,13 +323,13 @@ void CSequenceCounters::TakeNumbers(NumberClaim& claim, int& stan, int* item, bo
 bool CSequenceCounters::Commit(const NumberClaim& claim, std::string& errors) {
   bool saved = true;
   for (const std::shared_ptr<NumberCommit>& commit : claim.commits_) {
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     // Bounded by the leader's writes, which always end.
     while (commit->state == NumberCommit::State::kOpen || commit->state == NumberCommit::State::kWriting) {
       if (commit->state == NumberCommit::State::kOpen && !committing_) {
-        LeadCommit(lock);
+        LeadCommit();
       } else {
-        commitEnded_.wait(lock);
+        commitEnded_.wait(mutex_);
       }
     }
     if (commit->state == NumberCommit::State::kSaved) continue;
@@ -339,7 +339,7 @@ bool CSequenceCounters::Commit(const NumberClaim& claim, std::string& errors) {
   return saved;
 }
 
-void CSequenceCounters::LeadCommit(std::unique_lock<std::mutex>& lock) {
+void CSequenceCounters::LeadCommit() {
   const std::shared_ptr<NumberCommit> leading = open_;
   open_ = std::make_shared<NumberCommit>();
   leading->state = NumberCommit::State::kWriting;
@@ -350,7 +350,7 @@ void CSequenceCounters::LeadCommit(std::unique_lock<std::mutex>& lock) {
     writes.push_back({fileName, static_cast<int>(counter.value)});
     counter.dirty = false;
   }
-  lock.unlock();
+  mutex_.Unlock();
 
   // Numbers handed out meanwhile join the next commit.
   std::vector<StateNote> notes;
@@ -368,7 +368,7 @@ void CSequenceCounters::LeadCommit(std::unique_lock<std::mutex>& lock) {
   ReportStateNotes(notes, errorText, log_);
 
   const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
-  lock.lock();
+  mutex_.Lock();
   if (saved && !writes.empty()) {
     constexpr std::size_t kKept = 4096;
     const auto micros = static_cast<std::uint32_t>(std::min<std::int64_t>(took.count(), UINT32_MAX));
@@ -400,7 +400,7 @@ void CSequenceCounters::LeadCommit(std::unique_lock<std::mutex>& lock) {
 }
 
 void CSequenceCounters::SetCommitObserver(std::function<void(std::chrono::microseconds)> observer) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   commitObserver_ = std::move(observer);
 }
 
@@ -408,7 +408,7 @@ CSequenceCounters::CommitTimes CSequenceCounters::MeasuredCommits() const {
   std::vector<std::uint32_t> recent;
   CommitTimes times;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     recent = commitMicros_;
     times.commits = commits_;
   }
@@ -426,7 +426,7 @@ std::string CSequenceCounters::CheckFiles() {
     Recollection found;
     std::string errors;
     try {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       const std::optional<std::int64_t> stored = RecallOrHeld(fileName, kNumberMax, found);
       // Both copies made whole again, holding the number the next one follows.
       if (stored && found.damaged) {

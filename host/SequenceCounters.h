@@ -10,6 +10,7 @@
 
 #include "common/PosixFile.h"
 #include "host/StateFile.h"
+#include "common/Mutex.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -18,7 +19,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -132,36 +132,37 @@ class CSequenceCounters {
   // The number last stored in `fileName`; none when the file cannot be opened or read at all.
   std::optional<std::int64_t> Recall(const std::string& fileName, int max, Recollection& found);
   // Recall, but the number held in memory when neither copy holds one and this
-  // process has handed numbers of the file out before. Holds mutex_.
-  std::optional<std::int64_t> RecallOrHeld(const std::string& fileName, int max, Recollection& found);
+  // process has handed numbers of the file out before.
+  std::optional<std::int64_t> RecallOrHeld(const std::string& fileName, int max, Recollection& found) REQUIRES(mutex_);
   // No number waits for a commit: the files hold what memory holds, unless they were
-  // mended or edited since. Holds mutex_.
-  bool SettledLocked() const;
+  // mended or edited since.
+  bool SettledLocked() const REQUIRES(mutex_);
   // The next number of `fileName` into the open commit, read from the files first
-  // when `settled` (and not reset since); 0 when it cannot be read. Holds mutex_.
-  int TakeLocked(const std::string& fileName, int max, bool settled, NumberClaim& claim, Recollection& found);
-  void JoinOpenCommit(NumberClaim& claim);
+  // when `settled` (and not reset since); 0 when it cannot be read.
+  int TakeLocked(const std::string& fileName, int max, bool settled, NumberClaim& claim, Recollection& found)
+      REQUIRES(mutex_);
+  void JoinOpenCommit(NumberClaim& claim) REQUIRES(mutex_);
   // Writes the values of the open commit, without the lock while the files are written.
-  void LeadCommit(std::unique_lock<std::mutex>& lock);
+  void LeadCommit() REQUIRES(mutex_);
   // Writes each value to its file, then to the file's shadow copy.
   bool Store(const std::vector<Write>& writes, std::vector<StateNote>& notes);
-  void RunBackgroundCommits();
-  // Logs the findings and notes, without the lock; adds the notes' texts to `errors`.
-  void Report(const Recollection& found, std::vector<StateNote>& notes, std::string& errors);
+  void RunBackgroundCommits() EXCLUDES(mutex_);
+  // Logs the findings and notes; adds the notes' texts to `errors`.
+  void Report(const Recollection& found, std::vector<StateNote>& notes, std::string& errors) EXCLUDES(mutex_);
 
   const std::filesystem::path directory_;
   CTrafficLog& log_;
-  mutable std::mutex mutex_;
-  std::condition_variable commitEnded_;
-  std::map<std::string, Counter> counters_;  // guarded by mutex_
-  std::shared_ptr<NumberCommit> open_;        // guarded by mutex_: the commit numbers join now
-  bool committing_ = false;                   // guarded by mutex_
-  std::uint64_t commits_ = 0;                 // guarded by mutex_
-  bool ending_ = false;                       // guarded by mutex_: the background thread ends
-  std::condition_variable numbersWaiting_;    // handed out while no commit runs
-  std::thread committer_;
-  std::vector<std::uint32_t> commitMicros_;   // guarded by mutex_: the most recent, a ring
-  std::function<void(std::chrono::microseconds)> commitObserver_;  // guarded by mutex_
+  mutable Mutex mutex_;
+  std::condition_variable_any commitEnded_;
+  std::map<std::string, Counter> counters_ GUARDED_BY(mutex_);
+  std::shared_ptr<NumberCommit> open_ GUARDED_BY(mutex_);  // the commit numbers join now
+  bool committing_ GUARDED_BY(mutex_) = false;
+  std::uint64_t commits_ GUARDED_BY(mutex_) = 0;
+  bool ending_ GUARDED_BY(mutex_) = false;  // the background thread ends
+  std::condition_variable_any numbersWaiting_;  // handed out while no commit runs
+  std::thread committer_ GUARDED_BY(mutex_);
+  std::vector<std::uint32_t> commitMicros_ GUARDED_BY(mutex_);  // the most recent, a ring
+  std::function<void(std::chrono::microseconds)> commitObserver_ GUARDED_BY(mutex_);
 };
 
 }  // namespace paxelle

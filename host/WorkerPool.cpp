@@ -9,7 +9,7 @@ CWorkerPool::CWorkerPool(std::size_t limit) : limit_(limit) {}
 CWorkerPool::~CWorkerPool() {
   std::vector<std::thread> threads;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     ending_ = true;
     threads.swap(threads_);
   }
@@ -18,12 +18,12 @@ CWorkerPool::~CWorkerPool() {
 }
 
 bool CWorkerPool::Run(std::function<void()> job) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (ending_) return false;
   jobs_.push_back(std::move(job));
   // Each waiting thread takes one job.
   if (waiting_ >= jobs_.size()) {
-    lock.unlock();
+    lock.Unlock();
     jobArrived_.notify_one();
     return true;
   }
@@ -45,26 +45,26 @@ bool CWorkerPool::Run(std::function<void()> job) {
 }
 
 std::size_t CWorkerPool::Threads() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return threads_.size();
 }
 
 void CWorkerPool::Serve() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   bool counted = true;  // Run counted this thread as waiting when it made it
   for (;;) {
     if (!counted) ++waiting_;
     counted = false;
     // Woken by a job or the end; a job handed meanwhile is never missed.
-    jobArrived_.wait(lock, [this] { return ending_ || !jobs_.empty(); });
+    jobArrived_.wait(mutex_, [this]() REQUIRES(mutex_) { return ending_ || !jobs_.empty(); });
     --waiting_;
     if (jobs_.empty()) return;  // ending, nothing left to do
     std::function<void()> job = std::move(jobs_.front());
     jobs_.pop_front();
-    lock.unlock();
+    lock.Unlock();
     job();
     job = nullptr;  // what the job holds goes before the thread waits again
-    lock.lock();
+    lock.Lock();
   }
 }
 

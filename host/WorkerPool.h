@@ -2,11 +2,12 @@
 // to a thread that waits for one instead of a thread being started for it.
 #pragma once
 
+#include "common/Mutex.h"
+
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -33,12 +34,12 @@ class CWorkerPool {
   void Serve();
 
   const std::size_t limit_;
-  mutable std::mutex mutex_;
-  std::condition_variable jobArrived_;
-  std::deque<std::function<void()>> jobs_;  // guarded by mutex_: handed, not yet taken
-  std::size_t waiting_ = 0;                 // guarded by mutex_: threads waiting for a job
-  bool ending_ = false;                     // guarded by mutex_
-  std::vector<std::thread> threads_;        // guarded by mutex_
+  mutable Mutex mutex_;
+  std::condition_variable_any jobArrived_;
+  std::deque<std::function<void()>> jobs_ GUARDED_BY(mutex_);  // handed, not yet taken
+  std::size_t waiting_ GUARDED_BY(mutex_) = 0;  // threads waiting for a job
+  bool ending_ GUARDED_BY(mutex_) = false;
+  std::vector<std::thread> threads_ GUARDED_BY(mutex_);
 };
 
 }  // namespace paxelle

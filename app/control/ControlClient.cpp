@@ -41,8 +41,7 @@ bool IsAccessRefusal(const std::string& error) { return error.rfind(kRefusalStar
 ControlClient::~ControlClient() { Close(); }
 
 void ControlClient::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  fd_.Reset();
   buffer_.clear();
 }
 
@@ -56,21 +55,20 @@ ControlConnect ControlClient::Connect(const std::filesystem::path& path, std::st
     return ControlConnect::kFailed;
   }
   std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) {
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!fd.IsValid()) {
     error = "socket: " + SystemErrorText(errno);
     return ControlConnect::kFailed;
   }
   // A Unix socket connects at once or fails; EAGAIN means the backlog is full.
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     const int code = errno;
-    ::close(fd);
     error = text + ": " + SystemErrorText(code);
     if (code == ENOENT || code == ECONNREFUSED || code == ENOTDIR) return ControlConnect::kNoServer;
     if (code == EACCES || code == EPERM) return ControlConnect::kRefused;
     return ControlConnect::kFailed;
   }
-  fd_ = fd;
+  fd_ = std::move(fd);
   return ControlConnect::kConnected;
 }
 
@@ -79,7 +77,7 @@ bool ControlClient::Send(ControlRequest request, std::string& error) {
   std::size_t done = 0;
   const auto deadline = Clock::now() + kControlAnswerWait;
   while (done < line.size()) {
-    const ssize_t sent = ::send(fd_, line.data() + done, line.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t sent = ::send(fd_.Get(), line.data() + done, line.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent > 0) {
       done += static_cast<std::size_t>(sent);
       continue;
@@ -87,7 +85,7 @@ bool ControlClient::Send(ControlRequest request, std::string& error) {
     if (sent < 0 && errno == EINTR) continue;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && left > 0) {
-      pollfd watched{fd_, POLLOUT, 0};
+      pollfd watched{fd_.Get(), POLLOUT, 0};
       ::poll(&watched, 1, static_cast<int>(left));
       continue;
     }
@@ -109,15 +107,15 @@ ControlClient::Read ControlClient::ReadLine(std::string& line, std::chrono::mill
   const auto deadline = Clock::now() + limit;
   for (;;) {
     if (TakeLine(line)) return Read::kLine;
-    if (fd_ < 0 || buffer_.size() > kReplyLimit) return Read::kClosed;
+    if (!fd_.IsValid() || buffer_.size() > kReplyLimit) return Read::kClosed;
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return Read::kTimeout;
-    pollfd watched{fd_, POLLIN, 0};
+    pollfd watched{fd_.Get(), POLLIN, 0};
     const int ready = ::poll(&watched, 1, static_cast<int>(left));
     if (ready < 0 && errno != EINTR) return Read::kClosed;
     if (ready <= 0) continue;
     char chunk[4096];
-    const ssize_t got = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
+    const ssize_t got = ::recv(fd_.Get(), chunk, sizeof chunk, MSG_DONTWAIT);
     if (got > 0) {
       buffer_.append(chunk, static_cast<std::size_t>(got));
     } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
@@ -144,11 +142,11 @@ bool ControlClient::Ask(ControlRequest request, std::string& reply, std::string&
 }
 
 bool ControlClient::ReadAvailable(std::vector<std::string>& lines) {
-  if (fd_ < 0) return false;
+  if (!fd_.IsValid()) return false;
   bool open = true;
   for (;;) {
     char chunk[4096];
-    const ssize_t got = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
+    const ssize_t got = ::recv(fd_.Get(), chunk, sizeof chunk, MSG_DONTWAIT);
     if (got > 0) {
       buffer_.append(chunk, static_cast<std::size_t>(got));
       continue;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/control/ControlProtocol.h"
+#include "common/PosixFile.h"
 #include "common/TimeLimits.h"
 
 #include <chrono>
@@ -42,8 +43,8 @@ class ControlClient {
 
   ControlConnect Connect(const std::filesystem::path& path, std::string& error);
   void Close();
-  bool Connected() const { return fd_ >= 0; }
-  int Descriptor() const { return fd_; }
+  bool Connected() const { return fd_.IsValid(); }
+  int Descriptor() const { return fd_.Get(); }
 
   // Sends one request; false with `error` when it could not be sent in time.
   bool Send(ControlRequest request, std::string& error);
@@ -59,7 +60,7 @@ class ControlClient {
  private:
   bool TakeLine(std::string& line);
 
-  int fd_ = -1;
+  UniqueFd fd_;
   std::string buffer_;
 };
 

@@ -4,7 +4,6 @@
 #include "common/SystemErrorText.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -49,11 +48,10 @@ void SendAndClose(int fd, const std::string& line) {
 struct ControlServer::Client {
   Client(int descriptor, PeerCredentials credentials, Clock::time_point requestBy)
       : fd(descriptor), peer(std::move(credentials)), requestBy(requestBy) {}
-  ~Client() { ::close(fd); }
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
 
-  int fd;
+  UniqueFd fd;
   PeerCredentials peer;
   std::string in;
   std::string out;
@@ -84,15 +82,14 @@ Status ControlServer::Start() {
     }
     ::unlink(path.c_str());
   }
-  listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (listenFd_ < 0) return Status::Failure("control socket: " + SystemErrorText(errno));
+  listenFd_.Reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!listenFd_.IsValid()) return Status::Failure("control socket: " + SystemErrorText(errno));
   const auto fail = [&](const std::string& what) {
     const int code = errno;
-    ::close(listenFd_);
-    listenFd_ = -1;
+    listenFd_.Reset();
     return Status::Failure("control socket " + path + ": " + what + ": " + SystemErrorText(code), code);
   };
-  if (::bind(listenFd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return fail("bind");
+  if (::bind(listenFd_.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return fail("bind");
   // Before anyone is accepted: the peer check stands behind these too.
   if (::chmod(path.c_str(), 0660) != 0) return fail("chmod");
   // A directory with the set-group-ID bit (the service's) gives the socket the
@@ -104,16 +101,13 @@ Status ControlServer::Start() {
       ::chown(path.c_str(), static_cast<uid_t>(-1), *settings_.operatorGroup) != 0 && handlers_.log) {
     handlers_.log("Control socket " + path + " stays in the server's group: " + SystemErrorText(errno) + ".");
   }
-  if (::listen(listenFd_, kListenBacklog) != 0) return fail("listen");
-  stopFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (stopFd_ < 0) return fail("eventfd");
+  if (::listen(listenFd_.Get(), kListenBacklog) != 0) return fail("listen");
+  if (!stopFd_.Open()) return fail("eventfd");
   try {
     thread_ = std::thread([this] { Serve(); });
   } catch (const std::system_error& failure) {
-    ::close(stopFd_);
-    stopFd_ = -1;
-    ::close(listenFd_);
-    listenFd_ = -1;
+    stopFd_.Close();
+    listenFd_.Reset();
     return Status::Failure(std::string("control socket: no thread: ") + failure.what());
   }
   return Status::Ok();
@@ -121,19 +115,14 @@ Status ControlServer::Start() {
 
 void ControlServer::Stop() {
   if (thread_.joinable()) {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(stopFd_, &one, sizeof one);
+    stopFd_.Signal();
     thread_.join();
   }
-  if (listenFd_ >= 0) {
-    ::close(listenFd_);
-    listenFd_ = -1;
+  if (listenFd_.IsValid()) {
+    listenFd_.Reset();
     ::unlink(settings_.path.c_str());
   }
-  if (stopFd_ >= 0) {
-    ::close(stopFd_);
-    stopFd_ = -1;
-  }
+  stopFd_.Close();
 }
 
 void ControlServer::Serve() {
@@ -146,7 +135,7 @@ void ControlServer::Serve() {
 
   const auto flush = [](Client& client) {
     while (!client.out.empty()) {
-      const ssize_t sent = ::send(client.fd, client.out.data(), client.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      const ssize_t sent = ::send(client.fd.Get(), client.out.data(), client.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
       if (sent > 0) {
         client.out.erase(0, static_cast<std::size_t>(sent));
         continue;
@@ -202,7 +191,7 @@ void ControlServer::Serve() {
   const auto readFrom = [&](Client& client) {
     char buffer[4096];
     for (;;) {
-      const ssize_t got = ::recv(client.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+      const ssize_t got = ::recv(client.fd.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
       if (got < 0 && errno == EINTR) continue;
       if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
       if (got <= 0) {
@@ -263,11 +252,11 @@ void ControlServer::Serve() {
       if (!wake || when < *wake) wake = when;
     };
     watched.clear();
-    watched.push_back({stopFd_, POLLIN, 0});
-    watched.push_back({listenFd_, POLLIN, 0});
+    watched.push_back({stopFd_.Fd(), POLLIN, 0});
+    watched.push_back({listenFd_.Get(), POLLIN, 0});
     watched.push_back({board_.WakeDescriptor(), POLLIN, 0});
     for (const auto& client : clients) {
-      watched.push_back({client->fd, static_cast<short>(POLLIN | (client->out.empty() ? 0 : POLLOUT)), 0});
+      watched.push_back({client->fd.Get(), static_cast<short>(POLLIN | (client->out.empty() ? 0 : POLLOUT)), 0});
       if (client->blocked) sooner(*client->blocked + settings_.answerLimit);
       if (!client->watching) sooner(client->requestBy);
     }
@@ -294,7 +283,7 @@ void ControlServer::Serve() {
       }
       if (watched[1].revents & POLLIN) {
         for (;;) {
-          const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+          const int fd = ::accept4(listenFd_.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
           if (fd < 0) break;
           admit(fd);
         }

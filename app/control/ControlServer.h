@@ -7,6 +7,7 @@
 
 #include "app/control/ControlProtocol.h"
 #include "app/control/ViewBoard.h"
+#include "common/EventFd.h"
 #include "common/Status.h"
 #include "common/TimeLimits.h"
 
@@ -64,8 +65,8 @@ class ControlServer {
   ControlServerSettings settings_;
   ControlHandlers handlers_;
   const ViewBoard& board_;
-  int listenFd_ = -1;
-  int stopFd_ = -1;
+  UniqueFd listenFd_;
+  EventFd stopFd_;
   std::thread thread_;
 };
 

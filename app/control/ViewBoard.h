@@ -4,10 +4,12 @@
 // thread writes it; the control socket's thread reads it.
 #pragma once
 
+#include "common/EventFd.h"
+#include "common/Mutex.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,7 +51,6 @@ class ViewBoard {
   static constexpr std::size_t kRowsKept = 50;  // as many as the window's list holds at most
 
   ViewBoard();
-  ~ViewBoard();
   ViewBoard(const ViewBoard&) = delete;
   ViewBoard& operator=(const ViewBoard&) = delete;
 
@@ -72,16 +73,16 @@ class ViewBoard {
   // The rows after `sequence`, oldest first (at most kRowsKept).
   std::vector<BoardRow> RowsAfter(std::uint64_t sequence) const;
   // Readable once rows were added since the last ClearWake; never blocks a writer.
-  int WakeDescriptor() const { return wakeFd_; }
+  int WakeDescriptor() const { return wakeFd_.Fd(); }
   void ClearWake() const;
 
  private:
-  mutable std::mutex mutex_;
-  BoardStatus status_;              // guarded by mutex_
-  std::deque<BoardRow> rows_;       // guarded by mutex_
-  std::uint64_t lastSequence_ = 0;  // guarded by mutex_
-  bool stopNoted_ = false;          // guarded by mutex_: within the latest start
-  int wakeFd_ = -1;
+  mutable Mutex mutex_;
+  BoardStatus status_ GUARDED_BY(mutex_);
+  std::deque<BoardRow> rows_ GUARDED_BY(mutex_);
+  std::uint64_t lastSequence_ GUARDED_BY(mutex_) = 0;
+  bool stopNoted_ GUARDED_BY(mutex_) = false;  // within the latest start
+  EventFd wakeFd_;
 };
 
 }  // namespace paxelle

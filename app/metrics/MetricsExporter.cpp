@@ -1,6 +1,7 @@
 #include "app/metrics/MetricsExporter.h"
 
 #include "common/TextHelpers.h"
+#include "common/Mutex.h"
 #include "common/TimeLimits.h"
 
 #include <prometheus/counter.h>
@@ -12,7 +13,6 @@
 
 #include <atomic>
 #include <exception>
-#include <mutex>
 
 namespace paxelle {
 namespace {
@@ -63,8 +63,8 @@ struct MetricsExporter::Families {
   prometheus::Counter& dropped = logDropped.Add({});
   prometheus::Gauge& up = interfaces.Add({});
 
-  std::mutex refreshMutex;
-  std::uint64_t droppedCounted = 0;  // guarded by refreshMutex
+  Mutex refreshMutex;
+  std::uint64_t droppedCounted GUARDED_BY(refreshMutex) = 0;
   std::unique_ptr<prometheus::Exposer> exposer;
 };
 
@@ -120,7 +120,7 @@ void MetricsExporter::Refresh(const MetricsGauges& gauges) {
   families.lanesNow.Set(gauges.connectedLanes);
   families.waitingNow.Set(gauges.recordsWaiting);
   families.up.Set(gauges.interfacesUp ? 1 : 0);
-  std::lock_guard lock(families.refreshMutex);
+  MutexLock lock(families.refreshMutex);
   if (gauges.logEntriesDropped > families.droppedCounted) {
     families.dropped.Increment(static_cast<double>(gauges.logEntriesDropped - families.droppedCounted));
     families.droppedCounted = gauges.logEntriesDropped;

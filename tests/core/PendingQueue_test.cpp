@@ -19,7 +19,7 @@ namespace paxelle {
 class PendingQueueTestAccess {
  public:
   static void SetLastId(PendingQueue& queue, int lastId) {
-    std::lock_guard<std::mutex> lock(queue.mutex_);
+    MutexLock lock(queue.mutex_);
     queue.lastId_ = lastId;
   }
 };

@@ -22,7 +22,6 @@ using testing::WriteBytes;
 
 constexpr char kCreateFailed[] = "Synchronized Stan File Does Not Exist and Creation Failed...";
 constexpr char kOpenForReadFailed[] = "Synchronized Stan File Exists but could not be opened for reading...";
-constexpr char kReadFailed[] = "Could Not Read From Synchronized Stan File...";
 constexpr char kOpenForWriteFailed[] = "Synchronized Stan File could not be opened for writing...";
 
 class SequenceCountersTest : public ::testing::Test {

@@ -31,7 +31,7 @@ void BatchBook::Record(const std::string& terminalKey, CardFamily family, std::s
                        std::uint64_t cents) {
   const BatchEffect effect = EffectOfTranCode(tranCode);
   if (effect == BatchEffect::kNone) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   BatchTotals& batch = open_[terminalKey];
   FamilyTotals& totals = family == CardFamily::kDebit ? batch.debit
                          : family == CardFamily::kEbt ? batch.ebt
@@ -41,13 +41,13 @@ void BatchBook::Record(const std::string& terminalKey, CardFamily family, std::s
 }
 
 BatchTotals BatchBook::Totals(const std::string& terminalKey) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const auto found = open_.find(terminalKey);
   return found == open_.end() ? BatchTotals{} : found->second;
 }
 
 BatchTotals BatchBook::Close(const std::string& terminalKey) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const auto found = open_.find(terminalKey);
   if (found == open_.end()) return {};
   const BatchTotals closed = found->second;

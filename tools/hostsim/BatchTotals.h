@@ -3,10 +3,10 @@
 #pragma once
 
 #include "tools/hostsim/SimMessage.h"
+#include "common/Mutex.h"
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -53,8 +53,8 @@ class BatchBook {
   BatchTotals Close(const std::string& terminalKey);
 
  private:
-  mutable std::mutex mutex_;
-  std::map<std::string, BatchTotals> open_;
+  mutable Mutex mutex_;
+  std::map<std::string, BatchTotals> open_ GUARDED_BY(mutex_);
 };
 
 }  // namespace paxelle::hostsim

@@ -23,7 +23,7 @@ std::string JournalLine(const SimMessage& read, std::string_view message, std::t
 Journal::~Journal() = default;
 
 bool Journal::Open(const std::filesystem::path& path, std::string& error) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
   if (fd < 0) {
     error = "cannot open the journal " + path.string() + ": " + SystemErrorText(errno);
@@ -48,7 +48,7 @@ bool Journal::RecordRefusal(std::string_view reason, const SimMessage& read, std
 }
 
 bool Journal::Append(const std::string& line) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return fd_.IsValid() && WriteAll(fd_.Get(), line);
 }
 

@@ -4,10 +4,10 @@
 
 #include "common/PosixFile.h"
 #include "tools/hostsim/SimMessage.h"
+#include "common/Mutex.h"
 
 #include <ctime>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -48,8 +48,8 @@ class Journal {
  private:
   bool Append(const std::string& line);
 
-  std::mutex mutex_;
-  UniqueFd fd_;  // guarded by mutex_
+  Mutex mutex_;
+  UniqueFd fd_ GUARDED_BY(mutex_);
 };
 
 }  // namespace paxelle::hostsim

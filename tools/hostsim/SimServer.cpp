@@ -28,7 +28,6 @@ SimServer::SimServer(SSL_CTX* tls, HostSimulator& simulator, const StopSignal& s
 
 SimServer::~SimServer() {
   JoinFinished(true);
-  if (listenFd_ >= 0) ::close(listenFd_);
 }
 
 bool SimServer::Listen(std::uint16_t port, std::string& error) {
@@ -51,17 +50,16 @@ bool SimServer::Listen(std::uint16_t port, std::string& error) {
     ::close(fd);
     return false;
   }
-  if (listenFd_ >= 0) ::close(listenFd_);
-  listenFd_ = fd;
+  listenFd_.Reset(fd);
   port_ = ntohs(address.sin_port);
   return true;
 }
 
 bool SimServer::Run() {
-  bool healthy = listenFd_ >= 0;
+  bool healthy = listenFd_.IsValid();
   while (healthy && !stop_.Raised()) {
     JoinFinished(false);
-    pollfd watch[2] = {{listenFd_, POLLIN, 0}, {stop_.Fd(), POLLIN, 0}};
+    pollfd watch[2] = {{listenFd_.Get(), POLLIN, 0}, {stop_.Fd(), POLLIN, 0}};
     const int ready = ::poll(watch, 2, kAcceptWakeMs);
     if (ready < 0 && errno != EINTR) {
       Report("poll on the listening socket failed: " + SystemErrorText(errno));
@@ -69,7 +67,7 @@ bool SimServer::Run() {
     }
     if (ready <= 0 || watch[1].revents != 0 || watch[0].revents == 0) continue;
 
-    const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    const int fd = ::accept4(listenFd_.Get(), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) {
       const int code = errno;
       if (code == EMFILE || code == ENFILE) {

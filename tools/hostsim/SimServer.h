@@ -61,7 +61,7 @@ class SimServer {
   HostSimulator& simulator_;
   const StopSignal& stop_;
   ServerLimits limits_;
-  int listenFd_ = -1;
+  UniqueFd listenFd_;
   std::uint16_t port_ = 0;
   std::list<Connection> connections_;  // touched by the accepting thread only
 };

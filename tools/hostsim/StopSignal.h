@@ -1,6 +1,8 @@
 // A one-way stop flag that threads can poll together with their sockets: raising it makes
-// a pipe readable, which wakes every poll that watches Fd().
+// a descriptor readable, which wakes every poll that watches Fd().
 #pragma once
+
+#include "common/EventFd.h"
 
 #include <chrono>
 
@@ -8,29 +10,25 @@ namespace paxelle::hostsim {
 
 class StopSignal {
  public:
-  // Creates the pipe; Valid() tells whether that worked.
-  StopSignal();
-  ~StopSignal();
-  StopSignal(const StopSignal&) = delete;
-  StopSignal& operator=(const StopSignal&) = delete;
+  // Creates the descriptor; Valid() tells whether that worked.
+  StopSignal() { fd_.Open(); }
 
-  bool Valid() const { return readFd_ >= 0; }
+  bool Valid() const { return fd_.IsValid(); }
 
   // Raises the flag for good; safe from any thread, more than once.
-  void Raise();
+  void Raise() { fd_.Signal(); }
 
   // True once raised.
-  bool Raised() const;
+  bool Raised() const { return WaitFor(std::chrono::milliseconds(0)); }
 
   // Waits at most `timeout`; true when the flag is (or becomes) raised.
-  bool WaitFor(std::chrono::milliseconds timeout) const;
+  bool WaitFor(std::chrono::milliseconds timeout) const { return fd_.WaitFor(timeout); }
 
   // Readable once raised; add it to a poll set with POLLIN. Never read from it.
-  int Fd() const { return readFd_; }
+  int Fd() const { return fd_.Fd(); }
 
  private:
-  int readFd_ = -1;
-  int writeFd_ = -1;
+  EventFd fd_;
 };
 
 }  // namespace paxelle::hostsim

@@ -15,13 +15,13 @@
 namespace paxelle::hostsim {
 
 TlsStream::TlsStream(SSL_CTX* context, int fd, Side side, int stopFd) : fd_(fd), stopFd_(stopFd) {
-  const int flags = ::fcntl(fd_, F_GETFL, 0);
-  if (flags < 0 || ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK) < 0) {
+  const int flags = ::fcntl(fd_.Get(), F_GETFL, 0);
+  if (flags < 0 || ::fcntl(fd_.Get(), F_SETFL, flags | O_NONBLOCK) < 0) {
     lastError_ = "cannot make the socket non-blocking: " + SystemErrorText(errno);
     return;
   }
   ssl_ = context != nullptr ? SSL_new(context) : nullptr;
-  if (ssl_ == nullptr || SSL_set_fd(ssl_, fd_) != 1) {
+  if (ssl_ == nullptr || SSL_set_fd(ssl_, fd_.Get()) != 1) {
     lastError_ = "cannot create the TLS connection: " + TakeTlsErrorText("no context");
     if (ssl_ != nullptr) SSL_free(ssl_);
     ssl_ = nullptr;
@@ -46,10 +46,7 @@ void TlsStream::Close() {
     SSL_free(ssl_);
     ssl_ = nullptr;
   }
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
+  fd_.Reset();
 }
 
 IoResult TlsStream::WaitFor(short events, Deadline deadline) {
@@ -57,7 +54,7 @@ IoResult TlsStream::WaitFor(short events, Deadline deadline) {
     const auto left = deadline - std::chrono::steady_clock::now();
     if (left <= std::chrono::steady_clock::duration::zero()) return IoResult::kTimeout;
     const auto leftMs = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    pollfd watch[2] = {{fd_, events, 0}, {stopFd_, POLLIN, 0}};
+    pollfd watch[2] = {{fd_.Get(), events, 0}, {stopFd_, POLLIN, 0}};
     const int ready = ::poll(watch, stopFd_ >= 0 ? 2 : 1, static_cast<int>(std::min<long long>(leftMs, INT_MAX)));
     if (ready < 0) {
       if (errno == EINTR) continue;

@@ -3,6 +3,8 @@
 // usable as a client.
 #pragma once
 
+#include "common/PosixFile.h"
+
 #include <openssl/ssl.h>
 
 #include <chrono>
@@ -61,7 +63,7 @@ class TlsStream {
   IoResult WaitFor(short events, Deadline deadline);
 
   SSL* ssl_ = nullptr;
-  int fd_ = -1;
+  UniqueFd fd_;
   int stopFd_ = -1;
   bool established_ = false;
   bool broken_ = false;
