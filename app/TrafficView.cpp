@@ -115,7 +115,7 @@ void COpxView::RunStartSteps() {
   if (const std::string alarms = services_.counters.CheckFiles(); !alarms.empty()) operator_.ShowMessage(alarms);
   services_.batch.GetBatchNo(false, true, changed, errors);
   // A batch opened here starts its items at 1, as one opened by a sale does.
-  if (changed) services_.counters.ResetItems(errors);
+  if (changed) static_cast<void>(services_.counters.ResetItems());
   services_.batch.SetSchedule(params.GetValue(kParamBatchCloseOption), params.GetValue(kParamHostCloseTime));
 
   services_.pending.Clear();

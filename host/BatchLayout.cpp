@@ -8,7 +8,7 @@ void BuildBatchLayout(CRequest& record, const HostMessageSources& sources) {
   const bool close = record.TranCodeId == kBatchClose;
   std::string errors;  // logged by the number objects; the message still goes out
   int stan = 0;
-  TakeMessageNumbers(sources, stan, nullptr, false, errors);
+  static_cast<void>(TakeMessageNumbers(sources, stan, nullptr, false));
   bool changed = false;
   const std::string batchNo = sources.batch.GetBatchNo(true, false, changed, errors);
 

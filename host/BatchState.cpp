@@ -127,7 +127,7 @@ std::string CBatchState::GetBatchNo(bool readOnly, bool force, bool& changed, st
   } catch (const std::exception&) {
     notes.push_back({kBatchTexts.unknownException, {}});
   }
-  ReportStateNotes(notes, errors, log_);
+  errors += ReportStateNotes(notes, log_).message();
   return batchNo;
 }
 
@@ -139,7 +139,7 @@ void CBatchState::SetClosed(std::string& errors) {
   } catch (const std::exception&) {
     notes.push_back({kBatchTexts.unknownException, {}});
   }
-  ReportStateNotes(notes, errors, log_);
+  errors += ReportStateNotes(notes, log_).message();
 }
 
 void CBatchState::SetSchedule(const std::string& batchCloseOption, const std::string& hostCloseTime) {

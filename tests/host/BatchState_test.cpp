@@ -89,8 +89,10 @@ TEST_F(BatchStateTest, CloseThenNextSaleOpensTheNextBatchWithItemOne) {
   CSequenceCounters counters(dir_.Path(), log_.Log());
   auto itemOfSale = [&] {
     const std::string batchNo = Sale();
-    if (changed_) counters.ResetItems(errors_);
-    return std::make_pair(batchNo, counters.NextItem(errors_));
+    if (changed_) errors_ += counters.ResetItems().message();
+    int item = 0;
+    errors_ += counters.NextItem(item).message();
+    return std::make_pair(batchNo, item);
   };
   WriteBytes(dir_ / "SynchroStan2.dat", "57\r\r\n");
   EXPECT_EQ(itemOfSale(), std::make_pair(std::string("240614001"), 1));
