@@ -157,9 +157,9 @@ std::string TransactionHead(CRequest& record, const HeadCodes& codes,
                             const HostMessageSources& sources) {
   // The number objects log their own failures; a counter that could not save
   // its number reads 0, and the message is marked not to be sent.
-  std::string errors;
   bool changed = false;
-  const std::string batchNo = sources.batch.GetBatchNo(false, false, changed, errors);
+  std::string batchNo;
+  static_cast<void>(sources.batch.GetBatchNo(false, false, changed, batchNo));
   int stan = 0;
   int item = 0;
   Status refusal = Status::Ok();
