@@ -109,7 +109,7 @@ void COpxView::RunStartSteps() {
 
   const CMerchantParams params = services_.params.GetParams();
   bool changed = false;
-  std::string batchNo;  // failures logged where they arise
+  std::string batchNo;  // only opened here; the batch state logs its own failures
   // Damaged number files are logged and mended here; only a file of which
   // neither copy reads needs the operator.
   if (const std::string alarms = services_.counters.CheckFiles(); !alarms.empty()) operator_.ShowMessage(alarms);

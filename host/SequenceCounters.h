@@ -60,7 +60,7 @@ class CSequenceCounters {
   // after the item number is reset when `resetItems` (so it reads 1), the next
   // STAN and, when `withItem`, the next item number (max 9999: after 9999
   // comes 1). A number that cannot be handed out (its file unreadable) reads 0,
-  // and the failure (logged) carries the texts of both.
+  // and the call fails (logged) with the texts of both numbers' failures.
   Status TakeNumbers(NumberClaim& claim, int& stan, int* item, bool resetItems);
   // The next number of the counter kept in `fileName` (a stored number at or
   // above `max`, or below 0, is followed by 1), handed out into `claim`. While
