@@ -5,7 +5,7 @@
 
 namespace paxelle {
 
-Status HeadlessFrontEnd::Open() { return loop_.Open() ? Status::Ok() : Status::Failure(loop_.ErrorText()); }
+Status HeadlessFrontEnd::Open() { return loop_.Open(); }
 
 std::unique_ptr<IOperatorInterface> HeadlessFrontEnd::MakeOperator(LogSink log) {
   return std::make_unique<HeadlessOperator>(

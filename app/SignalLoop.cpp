@@ -27,24 +27,17 @@ sigset_t LoopSignals() {
 
 }  // namespace
 
-bool SignalLoop::Open() {
+Status SignalLoop::Open() {
   // Writes to a closed socket must fail with EPIPE, never end the process.
   ::signal(SIGPIPE, SIG_IGN);
   const sigset_t set = LoopSignals();
   if (const int error = ::pthread_sigmask(SIG_BLOCK, &set, nullptr); error != 0) {
-    errorText_ = "cannot block the stop signals: " + SystemErrorText(error);
-    return false;
+    return Status::Failure("cannot block the stop signals: " + SystemErrorText(error));
   }
   signalFd_.Reset(::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
-  if (!signalFd_.IsValid()) {
-    errorText_ = "signalfd: " + SystemErrorText(errno);
-    return false;
-  }
-  if (!wakeFd_.Open()) {
-    errorText_ = "eventfd: " + SystemErrorText(errno);
-    return false;
-  }
-  return true;
+  if (!signalFd_.IsValid()) return Status::Failure("signalfd: " + SystemErrorText(errno));
+  if (!wakeFd_.Open()) return Status::Failure("eventfd: " + SystemErrorText(errno));
+  return Status::Ok();
 }
 
 void SignalLoop::Post(std::function<void()> task) {

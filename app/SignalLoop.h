@@ -4,11 +4,11 @@
 
 #include "common/EventFd.h"
 #include "common/Mutex.h"
+#include "common/Status.h"
 
 #include <chrono>
 #include <deque>
 #include <functional>
-#include <string>
 
 namespace paxelle {
 
@@ -28,10 +28,9 @@ class SignalLoop {
 
   // Blocks SIGINT, SIGTERM and SIGHUP in the calling thread, and so in every
   // thread it starts afterwards, so that only this loop receives them; ignores
-  // SIGPIPE process-wide. Call before any other thread exists. False with
-  // ErrorText() when the descriptors cannot be made.
-  bool Open();
-  std::string ErrorText() const { return errorText_; }
+  // SIGPIPE process-wide. Call before any other thread exists. A failure, with
+  // the system's reason, when the descriptors cannot be made.
+  Status Open();
 
   // For a front end with an event loop of its own: the descriptor that becomes
   // readable when a stop or restart signal arrives, and the signals arrived so
@@ -65,7 +64,6 @@ class SignalLoop {
 
   UniqueFd signalFd_;
   EventFd wakeFd_;
-  std::string errorText_;
   bool stopPending_ = false;
   bool restartPending_ = false;
   bool quit_ = false;

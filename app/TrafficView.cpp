@@ -109,13 +109,13 @@ void COpxView::RunStartSteps() {
 
   const CMerchantParams params = services_.params.GetParams();
   bool changed = false;
-  std::string errors;  // the batch state logs its own failures
+  std::string batchNo;  // only opened here; the batch state logs its own failures
   // Damaged number files are logged and mended here; only a file of which
   // neither copy reads needs the operator.
   if (const std::string alarms = services_.counters.CheckFiles(); !alarms.empty()) operator_.ShowMessage(alarms);
-  services_.batch.GetBatchNo(false, true, changed, errors);
+  static_cast<void>(services_.batch.GetBatchNo(false, true, changed, batchNo));
   // A batch opened here starts its items at 1, as one opened by a sale does.
-  if (changed) services_.counters.ResetItems(errors);
+  if (changed) static_cast<void>(services_.counters.ResetItems());
   services_.batch.SetSchedule(params.GetValue(kParamBatchCloseOption), params.GetValue(kParamHostCloseTime));
 
   services_.pending.Clear();

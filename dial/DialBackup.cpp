@@ -19,6 +19,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kBaud = 19200;
 constexpr int kMaxRequestSends = 3;
 constexpr int kReopenAttempts = 3;
+constexpr int kDeviceRefused = 1;  // OpenPort's failure carries the device's reason
 constexpr std::size_t kMaxModemText = 64;
 // As over TLS, where two length bytes bound an answer: a longer frame is not an
 // answer, and collecting it would only let the line fill the server's memory.
@@ -100,10 +101,10 @@ bool CDialBackup::Start(int portNumber) {
   modemText_.clear();
   if (const Status opened = OpenPort(); !opened.ok()) {
     // The device's own reason goes to the log; the operator gets the fixed text.
-    if (!port_.OpenErrorText().empty()) {
-      services_.log.Log("Com Port %d: %s", portNumber, port_.OpenErrorText().c_str());
+    if (opened.code() == kDeviceRefused && !opened.message().empty()) {
+      services_.log.Log("Com Port %d: %s", portNumber, opened.message().c_str());
     }
-    SetLastError(opened.message());
+    SetLastError(OperatorText(opened));
     return false;
   }
   try {
@@ -117,8 +118,13 @@ bool CDialBackup::Start(int portNumber) {
   return true;
 }
 
+std::string CDialBackup::OperatorText(const Status& opened) const {
+  return opened.code() == kDeviceRefused ? ComPortOpenFailedText(portNumber_) : opened.message();
+}
+
 Status CDialBackup::OpenPort() {
-  if (!port_.Open(portNumber_, kBaud, 'E', '7', '1')) return Status::Failure(ComPortOpenFailedText(portNumber_));
+  const Status opened = port_.Open(portNumber_, kBaud, 'E', '7', '1');
+  if (!opened.ok()) return Status::Failure(opened.message(), kDeviceRefused);
   const Status usable = !port_.IsDsrOn()   ? Status::Failure(DsrInactiveText(portNumber_))
                         : !port_.IsCtsOn() ? Status::Failure(CtsInactiveText(portNumber_))
                                            : Status::Ok();
@@ -193,7 +199,7 @@ bool CDialBackup::PortUsable() {
     }
     if (!reopenFailureTold_) {
       reopenFailureTold_ = true;
-      const std::string reason = port_.OpenErrorText().empty() ? opened.message() : port_.OpenErrorText();
+      const std::string reason = opened.message().empty() ? OperatorText(opened) : opened.message();
       services_.log.Log("Com Port %d: %s", portNumber_, reason.c_str());
       TellOperator(Format(kPortLostText, portNumber_));
     }

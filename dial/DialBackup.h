@@ -82,8 +82,10 @@ class CDialBackup {
 
   void WorkLoop();
   // Opens the port and checks DSR and CTS; a failure carries the operator's text,
-  // the port closed.
+  // the port closed, or, with code kDeviceRefused, the device's own reason (maybe empty).
   Status OpenPort();
+  // What the operator is told of a failed OpenPort.
+  std::string OperatorText(const Status& opened) const;
   // A port whose device hung up (a modem unplugged and plugged in again) is closed
   // and opened again, a few attempts at most; false when it still cannot be used.
   bool PortUsable();

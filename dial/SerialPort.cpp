@@ -37,28 +37,19 @@ CSerialPort::CSerialPort(const ComDevices& devices, CTrafficLog& log, ModemLineC
 
 CSerialPort::~CSerialPort() { Close(); }
 
-bool CSerialPort::Open(int port, int baud, char parity, char dataBits, char stopBits) {
-  if (IsOpen() && !Close()) return false;
-  openError_.clear();
+Status CSerialPort::Open(int port, int baud, char parity, char dataBits, char stopBits) {
+  if (IsOpen() && !Close()) return Status::Failure("");
   termios settings{};
   if (port < ComDevices::kFirstPort || port > ComDevices::kLastPort) {
-    openError_ = "COM port " + std::to_string(port) + " is not a port from 1 to 255";
-    return false;
+    return Status::Failure("COM port " + std::to_string(port) + " is not a port from 1 to 255");
   }
   if (!BuildSerialSettings(baud, parity, dataBits, stopBits, true, settings)) {
-    openError_ = "unsupported line settings";
-    return false;
+    return Status::Failure("unsupported line settings");
   }
   const std::string path = devices_.DevicePath(port);
   UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.IsValid()) {
-    openError_ = path + ": " + SystemErrorText(errno);
-    return false;
-  }
-  auto fail = [&](std::string reason) {
-    openError_ = path + ": " + std::move(reason);
-    return false;
-  };
+  if (!fd.IsValid()) return Status::Failure(path + ": " + SystemErrorText(errno));
+  auto fail = [&](std::string reason) { return Status::Failure(path + ": " + std::move(reason)); };
   // Another program on the line would corrupt every exchange.
   if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return fail("in use by another program");
   termios current{};
@@ -101,7 +92,7 @@ bool CSerialPort::Open(int port, int baud, char parity, char dataBits, char stop
   settings_ = settings;
   pending_.clear();
   received_ = 0;
-  return true;
+  return Status::Ok();
 }
 
 bool CSerialPort::Close() {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "common/PosixFile.h"
+#include "common/Status.h"
 #include "common/TimeLimits.h"
 #include "dial/ComDevices.h"
 #include "dial/ModemLines.h"
@@ -57,8 +58,8 @@ class CSerialPort {
   // Opens COM port `port` (1..255) exclusively with the given line settings
   // (see BuildSerialSettings), DTR and RTS raised. Any bad value fails before a
   // device is touched; every failure leaves the port closed. An open port is
-  // closed first.
-  bool Open(int port, int baud, char parity, char dataBits, char stopBits);
+  // closed first. A failure says why (empty when an open port would not close).
+  Status Open(int port, int baud, char parity, char dataBits, char stopBits);
   // Closes the device; true when the port is (now) closed.
   bool Close();
   bool IsOpen() const { return fd_.IsValid(); }
@@ -66,9 +67,8 @@ class CSerialPort {
   bool IsLocalMode() const { return local_; }
   // The settings Open built for the device (valid after a successful Open).
   const termios& Settings() const { return settings_; }
-  // The port number of the last successful Open; why the last Open failed.
+  // The port number of the last successful Open.
   int PortNumber() const { return portNumber_; }
-  const std::string& OpenErrorText() const { return openError_; }
 
   // Sends `length` bytes (more than 4096 are cut to 4095) within `timeout`,
   // never filling the driver's 4096-byte output queue; waits until the queue
@@ -158,7 +158,6 @@ class CSerialPort {
   bool localCarrier_ = false;
   bool hungUp_ = false;  // the device reported hang-up: its descriptor is polled no more
   termios settings_{};
-  std::string openError_;
   std::string pending_;  // received from the device, not yet handed out
   char receive_[kReceiveBufferSize] = {};
   std::size_t received_ = 0;

@@ -6,11 +6,11 @@ namespace paxelle::hostlayout {
 
 void BuildBatchLayout(CRequest& record, const HostMessageSources& sources) {
   const bool close = record.TranCodeId == kBatchClose;
-  std::string errors;  // logged by the number objects; the message still goes out
-  int stan = 0;
-  TakeMessageNumbers(sources, stan, nullptr, false, errors);
+  int stan = 0;  // failures logged by the number objects; the message still goes out
+  static_cast<void>(TakeMessageNumbers(sources, stan, nullptr, false));
   bool changed = false;
-  const std::string batchNo = sources.batch.GetBatchNo(true, false, changed, errors);
+  std::string batchNo;
+  static_cast<void>(sources.batch.GetBatchNo(true, false, changed, batchNo));
 
   std::string message = HeadPrefix(sources.params) + "01";
   message += ZeroFill(std::to_string(stan), 4);

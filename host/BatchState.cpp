@@ -92,10 +92,10 @@ std::time_t PreviousCloseMoment(const std::tm& now, int closeHhmm) {
 CBatchState::CBatchState(std::filesystem::path directory, CTrafficLog& log, WallClock clock)
     : directory_(std::move(directory)), log_(log), clock_(std::move(clock)) {}
 
-std::string CBatchState::GetBatchNo(bool readOnly, bool force, bool& changed, std::string& errors) {
+Status CBatchState::GetBatchNo(bool readOnly, bool force, bool& changed, std::string& batchNo) {
   changed = false;
   std::vector<StateNote> notes;
-  std::string batchNo;
+  batchNo.clear();
   try {
     MutexLock lock(mutex_);
     const std::time_t now = clock_();
@@ -127,11 +127,10 @@ std::string CBatchState::GetBatchNo(bool readOnly, bool force, bool& changed, st
   } catch (const std::exception&) {
     notes.push_back({kBatchTexts.unknownException, {}});
   }
-  ReportStateNotes(notes, errors, log_);
-  return batchNo;
+  return ReportStateNotes(notes, log_);
 }
 
-void CBatchState::SetClosed(std::string& errors) {
+Status CBatchState::SetClosed() {
   std::vector<StateNote> notes;
   try {
     MutexLock lock(mutex_);
@@ -139,7 +138,7 @@ void CBatchState::SetClosed(std::string& errors) {
   } catch (const std::exception&) {
     notes.push_back({kBatchTexts.unknownException, {}});
   }
-  ReportStateNotes(notes, errors, log_);
+  return ReportStateNotes(notes, log_);
 }
 
 void CBatchState::SetSchedule(const std::string& batchCloseOption, const std::string& hostCloseTime) {

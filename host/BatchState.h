@@ -4,6 +4,7 @@
 
 #include "common/Clock.h"
 #include "common/Mutex.h"
+#include "common/Status.h"
 
 #include <sys/stat.h>
 
@@ -30,15 +31,16 @@ class CBatchState {
   // 001-999). Unless `readOnly` or `force`, first runs the automatic close
   // check; unless `readOnly` (or when `force`), opens a new batch when the
   // status is not "OPEN", and then sets `changed` (the caller resets the item
-  // counter). Failure texts are appended to `errors` and logged; a failed read
-  // leaves the number as it was in memory. Empty, with nothing changed, when a new
-  // batch could not be stored: no message may go out under a batch the file does
-  // not hold, or the next one would reopen it and number its items from 1 again.
-  std::string GetBatchNo(bool readOnly, bool force, bool& changed, std::string& errors);
+  // counter). The number goes into `batchNo`; failures are logged and returned with
+  // their texts, and a failed read leaves the number as it was in memory. Empty, with
+  // nothing changed, when a new batch could not be stored: no message may go out
+  // under a batch the file does not hold, or the next one would reopen it and number
+  // its items from 1 again.
+  paxelle::Status GetBatchNo(bool readOnly, bool force, bool& changed, std::string& batchNo);
   // Status "CLOSED", file rewritten (after the host accepted a batch close). When the
   // file cannot take it, memory keeps the closed batch (and is used instead of the
   // file) until a write succeeds.
-  void SetClosed(std::string& errors);
+  paxelle::Status SetClosed();
   // "Batch Close Option" (entry 12) and "Host Close Time" (entry 13, HHMM)
   // values; the automatic close runs only for option "Y".
   void SetSchedule(const std::string& batchCloseOption, const std::string& hostCloseTime);

@@ -8,9 +8,9 @@ namespace paxelle {
 std::string BuildCompletionRequest(const CRequest& sent, bool replyReceived,
                                    const HostMessageSources& sources) {
   using namespace hostlayout;
-  std::string errors;  // logged by the batch state; the completion still goes out
   bool changed = false;
-  const std::string batchNo = sources.batch.GetBatchNo(true, false, changed, errors);
+  std::string batchNo;  // its failures logged by the batch state; the completion still goes out
+  static_cast<void>(sources.batch.GetBatchNo(true, false, changed, batchNo));
 
   std::string message(FirstChars(sent.HostRequest, 43));
   message += "6";

@@ -57,9 +57,8 @@ void TranslateVoid(CRequest& record, HeadCodes& codes);
 
 // The next STAN and, with `item`, item number (reset first when `resetItems`),
 // into sources.claim or, without one, saved here; zeros when a number cannot be
-// had (read or, here, saved). Failure texts are appended to `errors`.
-void TakeMessageNumbers(const HostMessageSources& sources, int& stan, int* item, bool resetItems,
-                        std::string& errors);
+// had (read or, here, saved), with the failure's texts (logged where they arose).
+Status TakeMessageNumbers(const HostMessageSources& sources, int& stan, int* item, bool resetItems);
 
 // Positions 0 to 83: takes the batch number (opening a batch when needed),
 // a STAN and an item number, sets ItemSeqNo.

@@ -17,7 +17,7 @@ struct HostMessageSources {
   CMerchantParams params;
   WallClock clock;
   // Where a build hands its numbers out, unsaved: the message must not leave the
-  // process before counters.Commit(*claim) is true. Null: a build saves its
+  // process before counters.Commit(*claim) is ok. Null: a build saves its
   // numbers before it returns.
   NumberClaim* claim = nullptr;
   // Where a build says why its message must not be sent (a HostRequestRefusal);

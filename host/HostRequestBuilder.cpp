@@ -140,24 +140,26 @@ void TranslateVoid(CRequest& record, HeadCodes& codes) {
   }
 }
 
-void TakeMessageNumbers(const HostMessageSources& sources, int& stan, int* item, bool resetItems,
-                        std::string& errors) {
+Status TakeMessageNumbers(const HostMessageSources& sources, int& stan, int* item, bool resetItems) {
   NumberClaim own;
   NumberClaim& claim = sources.claim != nullptr ? *sources.claim : own;
-  sources.counters.TakeNumbers(claim, stan, item, resetItems, errors);
-  if (sources.claim == nullptr && !sources.counters.Commit(own, errors)) {
+  const Status taken = sources.counters.TakeNumbers(claim, stan, item, resetItems);
+  if (sources.claim != nullptr) return taken;
+  const Status saved = sources.counters.Commit(own);
+  if (!saved.ok()) {
     stan = 0;
     if (item != nullptr) *item = 0;
   }
+  return JoinedFailures(taken, saved);
 }
 
 std::string TransactionHead(CRequest& record, const HeadCodes& codes,
                             const HostMessageSources& sources) {
   // The number objects log their own failures; a counter that could not save
   // its number reads 0, and the message is marked not to be sent.
-  std::string errors;
   bool changed = false;
-  const std::string batchNo = sources.batch.GetBatchNo(false, false, changed, errors);
+  std::string batchNo;
+  static_cast<void>(sources.batch.GetBatchNo(false, false, changed, batchNo));
   int stan = 0;
   int item = 0;
   Status refusal = Status::Ok();
@@ -166,8 +168,8 @@ std::string TransactionHead(CRequest& record, const HeadCodes& codes,
     refusal = Status::Failure(kBatchNotSavedText, kRefusedBatchNotSaved);
   } else {
     // A new batch's item numbers start again at 1, saved with them.
-    TakeMessageNumbers(sources, stan, &item, changed, errors);
-    // A void carries the lane's reference instead of an item number.
+    // Judged by the numbers: a void carries the lane's reference instead of an item number.
+    static_cast<void>(TakeMessageNumbers(sources, stan, &item, changed));
     const bool saved = stan != 0 && (item != 0 || codes.isVoid);
     if (!saved) refusal = Status::Failure(kNumbersNotSavedText, kRefusedNumbersNotSaved);
   }

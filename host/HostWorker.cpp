@@ -253,8 +253,7 @@ bool CHostWorker::ReadyToSend() {
 
 bool CHostWorker::SaveNumbers() {
   if (!numbers_.HoldsNumbers()) return true;
-  std::string errors;  // logged by the counters
-  const bool saved = host_.counters.Commit(numbers_, errors);
+  const bool saved = host_.counters.Commit(numbers_).ok();  // its failures logged by the counters
   if (settings_.numbersSaved) settings_.numbersSaved(saved);
   if (saved) return true;
   // Never sent: after a restart the same number would reach the host again.

@@ -142,24 +142,26 @@ std::filesystem::path ShadowPathOf(const std::filesystem::path& numberFile) {
   return shadow;
 }
 
-int CSequenceCounters::NextStan(std::string& errors) { return Next(kStanFile, kNumberMax, errors); }
+Status CSequenceCounters::NextStan(int& value) { return Next(kStanFile, kNumberMax, value); }
 
-int CSequenceCounters::NextItem(std::string& errors) { return Next(kItemFile, kNumberMax, errors); }
+Status CSequenceCounters::NextItem(int& value) { return Next(kItemFile, kNumberMax, value); }
 
-int CSequenceCounters::Next(const std::string& fileName, int max, std::string& errors) {
+Status CSequenceCounters::Next(const std::string& fileName, int max, int& value) {
   NumberClaim claim;
-  const int value = Take(fileName, max, claim, errors);
-  return value != 0 && Commit(claim, errors) ? value : 0;
+  Status status = Take(fileName, max, claim, value);
+  if (value != 0) status = JoinedFailures(status, Commit(claim));
+  if (!status.ok()) value = 0;
+  return status;
 }
 
-void CSequenceCounters::ResetItems(std::string& errors) {
+Status CSequenceCounters::ResetItems() {
   NumberClaim claim;
   {
     MutexLock lock(mutex_);
     counters_[kItemFile] = Counter{0, true, true};
     JoinOpenCommit(claim);
   }
-  Commit(claim, errors);
+  return Commit(claim);
 }
 
 std::optional<std::int64_t> CSequenceCounters::Recall(const std::string& fileName, int max, Recollection& found) {
@@ -246,11 +248,11 @@ bool CSequenceCounters::Store(const std::vector<Write>& writes, std::vector<Stat
   return stored;
 }
 
-void CSequenceCounters::Report(const Recollection& found, std::vector<StateNote>& notes, std::string& errors) {
+Status CSequenceCounters::Report(const Recollection& found, std::vector<StateNote>& notes) {
   for (const std::string& finding : found.findings) log_.Log("%s", finding.c_str());
   if (!found.alarm.empty()) log_.Log("*** %s ***", found.alarm.c_str());
   notes.insert(notes.begin(), found.notes.begin(), found.notes.end());
-  ReportStateNotes(notes, errors, log_);
+  return ReportStateNotes(notes, log_);
 }
 
 void CSequenceCounters::JoinOpenCommit(NumberClaim& claim) {
@@ -281,10 +283,9 @@ int CSequenceCounters::TakeLocked(const std::string& fileName, int max, bool set
   return value;
 }
 
-int CSequenceCounters::Take(const std::string& fileName, int max, NumberClaim& claim, std::string& errors) {
+Status CSequenceCounters::Take(const std::string& fileName, int max, NumberClaim& claim, int& value) {
   std::vector<StateNote> notes;
   Recollection found;
-  int value = 0;
   try {
     MutexLock lock(mutex_);
     value = TakeLocked(fileName, max, SettledLocked(), claim, found);
@@ -292,11 +293,10 @@ int CSequenceCounters::Take(const std::string& fileName, int max, NumberClaim& c
     value = 0;
     notes.push_back({kTexts.unknownException, {}});
   }
-  Report(found, notes, errors);
-  return value;
+  return Report(found, notes);
 }
 
-void CSequenceCounters::TakeNumbers(NumberClaim& claim, int& stan, int* item, bool resetItems, std::string& errors) {
+Status CSequenceCounters::TakeNumbers(NumberClaim& claim, int& stan, int* item, bool resetItems) {
   std::vector<StateNote> notes;
   Recollection stanFound;
   Recollection itemFound;
@@ -316,12 +316,12 @@ void CSequenceCounters::TakeNumbers(NumberClaim& claim, int& stan, int* item, bo
     notes.push_back({kTexts.unknownException, {}});
   }
   std::vector<StateNote> none;
-  Report(stanFound, none, errors);
-  Report(itemFound, notes, errors);
+  const Status stanReported = Report(stanFound, none);
+  return JoinedFailures(stanReported, Report(itemFound, notes));
 }
 
-bool CSequenceCounters::Commit(const NumberClaim& claim, std::string& errors) {
-  bool saved = true;
+Status CSequenceCounters::Commit(const NumberClaim& claim) {
+  Status saved = Status::Ok();
   for (const std::shared_ptr<NumberCommit>& commit : claim.commits_) {
     MutexLock lock(mutex_);
     // Bounded by the leader's writes, which always end.
@@ -333,8 +333,7 @@ bool CSequenceCounters::Commit(const NumberClaim& claim, std::string& errors) {
       }
     }
     if (commit->state == NumberCommit::State::kSaved) continue;
-    saved = false;
-    errors += commit->errors;
+    saved = JoinedFailures(saved, Status::Failure(commit->errors));
   }
   return saved;
 }
@@ -364,8 +363,7 @@ void CSequenceCounters::LeadCommit() {
     saved = false;
     notes.push_back({kTexts.unknownException, {}});
   }
-  std::string errorText;
-  ReportStateNotes(notes, errorText, log_);
+  std::string errorText = ReportStateNotes(notes, log_).message();
 
   const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
   mutex_.Lock();
@@ -424,7 +422,6 @@ std::string CSequenceCounters::CheckFiles() {
   for (const char* fileName : {kStanFile, kItemFile}) {
     std::vector<StateNote> notes;
     Recollection found;
-    std::string errors;
     try {
       MutexLock lock(mutex_);
       const std::optional<std::int64_t> stored = RecallOrHeld(fileName, kNumberMax, found);
@@ -436,7 +433,8 @@ std::string CSequenceCounters::CheckFiles() {
     } catch (const std::exception&) {
       notes.push_back({kTexts.unknownException, {}});
     }
-    Report(found, notes, errors);
+    // Its failures are logged; the alarms are what the operator is shown.
+    static_cast<void>(Report(found, notes));
     if (!found.alarm.empty()) alarms += (alarms.empty() ? "" : "\n") + found.alarm;
   }
   return alarms;

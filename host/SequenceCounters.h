@@ -9,6 +9,7 @@
 #pragma once
 
 #include "common/PosixFile.h"
+#include "common/Status.h"
 #include "host/StateFile.h"
 #include "common/Mutex.h"
 
@@ -59,8 +60,8 @@ class CSequenceCounters {
   // after the item number is reset when `resetItems` (so it reads 1), the next
   // STAN and, when `withItem`, the next item number (max 9999: after 9999
   // comes 1). A number that cannot be handed out (its file unreadable) reads 0,
-  // with the failure text appended to `errors` (and logged).
-  void TakeNumbers(NumberClaim& claim, int& stan, int* item, bool resetItems, std::string& errors);
+  // and the call fails (logged) with the texts of both numbers' failures.
+  Status TakeNumbers(NumberClaim& claim, int& stan, int* item, bool resetItems);
   // The next number of the counter kept in `fileName` (a stored number at or
   // above `max`, or below 0, is followed by 1), handed out into `claim`. While
   // no number is waiting for a commit the files are read again, so a copy
@@ -68,15 +69,15 @@ class CSequenceCounters {
   // when the other does not; when they differ, the one further along. When
   // neither holds one, the number held in memory goes on (both copies are
   // written again by the commit); before the first number, the first file's
-  // leading digits are followed, with an alarm in the log. 0, with the failure
-  // text, when the file cannot be read.
-  int Take(const std::string& fileName, int max, NumberClaim& claim, std::string& errors);
+  // leading digits are followed, with an alarm in the log. A failure, with
+  // `value` 0, when the file cannot be read.
+  Status Take(const std::string& fileName, int max, NumberClaim& claim, int& value);
   // Waits until the numbers in `claim` are saved in both copies of their files
-  // (taking part in or leading the commit that covers them). False, with the
-  // failure texts appended to `errors`, when the commit that covered them
-  // failed: those numbers must never be sent, and a later message may be given
-  // them again. True for a claim that holds no numbers.
-  bool Commit(const NumberClaim& claim, std::string& errors);
+  // (taking part in or leading the commit that covers them). A failure, with
+  // the texts of every failed commit, when a commit that covered them failed:
+  // those numbers must never be sent, and a later message may be given them
+  // again. Ok for a claim that holds no numbers.
+  Status Commit(const NumberClaim& claim);
 
   // From now on a thread of the counters' own starts a commit as soon as numbers
   // are handed out and none is being written, so that the write runs while the
@@ -84,13 +85,13 @@ class CSequenceCounters {
   // False when the thread cannot be started (commits are then led by Commit alone).
   bool StartBackgroundCommits();
 
-  // Take and Commit in one: the next number, already saved, or 0 (see Take).
-  int NextStan(std::string& errors);
-  int NextItem(std::string& errors);
-  int Next(const std::string& fileName, int max, std::string& errors);
+  // Take and Commit in one: the next number, already saved, or 0 with the failure.
+  Status NextStan(int& value);
+  Status NextItem(int& value);
+  Status Next(const std::string& fileName, int max, int& value);
   // Item file := 0, so the next item number is 1, saved before it returns.
   // Whatever the file held before, readable or not, is replaced.
-  void ResetItems(std::string& errors);
+  Status ResetItems();
   // How long the commits' writes of the files took: how many there were and
   // the median of the most recent ones (at most 4096), in microseconds.
   struct CommitTimes {
@@ -147,8 +148,8 @@ class CSequenceCounters {
   // Writes each value to its file, then to the file's shadow copy.
   bool Store(const std::vector<Write>& writes, std::vector<StateNote>& notes);
   void RunBackgroundCommits() EXCLUDES(mutex_);
-  // Logs the findings and notes; adds the notes' texts to `errors`.
-  void Report(const Recollection& found, std::vector<StateNote>& notes, std::string& errors) EXCLUDES(mutex_);
+  // Logs the findings and notes; a failure with the notes' texts when there is any.
+  Status Report(const Recollection& found, std::vector<StateNote>& notes) EXCLUDES(mutex_);
 
   const std::filesystem::path directory_;
   CTrafficLog& log_;

@@ -261,15 +261,22 @@ StateFileStatus OverwriteStateFiles(const std::vector<InPlaceWrite>& writes, con
   return StateFileStatus::Done;
 }
 
-void ReportStateNotes(const std::vector<StateNote>& notes, std::string& errors, CTrafficLog& log) {
+Status ReportStateNotes(const std::vector<StateNote>& notes, CTrafficLog& log) {
+  std::string texts;
   for (const StateNote& note : notes) {
-    errors += note.text;
+    texts += note.text;
     if (note.detail.empty()) {
       log.Log("%s", note.text.c_str());
     } else {
       log.Log("%s (%s)", note.text.c_str(), note.detail.c_str());
     }
   }
+  return notes.empty() ? Status::Ok() : Status::Failure(std::move(texts));
+}
+
+Status JoinedFailures(const Status& first, const Status& second) {
+  if (first.ok() || second.ok()) return first.ok() ? second : first;
+  return Status::Failure(first.message() + second.message());
 }
 
 }  // namespace paxelle

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/PosixFile.h"
+#include "common/Status.h"
 
 #include <filesystem>
 #include <string>
@@ -99,8 +100,10 @@ struct InPlaceWrite {
 StateFileStatus OverwriteStateFiles(const std::vector<InPlaceWrite>& writes, const StateFileTexts& texts,
                                     std::vector<StateNote>& notes, bool& created);
 
-// Appends each note's text to `errors` and logs it with its detail. Call it
-// without holding a lock: the log is another component.
-void ReportStateNotes(const std::vector<StateNote>& notes, std::string& errors, CTrafficLog& log);
+// Logs each note's text with its detail; a failure with the texts one after another
+// when there is any. Call it without holding a lock: the log is another component.
+Status ReportStateNotes(const std::vector<StateNote>& notes, CTrafficLog& log);
+// Ok when both are; else a failure with the texts of the failed, first then second.
+Status JoinedFailures(const Status& first, const Status& second);
 
 }  // namespace paxelle

@@ -44,7 +44,7 @@ WindowFrontEnd::~WindowFrontEnd() {
 
 Status WindowFrontEnd::Open() {
   // Before Qt starts any thread of its own, so that none of them takes a stop signal.
-  if (!signals_.Open()) return Status::Failure(signals_.ErrorText());
+  if (Status opened = signals_.Open(); !opened.ok()) return opened;
   if (QApplication::instance() == nullptr) application_ = std::make_unique<QApplication>(argc_, argv_);
   QApplication::setQuitOnLastWindowClosed(false);
   // Watched from here on: a box shown before the main loop (a second

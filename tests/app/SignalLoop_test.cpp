@@ -17,7 +17,10 @@ using std::chrono::milliseconds;
 // so they wait for the loop instead of ending the test process.
 class SignalLoopTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(loop_.Open()) << loop_.ErrorText(); }
+  void SetUp() override {
+    const Status opened = loop_.Open();
+    ASSERT_TRUE(opened.ok()) << opened.message();
+  }
   SignalLoop loop_;
 };
 

@@ -491,19 +491,24 @@ TEST_F(TrafficViewTest, StartOpensAClosedBatchWithItemsFromOne) {
   Configure({});
   View().StartInterfaces();
   EXPECT_EQ(batch_.Status(), "OPEN");
-  std::string errors;
-  EXPECT_EQ(counters_.NextItem(errors), 1) << errors;
+  int item = 0;
+  const Status next = counters_.NextItem(item);
+  EXPECT_EQ(item, 1) << next.message();
 }
 
 TEST_F(TrafficViewTest, StartKeepsAnOpenBatchAndItsItems) {
   Configure({});
   View().StartInterfaces();
   View().StopInterfaces();
-  std::string errors;
-  ASSERT_EQ(counters_.NextItem(errors), 1);
-  ASSERT_EQ(counters_.NextItem(errors), 2);
+  for (const int expected : {1, 2}) {
+    int item = 0;
+    ASSERT_TRUE(counters_.NextItem(item).ok());
+    ASSERT_EQ(item, expected);
+  }
   View().StartInterfaces();
-  EXPECT_EQ(counters_.NextItem(errors), 3) << errors;
+  int item = 0;
+  const Status next = counters_.NextItem(item);
+  EXPECT_EQ(item, 3) << next.message();
 }
 
 }  // namespace

@@ -251,11 +251,11 @@ TEST_F(DialLinkTest, UnsolicitedNoCarrierWhileIdleDropsTheLineAndTheNextRecordRe
 TEST_F(DialLinkTest, ClosingALineInLocalModeLeavesTheCallUpUntilItIsHungUp) {
   CSerialPort port(devices_, log_.Get(), SystemModemLines(), SerialPortTimings{100ms});
   std::string line;
-  ASSERT_TRUE(port.Open(1, 19200, 'E', '7', '1'));
+  ASSERT_TRUE(port.Open(1, 19200, 'E', '7', '1').ok());
   ASSERT_EQ(port.SendCommand("ATE0S12=4DT18005550199", true), PortOk);
   ASSERT_EQ(port.ReadLine(2000ms, line), PortOk);
   ASSERT_EQ(line, "CONNECT 19200");
-  ASSERT_TRUE(port.Open(1, 19200, 'E', '7', '1'));  // closed first
+  ASSERT_TRUE(port.Open(1, 19200, 'E', '7', '1').ok());  // closed first
   port.SendCommand("AT", true);
   EXPECT_NE(port.ReadLine(300ms, line), PortOk) << "on the call, the command went to the host: " << line;
   EXPECT_EQ(JournalLines("COMMAND TEXT ON THE CALL").size(), 1u);
@@ -442,7 +442,8 @@ TEST_F(DialLinkTest, StartFailuresNameThePortAndLeaveItClosed) {
     EXPECT_EQ(backup.LastError(), c.expected);
     EXPECT_FALSE(lineUp_.IsSet());
     CSerialPort probe(devices_, log_.Get());
-    EXPECT_TRUE(probe.Open(1, 19200, 'E', '7', '1')) << "closed again: " << probe.OpenErrorText();
+    const Status reopened = probe.Open(1, 19200, 'E', '7', '1');
+    EXPECT_TRUE(reopened.ok()) << "closed again: " << reopened.message();
   }
   ComDevices missing;
   ASSERT_TRUE(missing.Assign(2, (dir_ / "no-such-tty").string()));

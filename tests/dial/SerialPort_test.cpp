@@ -101,7 +101,7 @@ class SerialPortTest : public ::testing::Test {
     ASSERT_TRUE(devices_.Assign(1, pty_.SlavePath()));
     port_.SetStopEvent(&stop_);
   }
-  bool OpenModemPort() { return port_.Open(1, 19200, 'E', '7', '1'); }
+  bool OpenModemPort() { return port_.Open(1, 19200, 'E', '7', '1').ok(); }
 
   PseudoTerminal pty_;
   ComDevices devices_;
@@ -118,14 +118,16 @@ TEST_F(SerialPortTest, OpenRefusesBadValuesAndLeavesThePortClosed) {
   for (const Case& c : {Case{0, 19200, 'E', '7', '1'}, Case{256, 19200, 'E', '7', '1'},
                         Case{1, 4800, 'E', '7', '1'}, Case{1, 19200, 'X', '7', '1'},
                         Case{1, 19200, 'E', '5', '1'}, Case{1, 19200, 'E', '7', '3'}}) {
-    EXPECT_FALSE(port_.Open(c.port, c.baud, c.parity, c.data, c.stop)) << c.port << " " << c.baud;
+    const Status opened = port_.Open(c.port, c.baud, c.parity, c.data, c.stop);
+    EXPECT_FALSE(opened.ok()) << c.port << " " << c.baud;
     EXPECT_FALSE(port_.IsOpen());
-    EXPECT_FALSE(port_.OpenErrorText().empty());
+    EXPECT_FALSE(opened.message().empty());
     EXPECT_FALSE(port_.IsDsrOn());
     EXPECT_FALSE(port_.IsCarrierOn());
   }
   // Nothing held the device: it opens at once afterwards.
-  EXPECT_TRUE(OpenModemPort()) << port_.OpenErrorText();
+  const Status opened = port_.Open(1, 19200, 'E', '7', '1');
+  EXPECT_TRUE(opened.ok()) << opened.message();
   EXPECT_EQ(port_.PortNumber(), 1);
 }
 
@@ -133,15 +135,16 @@ TEST_F(SerialPortTest, OpenFailsForAMissingDeviceAndForOneAnotherPortHolds) {
   ComDevices missing;
   ASSERT_TRUE(missing.Assign(2, "/nonexistent/paxelle-tty"));
   CSerialPort absent(missing, log_.Get());
-  EXPECT_FALSE(absent.Open(2, 19200, 'E', '7', '1'));
-  EXPECT_NE(absent.OpenErrorText().find("/nonexistent/paxelle-tty"), std::string::npos);
+  EXPECT_NE(absent.Open(2, 19200, 'E', '7', '1').message().find("/nonexistent/paxelle-tty"), std::string::npos);
 
   ASSERT_TRUE(OpenModemPort());
   CSerialPort second(devices_, log_.Get());
-  EXPECT_FALSE(second.Open(1, 19200, 'E', '7', '1')) << "opened without sharing";
-  EXPECT_NE(second.OpenErrorText().find("in use"), std::string::npos) << second.OpenErrorText();
+  const Status shared = second.Open(1, 19200, 'E', '7', '1');
+  EXPECT_FALSE(shared.ok()) << "opened without sharing";
+  EXPECT_NE(shared.message().find("in use"), std::string::npos) << shared.message();
   EXPECT_TRUE(port_.Close());
-  EXPECT_TRUE(second.Open(1, 19200, 'E', '7', '1')) << second.OpenErrorText();
+  const Status reopened = second.Open(1, 19200, 'E', '7', '1');
+  EXPECT_TRUE(reopened.ok()) << reopened.message();
 }
 
 TEST_F(SerialPortTest, PseudoTerminalRunsInLocalModeWithoutCtsFlowControl) {
@@ -190,7 +193,7 @@ TEST_F(SerialPortTest, WiredLinesAreReadAndUseCtsFlowControl) {
   CSerialPort wired(devices_, log_.Get(), lines, SerialPortTimings{20ms});
   wired.SetStopEvent(&stop_);
   lines.bits = 0;
-  ASSERT_TRUE(wired.Open(1, 19200, 'E', '7', '1'));
+  ASSERT_TRUE(wired.Open(1, 19200, 'E', '7', '1').ok());
   EXPECT_FALSE(wired.IsLocalMode());
   EXPECT_NE(wired.Settings().c_cflag & CRTSCTS, 0u);
   EXPECT_EQ(lines.bits & (TIOCM_DTR | TIOCM_RTS), TIOCM_DTR | TIOCM_RTS) << "DTR and RTS raised";

@@ -36,8 +36,14 @@ class BatchStateTest : public ::testing::Test {
   fs::path BatchFile() const { return dir_ / "SynchroBatch.dat"; }
   fs::path LastFile() const { return dir_ / "EDCLastDateTime.dat"; }
   void At(int day, int hour, int minute) { now_ = LocalMoment(2024, 6, day, hour, minute); }
-  std::string Sale() { return state_.GetBatchNo(false, false, changed_, errors_); }
-  std::string ReadOnly() { return state_.GetBatchNo(true, false, changed_, errors_); }
+  std::string Sale() { return Batch(false, false); }
+  std::string ReadOnly() { return Batch(true, false); }
+  // The batch number, the failure's text added to errors_.
+  std::string Batch(bool readOnly, bool force) {
+    std::string batchNo;
+    errors_ += state_.GetBatchNo(readOnly, force, changed_, batchNo).message();
+    return batchNo;
+  }
 
   TempDir dir_;
   testing::ScratchLog log_;
@@ -89,14 +95,16 @@ TEST_F(BatchStateTest, CloseThenNextSaleOpensTheNextBatchWithItemOne) {
   CSequenceCounters counters(dir_.Path(), log_.Log());
   auto itemOfSale = [&] {
     const std::string batchNo = Sale();
-    if (changed_) counters.ResetItems(errors_);
-    return std::make_pair(batchNo, counters.NextItem(errors_));
+    if (changed_) errors_ += counters.ResetItems().message();
+    int item = 0;
+    errors_ += counters.NextItem(item).message();
+    return std::make_pair(batchNo, item);
   };
   WriteBytes(dir_ / "SynchroStan2.dat", "57\r\r\n");
   EXPECT_EQ(itemOfSale(), std::make_pair(std::string("240614001"), 1));
   EXPECT_EQ(itemOfSale(), std::make_pair(std::string("240614001"), 2));
 
-  state_.SetClosed(errors_);
+  errors_ += state_.SetClosed().message();
   EXPECT_EQ(state_.Status(), "CLOSED");
   EXPECT_EQ(ReadBytes(BatchFile()), BatchBytes("240614001", "CLOSED"));
   EXPECT_EQ(ReadOnly(), "240614001") << "a batch message still names the closed batch";
@@ -104,7 +112,7 @@ TEST_F(BatchStateTest, CloseThenNextSaleOpensTheNextBatchWithItemOne) {
 
   EXPECT_EQ(itemOfSale(), std::make_pair(std::string("240614002"), 1));
   At(15, 8, 0);
-  state_.SetClosed(errors_);
+  errors_ += state_.SetClosed().message();
   EXPECT_EQ(itemOfSale(), std::make_pair(std::string("240615001"), 1));
   EXPECT_EQ(errors_, "");
 }
@@ -115,9 +123,9 @@ TEST_F(BatchStateTest, ReadOnlyNeverOpensButForceDoes) {
   EXPECT_FALSE(changed_);
   EXPECT_EQ(ReadBytes(BatchFile()), BatchBytes("240614003", "CLOSED"));
 
-  EXPECT_EQ(state_.GetBatchNo(true, true, changed_, errors_), "240614004");
+  EXPECT_EQ(Batch(true, true), "240614004");
   EXPECT_TRUE(changed_);
-  EXPECT_EQ(state_.GetBatchNo(false, true, changed_, errors_), "240614004");
+  EXPECT_EQ(Batch(false, true), "240614004");
   EXPECT_FALSE(changed_);
   EXPECT_EQ(errors_, "");
 }
@@ -177,7 +185,7 @@ TEST_F(BatchStateTest, FailedReadKeepsTheNumberInMemory) {
   EXPECT_EQ(ReadOnly(), "240614005");
   EXPECT_EQ(errors_, kOpenForReadFailed);
   errors_.clear();
-  state_.SetClosed(errors_);
+  errors_ += state_.SetClosed().message();
   EXPECT_EQ(errors_, std::string(kOpenForReadFailed) + "Synchronized Batch No File Exception [5},[" +
                          std::to_string(EISDIR) + "]...");
   EXPECT_TRUE(fs::is_directory(BatchFile()));
@@ -187,7 +195,7 @@ TEST_F(BatchStateTest, LeftoverTemporaryDoesNoHarm) {
   WriteBytes(BatchFile(), BatchBytes("240614002", "CLOSED"));
   WriteBytes(dir_ / ".SynchroBatch.dat.tmp-Q1w2E3", BatchBytes("240614008", "OPEN"));
   EXPECT_EQ(Sale(), "240614003");
-  state_.SetClosed(errors_);
+  errors_ += state_.SetClosed().message();
   EXPECT_EQ(ReadBytes(BatchFile()), BatchBytes("240614003", "CLOSED"));
   EXPECT_EQ(ReadBytes(dir_ / ".SynchroBatch.dat.tmp-Q1w2E3"), BatchBytes("240614008", "OPEN"));
   EXPECT_EQ(Listing(dir_.Path()).size(), 2u);
@@ -201,8 +209,9 @@ TEST(BatchStateFailureTest, UnusableDirectoryReportsAndLogsEveryStep) {
   CBatchState state(cwd.Path() / "plain", cwd.Log(), [now] { return now; });
   state.SetSchedule("Y", "0400");
   bool changed = false;
-  std::string errors;
-  EXPECT_EQ(state.GetBatchNo(false, false, changed, errors), "")
+  std::string batchNo;
+  const Status opened = state.GetBatchNo(false, false, changed, batchNo);
+  EXPECT_EQ(batchNo, "")
       << "no batch the file cannot hold is opened: the message is refused";
   EXPECT_FALSE(changed);
   const char* expected[] = {
@@ -213,7 +222,7 @@ TEST(BatchStateFailureTest, UnusableDirectoryReportsAndLogsEveryStep) {
   };
   // The close check finds no last date and closes; that close fails, memory keeps it
   // closed, and the batch it would open cannot be written either.
-  EXPECT_EQ(errors, std::string(expected[0]) + expected[1] + expected[2] + expected[3] + expected[3]);
+  EXPECT_EQ(opened.message(), std::string(expected[0]) + expected[1] + expected[2] + expected[3] + expected[3]);
   const std::string logged = cwd.Logged();
   for (const char* text : expected) EXPECT_NE(logged.find(text), std::string::npos) << text;
 }
@@ -223,9 +232,8 @@ TEST(BatchStateFailureTest, NotesAreLogged) {
   WriteBytes(cwd.Path() / "SynchroBatch.dat", BatchBytes("1", "HALF"));
   CBatchState state(cwd.Path(), cwd.Log());
   bool changed = false;
-  std::string errors;
-  state.GetBatchNo(true, false, changed, errors);
-  EXPECT_EQ(errors, std::string(kWrongLength) + kBadStatus);
+  std::string batchNo;
+  EXPECT_EQ(state.GetBatchNo(true, false, changed, batchNo).message(), std::string(kWrongLength) + kBadStatus);
   const std::string logged = cwd.Logged();
   EXPECT_NE(logged.find(std::string(kWrongLength) + "\r\n"), std::string::npos) << logged;
   EXPECT_NE(logged.find(std::string(kBadStatus) + "\r\n"), std::string::npos) << logged;
@@ -242,7 +250,8 @@ TEST_F(BatchStateTest, ConcurrentSalesOpenOneBatch) {
       std::string errors;
       for (int i = 0; i < 50; ++i) {
         bool changed = false;
-        const std::string batchNo = state_.GetBatchNo(false, false, changed, errors);
+        std::string batchNo;
+        errors += state_.GetBatchNo(false, false, changed, batchNo).message();
         opened[t] += changed ? 1 : 0;
         if (seen[t].empty() || seen[t] == batchNo) seen[t] = batchNo; else seen[t] = "mixed";
       }
@@ -352,7 +361,7 @@ TEST_F(AutomaticCloseTest, ReadOnlyAndForcedCallsSkipTheCheck) {
   WriteBytes(LastFile(), "061324\r\n2300\r\n");
   At(14, 9, 0);
   EXPECT_EQ(ReadOnly(), "240613005");
-  EXPECT_EQ(state_.GetBatchNo(false, true, changed_, errors_), "240613005");
+  EXPECT_EQ(Batch(false, true), "240613005");
   EXPECT_FALSE(changed_);
   EXPECT_EQ(ReadBytes(LastFile()), "061324\r\n2300\r\n");
   EXPECT_EQ(Sale(), "240614001");
@@ -414,7 +423,7 @@ TEST_F(BatchStateTest, ACloseTheFileCannotTakeIsKeptInMemory) {
   EXPECT_EQ(Sale(), "240614001");
   fs::remove(BatchFile());
   fs::create_directory(BatchFile());
-  state_.SetClosed(errors_);
+  errors_ += state_.SetClosed().message();
   EXPECT_EQ(state_.Status(), "CLOSED");
   EXPECT_EQ(Sale(), "") << "no sale goes under the batch the host has closed";
   fs::remove(BatchFile());

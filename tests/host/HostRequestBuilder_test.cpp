@@ -72,8 +72,7 @@ TEST_F(HostRequestBuilderTest, NewBatchRestartsItemNumbers) {
   CRequest record = SwipedSale();
   Build(record);
   Build(record);
-  std::string errors;
-  batch_.SetClosed(errors);
+  ASSERT_TRUE(batch_.SetClosed().ok());
   CRequest next = SwipedSale();
   Build(next);
   EXPECT_EQ(next.HostRequest.substr(34, 4), "0003");       // STAN continues

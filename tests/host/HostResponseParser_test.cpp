@@ -32,9 +32,9 @@ constexpr char kHostTotals[] =
 class HostResponseParserTest : public ::testing::Test {
  protected:
   HostResponseParserTest() {
-    std::string errors;
+    std::string batchNo;
     bool changed = false;
-    batch_.GetBatchNo(false, false, changed, errors);  // an open local batch
+    static_cast<void>(batch_.GetBatchNo(false, false, changed, batchNo));  // an open local batch
   }
 
   static CRequest Answered(int tranCodeId, HostMessageKind hostMsgKind, const std::string& answer) {
@@ -411,9 +411,9 @@ TEST_F(HostResponseParserTest, BatchCloseSuccessWords) {
       {"batch closed    ", false},
   };
   for (const auto& c : cases) {
-    std::string errors;
+    std::string batchNo;
     bool changed = false;
-    batch_.GetBatchNo(false, false, changed, errors);
+    static_cast<void>(batch_.GetBatchNo(false, false, changed, batchNo));
     ASSERT_EQ(batch_.Status(), "OPEN");
     CRequest record = Batch(kBatchClose, std::string(kCloseHead) + c.text + kHostTotals);
     Parse(record);

@@ -24,6 +24,20 @@ constexpr char kCreateFailed[] = "Synchronized Stan File Does Not Exist and Crea
 constexpr char kOpenForReadFailed[] = "Synchronized Stan File Exists but could not be opened for reading...";
 constexpr char kOpenForWriteFailed[] = "Synchronized Stan File could not be opened for writing...";
 
+// A call's number as the checks below read it: 0 on a failure, whose text is added to `errors`.
+template <typename Call>
+int Number(std::string& errors, Call call) {
+  int value = 0;
+  errors += call(value).message();
+  return value;
+}
+int NextStan(CSequenceCounters& counters, std::string& errors) {
+  return Number(errors, [&](int& value) { return counters.NextStan(value); });
+}
+int NextItem(CSequenceCounters& counters, std::string& errors) {
+  return Number(errors, [&](int& value) { return counters.NextItem(value); });
+}
+
 class SequenceCountersTest : public ::testing::Test {
  protected:
   fs::path Stan() const { return dir_ / "SynchroStan.dat"; }
@@ -38,13 +52,13 @@ class SequenceCountersTest : public ::testing::Test {
 };
 
 TEST_F(SequenceCountersTest, MissingStanFileGivesOneAndHoldsIt) {
-  EXPECT_EQ(counters_.NextStan(errors_), 1);
+  EXPECT_EQ(NextStan(counters_, errors_), 1);
   EXPECT_EQ(ReadBytes(Stan()), "1\r\r\n");
-  EXPECT_EQ(counters_.NextStan(errors_), 2);
+  EXPECT_EQ(NextStan(counters_, errors_), 2);
   EXPECT_EQ(ReadBytes(Stan()), "2\r\r\n");
   EXPECT_EQ(errors_, "");
   EXPECT_FALSE(fs::exists(Item())) << "the item number has its own file";
-  EXPECT_EQ(counters_.NextItem(errors_), 1);
+  EXPECT_EQ(NextItem(counters_, errors_), 1);
   EXPECT_EQ(ReadBytes(Item()), "1\r\r\n");
   EXPECT_EQ(ReadBytes(Stan()), "2\r\r\n");
 }
@@ -58,25 +72,25 @@ TEST_F(SequenceCountersTest, OneCommitSavesEveryNumberHandedOutBeforeIt) {
   NumberClaim second;
   int stan = 0;
   int item = 0;
-  counters_.TakeNumbers(first, stan, &item, false, errors_);
+  errors_ += counters_.TakeNumbers(first, stan, &item, false).message();
   EXPECT_EQ(std::make_pair(stan, item), std::make_pair(9999, 58));
-  counters_.TakeNumbers(second, stan, &item, true, errors_);
+  errors_ += counters_.TakeNumbers(second, stan, &item, true).message();
   EXPECT_EQ(std::make_pair(stan, item), std::make_pair(1, 1)) << "after 9999 comes 1; a new batch starts at 1";
   EXPECT_EQ(ReadBytes(Stan()), "9998\r\r\n") << "nothing is written before a commit";
 
-  EXPECT_TRUE(counters_.Commit(first, errors_));
+  EXPECT_TRUE(counters_.Commit(first).ok());
   for (const fs::path& file : {Stan(), StanShadow()}) EXPECT_EQ(ReadBytes(file), "1\r\r\n");
   for (const fs::path& file : {Item(), ItemShadow()}) EXPECT_EQ(ReadBytes(file), "1\r\r\n");
   // The first commit covered the second claim too: nothing is written again.
   for (const fs::path& file : {Stan(), StanShadow(), Item(), ItemShadow()}) fs::remove(file);
-  EXPECT_TRUE(counters_.Commit(second, errors_));
+  EXPECT_TRUE(counters_.Commit(second).ok());
   EXPECT_TRUE(Listing(dir_.Path()).empty());
-  EXPECT_TRUE(counters_.Commit(NumberClaim(), errors_)) << "a claim without numbers waits for nothing";
+  EXPECT_TRUE(counters_.Commit(NumberClaim()).ok()) << "a claim without numbers waits for nothing";
   // With nothing waiting for a commit, a file edited by hand is followed, the
   // message's second number too.
   WriteBytes(Item(), "500\r\r\n");
   NumberClaim third;
-  counters_.TakeNumbers(third, stan, &item, false, errors_);
+  errors_ += counters_.TakeNumbers(third, stan, &item, false).message();
   EXPECT_EQ(item, 501);
   EXPECT_EQ(errors_, "");
 }
@@ -86,14 +100,14 @@ TEST_F(SequenceCountersTest, InTheBackgroundNumbersAreSavedAsSoonAsTheyAreHanded
   NumberClaim claim;
   int stan = 0;
   int item = 0;
-  counters_.TakeNumbers(claim, stan, &item, false, errors_);
+  errors_ += counters_.TakeNumbers(claim, stan, &item, false).message();
   ASSERT_EQ(stan, 1);
   // Nobody called Commit: the counters' own thread wrote both copies.
   EXPECT_TRUE(testing::WaitFor("the shadow copy to hold 1", [&] { return ReadBytes(StanShadow()) == "1\r\r\n"; },
                                std::chrono::seconds(30)));
   EXPECT_EQ(ReadBytes(Stan()), "1\r\r\n");
   EXPECT_EQ(ReadBytes(StanShadow()), "1\r\r\n");
-  EXPECT_TRUE(counters_.Commit(claim, errors_)) << "found saved";
+  EXPECT_TRUE(counters_.Commit(claim).ok()) << "found saved";
   EXPECT_EQ(errors_, "");
 }
 
@@ -115,7 +129,7 @@ TEST_F(SequenceCountersTest, NextFollowsTheStoredNumber) {
     WriteBytes(Stan(), c.stored);
     fs::remove(StanShadow());
     CSequenceCounters counters(dir_.Path(), log_.Log());
-    EXPECT_EQ(counters.NextStan(errors_), c.next) << ::testing::PrintToString(std::string(c.stored));
+    EXPECT_EQ(NextStan(counters, errors_), c.next) << ::testing::PrintToString(std::string(c.stored));
     EXPECT_EQ(ReadBytes(Stan()), std::to_string(c.next) + "\r\r\n");
     EXPECT_EQ(ReadBytes(StanShadow()), std::to_string(c.next) + "\r\r\n");
   }
@@ -124,36 +138,37 @@ TEST_F(SequenceCountersTest, NextFollowsTheStoredNumber) {
 
 TEST_F(SequenceCountersTest, NextWrapsAtTheGivenMaximum) {
   std::vector<int> seen;
-  for (int i = 0; i < 5; ++i) seen.push_back(counters_.Next("Other.dat", 3, errors_));
+  const auto next = [&](int& value) { return counters_.Next("Other.dat", 3, value); };
+  for (int i = 0; i < 5; ++i) seen.push_back(Number(errors_, next));
   EXPECT_EQ(seen, (std::vector<int>{1, 2, 3, 1, 2}));
   EXPECT_EQ(ReadBytes(dir_ / "Other.dat"), "2\r\r\n");
 }
 
 TEST_F(SequenceCountersTest, ResetItemsMakesTheNextItemOne) {
-  counters_.NextItem(errors_);
-  counters_.NextItem(errors_);
-  EXPECT_EQ(counters_.NextStan(errors_), 1);
-  counters_.ResetItems(errors_);
+  NextItem(counters_, errors_);
+  NextItem(counters_, errors_);
+  EXPECT_EQ(NextStan(counters_, errors_), 1);
+  errors_ += counters_.ResetItems().message();
   EXPECT_EQ(ReadBytes(Item()), "0\r\r\n");
-  EXPECT_EQ(counters_.NextItem(errors_), 1);
+  EXPECT_EQ(NextItem(counters_, errors_), 1);
   EXPECT_EQ(ReadBytes(Stan()), "1\r\r\n") << "the STAN is not reset";
   EXPECT_EQ(errors_, "");
 }
 
 TEST_F(SequenceCountersTest, ResetItemsCreatesOrRepairsTheFile) {
-  counters_.ResetItems(errors_);
+  errors_ += counters_.ResetItems().message();
   EXPECT_EQ(ReadBytes(Item()), "0\r\r\n");
   EXPECT_EQ(ReadBytes(ItemShadow()), "0\r\r\n");
   WriteBytes(Item(), "garbage");
   WriteBytes(ItemShadow(), "");
-  counters_.ResetItems(errors_);
-  EXPECT_EQ(counters_.NextItem(errors_), 1);
+  errors_ += counters_.ResetItems().message();
+  EXPECT_EQ(NextItem(counters_, errors_), 1);
   EXPECT_EQ(errors_, "");
 }
 
 TEST_F(SequenceCountersTest, FileThatCannotBeOpenedGivesZero) {
   fs::create_directory(Stan());
-  EXPECT_EQ(counters_.NextStan(errors_), 0);
+  EXPECT_EQ(NextStan(counters_, errors_), 0);
   EXPECT_EQ(errors_, kOpenForReadFailed);
   EXPECT_TRUE(fs::is_directory(Stan()));
 }
@@ -164,21 +179,21 @@ TEST_F(SequenceCountersTest, ACommitThatCannotWriteBothCopiesGivesZero) {
   // out: a restart could hand it out again.
   const std::string name(250, 'n');
   WriteBytes(dir_ / name, "41\r\r\n");
-  EXPECT_EQ(counters_.Next(name, 9999, errors_), 0);
+  EXPECT_EQ(Number(errors_, [&](int& value) { return counters_.Next(name, 9999, value); }), 0);
   EXPECT_EQ(errors_, kOpenForWriteFailed);
   EXPECT_EQ(Listing(dir_.Path()), std::vector<std::string>{name});
   // The refused number never left: the next message may be given it again, or the
   // one after it when the main copy took it; never one below.
   NumberClaim claim;
-  EXPECT_GE(counters_.Take(name, 9999, claim, errors_), 42);
-  EXPECT_FALSE(counters_.Commit(claim, errors_));
+  EXPECT_GE(Number(errors_, [&](int& value) { return counters_.Take(name, 9999, claim, value); }), 42);
+  EXPECT_FALSE(counters_.Commit(claim).ok());
 }
 
 TEST_F(SequenceCountersTest, LeftoverTemporaryDoesNoHarm) {
   WriteBytes(dir_ / ".SynchroStan.dat.tmp-Xy12Ab", "500\r\r\n");
-  EXPECT_EQ(counters_.NextStan(errors_), 1) << "a temporary is never taken for the state";
+  EXPECT_EQ(NextStan(counters_, errors_), 1) << "a temporary is never taken for the state";
   WriteBytes(dir_ / ".SynchroStan.dat.tmp-Cd34Ef", "");
-  EXPECT_EQ(counters_.NextStan(errors_), 2);
+  EXPECT_EQ(NextStan(counters_, errors_), 2);
   EXPECT_EQ(errors_, "");
   EXPECT_EQ(ReadBytes(Stan()), "2\r\r\n");
   EXPECT_EQ(ReadBytes(dir_ / ".SynchroStan.dat.tmp-Xy12Ab"), "500\r\r\n");
@@ -190,10 +205,10 @@ TEST(SequenceCountersFailureTest, UnusableDirectoryGivesZeroAndIsLogged) {
   testing::WriteBytes(cwd.Path() / "plain", "");
   CSequenceCounters counters(cwd.Path() / "plain", cwd.Log());
   std::string errors;
-  EXPECT_EQ(counters.NextStan(errors), 0);
-  EXPECT_EQ(counters.NextItem(errors), 0);
+  EXPECT_EQ(NextStan(counters, errors), 0);
+  EXPECT_EQ(NextItem(counters, errors), 0);
   EXPECT_EQ(errors, std::string(kCreateFailed) + kCreateFailed);
-  counters.ResetItems(errors);
+  errors += counters.ResetItems().message();
   EXPECT_EQ(errors, std::string(kCreateFailed) + kCreateFailed + kCreateFailed);
   const std::string logged = cwd.Logged();
   EXPECT_NE(logged.find(std::string(kCreateFailed) + " (" + (cwd.Path() / "plain").string()),
@@ -213,10 +228,10 @@ TEST(SequenceCountersFailureTest, ReadOnlyDirectoryGivesZeroAndIsLogged) {
   }
   CSequenceCounters counters(locked, cwd.Log());
   std::string errors;
-  EXPECT_EQ(counters.NextStan(errors), 0);
+  EXPECT_EQ(NextStan(counters, errors), 0);
   EXPECT_EQ(errors, kCreateFailed);
   // An existing file whose rewrite cannot be opened hands out nothing.
-  EXPECT_EQ(counters.NextItem(errors), 0);
+  EXPECT_EQ(NextItem(counters, errors), 0);
   EXPECT_EQ(errors, std::string(kCreateFailed) + kOpenForWriteFailed);
   const std::string logged = cwd.Logged();
   EXPECT_NE(logged.find(kCreateFailed), std::string::npos) << logged;
@@ -234,7 +249,7 @@ TEST_F(SequenceCountersTest, ConcurrentCallersGetDistinctNumbers) {
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
-      for (int i = 0; i < kEach; ++i) taken[t].push_back(counters_.NextStan(errors[t]));
+      for (int i = 0; i < kEach; ++i) taken[t].push_back(NextStan(counters_, errors[t]));
     });
   }
   for (auto& thread : threads) thread.join();
@@ -265,7 +280,7 @@ TEST(SequenceCountersFailureTest, ASymbolicLinkedNumberFileGivesNoNumberAndIsNot
   fs::create_symlink(elsewhere, cwd.Path() / "SynchroStan.dat");
   CSequenceCounters counters(cwd.Path(), cwd.Log());
   std::string errors;
-  EXPECT_EQ(counters.NextStan(errors), 0) << "a sale is refused as for a file that cannot be written";
+  EXPECT_EQ(NextStan(counters, errors), 0) << "a sale is refused as for a file that cannot be written";
   EXPECT_EQ(errors, "Synchronized Stan File Exists but could not be opened for reading...");
   EXPECT_EQ(ReadBytes(elsewhere), "41\r\r\n");
   EXPECT_NE(cwd.Logged().find("it is a symbolic link, which is not followed"), std::string::npos) << cwd.Logged();
@@ -301,13 +316,13 @@ TEST(SequenceCountersDamageTest, TheCopyThatReadsHoldsTheLastNumber) {
     WriteBytes(stan, c.main);
     if (c.shadow) WriteBytes(ShadowPathOf(stan), *c.shadow);
     std::string errors;
-    EXPECT_EQ(counters.NextStan(errors), c.next);
+    EXPECT_EQ(NextStan(counters, errors), c.next);
     EXPECT_EQ(errors, "") << "damage is no failure of the sale";
     EXPECT_EQ(ReadBytes(stan), std::to_string(c.next) + "\r\r\n");
     EXPECT_EQ(ReadBytes(ShadowPathOf(stan)), std::to_string(c.next) + "\r\r\n");
     const std::string logged = cwd.Logged();
     EXPECT_NE(logged.find(c.logged), std::string::npos) << logged;
-    EXPECT_EQ(counters.NextStan(errors), c.next + 1);
+    EXPECT_EQ(NextStan(counters, errors), c.next + 1);
   }
 }
 
@@ -338,7 +353,7 @@ TEST(SequenceCountersDamageTest, ACopyCutAtAnyLengthByACrashNeverGivesANumberTwi
         WriteBytes(ShadowPathOf(stan), mainTorn ? before : torn);
         CSequenceCounters restarted(cwd.Path(), cwd.Log());
         std::string errors;
-        const int next = restarted.NextStan(errors);
+        const int next = NextStan(restarted, errors);
         EXPECT_GT(next, c.committed) << "handed out again";
         EXPECT_LE(next, c.writing + 1);
         if (!mainTorn) {
@@ -367,7 +382,7 @@ TEST(SequenceCountersDamageTest, BothCopiesLostWhileRunningGoOnFromMemory) {
     const fs::path stan = cwd.Path() / "SynchroStan.dat";
     WriteBytes(stan, "41\r\r\n");
     std::string errors;
-    ASSERT_EQ(counters.NextStan(errors), 42);
+    ASSERT_EQ(NextStan(counters, errors), 42);
     for (const fs::path& copy : {stan, ShadowPathOf(stan)}) {
       if (c.damage) {
         WriteBytes(copy, *c.damage);
@@ -379,7 +394,7 @@ TEST(SequenceCountersDamageTest, BothCopiesLostWhileRunningGoOnFromMemory) {
       EXPECT_EQ(counters.CheckFiles(), "") << "memory still knows the number: no alarm";
       EXPECT_EQ(ReadBytes(stan), "42\r\r\n");
     }
-    EXPECT_EQ(counters.NextStan(errors), 43) << "not 1 again: the host has 1 to 42";
+    EXPECT_EQ(NextStan(counters, errors), 43) << "not 1 again: the host has 1 to 42";
     EXPECT_EQ(ReadBytes(stan), "43\r\r\n");
     EXPECT_EQ(ReadBytes(ShadowPathOf(stan)), "43\r\r\n");
     EXPECT_EQ(errors, "");
@@ -413,8 +428,8 @@ TEST(SequenceCountersDamageTest, CheckAtStartMendsTheCopiesAndRaisesTheAlarmOnly
   EXPECT_EQ(ReadBytes(item), "0\r\r\n");
   EXPECT_EQ(ReadBytes(ShadowPathOf(item)), "0\r\r\n");
   std::string errors;
-  EXPECT_EQ(counters.NextItem(errors), 1);
-  EXPECT_EQ(counters.NextStan(errors), 78);
+  EXPECT_EQ(NextItem(counters, errors), 1);
+  EXPECT_EQ(NextStan(counters, errors), 78);
   EXPECT_EQ(errors, "");
   const std::string logged = cwd.Logged();
   EXPECT_NE(logged.find("SynchroStan.dat empty: using its shadow copy SynchroStan.dat.shadow (77)"),

@@ -127,10 +127,9 @@ TEST(LoadStateLinesTest, EachFailureGetsItsText) {
 
 TEST(ReportStateNotesTest, AppendsTextsVerbatimAndLogsThemWithDetail) {
   testing::LoggedWorkingDirectory cwd;
-  std::string errors = "earlier;";
-  ReportStateNotes({{"First failure...", "./a.dat: Permission denied"}, {"Second note..", ""}},
-                   errors, cwd.Log());
-  EXPECT_EQ(errors, "earlier;First failure...Second note..");
+  const Status reported =
+      ReportStateNotes({{"First failure...", "./a.dat: Permission denied"}, {"Second note..", ""}}, cwd.Log());
+  EXPECT_EQ(reported.message(), "First failure...Second note..");
   const std::string logged = cwd.Logged();
   EXPECT_NE(logged.find("First failure... (./a.dat: Permission denied)\r\n"), std::string::npos)
       << logged;

@@ -178,8 +178,9 @@ TEST_F(ParserRoundTripTest, BatchInquiryAndCloseCarryTheApprovedTotals) {
   EXPECT_EQ(inquiry.BatchNo.size(), 9u);
 
   bool changed = false;
-  std::string errors;
-  ASSERT_EQ(batch_.GetBatchNo(true, false, changed, errors).size(), 9u);
+  std::string batchNo;
+  ASSERT_TRUE(batch_.GetBatchNo(true, false, changed, batchNo).ok());
+  ASSERT_EQ(batchNo.size(), 9u);
   CRequest close = Parsed(admin.With("TranCode", "BatchClose").With("CreditCount", "2"));
   ASSERT_TRUE(Exchange(close));
   EXPECT_TRUE(close.AdminSuccess) << close.AdminText;
