@@ -74,7 +74,7 @@ int main(int argc, char* argv[]) {
   paxelle::ServerOptions options;
   std::string error;
   if (!args.empty() && args[0] == "params") error = "the params command is paxelle's: paxelle params ...";
-  if (error.empty()) paxelle::ParseServerOptions(args, options, error);
+  if (error.empty()) error = paxelle::ParseServerOptions(args, options).message();
   if (error.empty() && options.headless) error = "--headless is paxelle's: paxelle --headless ...";
   if (!error.empty()) {
     std::cerr << "paxelle-window: " << error << "\n" << paxelle::WindowUsage();
