@@ -44,8 +44,9 @@ std::optional<int> RunView(const std::filesystem::path& socket, bool orOwn) {
   char* argv[] = {name, nullptr};
   QApplication application(argc, argv);
   paxelle::AttachedWindow view(socket);
-  std::string error;
-  switch (view.Open(error)) {
+  const paxelle::Status opened = view.Open();
+  const std::string& error = opened.message();
+  switch (static_cast<paxelle::AttachResult>(opened.code())) {
     case paxelle::AttachResult::kAttached: return QApplication::exec();
     case paxelle::AttachResult::kNoServer:
       if (orOwn) return std::nullopt;
