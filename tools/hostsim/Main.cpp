@@ -37,10 +37,8 @@ int Fail(int code, const std::string& text) {
 
 int main(int argc, char** argv) {
   SimOptions options;
-  std::string error;
-  if (!ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-    return Fail(kExitUsage, error + " (see --help)");
-  }
+  const paxelle::Status parsed = ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc), options);
+  if (!parsed.ok()) return Fail(kExitUsage, parsed.message() + " (see --help)");
   if (options.help) {
     std::fputs(SimHelpText().c_str(), stdout);
     return 0;
@@ -59,6 +57,7 @@ int main(int argc, char** argv) {
 
   StopSignal stop;
   if (!stop.Valid()) return Fail(kExitStartFailed, "cannot create the stop signal");
+  std::string error;
   TlsServerContext tls;
   if (options.network && !tls.Load(options.certFile, options.keyFile, error, options.resumption)) return Fail(kExitStartFailed, error);
   Journal journal;
