@@ -88,8 +88,9 @@ class TestLines final : public ModemLineControl {
 class DialLinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    const Status opened = journal_.Open(dir_ / "journal");
+    ASSERT_TRUE(opened.ok()) << opened.message();
     std::string error;
-    ASSERT_TRUE(journal_.Open(dir_ / "journal", error)) << error;
     ASSERT_TRUE(modem_.Open(ModemPath(), error)) << error;
     modemThread_ = std::thread([this] { modem_.Run(); });
     ASSERT_TRUE(devices_.Assign(1, ModemPath().string()));

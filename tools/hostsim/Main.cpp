@@ -15,6 +15,7 @@
 namespace {
 
 using namespace paxelle::hostsim;
+using paxelle::Status;
 
 constexpr int kExitUsage = 2;
 constexpr int kExitStartFailed = 1;
@@ -37,7 +38,7 @@ int Fail(int code, const std::string& text) {
 
 int main(int argc, char** argv) {
   SimOptions options;
-  const paxelle::Status parsed = ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc), options);
+  const Status parsed = ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc), options);
   if (!parsed.ok()) return Fail(kExitUsage, parsed.message() + " (see --help)");
   if (options.help) {
     std::fputs(SimHelpText().c_str(), stdout);
@@ -61,9 +62,8 @@ int main(int argc, char** argv) {
   TlsServerContext tls;
   if (options.network && !tls.Load(options.certFile, options.keyFile, error, options.resumption)) return Fail(kExitStartFailed, error);
   Journal journal;
-  if (!options.journalFile.empty() && !journal.Open(options.journalFile, error)) {
-    return Fail(kExitStartFailed, error);
-  }
+  const Status opened = options.journalFile.empty() ? Status::Ok() : journal.Open(options.journalFile);
+  if (!opened.ok()) return Fail(kExitStartFailed, opened.message());
   HostSimulator simulator(options.journalFile.empty() ? nullptr : &journal);
   ServerLimits limits;
   limits.delay = options.delay;
