@@ -60,7 +60,9 @@ int main(int argc, char** argv) {
   if (!stop.Valid()) return Fail(kExitStartFailed, "cannot create the stop signal");
   std::string error;
   TlsServerContext tls;
-  if (options.network && !tls.Load(options.certFile, options.keyFile, error, options.resumption)) return Fail(kExitStartFailed, error);
+  const Status loaded =
+      options.network ? tls.Load(options.certFile, options.keyFile, options.resumption) : Status::Ok();
+  if (!loaded.ok()) return Fail(kExitStartFailed, loaded.message());
   Journal journal;
   const Status opened = options.journalFile.empty() ? Status::Ok() : journal.Open(options.journalFile);
   if (!opened.ok()) return Fail(kExitStartFailed, opened.message());
