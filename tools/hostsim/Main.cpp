@@ -72,7 +72,9 @@ int main(int argc, char** argv) {
   limits.handshakeDelay = options.handshakeDelay;
   SimServer server(tls.Get(), simulator, stop, limits);
   if (options.network) {
-    if (!server.Listen(options.port, error)) return Fail(kExitStartFailed, error);
+    if (const Status listening = server.Listen(options.port); !listening.ok()) {
+      return Fail(kExitStartFailed, listening.message());
+    }
     std::printf("paxelle-hostsim listening on 127.0.0.1:%u\n", static_cast<unsigned>(server.Port()));
   }
   ModemTimings modemTimings;
