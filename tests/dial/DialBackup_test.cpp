@@ -90,8 +90,8 @@ class DialLinkTest : public ::testing::Test {
   void SetUp() override {
     const Status opened = journal_.Open(dir_ / "journal");
     ASSERT_TRUE(opened.ok()) << opened.message();
-    std::string error;
-    ASSERT_TRUE(modem_.Open(ModemPath(), error)) << error;
+    const Status modemOpened = modem_.Open(ModemPath());
+    ASSERT_TRUE(modemOpened.ok()) << modemOpened.message();
     modemThread_ = std::thread([this] { modem_.Run(); });
     ASSERT_TRUE(devices_.Assign(1, ModemPath().string()));
     params_.SetPath(dir_ / "params");

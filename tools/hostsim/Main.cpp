@@ -58,7 +58,6 @@ int main(int argc, char** argv) {
 
   StopSignal stop;
   if (!stop.Valid()) return Fail(kExitStartFailed, "cannot create the stop signal");
-  std::string error;
   TlsServerContext tls;
   const Status loaded =
       options.network ? tls.Load(options.certFile, options.keyFile, options.resumption) : Status::Ok();
@@ -81,7 +80,9 @@ int main(int argc, char** argv) {
   modemTimings.answerDelay = options.delay;
   ModemSimulator modem(simulator, stop, modemTimings);
   if (!options.modemLink.empty()) {
-    if (!modem.Open(options.modemLink, error)) return Fail(kExitStartFailed, error);
+    if (const Status linked = modem.Open(options.modemLink); !linked.ok()) {
+      return Fail(kExitStartFailed, linked.message());
+    }
     std::printf("paxelle-hostsim modem on %s (%s)\n", options.modemLink.c_str(), modem.DevicePath().c_str());
   }
   std::fflush(stdout);
