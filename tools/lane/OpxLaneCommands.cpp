@@ -101,7 +101,9 @@ bool IsLoadOption(std::string_view name) {
 // Applies one option with its value; false with `error` set.
 bool ApplyOption(const std::string& name, const std::string& value, LaneCommandLine& line, std::string& error) {
   if (name == "--server") {
-    return ParseServerAddress(value, line.session.host, line.session.port, error);
+    const Status parsed = ParseServerAddress(value, line.session.host, line.session.port);
+    if (!parsed.ok()) error = parsed.message();
+    return parsed.ok();
   }
   if (name == "--password") {
     if (value.find(kEtx) != std::string::npos) {
@@ -169,27 +171,20 @@ bool IsKnownValueOption(std::string_view name) {
 
 }  // namespace
 
-bool ParseServerAddress(std::string_view text, std::string& host, int& port, std::string& error) {
+Status ParseServerAddress(std::string_view text, std::string& host, int& port) {
   const std::size_t colon = text.rfind(':');
-  if (colon == std::string_view::npos) {
-    error = "--server must be HOST:PORT";
-    return false;
-  }
+  if (colon == std::string_view::npos) return Status::Failure("--server must be HOST:PORT");
   std::string name(text.substr(0, colon));
   const auto number = ReadBoundedNumber(text.substr(colon + 1), 1, 65535);
-  if (!number) {
-    error = "--server port must be a number from 1 to 65535";
-    return false;
-  }
+  if (!number) return Status::Failure("--server port must be a number from 1 to 65535");
   if (name == "localhost") name = "127.0.0.1";
   in_addr parsed{};
   if (::inet_pton(AF_INET, name.c_str(), &parsed) != 1) {
-    error = "--server host must be a numeric IPv4 address or localhost (names are not looked up)";
-    return false;
+    return Status::Failure("--server host must be a numeric IPv4 address or localhost (names are not looked up)");
   }
   host = std::move(name);
   port = *number;
-  return true;
+  return Status::Ok();
 }
 
 bool ParseLaneCommandLine(const std::vector<std::string>& args, LaneCommandLine& line, std::string& error) {

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/Status.h"
 #include "tools/lane/LaneConnection.h"
 
 namespace paxelle::lane {
@@ -57,8 +58,8 @@ struct LaneCommandLine {
 
 // Reads "HOST:PORT" where HOST is a dotted IPv4 address or "localhost" (taken
 // as 127.0.0.1, so that no name is ever looked up) and PORT is 1 to 65535.
-// False with `error` set otherwise; `host` and `port` unchanged then.
-bool ParseServerAddress(std::string_view text, std::string& host, int& port, std::string& error);
+// A failure otherwise; `host` and `port` unchanged then.
+Status ParseServerAddress(std::string_view text, std::string& host, int& port);
 
 // Reads `args` (without the program name). Options may stand before or after
 // the command; each also as --name=VALUE. False with `error` set for an
