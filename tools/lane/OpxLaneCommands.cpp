@@ -68,25 +68,18 @@ bool IsValidKey(std::string_view key) {
   });
 }
 
-bool ReadPair(const std::string& arg, std::size_t position, RequestPair& pair, std::string& error) {
+Status ReadPair(const std::string& arg, std::size_t position, RequestPair& pair) {
   const std::size_t equals = arg.find('=');
   const std::string where = "request argument " + std::to_string(position);
-  if (equals == std::string::npos) {
-    error = where + " is not KEY=VALUE (no \"=\")";
-    return false;
-  }
+  if (equals == std::string::npos) return Status::Failure(where + " is not KEY=VALUE (no \"=\")");
   const std::string key = arg.substr(0, equals);
-  if (!IsValidKey(key)) {
-    error = where + " has a key that is not made of letters, digits and \"_\"";
-    return false;
-  }
+  if (!IsValidKey(key)) return Status::Failure(where + " has a key that is not made of letters, digits and \"_\"");
   if (arg.find(kFs, equals) != std::string::npos) {
-    error = "the value of " + key + " contains an FS character";
-    return false;
+    return Status::Failure("the value of " + key + " contains an FS character");
   }
   pair.key = key;
   pair.value = arg.substr(equals + 1);
-  return true;
+  return Status::Ok();
 }
 
 std::string DurationText(milliseconds duration) {
@@ -98,70 +91,54 @@ bool IsLoadOption(std::string_view name) {
   return name == "--lanes" || name == "--count" || name == "--amount" || name == "--idle" || name == "--pause";
 }
 
-// Applies one option with its value; false with `error` set.
-bool ApplyOption(const std::string& name, const std::string& value, LaneCommandLine& line, std::string& error) {
+// Applies one option with its value.
+Status ApplyOption(const std::string& name, const std::string& value, LaneCommandLine& line) {
   if (name == "--server") {
-    const Status parsed = ParseServerAddress(value, line.session.host, line.session.port);
-    if (!parsed.ok()) error = parsed.message();
-    return parsed.ok();
+    return ParseServerAddress(value, line.session.host, line.session.port);
   }
   if (name == "--password") {
-    if (value.find(kEtx) != std::string::npos) {
-      error = "--password must not contain ETX";
-      return false;
-    }
+    if (value.find(kEtx) != std::string::npos) return Status::Failure("--password must not contain ETX");
     line.session.password = value;
-    return true;
+    return Status::Ok();
   }
   if (name == "--trace") {
-    if (!IsValidUserTrace(value)) {
-      error = "--trace must not contain FS, STX or ETX";
-      return false;
-    }
+    if (!IsValidUserTrace(value)) return Status::Failure("--trace must not contain FS, STX or ETX");
     line.session.trace = value;
-    return true;
+    return Status::Ok();
   }
   if (name == "--timeout") {
     const auto seconds = ReadBoundedNumber(value, 1, kMaxTimeoutSeconds);
     if (!seconds) {
-      error = "--timeout must be a whole number of seconds from 1 to " + std::to_string(kMaxTimeoutSeconds);
-      return false;
+      return Status::Failure("--timeout must be a whole number of seconds from 1 to " +
+                             std::to_string(kMaxTimeoutSeconds));
     }
     line.session.timeout = std::chrono::seconds(*seconds);
-    return true;
+    return Status::Ok();
   }
   if (name == "--lanes" || name == "--count") {
     const int max = name == "--lanes" ? kMaxLanes : kMaxCount;
     const auto number = ReadBoundedNumber(value, 1, max);
-    if (!number) {
-      error = name + " must be a whole number from 1 to " + std::to_string(max);
-      return false;
-    }
+    if (!number) return Status::Failure(name + " must be a whole number from 1 to " + std::to_string(max));
     (name == "--lanes" ? line.load.lanes : line.load.count) = *number;
-    return true;
+    return Status::Ok();
   }
   if (name == "--idle" || name == "--pause") {
     const bool idle = name == "--idle";
     const int max = idle ? kMaxTimeoutSeconds : kMaxPauseMs;
     const auto number = ReadBoundedNumber(value, 0, max);
     if (!number) {
-      error = name + " must be a whole number of " + (idle ? "seconds" : "milliseconds") + " from 0 to " +
-              std::to_string(max);
-      return false;
+      return Status::Failure(name + " must be a whole number of " + (idle ? "seconds" : "milliseconds") +
+                             " from 0 to " + std::to_string(max));
     }
     (idle ? line.load.idleSeconds : line.load.pauseMs) = static_cast<int>(*number);
-    return true;
+    return Status::Ok();
   }
   if (name == "--amount") {
-    if (!IsPositiveAmount(value)) {
-      error = "--amount must be an amount above zero such as 10.00";
-      return false;
-    }
+    if (!IsPositiveAmount(value)) return Status::Failure("--amount must be an amount above zero such as 10.00");
     line.load.amount = value;
-    return true;
+    return Status::Ok();
   }
-  error = "unknown option " + Quoted(name, "(not repeated here)");
-  return false;
+  return Status::Failure("unknown option " + Quoted(name, "(not repeated here)"));
 }
 
 bool IsKnownValueOption(std::string_view name) {
@@ -187,7 +164,7 @@ Status ParseServerAddress(std::string_view text, std::string& host, int& port) {
   return Status::Ok();
 }
 
-bool ParseLaneCommandLine(const std::vector<std::string>& args, LaneCommandLine& line, std::string& error) {
+Status ParseLaneCommandLine(const std::vector<std::string>& args, LaneCommandLine& line) {
   LaneCommandLine parsed;
   bool commandGiven = false;
   bool help = false;
@@ -211,25 +188,16 @@ bool ParseLaneCommandLine(const std::vector<std::string>& args, LaneCommandLine&
         value = arg.substr(equals + 1);
       }
       if (name == "--alternate") {
-        if (value) {
-          error = "--alternate takes no value";
-          return false;
-        }
+        if (value) return Status::Failure("--alternate takes no value");
         parsed.session.alternate = true;
         continue;
       }
-      if (!IsKnownValueOption(name)) {
-        error = "unknown option " + Quoted(name, "(not repeated here)");
-        return false;
-      }
+      if (!IsKnownValueOption(name)) return Status::Failure("unknown option " + Quoted(name, "(not repeated here)"));
       if (!value) {
-        if (i + 1 >= args.size()) {
-          error = name + " needs a value";
-          return false;
-        }
+        if (i + 1 >= args.size()) return Status::Failure(name + " needs a value");
         value = args[++i];
       }
-      if (!ApplyOption(name, *value, parsed, error)) return false;
+      if (Status applied = ApplyOption(name, *value, parsed); !applied.ok()) return applied;
       loadOptionGiven = loadOptionGiven || IsLoadOption(name);
       continue;
     }
@@ -241,43 +209,35 @@ bool ParseLaneCommandLine(const std::vector<std::string>& args, LaneCommandLine&
       } else if (arg == "load") {
         parsed.command = LaneCommand::kLoad;
       } else {
-        error = "unknown command " + Quoted(arg, "(not repeated here)");
-        return false;
+        return Status::Failure("unknown command " + Quoted(arg, "(not repeated here)"));
       }
       commandGiven = true;
       continue;
     }
     if (parsed.command != LaneCommand::kRequest) {
-      error = "unexpected argument " + std::to_string(i + 1) + " after the command";
-      return false;
+      return Status::Failure("unexpected argument " + std::to_string(i + 1) + " after the command");
     }
     RequestPair pair;
-    if (!ReadPair(arg, parsed.pairs.size() + 1, pair, error)) return false;
+    if (Status read = ReadPair(arg, parsed.pairs.size() + 1, pair); !read.ok()) return read;
     parsed.pairs.push_back(std::move(pair));
   }
   if (help || version) {
     line = LaneCommandLine{};
     line.command = help ? LaneCommand::kHelp : LaneCommand::kVersion;
-    return true;
+    return Status::Ok();
   }
-  if (!commandGiven) {
-    error = "no command given";
-    return false;
-  }
+  if (!commandGiven) return Status::Failure("no command given");
   if (parsed.command == LaneCommand::kRequest && parsed.pairs.empty()) {
-    error = "request needs at least one KEY=VALUE pair";
-    return false;
+    return Status::Failure("request needs at least one KEY=VALUE pair");
   }
   if (static_cast<long long>(parsed.load.lanes) * parsed.load.count > kMaxLoadRequests) {
-    error = "--lanes times --count must not exceed " + std::to_string(kMaxLoadRequests);
-    return false;
+    return Status::Failure("--lanes times --count must not exceed " + std::to_string(kMaxLoadRequests));
   }
   if (loadOptionGiven && parsed.command != LaneCommand::kLoad) {
-    error = "--lanes, --count, --amount, --idle and --pause belong to the load command";
-    return false;
+    return Status::Failure("--lanes, --count, --amount, --idle and --pause belong to the load command");
   }
   line = std::move(parsed);
-  return true;
+  return Status::Ok();
 }
 
 std::string LaneUsageText() {

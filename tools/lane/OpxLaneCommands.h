@@ -62,10 +62,10 @@ struct LaneCommandLine {
 Status ParseServerAddress(std::string_view text, std::string& host, int& port);
 
 // Reads `args` (without the program name). Options may stand before or after
-// the command; each also as --name=VALUE. False with `error` set for an
-// unknown option or command, a missing or malformed value, a pair without
-// "=", or a load option with another command. `error` never quotes a value.
-bool ParseLaneCommandLine(const std::vector<std::string>& args, LaneCommandLine& line, std::string& error);
+// the command; each also as --name=VALUE. A failure for an unknown option or
+// command, a missing or malformed value, a pair without "=", or a load option
+// with another command; its text never quotes a value.
+Status ParseLaneCommandLine(const std::vector<std::string>& args, LaneCommandLine& line);
 
 // The usage text printed by --help and after a usage error.
 std::string LaneUsageText();
