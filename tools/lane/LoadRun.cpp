@@ -29,14 +29,14 @@ struct LaneTally {
 void RunLane(int lane, const LaneSessionOptions& session, const LoadOptions& load, std::latch& ready,
              LaneTally& tally) {
   LaneConnection connection;
-  std::string error;
-  const int opened = OpenLaneSession(session, connection, error);
+  const Status opened = OpenLaneSession(session, connection);
   ready.arrive_and_wait();
-  if (opened != kExitOk) {
+  if (!opened.ok()) {
     tally.unanswered = load.count;
-    tally.error = error;
+    tally.error = opened.message();
     return;
   }
+  std::string error;
   if (load.idleSeconds > 0) std::this_thread::sleep_for(std::chrono::seconds(load.idleSeconds));
   tally.latenciesMs.reserve(static_cast<std::size_t>(load.count));
   const char type = session.alternate ? kTypeEncryptedAlternate : kTypeEncrypted;

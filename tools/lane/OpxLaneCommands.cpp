@@ -274,26 +274,22 @@ std::string BuildRequestPayload(const std::vector<RequestPair>& pairs) {
   return payload;
 }
 
-int OpenLaneSession(const LaneSessionOptions& options, LaneConnection& lane, std::string& error) {
+Status OpenLaneSession(const LaneSessionOptions& options, LaneConnection& lane) {
   lane.SetIoTimeout(std::min(kLoginBound, std::max(options.timeout, milliseconds(1))));
   if (!lane.Connect(options.host, options.port, std::min(kConnectBound, std::max(options.timeout, milliseconds(1))))) {
-    error = lane.LastError();
-    return kExitConnectFailed;
+    return Status::Failure(lane.LastError(), kExitConnectFailed);
   }
   LoginResult result;
   if (!lane.Login(options.password, options.alternate, result)) {
     if (result.code == kReplyLoginVerified) {
-      error = "the server's login reply did not prove it: " + lane.LastError();
-      return kExitLoginRefused;
+      return Status::Failure("the server's login reply did not prove it: " + lane.LastError(), kExitLoginRefused);
     }
-    error = "login failed: " + lane.LastError();
-    return kExitConnectFailed;
+    return Status::Failure("login failed: " + lane.LastError(), kExitConnectFailed);
   }
   if (result.code != kReplyLoginVerified || !result.verified) {
-    error = "login refused: " + std::to_string(result.code) + " " + result.text;
-    return kExitLoginRefused;
+    return Status::Failure("login refused: " + std::to_string(result.code) + " " + result.text, kExitLoginRefused);
   }
-  return kExitOk;
+  return Status::Ok();
 }
 
 ResponseRole ClassifyResponse(const LaneResponse& response) {
@@ -358,10 +354,9 @@ int RunRequest(const LaneSessionOptions& options, const std::vector<RequestPair>
     return kExitUsage;
   }
   LaneConnection lane;
-  std::string error;
-  if (const int code = OpenLaneSession(options, lane, error); code != kExitOk) {
-    err << "opx-lane: " << error << "\n";
-    return code;
+  if (const Status opened = OpenLaneSession(options, lane); !opened.ok()) {
+    err << "opx-lane: " << opened.message() << "\n";
+    return opened.code();
   }
   const char type = options.alternate ? kTypeEncryptedAlternate : kTypeEncrypted;
   if (!lane.SendRequest(BuildRequestPayload(pairs), options.trace, type)) {
@@ -369,6 +364,7 @@ int RunRequest(const LaneSessionOptions& options, const std::vector<RequestPair>
     return kExitNoFinalResponse;
   }
   LaneResponse final;
+  std::string error;
   if (!AwaitFinalResponse(lane, options.timeout, &out, final, error)) {
     err << "opx-lane: " << error << "\n";
     return kExitNoFinalResponse;
@@ -379,10 +375,9 @@ int RunRequest(const LaneSessionOptions& options, const std::vector<RequestPair>
 
 int RunAbort(const LaneSessionOptions& options, std::ostream& out, std::ostream& err, milliseconds linger) {
   LaneConnection lane;
-  std::string error;
-  if (const int code = OpenLaneSession(options, lane, error); code != kExitOk) {
-    err << "opx-lane: " << error << "\n";
-    return code;
+  if (const Status opened = OpenLaneSession(options, lane); !opened.ok()) {
+    err << "opx-lane: " << opened.message() << "\n";
+    return opened.code();
   }
   if (!lane.SendAbort(options.trace)) {
     err << "opx-lane: cannot send the abort: " << lane.LastError() << "\n";

@@ -73,11 +73,10 @@ std::string LaneUsageText();
 // The request payload: each pair as key "=" value, joined with FS.
 std::string BuildRequestPayload(const std::vector<RequestPair>& pairs);
 
-// Connects and logs in. kExitOk when the server verified the login and proved
-// itself; otherwise the exit code (kExitLoginRefused for a refusing or
-// unproven login reply, kExitConnectFailed for everything else) with `error`
-// saying why.
-int OpenLaneSession(const LaneSessionOptions& options, LaneConnection& lane, std::string& error);
+// Connects and logs in. Ok when the server verified the login and proved
+// itself; otherwise a failure whose code is the exit code (kExitLoginRefused
+// for a refusing or unproven login reply, kExitConnectFailed for everything else).
+Status OpenLaneSession(const LaneSessionOptions& options, LaneConnection& lane);
 
 // A frame the server sent while the lane waits for a final response.
 enum class ResponseRole {
