@@ -48,8 +48,9 @@ void RunLane(int lane, const LaneSessionOptions& session, const LoadOptions& loa
     LaneResponse final;
     if (!connection.SendRequest(payload, session.trace, type)) {
       error = "cannot send a request: " + connection.LastError();
-    } else if (!AwaitFinalResponse(connection, session.timeout, nullptr, final, error)) {
-      // A late response would be taken for the next request's: the lane stops here.
+    } else if (const Status answered = AwaitFinalResponse(connection, session.timeout, nullptr, final);
+               !answered.ok()) {
+      error = answered.message();  // a late response would be taken for the next request's: the lane stops here
     } else {
       tally.latenciesMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
       CommandResponse reply;

@@ -304,8 +304,8 @@ ResponseRole ClassifyResponse(const LaneResponse& response) {
   return ResponseRole::kFinal;
 }
 
-bool AwaitFinalResponse(LaneConnection& lane, milliseconds timeout, std::ostream* interimOut, LaneResponse& final,
-                        std::string& error) {
+Status AwaitFinalResponse(LaneConnection& lane, milliseconds timeout, std::ostream* interimOut,
+                          LaneResponse& final) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     const auto left = std::max(milliseconds(0), std::chrono::duration_cast<milliseconds>(
@@ -314,19 +314,12 @@ bool AwaitFinalResponse(LaneConnection& lane, milliseconds timeout, std::ostream
     switch (lane.ReadResponse(left, response)) {
       case ReadStatus::kOk:
         break;
-      case ReadStatus::kTimeout:
-        error = "no final response within " + DurationText(timeout);
-        return false;
+      case ReadStatus::kTimeout: return Status::Failure("no final response within " + DurationText(timeout));
       case ReadStatus::kClosed:
-        error = "the server closed the connection before the final response";
-        return false;
-      case ReadStatus::kBadFrame:
-        error = "unreadable frame from the server: " + lane.LastError();
-        return false;
+        return Status::Failure("the server closed the connection before the final response");
+      case ReadStatus::kBadFrame: return Status::Failure("unreadable frame from the server: " + lane.LastError());
       case ReadStatus::kStopped:
-      case ReadStatus::kError:
-        error = lane.LastError();
-        return false;
+      case ReadStatus::kError: return Status::Failure(lane.LastError());
     }
     switch (ClassifyResponse(response)) {
       case ResponseRole::kInterim:
@@ -336,13 +329,12 @@ bool AwaitFinalResponse(LaneConnection& lane, milliseconds timeout, std::ostream
         CommandResponse reply;
         std::string ignored;
         ParseCommandResponse(response.document, reply, ignored);
-        error = "the server ended the session before the final response: " + reply.returnCodeText + " " +
-                reply.textResponse;
-        return false;
+        return Status::Failure("the server ended the session before the final response: " + reply.returnCodeText +
+                               " " + reply.textResponse);
       }
       case ResponseRole::kFinal:
         final = std::move(response);
-        return true;
+        return Status::Ok();
     }
   }
 }
@@ -364,9 +356,8 @@ int RunRequest(const LaneSessionOptions& options, const std::vector<RequestPair>
     return kExitNoFinalResponse;
   }
   LaneResponse final;
-  std::string error;
-  if (!AwaitFinalResponse(lane, options.timeout, &out, final, error)) {
-    err << "opx-lane: " << error << "\n";
+  if (const Status answered = AwaitFinalResponse(lane, options.timeout, &out, final); !answered.ok()) {
+    err << "opx-lane: " << answered.message() << "\n";
     return kExitNoFinalResponse;
   }
   out << final.document << std::flush;

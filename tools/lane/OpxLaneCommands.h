@@ -87,11 +87,10 @@ enum class ResponseRole {
 ResponseRole ClassifyResponse(const LaneResponse& response);
 
 // Reads frames until the final response, writing each interim document to
-// `interimOut` when it is not null, waiting at most `timeout` in all. True
-// with `final` set; false with `error` set on time-out, close, an unreadable
-// frame or the end of the session.
-bool AwaitFinalResponse(LaneConnection& lane, std::chrono::milliseconds timeout, std::ostream* interimOut,
-                        LaneResponse& final, std::string& error);
+// `interimOut` when it is not null, waiting at most `timeout` in all, into
+// `final`; a failure on time-out, close, an unreadable frame or the end of the session.
+Status AwaitFinalResponse(LaneConnection& lane, std::chrono::milliseconds timeout, std::ostream* interimOut,
+                          LaneResponse& final);
 
 // The request command: sends `pairs` as one encrypted request and writes the
 // interim reply, if any, and the final response document to `out`. Returns
