@@ -63,7 +63,7 @@ class HandLane {
     return connection_.ReadFrame(kPatience, text) == lane::ReadStatus::kOk &&
            lane::ParseServerFrame(text, frame, error) &&
            lane::OpenServerFrame(crypto_, keys_, frame, document, error) &&
-           lane::ParseCommandResponse(document, reply, error);
+           lane::ParseCommandResponse(document, reply).ok();
   }
 
   bool WaitForClose() {

@@ -90,7 +90,7 @@ bool LaneConnection::ReadReply(LoginResult& result) {
   if (!ParseServerFrame(text, frame, lastError_)) return false;
   if (frame.type != kTypeClear) return Fail("the server sent a login reply encrypted");
   CommandResponse reply;
-  if (!ParseCommandResponse(frame.payload, reply, lastError_)) return false;
+  if (const Status parsed = ParseCommandResponse(frame.payload, reply); !parsed.ok()) return Fail(parsed.message());
   result.code = reply.returnCode;
   result.status = reply.cmdStatus;
   result.text = reply.textResponse;

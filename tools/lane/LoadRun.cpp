@@ -54,8 +54,7 @@ void RunLane(int lane, const LaneSessionOptions& session, const LoadOptions& loa
     } else {
       tally.latenciesMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
       CommandResponse reply;
-      std::string ignored;
-      const bool parsed = ParseCommandResponse(final.document, reply, ignored);
+      const bool parsed = ParseCommandResponse(final.document, reply).ok();
       if (parsed && reply.cmdStatus == "Approved") {
         ++tally.approved;
       } else if (parsed && reply.cmdStatus == "Declined") {

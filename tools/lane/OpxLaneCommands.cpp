@@ -295,8 +295,7 @@ Status OpenLaneSession(const LaneSessionOptions& options, LaneConnection& lane) 
 ResponseRole ClassifyResponse(const LaneResponse& response) {
   if (response.frameType != kTypeClear) return ResponseRole::kFinal;
   CommandResponse reply;
-  std::string ignored;
-  if (!ParseCommandResponse(response.document, reply, ignored)) return ResponseRole::kFinal;
+  if (!ParseCommandResponse(response.document, reply).ok()) return ResponseRole::kFinal;
   if (reply.returnCode == 0 && reply.textResponse.starts_with("Queued:")) return ResponseRole::kInterim;
   if (reply.returnCode == kReplyGoingOffline || reply.returnCode == kReplyDisconnecting) {
     return ResponseRole::kSessionEnd;
@@ -327,8 +326,7 @@ Status AwaitFinalResponse(LaneConnection& lane, milliseconds timeout, std::ostre
         continue;
       case ResponseRole::kSessionEnd: {
         CommandResponse reply;
-        std::string ignored;
-        ParseCommandResponse(response.document, reply, ignored);
+        static_cast<void>(ParseCommandResponse(response.document, reply));
         return Status::Failure("the server ended the session before the final response: " + reply.returnCodeText +
                                " " + reply.textResponse);
       }
