@@ -61,7 +61,7 @@ class HandLane {
     std::string error;
     lane::ServerFrame frame;
     return connection_.ReadFrame(kPatience, text) == lane::ReadStatus::kOk &&
-           lane::ParseServerFrame(text, frame, error) &&
+           lane::ParseServerFrame(text, frame).ok() &&
            lane::OpenServerFrame(crypto_, keys_, frame, document, error) &&
            lane::ParseCommandResponse(document, reply).ok();
   }

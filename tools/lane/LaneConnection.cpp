@@ -74,8 +74,9 @@ ReadStatus LaneConnection::ReadResponse(std::chrono::milliseconds timeout, LaneR
   if (status != ReadStatus::kOk) return status;
   ServerFrame frame;
   LaneResponse opened;
-  if (!ParseServerFrame(text, frame, lastError_) ||
-      !OpenServerFrame(crypto_, keys_, frame, opened.document, lastError_)) {
+  const Status parsed = ParseServerFrame(text, frame);
+  if (!parsed.ok() || !OpenServerFrame(crypto_, keys_, frame, opened.document, lastError_)) {
+    if (!parsed.ok()) lastError_ = parsed.message();
     return ReadStatus::kBadFrame;
   }
   opened.frameType = frame.type;
@@ -87,7 +88,7 @@ bool LaneConnection::ReadReply(LoginResult& result) {
   std::string text;
   if (ReadFrame(ioTimeout_, text) != ReadStatus::kOk) return false;
   ServerFrame frame;
-  if (!ParseServerFrame(text, frame, lastError_)) return false;
+  if (const Status parsed = ParseServerFrame(text, frame); !parsed.ok()) return Fail(parsed.message());
   if (frame.type != kTypeClear) return Fail("the server sent a login reply encrypted");
   CommandResponse reply;
   if (const Status parsed = ParseCommandResponse(frame.payload, reply); !parsed.ok()) return Fail(parsed.message());
