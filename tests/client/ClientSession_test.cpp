@@ -47,8 +47,7 @@ class HandLane {
   // A sealed request frame whose response this lane can open.
   std::string Seal(const std::string& payload, const std::string& trace) {
     lane::SealedRequest sealed;
-    std::string error;
-    EXPECT_TRUE(lane::SealRequest(crypto_, serverKey_, payload, trace, lane::kTypeEncrypted, sealed, error)) << error;
+    EXPECT_TRUE(lane::SealRequest(crypto_, serverKey_, payload, trace, lane::kTypeEncrypted, sealed).ok());
     keys_.Add(sealed.sessionKey);
     return sealed.frame;
   }

@@ -120,7 +120,9 @@ bool LaneConnection::Login(std::string_view password, bool alternate, LoginResul
 
 bool LaneConnection::SendRequest(std::string_view payload, std::string_view userTrace, char type) {
   SealedRequest sealed;
-  if (!SealRequest(crypto_, serverKey_, payload, userTrace, type, sealed, lastError_)) return false;
+  if (const Status made = SealRequest(crypto_, serverKey_, payload, userTrace, type, sealed); !made.ok()) {
+    return Fail(made.message());
+  }
   if (!SendRaw(sealed.frame)) return false;
   keys_.Add(std::move(sealed.sessionKey));
   return true;
