@@ -22,9 +22,8 @@ void PrintUsage(std::ostream& stream) { stream << paxelle::ServerUsage(); }
 
 int RunServer(const std::vector<std::string>& args) {
   paxelle::ServerOptions options;
-  std::string error;
-  if (!paxelle::ParseServerOptions(args, options, error)) {
-    std::cerr << "paxelle: " << error << "\n";
+  if (const paxelle::Status parsed = paxelle::ParseServerOptions(args, options); !parsed.ok()) {
+    std::cerr << "paxelle: " << parsed.message() << "\n";
     PrintUsage(std::cerr);
     return 2;
   }

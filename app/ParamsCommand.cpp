@@ -79,10 +79,10 @@ bool LoadStore(CParamStore& store, std::ostream& err) {
 // Reads only: showing the parameters must never create, move or rewrite a file.
 int Show(const CParamStore& store, std::ostream& out, std::ostream& err) {
   CMerchantParams set;
-  std::string error;
-  const StoredLine stored = store.ReadStored(set, error);
+  const Status read = store.ReadStored(set);
+  const StoredLine stored = read.ok() ? StoredLine::kRead : static_cast<StoredLine>(read.code());
   if (stored == StoredLine::kUnreadable || stored == StoredLine::kFailed) {
-    err << "params: " << store.Path().string() << ": " << error << "\n";
+    err << "params: " << store.Path().string() << ": " << read.message() << "\n";
     return stored == StoredLine::kFailed ? kParamsExitFailed : kParamsExitRefused;
   }
   for (const auto& [number, entry] : set.Entries()) {

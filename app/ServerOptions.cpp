@@ -187,20 +187,17 @@ class Parser {
 
 }  // namespace
 
-bool ParseServerOptions(const std::vector<std::string>& args, ServerOptions& options,
-                        std::string& error) {
+Status ParseServerOptions(const std::vector<std::string>& args, ServerOptions& options) {
   ServerOptions parsed;
   std::error_code failure;
   parsed.workdir = fs::current_path(failure);
-  if (failure) {
-    error = "the current directory cannot be read: " + failure.message();
-    return false;
-  }
+  if (failure) return Status::Failure("the current directory cannot be read: " + failure.message());
   parsed.params = DefaultParamsPath();
   parsed.keystore = DefaultKeyStorePath();
-  if (!Parser(args, parsed, error).Run()) return false;
+  std::string error;
+  if (!Parser(args, parsed, error).Run()) return Status::Failure(error);
   options = std::move(parsed);
-  return true;
+  return Status::Ok();
 }
 
 Status ParseHostEndpoint(const std::string& text, HostEndpoint& endpoint) {

@@ -39,10 +39,9 @@ struct ServerOptions {
 };
 
 // Reads the server's arguments (without the program name) into `options`.
-// False with `error` naming the option and what is wrong with its value;
-// `options` is then left as it was.
-bool ParseServerOptions(const std::vector<std::string>& args, ServerOptions& options,
-                        std::string& error);
+// A failure names the option and what is wrong with its value; `options` is
+// then left as it was.
+Status ParseServerOptions(const std::vector<std::string>& args, ServerOptions& options);
 
 // Reads NAME[:PORT] (PORT 1..65535, default 6661) into `endpoint`, left as it was
 // on failure.

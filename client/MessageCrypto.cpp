@@ -169,10 +169,9 @@ KeyPtr ParseExchangeKey(const std::string& pem, OSSL_LIB_CTX* libctx) {
 // codes the recovery handles: missing (BAD_KEYSET) or unusable (BAD_KEY_STATE).
 StepResult OpenKeyFile(const std::filesystem::path& keyFile, OSSL_LIB_CTX* libctx, KeyPtr& key) {
   std::string pem;
-  std::string error;
-  const ReadResult read = ReadPrivateFile(keyFile, kMaxKeyFileBytes, pem, error);
-  if (read == ReadResult::Missing) return {kNteBadKeyset, "Keyset does not exist: " + keyFile.string()};
-  if (read == ReadResult::Failed) return {kNteBadKeyState, error};
+  const Status read = ReadPrivateFile(keyFile, kMaxKeyFileBytes, pem);
+  if (read.code() == ENOENT) return {kNteBadKeyset, "Keyset does not exist: " + keyFile.string()};
+  if (!read.ok()) return {kNteBadKeyState, read.message()};
   key = ParseExchangeKey(pem, libctx);
   OPENSSL_cleanse(pem.data(), pem.size());
   if (!key) return {kNteBadKeyState, keyFile.string() + " does not hold an RSA private key"};

@@ -73,19 +73,18 @@ CMerchantParams CParamStore::GetParams() const {
   return current_;
 }
 
-StoredLine CParamStore::ReadStored(CMerchantParams& set, std::string& error) const {
+Status CParamStore::ReadStored(CMerchantParams& set) const {
   set = CMerchantParams();
   std::string content;
-  switch (ReadPrivateFile(Path(), kMaxFileBytes, content, error)) {
-    case ReadResult::Missing: return StoredLine::kMissing;
-    case ReadResult::Failed: return StoredLine::kFailed;
-    case ReadResult::Read: break;
+  if (const Status read = ReadPrivateFile(Path(), kMaxFileBytes, content); !read.ok()) {
+    const StoredLine found = read.code() == ENOENT ? StoredLine::kMissing : StoredLine::kFailed;
+    return Status::Failure(read.message(), static_cast<int>(found));
   }
   const std::string_view line = WithoutLineEnd(content);
-  if (line.empty()) return StoredLine::kEmpty;
-  if (set.Deserialize(line)) return StoredLine::kRead;
-  error = "the stored line is not one this version can read";
-  return StoredLine::kUnreadable;
+  if (line.empty()) return Status::Failure("", static_cast<int>(StoredLine::kEmpty));
+  if (set.Deserialize(line)) return Status::Ok();
+  return Status::Failure("the stored line is not one this version can read",
+                         static_cast<int>(StoredLine::kUnreadable));
 }
 
 bool CParamStore::Load(LoadWrites writes) {
@@ -94,8 +93,9 @@ bool CParamStore::Load(LoadWrites writes) {
   SetReadFailure({});
   const std::filesystem::path path = Path();
   CMerchantParams set;
-  std::string error;
-  const StoredLine found = ReadStored(set, error);
+  const Status read = ReadStored(set);
+  const StoredLine found = read.ok() ? StoredLine::kRead : static_cast<StoredLine>(read.code());
+  const std::string& error = read.message();
   {
     MutexLock lock(mutex_);
     current_ = set;  // the line's values, or the defaults when it had none to give

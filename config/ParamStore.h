@@ -4,6 +4,7 @@
 
 #include "config/MerchantParams.h"
 #include "common/Mutex.h"
+#include "common/Status.h"
 
 #include <filesystem>
 #include <string>
@@ -55,9 +56,10 @@ class CParamStore {
   // A copy of the current set, taken under the lock.
   CMerchantParams GetParams() const;
 
-  // Reads the persisted line into `set` (the defaults unless kRead) and changes
-  // nothing, on disk or in the store; `error` says why for kUnreadable and kFailed.
-  StoredLine ReadStored(CMerchantParams& set, std::string& error) const;
+  // Reads the persisted line into `set` (the defaults unless it was read) and
+  // changes nothing, on disk or in the store. A failure's code is the StoredLine
+  // found instead; its text says why for kUnreadable and kFailed.
+  Status ReadStored(CMerchantParams& set) const;
   // Reads the persisted line into the current set. A missing or empty file
   // gets the defaults persisted. An unreadable line of another version is
   // renamed aside (and logged) before the defaults are persisted, so the

@@ -73,39 +73,30 @@ Status ReplaceStatus(const std::filesystem::path& path, const ReplaceResult& res
 
 }  // namespace
 
-ReadResult ReadPrivateFile(const std::filesystem::path& path, std::size_t maxBytes,
-                           std::string& content, std::string& error) {
+Status ReadPrivateFile(const std::filesystem::path& path, std::size_t maxBytes, std::string& content) {
   content.clear();
   UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
   if (!file.IsValid()) {
     const int code = errno;
-    if (code == ENOENT) return ReadResult::Missing;
-    error = Describe("Cannot open", path, code);
-    return ReadResult::Failed;
+    return Status::Failure(Describe("Cannot open", path, code), code);
   }
   struct stat status {};
   if (::fstat(file.Get(), &status) != 0) {
     const int code = errno;
-    error = Describe("Cannot examine", path, code);
-    return ReadResult::Failed;
+    return Status::Failure(Describe("Cannot examine", path, code), code);
   }
-  if (!S_ISREG(status.st_mode)) {
-    error = path.string() + " is not a regular file";
-    return ReadResult::Failed;
-  }
+  if (!S_ISREG(status.st_mode)) return Status::Failure(path.string() + " is not a regular file");
   // One byte past the bound tells a file that is too large from one that fits exactly.
   const std::size_t limit = maxBytes < SIZE_MAX ? maxBytes + 1 : maxBytes;
   if (!ReadUpTo(file.Get(), limit, content)) {
     const int code = errno;
-    error = Describe("Cannot read", path, code);
-    return ReadResult::Failed;
+    return Status::Failure(Describe("Cannot read", path, code), code);
   }
   if (content.size() > maxBytes) {
-    error = path.string() + " is larger than " + std::to_string(maxBytes) + " bytes";
     content.clear();
-    return ReadResult::Failed;
+    return Status::Failure(path.string() + " is larger than " + std::to_string(maxBytes) + " bytes");
   }
-  return ReadResult::Read;
+  return Status::Ok();
 }
 
 Status CreatePrivateDirectories(const std::filesystem::path& directory) {

@@ -13,13 +13,10 @@
 
 namespace paxelle {
 
-enum class ReadResult { Read, Missing, Failed };
-
-// Reads the whole of `path` into `content`. Missing: there is no such file.
-// Failed: it exists but is not a regular file, is larger than `maxBytes` or
-// cannot be read; `error` then says why.
-ReadResult ReadPrivateFile(const std::filesystem::path& path, std::size_t maxBytes,
-                           std::string& content, std::string& error);
+// Reads the whole of `path` into `content`. A failure with code ENOENT: there
+// is no such file; else it is not a regular file, is larger than `maxBytes` or
+// cannot be read (the system's error as the code, when there is one).
+Status ReadPrivateFile(const std::filesystem::path& path, std::size_t maxBytes, std::string& content);
 
 // Creates `directory` and any missing parents with mode 0700; directories
 // that exist are left as they are. A failure says which and why.

@@ -45,34 +45,31 @@ void ControlClient::Close() {
   buffer_.clear();
 }
 
-ControlConnect ControlClient::Connect(const std::filesystem::path& path, std::string& error) {
+Status ControlClient::Connect(const std::filesystem::path& path) {
+  constexpr int kFailed = static_cast<int>(ControlConnect::kFailed);
   Close();
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   const std::string text = path.string();
   if (text.empty() || text.size() >= sizeof address.sun_path) {
-    error = "\"" + text + "\" is too long for a socket's address";
-    return ControlConnect::kFailed;
+    return Status::Failure("\"" + text + "\" is too long for a socket's address", kFailed);
   }
   std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
   UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (!fd.IsValid()) {
-    error = "socket: " + SystemErrorText(errno);
-    return ControlConnect::kFailed;
-  }
+  if (!fd.IsValid()) return Status::Failure("socket: " + SystemErrorText(errno), kFailed);
   // A Unix socket connects at once or fails; EAGAIN means the backlog is full.
   if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     const int code = errno;
-    error = text + ": " + SystemErrorText(code);
-    if (code == ENOENT || code == ECONNREFUSED || code == ENOTDIR) return ControlConnect::kNoServer;
-    if (code == EACCES || code == EPERM) return ControlConnect::kRefused;
-    return ControlConnect::kFailed;
+    ControlConnect why = ControlConnect::kFailed;
+    if (code == ENOENT || code == ECONNREFUSED || code == ENOTDIR) why = ControlConnect::kNoServer;
+    if (code == EACCES || code == EPERM) why = ControlConnect::kRefused;
+    return Status::Failure(text + ": " + SystemErrorText(code), static_cast<int>(why));
   }
   fd_ = std::move(fd);
-  return ControlConnect::kConnected;
+  return Status::Ok();
 }
 
-bool ControlClient::Send(ControlRequest request, std::string& error) {
+Status ControlClient::Send(ControlRequest request) {
   const std::string line = RequestLine(request);
   std::size_t done = 0;
   const auto deadline = Clock::now() + kControlAnswerWait;
@@ -89,10 +86,9 @@ bool ControlClient::Send(ControlRequest request, std::string& error) {
       ::poll(&watched, 1, static_cast<int>(left));
       continue;
     }
-    error = sent < 0 ? "send: " + SystemErrorText(errno) : std::string("the server did not take the request");
-    return false;
+    return Status::Failure(sent < 0 ? "send: " + SystemErrorText(errno) : "the server did not take the request");
   }
-  return true;
+  return Status::Ok();
 }
 
 bool ControlClient::TakeLine(std::string& line) {
@@ -125,20 +121,19 @@ ControlClient::Read ControlClient::ReadLine(std::string& line, std::chrono::mill
   }
 }
 
-bool ControlClient::Ask(ControlRequest request, std::string& reply, std::string& error) {
+Status ControlClient::Ask(ControlRequest request, std::string& reply) {
   // A server that refuses this client says why before it closes: that line is
   // read even when the request could no longer be sent.
-  const bool sent = Send(request, error);
-  switch (ReadLine(reply, sent ? kControlAnswerWait : std::chrono::milliseconds(0))) {
-    case Read::kLine: return true;
+  Status sent = Send(request);
+  switch (ReadLine(reply, sent.ok() ? kControlAnswerWait : std::chrono::milliseconds(0))) {
+    case Read::kLine: return Status::Ok();
     case Read::kTimeout:
-      if (sent) error = "the server did not answer within " + std::to_string(kControlAnswerWait.count() / 1000) + " s";
-      return false;
-    case Read::kClosed:
-      if (sent) error = "the server closed the connection";
-      return false;
+      if (!sent.ok()) return sent;
+      return Status::Failure("the server did not answer within " + std::to_string(kControlAnswerWait.count() / 1000) +
+                             " s");
+    case Read::kClosed: break;
   }
-  return false;
+  return sent.ok() ? Status::Failure("the server closed the connection") : sent;
 }
 
 bool ControlClient::ReadAvailable(std::vector<std::string>& lines) {

@@ -5,6 +5,7 @@
 
 #include "app/control/ControlProtocol.h"
 #include "common/PosixFile.h"
+#include "common/Status.h"
 #include "common/TimeLimits.h"
 
 #include <chrono>
@@ -22,11 +23,12 @@ inline constexpr char kServiceControlPath[] = "/run/paxelle/control";
 // empty), else in its working directory.
 std::filesystem::path ServerControlPath(const std::filesystem::path& workdir, const char* runtimeDirectory);
 
+// Why Connect failed: its Status's code.
 enum class ControlConnect {
   kConnected,
   kNoServer,  // no socket there, or nobody listening on it
   kRefused,   // the socket's permissions keep this user out
-  kFailed,    // anything else; the error says what
+  kFailed,    // anything else; the message says what
 };
 
 // The text that tells a user kept out how to get in.
@@ -41,18 +43,18 @@ class ControlClient {
   ControlClient(const ControlClient&) = delete;
   ControlClient& operator=(const ControlClient&) = delete;
 
-  ControlConnect Connect(const std::filesystem::path& path, std::string& error);
+  Status Connect(const std::filesystem::path& path);
   void Close();
   bool Connected() const { return fd_.IsValid(); }
   int Descriptor() const { return fd_.Get(); }
 
-  // Sends one request; false with `error` when it could not be sent in time.
-  bool Send(ControlRequest request, std::string& error);
+  // Sends one request; a failure when it could not be sent in time.
+  Status Send(ControlRequest request);
   enum class Read { kLine, kTimeout, kClosed };
   // The next line (without its line end), waiting at most `limit`.
   Read ReadLine(std::string& line, std::chrono::milliseconds limit);
-  // One request and its reply line; false with `error` set.
-  bool Ask(ControlRequest request, std::string& reply, std::string& error);
+  // One request and its reply line.
+  Status Ask(ControlRequest request, std::string& reply);
   // Reads what has arrived without waiting and appends its complete lines;
   // false once the server has closed the connection.
   bool ReadAvailable(std::vector<std::string>& lines);

@@ -55,18 +55,18 @@ bool Parse(const std::vector<std::string>& args, CommandLine& line, std::string&
 
 // Connects, telling the user what went wrong; the exit code when it did.
 std::optional<int> ConnectTo(ControlClient& client, const std::filesystem::path& socket, std::ostream& err) {
-  std::string error;
-  switch (client.Connect(socket, error)) {
+  const Status connected = client.Connect(socket);
+  switch (static_cast<ControlConnect>(connected.code())) {
     case ControlConnect::kConnected: return std::nullopt;
     case ControlConnect::kRefused:
-      err << "paxelle: " << error << "\n" << AccessAdvice() << "\n";
+      err << "paxelle: " << connected.message() << "\n" << AccessAdvice() << "\n";
       return kControlExitRefused;
     case ControlConnect::kNoServer:
-      err << "paxelle: no server answers on " << socket.string() << " (" << error << ")\n";
+      err << "paxelle: no server answers on " << socket.string() << " (" << connected.message() << ")\n";
       return kControlExitNoServer;
     case ControlConnect::kFailed: break;
   }
-  err << "paxelle: " << error << "\n";
+  err << "paxelle: " << connected.message() << "\n";
   return kControlExitNoServer;
 }
 
@@ -96,21 +96,21 @@ std::string DialLine(const ControlStatus& status) {
   return line;
 }
 
-int Status(ControlClient& client, const CommandLine& line, std::ostream& out, std::ostream& err) {
+int ShowStatus(ControlClient& client, const CommandLine& line, std::ostream& out, std::ostream& err) {
   std::string reply;
-  std::string error;
   ControlStatus status;
-  if (!client.Ask(ControlRequest::kStatus, reply, error) || !ParseStatusReply(reply, status, error)) {
-    return Failed(error, err);
-  }
+  Status asked = client.Ask(ControlRequest::kStatus, reply);
+  if (asked.ok()) asked = ParseStatusReply(reply, status);
+  if (!asked.ok()) return Failed(asked.message(), err);
   out << StatusScreen(status, line.socket.string());
   return status.board.state == InterfacesState::kRunning ? kControlExitRunning : kControlExitStopped;
 }
 
 int Watch(ControlClient& client, std::ostream& out, std::ostream& err) {
   std::string reply;
-  std::string error;
-  if (!client.Ask(ControlRequest::kWatch, reply, error) || !ParseOkReply(reply, error)) return Failed(error, err);
+  Status asked = client.Ask(ControlRequest::kWatch, reply);
+  if (asked.ok()) asked = ParseOkReply(reply);
+  if (!asked.ok()) return Failed(asked.message(), err);
   std::string line;
   for (;;) {
     // Rows come when the server has traffic: the wait is long, but each is bounded.
@@ -128,8 +128,9 @@ int Watch(ControlClient& client, std::ostream& out, std::ostream& err) {
 
 int Restart(ControlClient& client, std::ostream& out, std::ostream& err) {
   std::string reply;
-  std::string error;
-  if (!client.Ask(ControlRequest::kRestart, reply, error) || !ParseOkReply(reply, error)) return Failed(error, err);
+  Status asked = client.Ask(ControlRequest::kRestart, reply);
+  if (asked.ok()) asked = ParseOkReply(reply);
+  if (!asked.ok()) return Failed(asked.message(), err);
   out << "Restart of the interfaces requested; `paxelle status` shows how it goes.\n";
   return kControlExitRunning;
 }
@@ -176,7 +177,7 @@ int RunControlCommand(const std::vector<std::string>& args, std::ostream& out, s
   }
   ControlClient client;
   if (const std::optional<int> failed = ConnectTo(client, line.socket, err)) return *failed;
-  if (line.command == "status") return Status(client, line, out, err);
+  if (line.command == "status") return ShowStatus(client, line, out, err);
   if (line.command == "watch") return Watch(client, out, err);
   return Restart(client, out, err);
 }

@@ -25,22 +25,18 @@ constexpr std::pair<InterfacesState, const char*> kStates[] = {
 // reply must always go out.
 std::string Line(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace) + "\n"; }
 
-// The object of `line`, or a discarded value with `error` set.
-json Parse(const std::string& line, std::string& error) {
-  json value = json::parse(line, nullptr, false);
-  if (value.is_discarded() || !value.is_object()) {
-    error = "not a JSON object";
-    return json::value_t::discarded;
-  }
-  return value;
+// The object of `line`.
+Status Parse(const std::string& line, json& value) {
+  value = json::parse(line, nullptr, false);
+  if (value.is_discarded() || !value.is_object()) return Status::Failure("not a JSON object");
+  return Status::Ok();
 }
 
-// Whether `value` says ok; false with the server's error text.
-bool Ok(const json& value, std::string& error) {
-  if (value.is_discarded()) return false;
-  if (value.value("ok", false)) return true;
-  error = value.value("error", std::string("the server refused the request"));
-  return false;
+// The object of `line` when it says ok; else the server's error text.
+Status ParseOk(const std::string& line, json& value) {
+  if (Status parsed = Parse(line, value); !parsed.ok()) return parsed;
+  if (value.value("ok", false)) return Status::Ok();
+  return Status::Failure(value.value("error", std::string("the server refused the request")));
 }
 
 }  // namespace
@@ -57,19 +53,18 @@ std::string RequestLine(ControlRequest request) {
   return Line(json{{"request", "status"}});
 }
 
-std::optional<ControlRequest> ParseRequestLine(const std::string& line, std::string& error) {
-  const json value = Parse(line, error);
-  if (value.is_discarded()) return std::nullopt;
+Status ParseRequestLine(const std::string& line, ControlRequest& request) {
+  json value;
+  if (Status parsed = Parse(line, value); !parsed.ok()) return parsed;
   const auto found = value.find("request");
-  if (found == value.end() || !found->is_string()) {
-    error = "no \"request\"";
-    return std::nullopt;
-  }
+  if (found == value.end() || !found->is_string()) return Status::Failure("no \"request\"");
   for (const auto& [kind, name] : kRequestNames) {
-    if (*found == name) return kind;
+    if (*found == name) {
+      request = kind;
+      return Status::Ok();
+    }
   }
-  error = "unknown request: expected status, watch, params or restart";
-  return std::nullopt;
+  return Status::Failure("unknown request: expected status, watch, params or restart");
 }
 
 std::string StatusReply(const ControlStatus& status) {
@@ -113,9 +108,9 @@ std::string RowLine(const std::string& row) { return Line(json{{"row", row}}); }
 
 std::string ErrorReply(const std::string& error) { return Line(json{{"ok", false}, {"error", error}}); }
 
-bool ParseStatusReply(const std::string& line, ControlStatus& status, std::string& error) {
-  const json value = Parse(line, error);
-  if (!Ok(value, error)) return false;
+Status ParseStatusReply(const std::string& line, ControlStatus& status) {
+  json value;
+  if (Status parsed = ParseOk(line, value); !parsed.ok()) return parsed;
   try {
     ControlStatus parsed;
     BoardStatus& board = parsed.board;
@@ -147,16 +142,15 @@ bool ParseStatusReply(const std::string& line, ControlStatus& status, std::strin
       board.messages.push_back({message.value("time", ""), message.value("text", "")});
     }
     status = std::move(parsed);
-    return true;
+    return Status::Ok();
   } catch (const json::exception& failure) {
-    error = std::string("unexpected status reply: ") + failure.what();
-    return false;
+    return Status::Failure(std::string("unexpected status reply: ") + failure.what());
   }
 }
 
-bool ParseParamsReply(const std::string& line, ControlParams& params, std::string& error) {
-  const json value = Parse(line, error);
-  if (!Ok(value, error)) return false;
+Status ParseParamsReply(const std::string& line, ControlParams& params) {
+  json value;
+  if (Status parsed = ParseOk(line, value); !parsed.ok()) return parsed;
   try {
     ControlParams parsed;
     parsed.paramsFile = value.value("paramsFile", "");
@@ -165,19 +159,20 @@ bool ParseParamsReply(const std::string& line, ControlParams& params, std::strin
       parsed.params.SetValue(std::stoi(number), text.get<std::string>());
     }
     params = std::move(parsed);
-    return true;
+    return Status::Ok();
   } catch (const std::exception& failure) {
-    error = std::string("unexpected params reply: ") + failure.what();
-    return false;
+    return Status::Failure(std::string("unexpected params reply: ") + failure.what());
   }
 }
 
-bool ParseOkReply(const std::string& line, std::string& error) { return Ok(Parse(line, error), error); }
+Status ParseOkReply(const std::string& line) {
+  json value;
+  return ParseOk(line, value);
+}
 
 bool ParseRowLine(const std::string& line, std::string& row) {
-  std::string error;
-  const json value = Parse(line, error);
-  if (value.is_discarded()) return false;
+  json value;
+  if (!Parse(line, value).ok()) return false;
   const auto found = value.find("row");
   if (found == value.end() || !found->is_string()) return false;
   row = found->get<std::string>();

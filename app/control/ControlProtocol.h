@@ -7,9 +7,9 @@
 #pragma once
 
 #include "app/control/ViewBoard.h"
+#include "common/Status.h"
 #include "config/MerchantParams.h"
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,8 +37,8 @@ struct ControlParams {
 
 // The request line of `request` (with its line end).
 std::string RequestLine(ControlRequest request);
-// The request of one line; nullopt with `error` set when it is none.
-std::optional<ControlRequest> ParseRequestLine(const std::string& line, std::string& error);
+// The request of one line, left as it was when the line is none.
+Status ParseRequestLine(const std::string& line, ControlRequest& request);
 
 // Server side: each reply with its line end.
 std::string StatusReply(const ControlStatus& status);
@@ -48,11 +48,11 @@ std::string RestartReply();
 std::string RowLine(const std::string& row);
 std::string ErrorReply(const std::string& error);
 
-// Client side: false with `error` the server's or the parser's text.
-bool ParseStatusReply(const std::string& line, ControlStatus& status, std::string& error);
-bool ParseParamsReply(const std::string& line, ControlParams& params, std::string& error);
+// Client side: a failure says the server's or the parser's text.
+Status ParseStatusReply(const std::string& line, ControlStatus& status);
+Status ParseParamsReply(const std::string& line, ControlParams& params);
 // An {"ok": true} reply (watch, restart).
-bool ParseOkReply(const std::string& line, std::string& error);
+Status ParseOkReply(const std::string& line);
 // A row of a watch; false when the line is no row.
 bool ParseRowLine(const std::string& line, std::string& row);
 

@@ -165,16 +165,15 @@ void ControlServer::Serve() {
   };
 
   const auto handle = [&](Client& client, const std::string& line) {
-    std::string error;
-    const std::optional<ControlRequest> request = ParseRequestLine(line, error);
-    if (!request) {
-      client.out += ErrorReply(error);
-    } else if (*request == ControlRequest::kStatus) {
+    ControlRequest request = ControlRequest::kStatus;
+    if (const Status parsed = ParseRequestLine(line, request); !parsed.ok()) {
+      client.out += ErrorReply(parsed.message());
+    } else if (request == ControlRequest::kStatus) {
       client.out += StatusReply(handlers_.status());
-    } else if (*request == ControlRequest::kParams) {
+    } else if (request == ControlRequest::kParams) {
       const ControlParams params = handlers_.params();
       client.out += ParamsReply(params.params, params.paramsFile);
-    } else if (*request == ControlRequest::kRestart) {
+    } else if (request == ControlRequest::kRestart) {
       log("Restart of the interfaces asked for on the control socket by " + PeerText(client.peer) + ".");
       if (handlers_.restart) handlers_.restart();
       client.out += RestartReply();

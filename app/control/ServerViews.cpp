@@ -32,14 +32,12 @@ std::unique_ptr<IOperatorInterface> ServerViews::Wrap(std::unique_ptr<IOperatorI
 void ServerViews::Open(std::function<void()> restart, std::function<void(const std::string&)> log,
                        const std::function<void(const std::string&)>& notice) {
   if (!setup_.metricsAddress.empty()) {
-    std::string error;
-    exporter_ = MetricsExporter::Start(setup_.metricsAddress, error);
-    if (exporter_) {
+    if (const Status started = MetricsExporter::Start(setup_.metricsAddress, exporter_); started.ok()) {
       metrics_.store(exporter_.get());
       log("Metrics served at http://" + exporter_->Address() + "/metrics");
       notice("metrics at http://" + exporter_->Address() + "/metrics");
     } else {
-      notice(error);
+      notice(started.message());
     }
   }
   ControlServerSettings settings;

@@ -94,7 +94,7 @@ MetricsExporter::~MetricsExporter() {
   if (families_) families_->exposer.reset();
 }
 
-std::unique_ptr<MetricsExporter> MetricsExporter::Start(const std::string& address, std::string& error) {
+Status MetricsExporter::Start(const std::string& address, std::unique_ptr<MetricsExporter>& started) {
   std::unique_ptr<MetricsExporter> exporter(new MetricsExporter());
   try {
     // Two threads serve scrapes; a scraper that stalls is cut off after 10 s.
@@ -103,16 +103,13 @@ std::unique_ptr<MetricsExporter> MetricsExporter::Start(const std::string& addre
                                  std::to_string(milliseconds(kMetricsRequestLimit).count())});
     exporter->families_->exposer->RegisterCollectable(exporter->families_->registry);
     const std::vector<int> ports = exporter->families_->exposer->GetListeningPorts();
-    if (ports.empty()) {
-      error = "metrics: nothing listens on " + address;
-      return nullptr;
-    }
+    if (ports.empty()) return Status::Failure("metrics: nothing listens on " + address);
     exporter->bound_ = address.substr(0, address.rfind(':')) + ":" + std::to_string(ports.front());
   } catch (const std::exception& failure) {
-    error = "metrics: cannot listen on " + address + ": " + failure.what();
-    return nullptr;
+    return Status::Failure("metrics: cannot listen on " + address + ": " + failure.what());
   }
-  return exporter;
+  started = std::move(exporter);
+  return Status::Ok();
 }
 
 void MetricsExporter::Refresh(const MetricsGauges& gauges) {

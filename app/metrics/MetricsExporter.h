@@ -32,8 +32,8 @@ class MetricsExporter final : public IServerMetrics {
   MetricsExporter& operator=(const MetricsExporter&) = delete;
 
   // Serves /metrics on `address` (as ParseMetricsAddress gives it; port 0
-  // takes a free one). Null with `error` set when it cannot listen there.
-  static std::unique_ptr<MetricsExporter> Start(const std::string& address, std::string& error);
+  // takes a free one). A failure, `started` unchanged, when it cannot listen there.
+  static Status Start(const std::string& address, std::unique_ptr<MetricsExporter>& started);
   // The address it listens on, with the port it got.
   const std::string& Address() const { return bound_; }
 

@@ -54,8 +54,7 @@ AttachedWindow::AttachedWindow(std::filesystem::path socket, std::function<void(
   reconnectTimer_ = std::make_unique<QTimer>();
   reconnectTimer_->setInterval(static_cast<int>(milliseconds(kAttachReconnectPeriod).count()));
   QObject::connect(reconnectTimer_.get(), &QTimer::timeout, frame_.get(), [this] {
-    std::string error;
-    if (Connect(error) == AttachResult::kAttached) reconnectTimer_->stop();
+    if (Connect().ok()) reconnectTimer_->stop();
   });
 }
 
@@ -65,32 +64,33 @@ AttachedWindow::~AttachedWindow() {
   reconnectTimer_.reset();
 }
 
-AttachResult AttachedWindow::Open(std::string& error) {
-  const AttachResult result = Connect(error);
-  if (result == AttachResult::kAttached) frame_->show();
-  return result;
+Status AttachedWindow::Open() {
+  Status opened = Connect();
+  if (opened.ok()) frame_->show();
+  return opened;
 }
 
-AttachResult AttachedWindow::Connect(std::string& error) {
+Status AttachedWindow::Connect() {
   rowsNotifier_.reset();
   const auto connectOne = [&](ControlClient& client) {
-    switch (client.Connect(socket_, error)) {
-      case ControlConnect::kConnected: return AttachResult::kAttached;
-      case ControlConnect::kNoServer: return AttachResult::kNoServer;
-      case ControlConnect::kRefused: return AttachResult::kRefused;
-      case ControlConnect::kFailed: break;
-    }
-    return AttachResult::kFailed;
+    const Status connected = client.Connect(socket_);
+    AttachResult why = AttachResult::kFailed;
+    if (connected.code() == static_cast<int>(ControlConnect::kNoServer)) why = AttachResult::kNoServer;
+    if (connected.code() == static_cast<int>(ControlConnect::kRefused)) why = AttachResult::kRefused;
+    return connected.ok() ? connected : Status::Failure(connected.message(), static_cast<int>(why));
   };
-  if (const AttachResult result = connectOne(watch_); result != AttachResult::kAttached) return result;
+  if (Status connected = connectOne(watch_); !connected.ok()) return connected;
   std::string reply;
-  if (!watch_.Ask(ControlRequest::kWatch, reply, error) || !ParseOkReply(reply, error)) {
+  Status asked = watch_.Ask(ControlRequest::kWatch, reply);
+  if (asked.ok()) asked = ParseOkReply(reply);
+  if (!asked.ok()) {
     watch_.Close();
-    return IsAccessRefusal(error) ? AttachResult::kRefused : AttachResult::kFailed;
+    const AttachResult why = IsAccessRefusal(asked.message()) ? AttachResult::kRefused : AttachResult::kFailed;
+    return Status::Failure(asked.message(), static_cast<int>(why));
   }
-  if (const AttachResult result = connectOne(requests_); result != AttachResult::kAttached) {
+  if (Status connected = connectOne(requests_); !connected.ok()) {
     watch_.Close();
-    return result;
+    return connected;
   }
   // The server sends its newest rows again: the list starts afresh.
   frame_->TrafficList()->clear();
@@ -100,7 +100,7 @@ AttachResult AttachedWindow::Connect(std::string& error) {
   ReadRows();
   RefreshStatus();
   statusTimer_->start();
-  return AttachResult::kAttached;
+  return Status::Ok();
 }
 
 void AttachedWindow::ReadRows() {
@@ -116,9 +116,8 @@ void AttachedWindow::ReadRows() {
 void AttachedWindow::RefreshStatus() {
   if (!requests_.Connected()) return;
   std::string reply;
-  std::string error;
   ControlStatus status;
-  if (!requests_.Ask(ControlRequest::kStatus, reply, error) || !ParseStatusReply(reply, status, error)) {
+  if (!requests_.Ask(ControlRequest::kStatus, reply).ok() || !ParseStatusReply(reply, status).ok()) {
     Lost();
     return;
   }
@@ -143,13 +142,14 @@ void AttachedWindow::Lost() {
 
 void AttachedWindow::RequestSetup() {
   ControlClient client;
-  std::string error;
   std::string reply;
   ControlParams params;
-  if (client.Connect(socket_, error) != ControlConnect::kConnected ||
-      !client.Ask(ControlRequest::kParams, reply, error) || !ParseParamsReply(reply, params, error)) {
-    frame_->statusBar()->showMessage(QString::fromStdString("The server's parameters cannot be read: " + error),
-                                     kNoticeMs);
+  Status read = client.Connect(socket_);
+  if (read.ok()) read = client.Ask(ControlRequest::kParams, reply);
+  if (read.ok()) read = ParseParamsReply(reply, params);
+  if (!read.ok()) {
+    frame_->statusBar()->showMessage(
+        QString::fromStdString("The server's parameters cannot be read: " + read.message()), kNoticeMs);
     return;
   }
   bool accepted = false;
@@ -158,8 +158,10 @@ void AttachedWindow::RequestSetup() {
     accepted = RunDialog(dialog);
   }
   if (!accepted) return;
-  if (!client.Ask(ControlRequest::kRestart, reply, error) || !ParseOkReply(reply, error)) {
-    frame_->statusBar()->showMessage(QString::fromStdString("The restart was not taken: " + error), kNoticeMs);
+  Status asked = client.Ask(ControlRequest::kRestart, reply);
+  if (asked.ok()) asked = ParseOkReply(reply);
+  if (!asked.ok()) {
+    frame_->statusBar()->showMessage(QString::fromStdString("The restart was not taken: " + asked.message()), kNoticeMs);
     return;
   }
   frame_->statusBar()->showMessage("Restart of the interfaces requested from the server.", kNoticeMs);

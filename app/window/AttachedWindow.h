@@ -24,7 +24,7 @@ inline constexpr char kViewExitTip[] =
     "Close this view; the server keeps running (stopping it is the service manager's)";
 inline constexpr char kNotAnsweringTitle[] = "Paxelle - the server is not answering";
 
-// What opening a view found.
+// What opening a view found: its Status's code.
 enum class AttachResult { kAttached, kNoServer, kRefused, kFailed };
 
 class AttachedWindow {
@@ -36,8 +36,8 @@ class AttachedWindow {
   AttachedWindow(const AttachedWindow&) = delete;
   AttachedWindow& operator=(const AttachedWindow&) = delete;
 
-  // Connects to the server and starts following it; `error` says why not.
-  AttachResult Open(std::string& error);
+  // Connects to the server and starts following it; a failure says why not.
+  Status Open();
 
   MainFrame* Frame() const { return frame_.get(); }
   // Tests: runs instead of each modal dialog; returns whether it was accepted.
@@ -46,7 +46,7 @@ class AttachedWindow {
   void RequestSetup();
 
  private:
-  AttachResult Connect(std::string& error);
+  Status Connect();
   void RefreshStatus();
   void ReadRows();
   void Lost();

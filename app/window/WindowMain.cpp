@@ -44,8 +44,9 @@ std::optional<int> RunView(const std::filesystem::path& socket, bool orOwn) {
   char* argv[] = {name, nullptr};
   QApplication application(argc, argv);
   paxelle::AttachedWindow view(socket);
-  std::string error;
-  switch (view.Open(error)) {
+  const paxelle::Status opened = view.Open();
+  const std::string& error = opened.message();
+  switch (static_cast<paxelle::AttachResult>(opened.code())) {
     case paxelle::AttachResult::kAttached: return QApplication::exec();
     case paxelle::AttachResult::kNoServer:
       if (orOwn) return std::nullopt;
@@ -74,7 +75,7 @@ int main(int argc, char* argv[]) {
   paxelle::ServerOptions options;
   std::string error;
   if (!args.empty() && args[0] == "params") error = "the params command is paxelle's: paxelle params ...";
-  if (error.empty()) paxelle::ParseServerOptions(args, options, error);
+  if (error.empty()) error = paxelle::ParseServerOptions(args, options).message();
   if (error.empty() && options.headless) error = "--headless is paxelle's: paxelle --headless ...";
   if (!error.empty()) {
     std::cerr << "paxelle-window: " << error << "\n" << paxelle::WindowUsage();

@@ -15,10 +15,12 @@ namespace {
 TEST(ControlProtocolTest, EveryRequestReadsBackAsItself) {
   for (const ControlRequest request :
        {ControlRequest::kStatus, ControlRequest::kWatch, ControlRequest::kParams, ControlRequest::kRestart}) {
-    std::string error;
     const std::string line = RequestLine(request);
     ASSERT_EQ(line.back(), '\n');
-    EXPECT_EQ(ParseRequestLine(line.substr(0, line.size() - 1), error), request) << line << error;
+    ControlRequest back = request == ControlRequest::kStatus ? ControlRequest::kWatch : ControlRequest::kStatus;
+    const Status parsed = ParseRequestLine(line.substr(0, line.size() - 1), back);
+    EXPECT_TRUE(parsed.ok()) << line << parsed.message();
+    EXPECT_EQ(back, request) << line;
   }
 }
 
@@ -36,8 +38,8 @@ TEST(ControlProtocolTest, AStatusReadsBackWhole) {
   status.transport = "IP with DIAL Backup";
   status.dialLineUp = true;
   ControlStatus back;
-  std::string error;
-  ASSERT_TRUE(ParseStatusReply(StatusReply(status), back, error)) << error;
+  const Status parsed = ParseStatusReply(StatusReply(status), back);
+  ASSERT_TRUE(parsed.ok()) << parsed.message();
   EXPECT_EQ(back.board.state, InterfacesState::kStopped);
   EXPECT_EQ(back.board.title, kOfflineTitle);
   EXPECT_EQ(back.board.reason, status.board.reason);
@@ -69,8 +71,8 @@ TEST(ControlProtocolTest, ThePasswordIsShownAsTheDialogShowsIt) {
     const std::string line = ParamsReply(params, "/etc/paxelle/params");
     EXPECT_EQ(line.find("secret12"), std::string::npos) << line;
     ControlParams back;
-    std::string error;
-    ASSERT_TRUE(ParseParamsReply(line, back, error)) << error;
+    const Status parsed = ParseParamsReply(line, back);
+    ASSERT_TRUE(parsed.ok()) << parsed.message();
     EXPECT_EQ(back.params.GetValue(kParamPassword), c.shown) << c.usePassword << " " << c.password;
     EXPECT_EQ(back.paramsFile, "/etc/paxelle/params");
   }
@@ -81,10 +83,10 @@ TEST(ControlProtocolTest, RowsAndRefusalsReadBack) {
   ASSERT_TRUE(ParseRowLine(RowLine("[01/02/24 10:00:00] Sending Auth Request (IP) to WorldPay."), row));
   EXPECT_EQ(row, "[01/02/24 10:00:00] Sending Auth Request (IP) to WorldPay.");
   EXPECT_FALSE(ParseRowLine(WatchReply(), row));
-  std::string error;
-  EXPECT_FALSE(ParseOkReply(ErrorReply("permission denied: no"), error));
-  EXPECT_EQ(error, "permission denied: no");
-  EXPECT_TRUE(ParseOkReply(RestartReply(), error));
+  const Status refused = ParseOkReply(ErrorReply("permission denied: no"));
+  EXPECT_FALSE(refused.ok());
+  EXPECT_EQ(refused.message(), "permission denied: no");
+  EXPECT_TRUE(ParseOkReply(RestartReply()).ok());
 }
 
 TEST(MetricsAddressTest, AnAddressIsLoopbackUnlessItSaysOtherwise) {

@@ -72,10 +72,11 @@ class ControlServerTest : public ::testing::Test {
   // One reply to `request` on a new connection.
   std::string Ask(ControlRequest request) {
     ControlClient client;
-    std::string error;
-    EXPECT_EQ(client.Connect(Socket(), error), ControlConnect::kConnected) << error;
+    const Status connected = client.Connect(Socket());
+    EXPECT_TRUE(connected.ok()) << connected.message();
     std::string reply;
-    EXPECT_TRUE(client.Ask(request, reply, error)) << error;
+    const Status asked = client.Ask(request, reply);
+    EXPECT_TRUE(asked.ok()) << asked.message();
     Note(reply);
     return reply;
   }
@@ -134,8 +135,8 @@ TEST_F(ControlServerTest, AFileThatIsNotASocketIsNeverReplaced) {
 TEST_F(ControlServerTest, StatusParamsAndRestartAreAnsweredOnTheirLines) {
   Start();
   ControlStatus status;
-  std::string error;
-  ASSERT_TRUE(ParseStatusReply(Ask(ControlRequest::kStatus), status, error)) << error;
+  const Status parsed = ParseStatusReply(Ask(ControlRequest::kStatus), status);
+  ASSERT_TRUE(parsed.ok()) << parsed.message();
   EXPECT_EQ(status.board.state, InterfacesState::kRunning);
   EXPECT_EQ(status.board.requests, 1);
   EXPECT_EQ(status.board.lanes, 2);
@@ -145,12 +146,14 @@ TEST_F(ControlServerTest, StatusParamsAndRestartAreAnsweredOnTheirLines) {
   // The password as the dialog's masked field shows it, never in the clear.
   EXPECT_EQ(paramsLine.find("secret12"), std::string::npos) << paramsLine;
   ControlParams params;
-  ASSERT_TRUE(ParseParamsReply(paramsLine, params, error)) << error;
+  const Status paramsParsed = ParseParamsReply(paramsLine, params);
+  ASSERT_TRUE(paramsParsed.ok()) << paramsParsed.message();
   EXPECT_EQ(params.params.GetValue(kParamMerchantId), "123456789012345");
   EXPECT_EQ(params.params.GetValue(kParamPassword), "********");
   EXPECT_EQ(params.paramsFile, "/p");
 
-  EXPECT_TRUE(ParseOkReply(Ask(ControlRequest::kRestart), error)) << error;
+  const Status restarted = ParseOkReply(Ask(ControlRequest::kRestart));
+  EXPECT_TRUE(restarted.ok()) << restarted.message();
   EXPECT_EQ(restarts_.load(), 1);
   EXPECT_TRUE(AwaitLogged("Restart of the interfaces asked for on the control socket", seconds(2)));
 }
@@ -158,8 +161,8 @@ TEST_F(ControlServerTest, StatusParamsAndRestartAreAnsweredOnTheirLines) {
 TEST_F(ControlServerTest, BadLinesAreAnsweredWithAnErrorAndTheConnectionServesOn) {
   Start();
   ControlClient client;
-  std::string error;
-  ASSERT_EQ(client.Connect(Socket(), error), ControlConnect::kConnected) << error;
+  const Status connected = client.Connect(Socket());
+  ASSERT_TRUE(connected.ok()) << connected.message();
   const int fd = client.Descriptor();
   struct Case {
     std::string line;
@@ -172,19 +175,21 @@ TEST_F(ControlServerTest, BadLinesAreAnsweredWithAnErrorAndTheConnectionServesOn
     ASSERT_EQ(::send(fd, bad.line.data(), bad.line.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bad.line.size()));
     std::string reply;
     ASSERT_EQ(client.ReadLine(reply, seconds(2)), ControlClient::Read::kLine) << bad.line;
-    EXPECT_FALSE(ParseOkReply(reply, error)) << bad.line;
-    EXPECT_NE(error.find(bad.error), std::string::npos) << bad.line << " -> " << error;
+    const Status answered = ParseOkReply(reply);
+    EXPECT_FALSE(answered.ok()) << bad.line;
+    EXPECT_NE(answered.message().find(bad.error), std::string::npos) << bad.line << " -> " << answered.message();
   }
   std::string reply;
-  ASSERT_TRUE(client.Ask(ControlRequest::kStatus, reply, error)) << error;
-  EXPECT_TRUE(ParseOkReply(reply, error)) << error;
+  const Status asked = client.Ask(ControlRequest::kStatus, reply);
+  ASSERT_TRUE(asked.ok()) << asked.message();
+  EXPECT_TRUE(ParseOkReply(reply).ok()) << reply;
 }
 
 TEST_F(ControlServerTest, ALineLongerThanFourKibibytesEndsTheConnection) {
   Start();
   ControlClient client;
-  std::string error;
-  ASSERT_EQ(client.Connect(Socket(), error), ControlConnect::kConnected) << error;
+  const Status connected = client.Connect(Socket());
+  ASSERT_TRUE(connected.ok()) << connected.message();
   const std::string flood(8192, 'x');
   ::send(client.Descriptor(), flood.data(), flood.size(), MSG_NOSIGNAL);
   std::string reply;
@@ -196,11 +201,12 @@ TEST_F(ControlServerTest, ALineLongerThanFourKibibytesEndsTheConnection) {
 TEST_F(ControlServerTest, AWatchGetsTheRowsShownSoFarThenEachNewRow) {
   Start();
   ControlClient watcher;
-  std::string error;
-  ASSERT_EQ(watcher.Connect(Socket(), error), ControlConnect::kConnected) << error;
+  const Status connected = watcher.Connect(Socket());
+  ASSERT_TRUE(connected.ok()) << connected.message();
   std::string line;
-  ASSERT_TRUE(watcher.Ask(ControlRequest::kWatch, line, error)) << error;
-  ASSERT_TRUE(ParseOkReply(line, error)) << error;
+  const Status asked = watcher.Ask(ControlRequest::kWatch, line);
+  ASSERT_TRUE(asked.ok()) << asked.message();
+  ASSERT_TRUE(ParseOkReply(line).ok()) << line;
   std::vector<std::string> rows;
   board_.AddRow("[01/02/24 10:00:01] Auth Response Received (IP) from WorldPay.");
   while (rows.size() < 2 && watcher.ReadLine(line, seconds(2)) == ControlClient::Read::kLine) {
@@ -222,11 +228,11 @@ TEST_F(ControlServerTest, AWatcherThatDoesNotReadIsDroppedAndTheOthersGoOn) {
   Start(settings);
   ControlClient stalled;
   ControlClient reader;
-  std::string error;
   std::string line;
   for (ControlClient* client : {&stalled, &reader}) {
-    ASSERT_EQ(client->Connect(Socket(), error), ControlConnect::kConnected) << error;
-    ASSERT_TRUE(client->Ask(ControlRequest::kWatch, line, error)) << error;
+    ASSERT_TRUE(client->Connect(Socket()).ok());
+    const Status asked = client->Ask(ControlRequest::kWatch, line);
+    ASSERT_TRUE(asked.ok()) << asked.message();
   }
   ASSERT_EQ(reader.ReadLine(line, seconds(2)), ControlClient::Read::kLine);  // the row shown before
   // The stalled one's buffers fill; the row writer never waits for it, and the
@@ -257,14 +263,17 @@ TEST_F(ControlServerTest, TheSeventeenthClientIsToldTheServerIsBusy) {
   std::string reply;
   for (int i = 0; i < 16; ++i) {
     clients.push_back(std::make_unique<ControlClient>());
-    ASSERT_EQ(clients.back()->Connect(Socket(), error), ControlConnect::kConnected) << error;
+    ASSERT_TRUE(clients.back()->Connect(Socket()).ok());
     // Answered: it holds its place.
-    ASSERT_TRUE(clients.back()->Ask(ControlRequest::kStatus, reply, error)) << i << ": " << error;
+    const Status asked = clients.back()->Ask(ControlRequest::kStatus, reply);
+    ASSERT_TRUE(asked.ok()) << i << ": " << asked.message();
   }
   ControlClient extra;
-  ASSERT_EQ(extra.Connect(Socket(), error), ControlConnect::kConnected) << error;
-  EXPECT_FALSE(extra.Ask(ControlRequest::kStatus, reply, error) && ParseOkReply(reply, error));
-  EXPECT_NE(error.find("busy: 16 clients"), std::string::npos) << error;
+  ASSERT_TRUE(extra.Connect(Socket()).ok());
+  Status asked = extra.Ask(ControlRequest::kStatus, reply);
+  if (asked.ok()) asked = ParseOkReply(reply);
+  EXPECT_FALSE(asked.ok());
+  EXPECT_NE(asked.message().find("busy: 16 clients"), std::string::npos) << asked.message();
   EXPECT_TRUE(AwaitLogged("16 clients are connected already", seconds(2)));
   // A place that is given up is free again.
   clients.pop_back();
@@ -272,8 +281,11 @@ TEST_F(ControlServerTest, TheSeventeenthClientIsToldTheServerIsBusy) {
       "a new client to be served",
       [&] {
         ControlClient again;
-        return again.Connect(Socket(), error) == ControlConnect::kConnected &&
-               again.Ask(ControlRequest::kStatus, reply, error) && ParseOkReply(reply, error);
+        Status answered = again.Connect(Socket());
+        if (answered.ok()) answered = again.Ask(ControlRequest::kStatus, reply);
+        if (answered.ok()) answered = ParseOkReply(reply);
+        error = answered.message();
+        return answered.ok();
       },
       seconds(5), milliseconds(20)))
       << error;
@@ -311,17 +323,17 @@ TEST_P(ControlPeerTest, ThePeersCredentialsDecide) {
     const char* verdict = "setup";
     if (dropped) {
       ControlClient client;
-      std::string error;
       std::string reply;
-      const ControlConnect connected = client.Connect(Socket(), error);
-      if (connected == ControlConnect::kRefused) {
-        verdict = "denied";
-      } else if (connected != ControlConnect::kConnected) {
-        verdict = "failed";
-      } else if (client.Ask(ControlRequest::kStatus, reply, error) && ParseOkReply(reply, error)) {
+      // Only Connect's failures have a code; the server's refusal is its text.
+      Status answered = client.Connect(Socket());
+      if (answered.ok()) answered = client.Ask(ControlRequest::kStatus, reply);
+      if (answered.ok()) answered = ParseOkReply(reply);
+      if (answered.ok()) {
         verdict = "ok";
+      } else if (answered.code() == static_cast<int>(ControlConnect::kRefused)) {
+        verdict = "denied";
       } else {
-        verdict = IsAccessRefusal(error) ? "refused" : "failed";
+        verdict = IsAccessRefusal(answered.message()) ? "refused" : "failed";
       }
     }
     [[maybe_unused]] const ssize_t written = ::write(pipeFds[1], verdict, std::strlen(verdict));

@@ -22,7 +22,9 @@ struct Parsed {
 
 Parsed Parse(const std::vector<std::string>& args) {
   Parsed parsed{false, {}, {}};
-  parsed.ok = ParseServerOptions(args, parsed.options, parsed.error);
+  const Status status = ParseServerOptions(args, parsed.options);
+  parsed.ok = status.ok();
+  parsed.error = status.message();
   return parsed;
 }
 
@@ -167,9 +169,10 @@ TEST_F(ServerOptionsTest, BadValuesAreRefusedWithTheirReason) {
   for (const Case& c : cases) {
     ServerOptions options;
     options.clientPort = 4242;
-    std::string error;
-    EXPECT_FALSE(ParseServerOptions(c.args, options, error)) << c.args[0];
-    EXPECT_NE(error.find(c.reason), std::string::npos) << "got: " << error << "\nwanted: " << c.reason;
+    const Status parsed = ParseServerOptions(c.args, options);
+    EXPECT_FALSE(parsed.ok()) << c.args[0];
+    EXPECT_NE(parsed.message().find(c.reason), std::string::npos)
+        << "got: " << parsed.message() << "\nwanted: " << c.reason;
     EXPECT_EQ(options.clientPort, 4242) << "a refused command line changes nothing";
   }
 }

@@ -47,8 +47,7 @@ class HandLane {
   // A sealed request frame whose response this lane can open.
   std::string Seal(const std::string& payload, const std::string& trace) {
     lane::SealedRequest sealed;
-    std::string error;
-    EXPECT_TRUE(lane::SealRequest(crypto_, serverKey_, payload, trace, lane::kTypeEncrypted, sealed, error)) << error;
+    EXPECT_TRUE(lane::SealRequest(crypto_, serverKey_, payload, trace, lane::kTypeEncrypted, sealed).ok());
     keys_.Add(sealed.sessionKey);
     return sealed.frame;
   }
@@ -61,9 +60,9 @@ class HandLane {
     std::string error;
     lane::ServerFrame frame;
     return connection_.ReadFrame(kPatience, text) == lane::ReadStatus::kOk &&
-           lane::ParseServerFrame(text, frame, error) &&
+           lane::ParseServerFrame(text, frame).ok() &&
            lane::OpenServerFrame(crypto_, keys_, frame, document, error) &&
-           lane::ParseCommandResponse(document, reply, error);
+           lane::ParseCommandResponse(document, reply).ok();
   }
 
   bool WaitForClose() {

@@ -115,8 +115,7 @@ bool TestLane::ReadReply(lane::CommandResponse& reply, std::chrono::milliseconds
                          lane::LaneResponse* response) {
   lane::LaneResponse read;
   if (connection_.ReadResponse(timeout, read) != lane::ReadStatus::kOk) return false;
-  std::string error;
-  if (!lane::ParseCommandResponse(read.document, reply, error)) return false;
+  if (!lane::ParseCommandResponse(read.document, reply).ok()) return false;
   if (response != nullptr) *response = std::move(read);
   return true;
 }

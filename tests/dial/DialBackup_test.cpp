@@ -88,9 +88,10 @@ class TestLines final : public ModemLineControl {
 class DialLinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string error;
-    ASSERT_TRUE(journal_.Open(dir_ / "journal", error)) << error;
-    ASSERT_TRUE(modem_.Open(ModemPath(), error)) << error;
+    const Status opened = journal_.Open(dir_ / "journal");
+    ASSERT_TRUE(opened.ok()) << opened.message();
+    const Status modemOpened = modem_.Open(ModemPath());
+    ASSERT_TRUE(modemOpened.ok()) << modemOpened.message();
     modemThread_ = std::thread([this] { modem_.Run(); });
     ASSERT_TRUE(devices_.Assign(1, ModemPath().string()));
     params_.SetPath(dir_ / "params");

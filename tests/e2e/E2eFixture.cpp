@@ -193,10 +193,9 @@ LaneReply E2eTest::Request(const std::vector<std::string>& pairs, int timeoutSec
   reply.documents = SplitDocuments(result.out);
   if (!reply.documents.empty()) {
     reply.finalDocument = reply.documents.back();
-    std::string error;
-    lane::ParseCommandResponse(reply.finalDocument, reply.final, error);
+    static_cast<void>(lane::ParseCommandResponse(reply.finalDocument, reply.final));
     lane::CommandResponse first;
-    reply.queued = reply.documents.size() > 1 && lane::ParseCommandResponse(reply.documents.front(), first, error) &&
+    reply.queued = reply.documents.size() > 1 && lane::ParseCommandResponse(reply.documents.front(), first).ok() &&
                    lane::IsQueuedReply(first);
   }
   return reply;
@@ -217,8 +216,7 @@ bool E2eTest::ReadFinal(lane::LaneConnection& lane, milliseconds limit, std::str
     if (left <= milliseconds(0)) return false;
     lane::LaneResponse frame;
     if (lane.ReadResponse(left, frame) != lane::ReadStatus::kOk) return false;
-    std::string error;
-    if (!lane::ParseCommandResponse(frame.document, response, error)) return false;
+    if (!lane::ParseCommandResponse(frame.document, response).ok()) return false;
     if (lane::IsQueuedReply(response)) {
       if (queued != nullptr) *queued = true;
       continue;

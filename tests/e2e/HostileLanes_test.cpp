@@ -226,8 +226,7 @@ class E2eReplayTest : public E2eTest {
     const std::vector<std::string> pairs = SalePairs(amount, number);
     NoteSentCardData(pairs);
     lane::SealedRequest sealed;
-    std::string error;
-    EXPECT_TRUE(lane::SealRequest(crypto, key, Payload(pairs), "trace", lane::kTypeEncrypted, sealed, error)) << error;
+    EXPECT_TRUE(lane::SealRequest(crypto, key, Payload(pairs), "trace", lane::kTypeEncrypted, sealed).ok());
     return sealed.frame;
   }
 

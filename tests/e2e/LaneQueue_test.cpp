@@ -26,8 +26,7 @@ class E2eQueueTest : public E2eTest {
     lane::LaneResponse frame;
     ASSERT_EQ(lane.ReadResponse(seconds(10), frame), lane::ReadStatus::kOk) << lane.LastError();
     lane::CommandResponse reply;
-    std::string error;
-    ASSERT_TRUE(lane::ParseCommandResponse(frame.document, reply, error)) << error;
+    ASSERT_TRUE(lane::ParseCommandResponse(frame.document, reply).ok());
     ASSERT_TRUE(lane::IsQueuedReply(reply)) << reply.returnCodeText << " " << reply.textResponse;
   }
 };

@@ -57,8 +57,7 @@ TEST_F(E2eLifecycleTest, SigtermTellsConnectedLanesAndEndsWithTheShutdownEntry) 
   lane::LaneResponse frame;
   ASSERT_EQ(lane.ReadResponse(seconds(15), frame), lane::ReadStatus::kOk) << lane.LastError();
   lane::CommandResponse reply;
-  std::string error;
-  ASSERT_TRUE(lane::ParseCommandResponse(frame.document, reply, error)) << error;
+  ASSERT_TRUE(lane::ParseCommandResponse(frame.document, reply).ok());
   EXPECT_EQ(reply.returnCodeText, "002003");
   EXPECT_EQ(reply.textResponse, "System going off line - please try again later...");
   lane.Close();

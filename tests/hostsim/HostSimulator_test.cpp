@@ -231,8 +231,8 @@ TEST_F(HostSimulatorTest, ConcurrentApprovalsAreAllCounted) {
 TEST(HostSimulatorJournalTest, EveryReceivedMessageIsJournaled) {
   testing::TempDir dir;
   Journal journal;
-  std::string error;
-  ASSERT_TRUE(journal.Open(dir / "journal.txt", error)) << error;
+  const Status opened = journal.Open(dir / "journal.txt");
+  ASSERT_TRUE(opened.ok()) << opened.message();
   HostSimulator simulator(&journal, [] { return kNow; });
   Head head;
   const std::string sale = CreditSale(head);

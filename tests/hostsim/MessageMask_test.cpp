@@ -126,8 +126,8 @@ TEST(JournalTest, LineCarriesTimeKindStatusAndMaskedMessage) {
 TEST(JournalTest, AppendsWholeLinesFromManyThreadsToAPrivateFile) {
   testing::TempDir dir;
   Journal journal;
-  std::string error;
-  ASSERT_TRUE(journal.Open(dir / "journal.txt", error)) << error;
+  const Status opened = journal.Open(dir / "journal.txt");
+  ASSERT_TRUE(opened.ok()) << opened.message();
   const std::string sale = CreditSale(Head{});
   const SimMessage read = ReadSimMessage(sale);
   std::vector<std::thread> writers;
@@ -152,9 +152,9 @@ TEST(JournalTest, AppendsWholeLinesFromManyThreadsToAPrivateFile) {
 TEST(JournalTest, UnopenableFileIsAClearErrorAndRecordsNothing) {
   testing::TempDir dir;
   Journal journal;
-  std::string error;
-  EXPECT_FALSE(journal.Open(dir / "missing" / "journal.txt", error));
-  EXPECT_NE(error.find("cannot open the journal"), std::string::npos) << error;
+  const Status opened = journal.Open(dir / "missing" / "journal.txt");
+  EXPECT_FALSE(opened.ok());
+  EXPECT_NE(opened.message().find("cannot open the journal"), std::string::npos) << opened.message();
   EXPECT_FALSE(journal.Record(ReadSimMessage("x"), "x", 0));
 }
 

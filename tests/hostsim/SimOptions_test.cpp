@@ -9,11 +9,9 @@ namespace {
 
 TEST(SimOptionsTest, ReadsEveryOptionInBothSpellings) {
   SimOptions options;
-  std::string error;
-  ASSERT_TRUE(ParseSimOptions({"--port", "6661", "--cert=c.pem", "--key", "k.pem", "--journal=j.txt", "--delay-ms",
-                               "250"},
-                              options, error))
-      << error;
+  const Status parsed = ParseSimOptions(
+      {"--port", "6661", "--cert=c.pem", "--key", "k.pem", "--journal=j.txt", "--delay-ms", "250"}, options);
+  ASSERT_TRUE(parsed.ok()) << parsed.message();
   EXPECT_EQ(options.port, 6661);
   EXPECT_EQ(options.certFile, "c.pem");
   EXPECT_EQ(options.keyFile, "k.pem");
@@ -22,29 +20,28 @@ TEST(SimOptionsTest, ReadsEveryOptionInBothSpellings) {
   EXPECT_FALSE(options.help);
 
   SimOptions defaults;
-  ASSERT_TRUE(ParseSimOptions({"--port", "0", "--cert", "c", "--key", "k"}, defaults, error));
+  ASSERT_TRUE(ParseSimOptions({"--port", "0", "--cert", "c", "--key", "k"}, defaults).ok());
   EXPECT_EQ(defaults.delay, std::chrono::milliseconds(2000));
   EXPECT_EQ(defaults.journalFile, "");
 
   SimOptions help;
-  EXPECT_TRUE(ParseSimOptions({"--help"}, help, error)) << "nothing else is required with --help";
+  EXPECT_TRUE(ParseSimOptions({"--help"}, help).ok()) << "nothing else is required with --help";
   EXPECT_TRUE(help.help);
 
   SimOptions version;
-  EXPECT_TRUE(ParseSimOptions({"--version"}, version, error)) << "nor with --version";
+  EXPECT_TRUE(ParseSimOptions({"--version"}, version).ok()) << "nor with --version";
   EXPECT_TRUE(version.version);
   EXPECT_FALSE(version.help);
 }
 
 TEST(SimOptionsTest, ModemBesideOrInsteadOfTheNetwork) {
   SimOptions only;
-  std::string error;
-  ASSERT_TRUE(ParseSimOptions({"--modem", "/tmp/modem", "--journal", "j"}, only, error)) << error;
+  ASSERT_TRUE(ParseSimOptions({"--modem", "/tmp/modem", "--journal", "j"}, only).ok());
   EXPECT_EQ(only.modemLink, "/tmp/modem");
   EXPECT_FALSE(only.network);
 
   SimOptions both;
-  ASSERT_TRUE(ParseSimOptions({"--port", "0", "--cert", "c", "--key", "k", "--modem=/tmp/m"}, both, error)) << error;
+  ASSERT_TRUE(ParseSimOptions({"--port", "0", "--cert", "c", "--key", "k", "--modem=/tmp/m"}, both).ok());
   EXPECT_EQ(both.modemLink, "/tmp/m");
   EXPECT_TRUE(both.network);
 }
@@ -92,9 +89,9 @@ TEST(SimOptionsTest, RefusesWhatItCannotUse) {
   };
   for (const auto& [args, message] : cases) {
     SimOptions options;
-    std::string error;
-    EXPECT_FALSE(ParseSimOptions(args, options, error)) << message;
-    EXPECT_EQ(error, message);
+    const Status parsed = ParseSimOptions(args, options);
+    EXPECT_FALSE(parsed.ok()) << message;
+    EXPECT_EQ(parsed.message(), message);
   }
 }
 

@@ -168,8 +168,7 @@ TEST_F(LaneConnectionTest, ARequestGetsItsQueuedReplyAndItsEncryptedResponse) {
   ASSERT_EQ(lane_.ReadResponse(5s, interim), ReadStatus::kOk) << lane_.LastError();
   EXPECT_EQ(interim.frameType, '0');
   CommandResponse reply;
-  std::string error;
-  ASSERT_TRUE(ParseCommandResponse(interim.document, reply, error)) << error;
+  ASSERT_TRUE(ParseCommandResponse(interim.document, reply).ok());
   EXPECT_TRUE(IsQueuedReply(reply));
   EXPECT_EQ(reply.userTraceData, "Lane7-0042");
 

@@ -18,11 +18,11 @@ std::string WholeDocument(const std::string& origin, const std::string& code, co
 
 TEST(LaneDocumentTest, ReadsEveryElementOfAnErrorDocument) {
   CommandResponse response;
-  std::string error;
-  ASSERT_TRUE(ParseCommandResponse(WholeDocument("Server", "004005", "Error", "Clear Text Request NOT supported.",
-                                                 "Lane7-0042", "\t\t<RevStatus>x</RevStatus>\r\n"),
-                                   response, error))
-      << error;
+  const Status parsed = ParseCommandResponse(
+      WholeDocument("Server", "004005", "Error", "Clear Text Request NOT supported.", "Lane7-0042",
+                    "\t\t<RevStatus>x</RevStatus>\r\n"),
+      response);
+  ASSERT_TRUE(parsed.ok()) << parsed.message();
   EXPECT_EQ(response.responseOrigin, "Server");
   EXPECT_EQ(response.returnCodeText, "004005");
   EXPECT_EQ(response.returnCode, 4005);
@@ -38,8 +38,8 @@ TEST(LaneDocumentTest, ReadsTheCommandBlockOfAResultDocument) {
       "\t\t<TextResponse>AP</TextResponse>\r\n\t\t<UserTraceData></UserTraceData>\r\n\t</CmdResponse>\r\n"
       "\t<TranResponse>\r\n\t\t<TextResponse>not this one</TextResponse>\r\n\t</TranResponse>\r\n</RStream>\r\n";
   CommandResponse response;
-  std::string error;
-  ASSERT_TRUE(ParseCommandResponse(document, response, error)) << error;
+  const Status parsed = ParseCommandResponse(document, response);
+  ASSERT_TRUE(parsed.ok()) << parsed.message();
   EXPECT_EQ(response.returnCode, 0);
   EXPECT_EQ(response.cmdStatus, "Approved");
   EXPECT_EQ(response.textResponse, "AP");
@@ -70,9 +70,9 @@ TEST(LaneDocumentTest, DocumentsLackingAPartAreRefusedWithoutTouchingTheResult) 
   for (const auto& c : cases) {
     CommandResponse response;
     response.textResponse = "unchanged";
-    std::string error;
-    EXPECT_FALSE(ParseCommandResponse(c.document, response, error)) << c.what;
-    EXPECT_FALSE(error.empty()) << c.what;
+    const Status parsed = ParseCommandResponse(c.document, response);
+    EXPECT_FALSE(parsed.ok()) << c.what;
+    EXPECT_FALSE(parsed.message().empty()) << c.what;
     EXPECT_EQ(response.textResponse, "unchanged") << c.what;
   }
 }

@@ -59,8 +59,7 @@ class LaneEnvelopeTest : public testing::TestRsaKeySuite {
 TEST_F(LaneEnvelopeTest, SealedRequestOpensToThePayloadUnderItsOwnSessionKey) {
   for (const char type : {'2', 'M'}) {
     SealedRequest sealed;
-    std::string error;
-    ASSERT_TRUE(SealRequest(crypto_, serverKey_, kPayload, "Lane7-0042", type, sealed, error)) << error;
+    ASSERT_TRUE(SealRequest(crypto_, serverKey_, kPayload, "Lane7-0042", type, sealed).ok());
     std::string userTrace;
     char sentType = 0;
     std::string sessionKey;
@@ -77,9 +76,8 @@ TEST_F(LaneEnvelopeTest, SealedRequestOpensToThePayloadUnderItsOwnSessionKey) {
 TEST_F(LaneEnvelopeTest, EveryRequestGetsAFreshSessionKey) {
   SealedRequest first;
   SealedRequest second;
-  std::string error;
-  ASSERT_TRUE(SealRequest(crypto_, serverKey_, kPayload, "", '2', first, error));
-  ASSERT_TRUE(SealRequest(crypto_, serverKey_, kPayload, "", '2', second, error));
+  ASSERT_TRUE(SealRequest(crypto_, serverKey_, kPayload, "", '2', first).ok());
+  ASSERT_TRUE(SealRequest(crypto_, serverKey_, kPayload, "", '2', second).ok());
   EXPECT_EQ(first.sessionKey.size(), 16u);
   EXPECT_NE(first.sessionKey, second.sessionKey);
   EXPECT_NE(first.frame, second.frame);
@@ -104,16 +102,15 @@ TEST_F(LaneEnvelopeTest, BadRequestsAreRefusedWithAReason) {
       {"frame over the server's limit", std::string(16241, 'x'), "", '2'},
   };
   for (const auto& c : cases) {
-    std::string error;
-    EXPECT_FALSE(SealRequest(crypto_, serverKey_, c.payload, c.userTrace, c.type, sealed, error)) << c.what;
-    EXPECT_FALSE(error.empty()) << c.what;
+    const Status made = SealRequest(crypto_, serverKey_, c.payload, c.userTrace, c.type, sealed);
+    EXPECT_FALSE(made.ok()) << c.what;
+    EXPECT_FALSE(made.message().empty()) << c.what;
     EXPECT_EQ(sealed.frame, "unchanged") << c.what;
   }
-  std::string error;
-  ASSERT_TRUE(SealRequest(crypto_, serverKey_, std::string(16240, 'x'), "", '2', sealed, error)) << error;
+  ASSERT_TRUE(SealRequest(crypto_, serverKey_, std::string(16240, 'x'), "", '2', sealed).ok());
   EXPECT_EQ(sealed.frame.size(), 32767u + 1);
   LaneServerKey noKey;
-  EXPECT_FALSE(SealRequest(crypto_, noKey, kPayload, "", '2', sealed, error));
+  EXPECT_FALSE(SealRequest(crypto_, noKey, kPayload, "", '2', sealed).ok());
 }
 
 TEST_F(LaneEnvelopeTest, ResponsesOpenWithTheKeyOfTheirRequestInAnyOrder) {

@@ -42,8 +42,8 @@ TEST(LaneFramesTest, ServerFramesOfBothTypesParse) {
   };
   for (const auto& c : cases) {
     ServerFrame frame;
-    std::string error;
-    ASSERT_TRUE(ParseServerFrame(c.text, frame, error)) << error;
+    const Status parsed = ParseServerFrame(c.text, frame);
+    ASSERT_TRUE(parsed.ok()) << parsed.message();
     EXPECT_EQ(frame.type, c.type);
     EXPECT_EQ(frame.payload, c.payload);
   }
@@ -62,9 +62,9 @@ TEST(LaneFramesTest, MalformedServerFramesAreRefusedWithoutTouchingTheResult) {
   };
   for (const char* text : cases) {
     ServerFrame frame{'X', "unchanged"};
-    std::string error;
-    EXPECT_FALSE(ParseServerFrame(text, frame, error)) << text;
-    EXPECT_FALSE(error.empty());
+    const Status parsed = ParseServerFrame(text, frame);
+    EXPECT_FALSE(parsed.ok()) << text;
+    EXPECT_FALSE(parsed.message().empty());
     EXPECT_EQ(frame.type, 'X');
     EXPECT_EQ(frame.payload, "unchanged");
   }

@@ -40,8 +40,7 @@ const std::string kAccount = "4111111111111111";
 
 TEST(OpxLaneCommandLineTest, DefaultsAndOptionsOnEitherSideOfTheCommand) {
   LaneCommandLine line;
-  std::string error;
-  ASSERT_TRUE(ParseLaneCommandLine({"request", "TStream=Admin", "Memo=a=b"}, line, error)) << error;
+  ASSERT_TRUE(ParseLaneCommandLine({"request", "TStream=Admin", "Memo=a=b"}, line).ok());
   EXPECT_EQ(line.command, LaneCommand::kRequest);
   EXPECT_EQ(line.session.host, "127.0.0.1");
   EXPECT_EQ(line.session.port, 9000);
@@ -55,8 +54,8 @@ TEST(OpxLaneCommandLineTest, DefaultsAndOptionsOnEitherSideOfTheCommand) {
 
   ASSERT_TRUE(ParseLaneCommandLine({"--server", "localhost:9100", "--password=pw", "abort", "--alternate", "--trace",
                                     "Lane 7", "--timeout", "2"},
-                                   line, error))
-      << error;
+                                   line)
+                  .ok());
   EXPECT_EQ(line.command, LaneCommand::kAbort);
   EXPECT_EQ(line.session.host, "127.0.0.1");
   EXPECT_EQ(line.session.port, 9100);
@@ -65,26 +64,26 @@ TEST(OpxLaneCommandLineTest, DefaultsAndOptionsOnEitherSideOfTheCommand) {
   EXPECT_EQ(line.session.trace, "Lane 7");
   EXPECT_EQ(line.session.timeout, 2s);
 
-  ASSERT_TRUE(ParseLaneCommandLine({"--server=10.1.2.3:9000", "load"}, line, error)) << error;
+  ASSERT_TRUE(ParseLaneCommandLine({"--server=10.1.2.3:9000", "load"}, line).ok());
   EXPECT_EQ(line.command, LaneCommand::kLoad);
   EXPECT_EQ(line.session.host, "10.1.2.3");
   EXPECT_EQ(line.load.lanes, 50);
   EXPECT_EQ(line.load.count, 20);
   EXPECT_EQ(line.load.amount, "10.00");
   EXPECT_EQ(line.load.pauseMs, 0);
-  ASSERT_TRUE(ParseLaneCommandLine({"load", "--lanes", "3", "--count=7", "--amount", "1.5", "--pause", "5"}, line,
-                                   error)) << error;
+  ASSERT_TRUE(ParseLaneCommandLine({"load", "--lanes", "3", "--count=7", "--amount", "1.5", "--pause", "5"}, line)
+                  .ok());
   EXPECT_EQ(line.load.lanes, 3);
   EXPECT_EQ(line.load.count, 7);
   EXPECT_EQ(line.load.amount, "1.5");
   EXPECT_EQ(line.load.pauseMs, 5);
 
-  ASSERT_TRUE(ParseLaneCommandLine({"--help"}, line, error));
+  ASSERT_TRUE(ParseLaneCommandLine({"--help"}, line).ok());
   EXPECT_EQ(line.command, LaneCommand::kHelp);
-  ASSERT_TRUE(ParseLaneCommandLine({"--version", "--server", "127.0.0.1:1"}, line, error));
+  ASSERT_TRUE(ParseLaneCommandLine({"--version", "--server", "127.0.0.1:1"}, line).ok());
   EXPECT_EQ(line.command, LaneCommand::kVersion);
   EXPECT_EQ(line.session.port, 9000) << "nothing else is taken from that line";
-  ASSERT_TRUE(ParseLaneCommandLine({"--version", "--help"}, line, error));
+  ASSERT_TRUE(ParseLaneCommandLine({"--version", "--help"}, line).ok());
   EXPECT_EQ(line.command, LaneCommand::kHelp);
 }
 
@@ -130,8 +129,9 @@ TEST(OpxLaneCommandLineTest, RefusesBadInputWithoutRepeatingValues) {
   for (const auto& c : cases) {
     LaneCommandLine line;
     line.session.password = "untouched";
-    std::string error;
-    EXPECT_FALSE(ParseLaneCommandLine(c.args, line, error)) << c.expected;
+    const Status parsed = ParseLaneCommandLine(c.args, line);
+    const std::string& error = parsed.message();
+    EXPECT_FALSE(parsed.ok()) << c.expected;
     EXPECT_NE(error.find(c.expected), std::string::npos) << "error: " << error;
     EXPECT_EQ(error.find("4111"), std::string::npos) << "an argument value was repeated";
     EXPECT_EQ(line.session.password, "untouched") << c.expected;

@@ -44,8 +44,7 @@ class ServerCryptoTest : public testing::ServerCryptoSuite {
 
 TEST_F(ServerCryptoTest, ServerDecryptsTheLanesRequestToThePayload) {
   SealedRequest sealed;
-  std::string error;
-  ASSERT_TRUE(SealRequest(crypto_, serverKey_, kPayload, "", '2', sealed, error)) << error;
+  ASSERT_TRUE(SealRequest(crypto_, serverKey_, kPayload, "", '2', sealed).ok());
   std::string keyBlobHex;
   std::string cipherHex;
   SplitFrame(sealed.frame, keyBlobHex, cipherHex);
@@ -57,8 +56,7 @@ TEST_F(ServerCryptoTest, ServerDecryptsTheLanesRequestToThePayload) {
 TEST_F(ServerCryptoTest, ServerUnwrapsTheLanesFrameIntoTheRecord) {
   for (const char type : {'2', 'M'}) {
     SealedRequest sealed;
-    std::string error;
-    ASSERT_TRUE(SealRequest(crypto_, serverKey_, kPayload, "Lane7-0042", type, sealed, error)) << error;
+    ASSERT_TRUE(SealRequest(crypto_, serverKey_, kPayload, "Lane7-0042", type, sealed).ok());
     CRequest record;
     record.RawRequest = sealed.frame.substr(0, sealed.frame.size() - 1);  // the session drops the ETX
     record.UnwrapFrame(server_.get());
@@ -70,8 +68,7 @@ TEST_F(ServerCryptoTest, ServerUnwrapsTheLanesFrameIntoTheRecord) {
 
 TEST_F(ServerCryptoTest, LaneOpensTheServersEncryptedResponse) {
   SealedRequest sealed;
-  std::string error;
-  ASSERT_TRUE(SealRequest(crypto_, serverKey_, kPayload, "", '2', sealed, error)) << error;
+  ASSERT_TRUE(SealRequest(crypto_, serverKey_, kPayload, "", '2', sealed).ok());
   std::string keyBlobHex;
   std::string cipherHex;
   SplitFrame(sealed.frame, keyBlobHex, cipherHex);
@@ -82,6 +79,7 @@ TEST_F(ServerCryptoTest, LaneOpensTheServersEncryptedResponse) {
   ring.Add(std::string(16, '\x01'));  // an older request still outstanding
   ring.Add(sealed.sessionKey);
   std::string opened;
+  std::string error;
   ASSERT_TRUE(ring.Open(crypto_, responseHex, opened, error)) << error;
   EXPECT_EQ(opened, document);
   EXPECT_EQ(ring.Size(), 1u);

@@ -50,8 +50,8 @@ TEST_F(AttachedWindowTest, TheAttachedListShowsASalesRowsAndExitClosesTheViewOnl
   StartServer();
   bool closed = false;
   AttachedWindow view(WorkDir() / "control", [&closed] { closed = true; });
-  std::string error;
-  ASSERT_EQ(view.Open(error), AttachResult::kAttached) << error;
+  const Status opened = view.Open();
+  ASSERT_TRUE(opened.ok()) << opened.message();
   EXPECT_EQ(view.Frame()->ExitAction()->statusTip().toStdString(), kViewExitTip);
 
   e2e::LaneReply reply;
@@ -92,8 +92,8 @@ TEST_F(AttachedWindowTest, TheAttachedListShowsASalesRowsAndExitClosesTheViewOnl
 
 TEST_F(AttachedWindowTest, WithoutAServerTheViewSaysSo) {
   AttachedWindow view(WorkDir() / "control", [] {});
-  std::string error;
-  EXPECT_EQ(view.Open(error), AttachResult::kNoServer) << error;
+  const Status opened = view.Open();
+  EXPECT_EQ(opened.code(), static_cast<int>(AttachResult::kNoServer)) << opened.message();
 }
 
 }  // namespace

@@ -81,8 +81,8 @@ TEST_F(StartupBoxesTest, AStopSignalAnswersEveryBoxShownBeforeTheMainLoop) {
                                      std::to_string(e2e::FreeLoopbackPort())};
     const std::shared_ptr<void> arranged = c.arrange(dir, args);
     ServerOptions options;
-    std::string error;
-    ASSERT_TRUE(ParseServerOptions(args, options, error)) << error;
+    const Status parsed = ParseServerOptions(args, options);
+    ASSERT_TRUE(parsed.ok()) << parsed.message();
 
     WindowFrontEnd window(QString::fromStdString(options.params.string()));
     COpxWorldPayIP_HostApp app(options, window, std::cerr);

@@ -49,13 +49,12 @@ TEST_F(WindowFreezeTest, TheWindowTurnsWhileTheHostNeverAnswersAndSigtermEndsThe
   ASSERT_NE(clientPort, 0);
   std::filesystem::create_directories(WorkDir());
   ServerOptions options;
-  std::string error;
-  ASSERT_TRUE(ParseServerOptions({"--workdir", WorkDir().string(), "--params", (Dir() / "params").string(),
+  const Status parsed = ParseServerOptions({"--workdir", WorkDir().string(), "--params", (Dir() / "params").string(),
                                   "--keystore", (Dir() / "keys").string(), "--client-port",
                                   std::to_string(clientPort), "--host", host.Address(), "--secondary-host",
                                   host.Address()},
-                                 options, error))
-      << error;
+                                 options);
+  ASSERT_TRUE(parsed.ok()) << parsed.message();
 
   WindowFrontEnd window(QString::fromStdString(options.params.string()));
   COpxWorldPayIP_HostApp app(options, window, std::cerr);

@@ -28,13 +28,12 @@ TEST_F(WindowServerTest, ASaleFromALanePutsTheTwoIpRowsInTheList) {
   ASSERT_NE(clientPort, 0);
   UseClientPort(clientPort);
   ServerOptions options;
-  std::string error;
-  ASSERT_TRUE(ParseServerOptions({"--workdir", WorkDir().string(), "--params", (Dir() / "params").string(),
+  const Status parsed = ParseServerOptions({"--workdir", WorkDir().string(), "--params", (Dir() / "params").string(),
                                   "--keystore", (Dir() / "keys").string(), "--client-port",
                                   std::to_string(clientPort), "--host", "localhost:" + std::to_string(HostPort()),
                                   "--host-ca", Pki().caCert.string()},
-                                 options, error))
-      << error;
+                                 options);
+  ASSERT_TRUE(parsed.ok()) << parsed.message();
   std::filesystem::create_directories(WorkDir());
 
   WindowFrontEnd window(QString::fromStdString(options.params.string()));

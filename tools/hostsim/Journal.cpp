@@ -22,15 +22,12 @@ std::string JournalLine(const SimMessage& read, std::string_view message, std::t
 
 Journal::~Journal() = default;
 
-bool Journal::Open(const std::filesystem::path& path, std::string& error) {
+Status Journal::Open(const std::filesystem::path& path) {
   MutexLock lock(mutex_);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    error = "cannot open the journal " + path.string() + ": " + SystemErrorText(errno);
-    return false;
-  }
+  if (fd < 0) return Status::Failure("cannot open the journal " + path.string() + ": " + SystemErrorText(errno));
   fd_.Reset(fd);
-  return true;
+  return Status::Ok();
 }
 
 bool Journal::Record(const SimMessage& read, std::string_view message, std::time_t when, SimLink link) {

@@ -5,6 +5,7 @@
 #include "common/PosixFile.h"
 #include "tools/hostsim/SimMessage.h"
 #include "common/Mutex.h"
+#include "common/Status.h"
 
 #include <ctime>
 #include <filesystem>
@@ -31,9 +32,9 @@ class Journal {
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
 
-  // Opens `path` for appending (created with mode 0600). False with `error` set on failure;
-  // a journal that is not open records nothing.
-  bool Open(const std::filesystem::path& path, std::string& error);
+  // Opens `path` for appending (created with mode 0600); a journal that is not
+  // open records nothing.
+  Status Open(const std::filesystem::path& path);
 
   // Appends the line of `message` and a line feed; lines of different threads never mix.
   // False when the journal is not open or the write failed.

@@ -15,6 +15,7 @@
 namespace {
 
 using namespace paxelle::hostsim;
+using paxelle::Status;
 
 constexpr int kExitUsage = 2;
 constexpr int kExitStartFailed = 1;
@@ -37,10 +38,8 @@ int Fail(int code, const std::string& text) {
 
 int main(int argc, char** argv) {
   SimOptions options;
-  std::string error;
-  if (!ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-    return Fail(kExitUsage, error + " (see --help)");
-  }
+  const Status parsed = ParseSimOptions(std::vector<std::string>(argv + 1, argv + argc), options);
+  if (!parsed.ok()) return Fail(kExitUsage, parsed.message() + " (see --help)");
   if (options.help) {
     std::fputs(SimHelpText().c_str(), stdout);
     return 0;
@@ -60,25 +59,30 @@ int main(int argc, char** argv) {
   StopSignal stop;
   if (!stop.Valid()) return Fail(kExitStartFailed, "cannot create the stop signal");
   TlsServerContext tls;
-  if (options.network && !tls.Load(options.certFile, options.keyFile, error, options.resumption)) return Fail(kExitStartFailed, error);
+  const Status loaded =
+      options.network ? tls.Load(options.certFile, options.keyFile, options.resumption) : Status::Ok();
+  if (!loaded.ok()) return Fail(kExitStartFailed, loaded.message());
   Journal journal;
-  if (!options.journalFile.empty() && !journal.Open(options.journalFile, error)) {
-    return Fail(kExitStartFailed, error);
-  }
+  const Status opened = options.journalFile.empty() ? Status::Ok() : journal.Open(options.journalFile);
+  if (!opened.ok()) return Fail(kExitStartFailed, opened.message());
   HostSimulator simulator(options.journalFile.empty() ? nullptr : &journal);
   ServerLimits limits;
   limits.delay = options.delay;
   limits.handshakeDelay = options.handshakeDelay;
   SimServer server(tls.Get(), simulator, stop, limits);
   if (options.network) {
-    if (!server.Listen(options.port, error)) return Fail(kExitStartFailed, error);
+    if (const Status listening = server.Listen(options.port); !listening.ok()) {
+      return Fail(kExitStartFailed, listening.message());
+    }
     std::printf("paxelle-hostsim listening on 127.0.0.1:%u\n", static_cast<unsigned>(server.Port()));
   }
   ModemTimings modemTimings;
   modemTimings.answerDelay = options.delay;
   ModemSimulator modem(simulator, stop, modemTimings);
   if (!options.modemLink.empty()) {
-    if (!modem.Open(options.modemLink, error)) return Fail(kExitStartFailed, error);
+    if (const Status linked = modem.Open(options.modemLink); !linked.ok()) {
+      return Fail(kExitStartFailed, linked.message());
+    }
     std::printf("paxelle-hostsim modem on %s (%s)\n", options.modemLink.c_str(), modem.DevicePath().c_str());
   }
   std::fflush(stdout);

@@ -55,20 +55,18 @@ ModemSimulator::~ModemSimulator() {
   }
 }
 
-bool ModemSimulator::Open(const std::filesystem::path& link, std::string& error) {
+Status ModemSimulator::Open(const std::filesystem::path& link) {
   master_.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
   char name[128];
   if (!master_.IsValid() || ::grantpt(master_.Get()) != 0 || ::unlockpt(master_.Get()) != 0 ||
       ::ptsname_r(master_.Get(), name, sizeof name) != 0) {
-    error = "cannot create a pseudo-terminal: " + SystemErrorText(errno);
-    return false;
+    return Status::Failure("cannot create a pseudo-terminal: " + SystemErrorText(errno));
   }
   devicePath_ = name;
   slave_.Reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
   termios raw{};
   if (!slave_.IsValid() || ::tcgetattr(slave_.Get(), &raw) != 0) {
-    error = "cannot open " + devicePath_ + ": " + SystemErrorText(errno);
-    return false;
+    return Status::Failure("cannot open " + devicePath_ + ": " + SystemErrorText(errno));
   }
   // No echo or line editing before a terminal sets its own mode.
   ::cfmakeraw(&raw);
@@ -76,18 +74,14 @@ bool ModemSimulator::Open(const std::filesystem::path& link, std::string& error)
 
   struct stat existing {};
   if (::lstat(link.c_str(), &existing) == 0) {
-    if (!S_ISLNK(existing.st_mode)) {
-      error = link.string() + " exists and is not a symbolic link";
-      return false;
-    }
+    if (!S_ISLNK(existing.st_mode)) return Status::Failure(link.string() + " exists and is not a symbolic link");
     ::unlink(link.c_str());
   }
   if (::symlink(name, link.c_str()) != 0) {
-    error = "cannot link " + link.string() + " to " + devicePath_ + ": " + SystemErrorText(errno);
-    return false;
+    return Status::Failure("cannot link " + link.string() + " to " + devicePath_ + ": " + SystemErrorText(errno));
   }
   link_ = link;
-  return true;
+  return Status::Ok();
 }
 
 void ModemSimulator::Run() {
@@ -418,7 +412,7 @@ void ModemSimulator::Replug() {
   guard_ = kFactoryGuard;
   callFault_ = CallFault::kNone;
   const std::filesystem::path link = link_;
-  if (std::string error; !Open(link, error)) Note("NOT PLUGGED IN AGAIN: " + error);
+  if (const Status opened = Open(link); !opened.ok()) Note("NOT PLUGGED IN AGAIN: " + opened.message());
 }
 
 void ModemSimulator::DropLine(const std::string& reason) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "common/PosixFile.h"
+#include "common/Status.h"
 #include "tools/hostsim/HostSimulator.h"
 #include "tools/hostsim/ModemFaults.h"
 #include "tools/hostsim/StopSignal.h"
@@ -41,9 +42,9 @@ class ModemSimulator {
 
   // Creates the pseudo-terminal, keeps its device open (so the modem never sees a
   // hang-up while no terminal has it open) and links it at `link`, replacing an old
-  // symbolic link there. False with `error` set. Like the serial line it stands for,
+  // symbolic link there. Like the serial line it stands for,
   // it has no DTR to drop: closing the terminal's device leaves a call up.
-  bool Open(const std::filesystem::path& link, std::string& error);
+  Status Open(const std::filesystem::path& link);
   // The pseudo-terminal's own device name.
   const std::string& DevicePath() const { return devicePath_; }
 

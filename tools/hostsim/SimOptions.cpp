@@ -21,7 +21,7 @@ std::optional<std::uint64_t> ReadNumber(const std::string& text, std::uint64_t m
 
 }  // namespace
 
-bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error) {
+Status ParseSimOptions(const std::vector<std::string>& args, SimOptions& options) {
   bool portGiven = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i];
@@ -44,34 +44,26 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
     }
     if (name != "--port" && name != "--cert" && name != "--key" && name != "--journal" && name != "--delay-ms" &&
         name != "--handshake-delay-ms" && name != "--modem") {
-      error = "unknown option " + name;
-      return false;
+      return Status::Failure("unknown option " + name);
     }
     if (!value) {
-      if (i + 1 >= args.size()) {
-        error = name + " needs a value";
-        return false;
-      }
+      if (i + 1 >= args.size()) return Status::Failure(name + " needs a value");
       value = args[++i];
     }
     if (name == "--port") {
       const auto port = ReadNumber(*value, 65535);
-      if (!port) {
-        error = "--port must be a number from 0 to 65535, not \"" + *value + "\"";
-        return false;
-      }
+      if (!port) return Status::Failure("--port must be a number from 0 to 65535, not \"" + *value + "\"");
       options.port = static_cast<std::uint16_t>(*port);
       portGiven = true;
     } else if (name == "--delay-ms" || name == "--handshake-delay-ms") {
       const auto delay = ReadNumber(*value, kMaxDelayMs);
       if (!delay) {
-        error = name + " must be a number from 0 to " + std::to_string(kMaxDelayMs) + ", not \"" + *value + "\"";
-        return false;
+        return Status::Failure(name + " must be a number from 0 to " + std::to_string(kMaxDelayMs) + ", not \"" +
+                               *value + "\"");
       }
       (name == "--delay-ms" ? options.delay : options.handshakeDelay) = std::chrono::milliseconds(*delay);
     } else if (value->empty()) {
-      error = name + " needs a non-empty value";
-      return false;
+      return Status::Failure(name + " needs a non-empty value");
     } else if (name == "--cert") {
       options.certFile = *value;
     } else if (name == "--key") {
@@ -82,14 +74,13 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
       options.journalFile = *value;
     }
   }
-  if (options.help || options.version) return true;
+  if (options.help || options.version) return Status::Ok();
   const bool network = portGiven || !options.certFile.empty() || !options.keyFile.empty();
   if ((network || options.modemLink.empty()) && (!portGiven || options.certFile.empty() || options.keyFile.empty())) {
-    error = "--port, --cert and --key are required (unless only --modem is given)";
-    return false;
+    return Status::Failure("--port, --cert and --key are required (unless only --modem is given)");
   }
   options.network = network;
-  return true;
+  return Status::Ok();
 }
 
 std::string SimHelpText() {

@@ -1,6 +1,8 @@
 // The command line of paxelle-hostsim and its help text.
 #pragma once
 
+#include "common/Status.h"
+
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -23,11 +25,11 @@ struct SimOptions {
 };
 
 // Reads `args` (without the program name): --port N, --cert PEM, --key PEM, --journal FILE,
-// --delay-ms N, --handshake-delay-ms N, --modem PATH, --no-resumption, --help, --version; each value also as --name=VALUE. False with
-// `error` set for an unknown option, a missing or malformed value, or neither --modem nor all of
+// --delay-ms N, --handshake-delay-ms N, --modem PATH, --no-resumption, --help, --version; each value also as --name=VALUE. A failure
+// for an unknown option, a missing or malformed value, or neither --modem nor all of
 // --port, --cert and --key (unless --help or --version); --port without --cert and --key is
 // refused too.
-bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error);
+Status ParseSimOptions(const std::vector<std::string>& args, SimOptions& options);
 
 // The --help text: usage, every option, the answers and the amount behaviour table.
 std::string SimHelpText();

@@ -30,13 +30,10 @@ SimServer::~SimServer() {
   JoinFinished(true);
 }
 
-bool SimServer::Listen(std::uint16_t port, std::string& error) {
+Status SimServer::Listen(std::uint16_t port) {
   // Non-blocking, so a connection reset between poll and accept cannot hold the loop in accept.
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) {
-    error = "cannot create the listening socket: " + SystemErrorText(errno);
-    return false;
-  }
+  if (fd < 0) return Status::Failure("cannot create the listening socket: " + SystemErrorText(errno));
   const int on = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in address{};
@@ -46,13 +43,14 @@ bool SimServer::Listen(std::uint16_t port, std::string& error) {
   socklen_t length = sizeof address;
   if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, SOMAXCONN) != 0 ||
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    error = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + SystemErrorText(errno);
+    const Status failed = Status::Failure("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " +
+                                          SystemErrorText(errno));
     ::close(fd);
-    return false;
+    return failed;
   }
   listenFd_.Reset(fd);
   port_ = ntohs(address.sin_port);
-  return true;
+  return Status::Ok();
 }
 
 bool SimServer::Run() {

@@ -3,6 +3,7 @@
 // HostSimulator decides.
 #pragma once
 
+#include "common/Status.h"
 #include "tools/hostsim/HostSimulator.h"
 #include "tools/hostsim/StopSignal.h"
 #include "tools/hostsim/TlsStream.h"
@@ -38,8 +39,8 @@ class SimServer {
   SimServer(const SimServer&) = delete;
   SimServer& operator=(const SimServer&) = delete;
 
-  // Listens on 127.0.0.1:`port` (0 picks a free port). False with `error` set on failure.
-  bool Listen(std::uint16_t port, std::string& error);
+  // Listens on 127.0.0.1:`port` (0 picks a free port).
+  Status Listen(std::uint16_t port);
 
   // The port listened on (0 before Listen succeeded).
   std::uint16_t Port() const { return port_; }

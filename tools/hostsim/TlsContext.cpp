@@ -13,14 +13,10 @@ std::string TakeTlsErrorText(const std::string& fallback) {
   return text;
 }
 
-bool TlsServerContext::Load(const std::string& certFile, const std::string& keyFile, std::string& error,
-                            bool resumption) {
+Status TlsServerContext::Load(const std::string& certFile, const std::string& keyFile, bool resumption) {
   ERR_clear_error();
   std::unique_ptr<SSL_CTX, Free> context(SSL_CTX_new(TLS_server_method()));
-  if (!context) {
-    error = "cannot create the TLS context: " + TakeTlsErrorText("unknown error");
-    return false;
-  }
+  if (!context) return Status::Failure("cannot create the TLS context: " + TakeTlsErrorText("unknown error"));
   SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
   // A peer that drops the connection without a close notice has simply gone away.
   SSL_CTX_set_options(context.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
@@ -34,20 +30,17 @@ bool TlsServerContext::Load(const std::string& certFile, const std::string& keyF
     SSL_CTX_set_num_tickets(context.get(), 0);
   }
   if (SSL_CTX_use_certificate_chain_file(context.get(), certFile.c_str()) != 1) {
-    error = "cannot load the certificate " + certFile + ": " + TakeTlsErrorText("unreadable");
-    return false;
+    return Status::Failure("cannot load the certificate " + certFile + ": " + TakeTlsErrorText("unreadable"));
   }
   if (SSL_CTX_use_PrivateKey_file(context.get(), keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
-    error = "cannot load the private key " + keyFile + ": " + TakeTlsErrorText("unreadable");
-    return false;
+    return Status::Failure("cannot load the private key " + keyFile + ": " + TakeTlsErrorText("unreadable"));
   }
   if (SSL_CTX_check_private_key(context.get()) != 1) {
-    error = "the private key " + keyFile + " does not match the certificate " + certFile;
     ERR_clear_error();
-    return false;
+    return Status::Failure("the private key " + keyFile + " does not match the certificate " + certFile);
   }
   context_ = std::move(context);
-  return true;
+  return Status::Ok();
 }
 
 }  // namespace paxelle::hostsim

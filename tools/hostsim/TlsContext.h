@@ -2,6 +2,8 @@
 // version. One context serves every connection.
 #pragma once
 
+#include "common/Status.h"
+
 #include <openssl/ssl.h>
 
 #include <memory>
@@ -15,11 +17,11 @@ class TlsServerContext {
   TlsServerContext(const TlsServerContext&) = delete;
   TlsServerContext& operator=(const TlsServerContext&) = delete;
 
-  // Loads the PEM certificate chain `certFile` and its PEM private key `keyFile`. False with
-  // `error` set when either cannot be read or the key does not belong to the certificate.
+  // Loads the PEM certificate chain `certFile` and its PEM private key `keyFile`. A failure
+  // when either cannot be read or the key does not belong to the certificate.
   // Without `resumption` the server hands out no session id and no ticket, so every
   // connection is a full handshake.
-  bool Load(const std::string& certFile, const std::string& keyFile, std::string& error, bool resumption = true);
+  Status Load(const std::string& certFile, const std::string& keyFile, bool resumption = true);
 
   // The loaded context (null before a successful Load); valid as long as this object.
   SSL_CTX* Get() const { return context_.get(); }

@@ -74,8 +74,9 @@ ReadStatus LaneConnection::ReadResponse(std::chrono::milliseconds timeout, LaneR
   if (status != ReadStatus::kOk) return status;
   ServerFrame frame;
   LaneResponse opened;
-  if (!ParseServerFrame(text, frame, lastError_) ||
-      !OpenServerFrame(crypto_, keys_, frame, opened.document, lastError_)) {
+  const Status parsed = ParseServerFrame(text, frame);
+  if (!parsed.ok() || !OpenServerFrame(crypto_, keys_, frame, opened.document, lastError_)) {
+    if (!parsed.ok()) lastError_ = parsed.message();
     return ReadStatus::kBadFrame;
   }
   opened.frameType = frame.type;
@@ -87,10 +88,10 @@ bool LaneConnection::ReadReply(LoginResult& result) {
   std::string text;
   if (ReadFrame(ioTimeout_, text) != ReadStatus::kOk) return false;
   ServerFrame frame;
-  if (!ParseServerFrame(text, frame, lastError_)) return false;
+  if (const Status parsed = ParseServerFrame(text, frame); !parsed.ok()) return Fail(parsed.message());
   if (frame.type != kTypeClear) return Fail("the server sent a login reply encrypted");
   CommandResponse reply;
-  if (!ParseCommandResponse(frame.payload, reply, lastError_)) return false;
+  if (const Status parsed = ParseCommandResponse(frame.payload, reply); !parsed.ok()) return Fail(parsed.message());
   result.code = reply.returnCode;
   result.status = reply.cmdStatus;
   result.text = reply.textResponse;
@@ -119,7 +120,9 @@ bool LaneConnection::Login(std::string_view password, bool alternate, LoginResul
 
 bool LaneConnection::SendRequest(std::string_view payload, std::string_view userTrace, char type) {
   SealedRequest sealed;
-  if (!SealRequest(crypto_, serverKey_, payload, userTrace, type, sealed, lastError_)) return false;
+  if (const Status made = SealRequest(crypto_, serverKey_, payload, userTrace, type, sealed); !made.ok()) {
+    return Fail(made.message());
+  }
   if (!SendRaw(sealed.frame)) return false;
   keys_.Add(std::move(sealed.sessionKey));
   return true;

@@ -14,15 +14,11 @@ bool ElementText(std::string_view document, std::string_view name, std::string& 
   return true;
 }
 
-bool ParseCommandResponse(std::string_view document, CommandResponse& response, std::string& error) {
-  if (document.substr(0, 5) != "<?xml") {
-    error = "response is not an XML document";
-    return false;
-  }
+Status ParseCommandResponse(std::string_view document, CommandResponse& response) {
+  if (document.substr(0, 5) != "<?xml") return Status::Failure("response is not an XML document");
   std::string block;
   if (!ElementText(document, "CmdResponse", block)) {
-    error = "response document has no CmdResponse block";
-    return false;
+    return Status::Failure("response document has no CmdResponse block");
   }
   CommandResponse parsed;
   const struct {
@@ -35,18 +31,16 @@ bool ParseCommandResponse(std::string_view document, CommandResponse& response, 
                   {"UserTraceData", &parsed.userTraceData}};
   for (const auto& element : elements) {
     if (!ElementText(block, element.name, *element.text)) {
-      error = "CmdResponse lacks " + std::string(element.name);
-      return false;
+      return Status::Failure("CmdResponse lacks " + std::string(element.name));
     }
   }
   if (parsed.returnCodeText.size() != 6 ||
       parsed.returnCodeText.find_first_not_of("0123456789") != std::string::npos) {
-    error = "OPXXReturnCode is not six digits";
-    return false;
+    return Status::Failure("OPXXReturnCode is not six digits");
   }
   parsed.returnCode = std::stoi(parsed.returnCodeText);
   response = std::move(parsed);
-  return true;
+  return Status::Ok();
 }
 
 bool IsQueuedReply(const CommandResponse& response) {

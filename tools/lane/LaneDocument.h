@@ -2,6 +2,8 @@
 // (every reply, error and result document carries one).
 #pragma once
 
+#include "common/Status.h"
+
 #include <string>
 #include <string_view>
 
@@ -22,10 +24,10 @@ bool ElementText(std::string_view document, std::string_view name, std::string& 
 
 // Reads the CmdResponse block of `document` (which must begin with
 // "<?xml"). Every one of the five elements must be present inside the block
-// and OPXXReturnCode must be six digits; otherwise false with `error` set and
-// `response` unchanged. Element texts are taken as sent (the server does not
+// and OPXXReturnCode must be six digits; otherwise a failure, `response`
+// unchanged. Element texts are taken as sent (the server does not
 // escape them).
-bool ParseCommandResponse(std::string_view document, CommandResponse& response, std::string& error);
+Status ParseCommandResponse(std::string_view document, CommandResponse& response);
 
 // True for the interim reply to an accepted request (code 0, "Success",
 // "Queued:" and two numbers of at least three digits, separated by ":");

@@ -10,39 +10,27 @@ constexpr std::string_view kDocumentStart = "<?xml";
 
 }  // namespace
 
-bool SealRequest(LaneCrypto& crypto, LaneServerKey& serverKey, std::string_view payload,
-                 std::string_view userTrace, char type, SealedRequest& sealed, std::string& error) {
+Status SealRequest(LaneCrypto& crypto, LaneServerKey& serverKey, std::string_view payload,
+                   std::string_view userTrace, char type, SealedRequest& sealed) {
   if (type != kTypeEncrypted && type != kTypeEncryptedAlternate) {
-    error = std::string("an encrypted request has type \"2\" or \"M\", not \"") + type + "\"";
-    return false;
+    return Status::Failure(std::string("an encrypted request has type \"2\" or \"M\", not \"") + type + "\"");
   }
-  if (payload.empty()) {
-    error = "request payload is empty";
-    return false;
-  }
-  if (!IsValidUserTrace(userTrace)) {
-    error = "user trace text must not contain FS, STX or ETX";
-    return false;
-  }
+  if (payload.empty()) return Status::Failure("request payload is empty");
+  if (!IsValidUserTrace(userTrace)) return Status::Failure("user trace text must not contain FS, STX or ETX");
   SealedRequest made;
   std::string blob;
   std::string ciphertext;
   if (!crypto.Random(kSessionKeyBytes, made.sessionKey) || !crypto.Rc4(made.sessionKey, payload, ciphertext)) {
-    error = crypto.LastError();
-    return false;
+    return Status::Failure(crypto.LastError());
   }
-  if (!serverKey.WrapSessionKey(crypto, made.sessionKey, blob)) {
-    error = serverKey.LastError();
-    return false;
-  }
+  if (!serverKey.WrapSessionKey(crypto, made.sessionKey, blob)) return Status::Failure(serverKey.LastError());
   made.frame = BuildRequestFrame(userTrace, type, BytesToHex(blob), BytesToHex(ciphertext));
   if (made.frame.size() - 1 > kMaxRequestFrameBytes) {
-    error = "request frame of " + std::to_string(made.frame.size() - 1) + " bytes exceeds the server's limit of " +
-            std::to_string(kMaxRequestFrameBytes);
-    return false;
+    return Status::Failure("request frame of " + std::to_string(made.frame.size() - 1) +
+                           " bytes exceeds the server's limit of " + std::to_string(kMaxRequestFrameBytes));
   }
   sealed = std::move(made);
-  return true;
+  return Status::Ok();
 }
 
 bool DecryptResponse(LaneCrypto& crypto, std::string_view sessionKey, std::string_view cipherHex,

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/Status.h"
 #include "tools/lane/LaneCrypto.h"
 #include "tools/lane/LaneFrames.h"
 #include "tools/lane/LaneServerKey.h"
@@ -22,9 +23,9 @@ struct SealedRequest {
 // Encrypts `payload` (the key/value request text, not empty) under a fresh
 // random session key and frames it with `type` ("2" or "M") behind the clear
 // `userTrace`. The frame must fit the server's 32767-byte message limit.
-// False with `error` set on any bad input or crypto failure.
-bool SealRequest(LaneCrypto& crypto, LaneServerKey& serverKey, std::string_view payload,
-                 std::string_view userTrace, char type, SealedRequest& sealed, std::string& error);
+// A failure on any bad input or crypto failure.
+Status SealRequest(LaneCrypto& crypto, LaneServerKey& serverKey, std::string_view payload,
+                   std::string_view userTrace, char type, SealedRequest& sealed);
 
 // Decrypts the hexadecimal `cipherHex` with `sessionKey`.
 bool DecryptResponse(LaneCrypto& crypto, std::string_view sessionKey, std::string_view cipherHex,

@@ -33,26 +33,23 @@ std::string BuildAbortFrame(std::string_view userTrace) {
   return frame;
 }
 
-bool ParseServerFrame(std::string_view text, ServerFrame& frame, std::string& error) {
+Status ParseServerFrame(std::string_view text, ServerFrame& frame) {
   if (!text.empty() && text.back() == kEtx) text.remove_suffix(1);
   if (text.size() < 5 || text[0] != kFs || text.substr(2, 2) != "00" || text[4] != kStx) {
-    error = "server frame does not start with FS, type, \"00\", STX";
-    return false;
+    return Status::Failure("server frame does not start with FS, type, \"00\", STX");
   }
   const char type = text[1];
   if (type != kTypeClear && type != kTypeEncrypted) {
-    error = std::string("server frame has unknown type \"") + type + "\"";
-    return false;
+    return Status::Failure(std::string("server frame has unknown type \"") + type + "\"");
   }
   const std::string_view payload = text.substr(5);
   // A clear payload may hold an STX: user trace data is echoed as the lane sent it.
   if (payload.find(kEtx) != std::string_view::npos) {
-    error = "server frame payload holds a stray ETX";
-    return false;
+    return Status::Failure("server frame payload holds a stray ETX");
   }
   frame.type = type;
   frame.payload.assign(payload);
-  return true;
+  return Status::Ok();
 }
 
 bool FrameReader::Append(std::string_view bytes) {

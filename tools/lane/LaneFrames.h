@@ -2,6 +2,8 @@
 // received byte stream into frames, and taking a server frame apart.
 #pragma once
 
+#include "common/Status.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -47,9 +49,9 @@ struct ServerFrame {
 
 // Parses one frame as FrameReader hands it out (without its ETX; a trailing
 // ETX is accepted too). Strict, as a reference client should be: anything but
-// FS, "0" or "2", "00", STX at the start, or an ETX inside, is refused
-// with `error` set and `frame` unchanged.
-bool ParseServerFrame(std::string_view text, ServerFrame& frame, std::string& error);
+// FS, "0" or "2", "00", STX at the start, or an ETX inside, is a failure,
+// `frame` unchanged.
+Status ParseServerFrame(std::string_view text, ServerFrame& frame);
 
 // Cuts a byte stream into ETX-terminated frames, in arrival order. Holds at
 // most `limit` bytes of an unfinished frame; beyond that it refuses to take

@@ -29,14 +29,14 @@ struct LaneTally {
 void RunLane(int lane, const LaneSessionOptions& session, const LoadOptions& load, std::latch& ready,
              LaneTally& tally) {
   LaneConnection connection;
-  std::string error;
-  const int opened = OpenLaneSession(session, connection, error);
+  const Status opened = OpenLaneSession(session, connection);
   ready.arrive_and_wait();
-  if (opened != kExitOk) {
+  if (!opened.ok()) {
     tally.unanswered = load.count;
-    tally.error = error;
+    tally.error = opened.message();
     return;
   }
+  std::string error;
   if (load.idleSeconds > 0) std::this_thread::sleep_for(std::chrono::seconds(load.idleSeconds));
   tally.latenciesMs.reserve(static_cast<std::size_t>(load.count));
   const char type = session.alternate ? kTypeEncryptedAlternate : kTypeEncrypted;
@@ -48,13 +48,13 @@ void RunLane(int lane, const LaneSessionOptions& session, const LoadOptions& loa
     LaneResponse final;
     if (!connection.SendRequest(payload, session.trace, type)) {
       error = "cannot send a request: " + connection.LastError();
-    } else if (!AwaitFinalResponse(connection, session.timeout, nullptr, final, error)) {
-      // A late response would be taken for the next request's: the lane stops here.
+    } else if (const Status answered = AwaitFinalResponse(connection, session.timeout, nullptr, final);
+               !answered.ok()) {
+      error = answered.message();  // a late response would be taken for the next request's: the lane stops here
     } else {
       tally.latenciesMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
       CommandResponse reply;
-      std::string ignored;
-      const bool parsed = ParseCommandResponse(final.document, reply, ignored);
+      const bool parsed = ParseCommandResponse(final.document, reply).ok();
       if (parsed && reply.cmdStatus == "Approved") {
         ++tally.approved;
       } else if (parsed && reply.cmdStatus == "Declined") {

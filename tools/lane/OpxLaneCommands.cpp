@@ -68,25 +68,18 @@ bool IsValidKey(std::string_view key) {
   });
 }
 
-bool ReadPair(const std::string& arg, std::size_t position, RequestPair& pair, std::string& error) {
+Status ReadPair(const std::string& arg, std::size_t position, RequestPair& pair) {
   const std::size_t equals = arg.find('=');
   const std::string where = "request argument " + std::to_string(position);
-  if (equals == std::string::npos) {
-    error = where + " is not KEY=VALUE (no \"=\")";
-    return false;
-  }
+  if (equals == std::string::npos) return Status::Failure(where + " is not KEY=VALUE (no \"=\")");
   const std::string key = arg.substr(0, equals);
-  if (!IsValidKey(key)) {
-    error = where + " has a key that is not made of letters, digits and \"_\"";
-    return false;
-  }
+  if (!IsValidKey(key)) return Status::Failure(where + " has a key that is not made of letters, digits and \"_\"");
   if (arg.find(kFs, equals) != std::string::npos) {
-    error = "the value of " + key + " contains an FS character";
-    return false;
+    return Status::Failure("the value of " + key + " contains an FS character");
   }
   pair.key = key;
   pair.value = arg.substr(equals + 1);
-  return true;
+  return Status::Ok();
 }
 
 std::string DurationText(milliseconds duration) {
@@ -98,68 +91,54 @@ bool IsLoadOption(std::string_view name) {
   return name == "--lanes" || name == "--count" || name == "--amount" || name == "--idle" || name == "--pause";
 }
 
-// Applies one option with its value; false with `error` set.
-bool ApplyOption(const std::string& name, const std::string& value, LaneCommandLine& line, std::string& error) {
+// Applies one option with its value.
+Status ApplyOption(const std::string& name, const std::string& value, LaneCommandLine& line) {
   if (name == "--server") {
-    return ParseServerAddress(value, line.session.host, line.session.port, error);
+    return ParseServerAddress(value, line.session.host, line.session.port);
   }
   if (name == "--password") {
-    if (value.find(kEtx) != std::string::npos) {
-      error = "--password must not contain ETX";
-      return false;
-    }
+    if (value.find(kEtx) != std::string::npos) return Status::Failure("--password must not contain ETX");
     line.session.password = value;
-    return true;
+    return Status::Ok();
   }
   if (name == "--trace") {
-    if (!IsValidUserTrace(value)) {
-      error = "--trace must not contain FS, STX or ETX";
-      return false;
-    }
+    if (!IsValidUserTrace(value)) return Status::Failure("--trace must not contain FS, STX or ETX");
     line.session.trace = value;
-    return true;
+    return Status::Ok();
   }
   if (name == "--timeout") {
     const auto seconds = ReadBoundedNumber(value, 1, kMaxTimeoutSeconds);
     if (!seconds) {
-      error = "--timeout must be a whole number of seconds from 1 to " + std::to_string(kMaxTimeoutSeconds);
-      return false;
+      return Status::Failure("--timeout must be a whole number of seconds from 1 to " +
+                             std::to_string(kMaxTimeoutSeconds));
     }
     line.session.timeout = std::chrono::seconds(*seconds);
-    return true;
+    return Status::Ok();
   }
   if (name == "--lanes" || name == "--count") {
     const int max = name == "--lanes" ? kMaxLanes : kMaxCount;
     const auto number = ReadBoundedNumber(value, 1, max);
-    if (!number) {
-      error = name + " must be a whole number from 1 to " + std::to_string(max);
-      return false;
-    }
+    if (!number) return Status::Failure(name + " must be a whole number from 1 to " + std::to_string(max));
     (name == "--lanes" ? line.load.lanes : line.load.count) = *number;
-    return true;
+    return Status::Ok();
   }
   if (name == "--idle" || name == "--pause") {
     const bool idle = name == "--idle";
     const int max = idle ? kMaxTimeoutSeconds : kMaxPauseMs;
     const auto number = ReadBoundedNumber(value, 0, max);
     if (!number) {
-      error = name + " must be a whole number of " + (idle ? "seconds" : "milliseconds") + " from 0 to " +
-              std::to_string(max);
-      return false;
+      return Status::Failure(name + " must be a whole number of " + (idle ? "seconds" : "milliseconds") +
+                             " from 0 to " + std::to_string(max));
     }
     (idle ? line.load.idleSeconds : line.load.pauseMs) = static_cast<int>(*number);
-    return true;
+    return Status::Ok();
   }
   if (name == "--amount") {
-    if (!IsPositiveAmount(value)) {
-      error = "--amount must be an amount above zero such as 10.00";
-      return false;
-    }
+    if (!IsPositiveAmount(value)) return Status::Failure("--amount must be an amount above zero such as 10.00");
     line.load.amount = value;
-    return true;
+    return Status::Ok();
   }
-  error = "unknown option " + Quoted(name, "(not repeated here)");
-  return false;
+  return Status::Failure("unknown option " + Quoted(name, "(not repeated here)"));
 }
 
 bool IsKnownValueOption(std::string_view name) {
@@ -169,30 +148,23 @@ bool IsKnownValueOption(std::string_view name) {
 
 }  // namespace
 
-bool ParseServerAddress(std::string_view text, std::string& host, int& port, std::string& error) {
+Status ParseServerAddress(std::string_view text, std::string& host, int& port) {
   const std::size_t colon = text.rfind(':');
-  if (colon == std::string_view::npos) {
-    error = "--server must be HOST:PORT";
-    return false;
-  }
+  if (colon == std::string_view::npos) return Status::Failure("--server must be HOST:PORT");
   std::string name(text.substr(0, colon));
   const auto number = ReadBoundedNumber(text.substr(colon + 1), 1, 65535);
-  if (!number) {
-    error = "--server port must be a number from 1 to 65535";
-    return false;
-  }
+  if (!number) return Status::Failure("--server port must be a number from 1 to 65535");
   if (name == "localhost") name = "127.0.0.1";
   in_addr parsed{};
   if (::inet_pton(AF_INET, name.c_str(), &parsed) != 1) {
-    error = "--server host must be a numeric IPv4 address or localhost (names are not looked up)";
-    return false;
+    return Status::Failure("--server host must be a numeric IPv4 address or localhost (names are not looked up)");
   }
   host = std::move(name);
   port = *number;
-  return true;
+  return Status::Ok();
 }
 
-bool ParseLaneCommandLine(const std::vector<std::string>& args, LaneCommandLine& line, std::string& error) {
+Status ParseLaneCommandLine(const std::vector<std::string>& args, LaneCommandLine& line) {
   LaneCommandLine parsed;
   bool commandGiven = false;
   bool help = false;
@@ -216,25 +188,16 @@ bool ParseLaneCommandLine(const std::vector<std::string>& args, LaneCommandLine&
         value = arg.substr(equals + 1);
       }
       if (name == "--alternate") {
-        if (value) {
-          error = "--alternate takes no value";
-          return false;
-        }
+        if (value) return Status::Failure("--alternate takes no value");
         parsed.session.alternate = true;
         continue;
       }
-      if (!IsKnownValueOption(name)) {
-        error = "unknown option " + Quoted(name, "(not repeated here)");
-        return false;
-      }
+      if (!IsKnownValueOption(name)) return Status::Failure("unknown option " + Quoted(name, "(not repeated here)"));
       if (!value) {
-        if (i + 1 >= args.size()) {
-          error = name + " needs a value";
-          return false;
-        }
+        if (i + 1 >= args.size()) return Status::Failure(name + " needs a value");
         value = args[++i];
       }
-      if (!ApplyOption(name, *value, parsed, error)) return false;
+      if (Status applied = ApplyOption(name, *value, parsed); !applied.ok()) return applied;
       loadOptionGiven = loadOptionGiven || IsLoadOption(name);
       continue;
     }
@@ -246,43 +209,35 @@ bool ParseLaneCommandLine(const std::vector<std::string>& args, LaneCommandLine&
       } else if (arg == "load") {
         parsed.command = LaneCommand::kLoad;
       } else {
-        error = "unknown command " + Quoted(arg, "(not repeated here)");
-        return false;
+        return Status::Failure("unknown command " + Quoted(arg, "(not repeated here)"));
       }
       commandGiven = true;
       continue;
     }
     if (parsed.command != LaneCommand::kRequest) {
-      error = "unexpected argument " + std::to_string(i + 1) + " after the command";
-      return false;
+      return Status::Failure("unexpected argument " + std::to_string(i + 1) + " after the command");
     }
     RequestPair pair;
-    if (!ReadPair(arg, parsed.pairs.size() + 1, pair, error)) return false;
+    if (Status read = ReadPair(arg, parsed.pairs.size() + 1, pair); !read.ok()) return read;
     parsed.pairs.push_back(std::move(pair));
   }
   if (help || version) {
     line = LaneCommandLine{};
     line.command = help ? LaneCommand::kHelp : LaneCommand::kVersion;
-    return true;
+    return Status::Ok();
   }
-  if (!commandGiven) {
-    error = "no command given";
-    return false;
-  }
+  if (!commandGiven) return Status::Failure("no command given");
   if (parsed.command == LaneCommand::kRequest && parsed.pairs.empty()) {
-    error = "request needs at least one KEY=VALUE pair";
-    return false;
+    return Status::Failure("request needs at least one KEY=VALUE pair");
   }
   if (static_cast<long long>(parsed.load.lanes) * parsed.load.count > kMaxLoadRequests) {
-    error = "--lanes times --count must not exceed " + std::to_string(kMaxLoadRequests);
-    return false;
+    return Status::Failure("--lanes times --count must not exceed " + std::to_string(kMaxLoadRequests));
   }
   if (loadOptionGiven && parsed.command != LaneCommand::kLoad) {
-    error = "--lanes, --count, --amount, --idle and --pause belong to the load command";
-    return false;
+    return Status::Failure("--lanes, --count, --amount, --idle and --pause belong to the load command");
   }
   line = std::move(parsed);
-  return true;
+  return Status::Ok();
 }
 
 std::string LaneUsageText() {
@@ -319,33 +274,28 @@ std::string BuildRequestPayload(const std::vector<RequestPair>& pairs) {
   return payload;
 }
 
-int OpenLaneSession(const LaneSessionOptions& options, LaneConnection& lane, std::string& error) {
+Status OpenLaneSession(const LaneSessionOptions& options, LaneConnection& lane) {
   lane.SetIoTimeout(std::min(kLoginBound, std::max(options.timeout, milliseconds(1))));
   if (!lane.Connect(options.host, options.port, std::min(kConnectBound, std::max(options.timeout, milliseconds(1))))) {
-    error = lane.LastError();
-    return kExitConnectFailed;
+    return Status::Failure(lane.LastError(), kExitConnectFailed);
   }
   LoginResult result;
   if (!lane.Login(options.password, options.alternate, result)) {
     if (result.code == kReplyLoginVerified) {
-      error = "the server's login reply did not prove it: " + lane.LastError();
-      return kExitLoginRefused;
+      return Status::Failure("the server's login reply did not prove it: " + lane.LastError(), kExitLoginRefused);
     }
-    error = "login failed: " + lane.LastError();
-    return kExitConnectFailed;
+    return Status::Failure("login failed: " + lane.LastError(), kExitConnectFailed);
   }
   if (result.code != kReplyLoginVerified || !result.verified) {
-    error = "login refused: " + std::to_string(result.code) + " " + result.text;
-    return kExitLoginRefused;
+    return Status::Failure("login refused: " + std::to_string(result.code) + " " + result.text, kExitLoginRefused);
   }
-  return kExitOk;
+  return Status::Ok();
 }
 
 ResponseRole ClassifyResponse(const LaneResponse& response) {
   if (response.frameType != kTypeClear) return ResponseRole::kFinal;
   CommandResponse reply;
-  std::string ignored;
-  if (!ParseCommandResponse(response.document, reply, ignored)) return ResponseRole::kFinal;
+  if (!ParseCommandResponse(response.document, reply).ok()) return ResponseRole::kFinal;
   if (reply.returnCode == 0 && reply.textResponse.starts_with("Queued:")) return ResponseRole::kInterim;
   if (reply.returnCode == kReplyGoingOffline || reply.returnCode == kReplyDisconnecting) {
     return ResponseRole::kSessionEnd;
@@ -353,8 +303,8 @@ ResponseRole ClassifyResponse(const LaneResponse& response) {
   return ResponseRole::kFinal;
 }
 
-bool AwaitFinalResponse(LaneConnection& lane, milliseconds timeout, std::ostream* interimOut, LaneResponse& final,
-                        std::string& error) {
+Status AwaitFinalResponse(LaneConnection& lane, milliseconds timeout, std::ostream* interimOut,
+                          LaneResponse& final) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     const auto left = std::max(milliseconds(0), std::chrono::duration_cast<milliseconds>(
@@ -363,19 +313,12 @@ bool AwaitFinalResponse(LaneConnection& lane, milliseconds timeout, std::ostream
     switch (lane.ReadResponse(left, response)) {
       case ReadStatus::kOk:
         break;
-      case ReadStatus::kTimeout:
-        error = "no final response within " + DurationText(timeout);
-        return false;
+      case ReadStatus::kTimeout: return Status::Failure("no final response within " + DurationText(timeout));
       case ReadStatus::kClosed:
-        error = "the server closed the connection before the final response";
-        return false;
-      case ReadStatus::kBadFrame:
-        error = "unreadable frame from the server: " + lane.LastError();
-        return false;
+        return Status::Failure("the server closed the connection before the final response");
+      case ReadStatus::kBadFrame: return Status::Failure("unreadable frame from the server: " + lane.LastError());
       case ReadStatus::kStopped:
-      case ReadStatus::kError:
-        error = lane.LastError();
-        return false;
+      case ReadStatus::kError: return Status::Failure(lane.LastError());
     }
     switch (ClassifyResponse(response)) {
       case ResponseRole::kInterim:
@@ -383,15 +326,13 @@ bool AwaitFinalResponse(LaneConnection& lane, milliseconds timeout, std::ostream
         continue;
       case ResponseRole::kSessionEnd: {
         CommandResponse reply;
-        std::string ignored;
-        ParseCommandResponse(response.document, reply, ignored);
-        error = "the server ended the session before the final response: " + reply.returnCodeText + " " +
-                reply.textResponse;
-        return false;
+        static_cast<void>(ParseCommandResponse(response.document, reply));
+        return Status::Failure("the server ended the session before the final response: " + reply.returnCodeText +
+                               " " + reply.textResponse);
       }
       case ResponseRole::kFinal:
         final = std::move(response);
-        return true;
+        return Status::Ok();
     }
   }
 }
@@ -403,10 +344,9 @@ int RunRequest(const LaneSessionOptions& options, const std::vector<RequestPair>
     return kExitUsage;
   }
   LaneConnection lane;
-  std::string error;
-  if (const int code = OpenLaneSession(options, lane, error); code != kExitOk) {
-    err << "opx-lane: " << error << "\n";
-    return code;
+  if (const Status opened = OpenLaneSession(options, lane); !opened.ok()) {
+    err << "opx-lane: " << opened.message() << "\n";
+    return opened.code();
   }
   const char type = options.alternate ? kTypeEncryptedAlternate : kTypeEncrypted;
   if (!lane.SendRequest(BuildRequestPayload(pairs), options.trace, type)) {
@@ -414,8 +354,8 @@ int RunRequest(const LaneSessionOptions& options, const std::vector<RequestPair>
     return kExitNoFinalResponse;
   }
   LaneResponse final;
-  if (!AwaitFinalResponse(lane, options.timeout, &out, final, error)) {
-    err << "opx-lane: " << error << "\n";
+  if (const Status answered = AwaitFinalResponse(lane, options.timeout, &out, final); !answered.ok()) {
+    err << "opx-lane: " << answered.message() << "\n";
     return kExitNoFinalResponse;
   }
   out << final.document << std::flush;
@@ -424,10 +364,9 @@ int RunRequest(const LaneSessionOptions& options, const std::vector<RequestPair>
 
 int RunAbort(const LaneSessionOptions& options, std::ostream& out, std::ostream& err, milliseconds linger) {
   LaneConnection lane;
-  std::string error;
-  if (const int code = OpenLaneSession(options, lane, error); code != kExitOk) {
-    err << "opx-lane: " << error << "\n";
-    return code;
+  if (const Status opened = OpenLaneSession(options, lane); !opened.ok()) {
+    err << "opx-lane: " << opened.message() << "\n";
+    return opened.code();
   }
   if (!lane.SendAbort(options.trace)) {
     err << "opx-lane: cannot send the abort: " << lane.LastError() << "\n";

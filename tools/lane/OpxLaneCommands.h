@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/Status.h"
 #include "tools/lane/LaneConnection.h"
 
 namespace paxelle::lane {
@@ -57,14 +58,14 @@ struct LaneCommandLine {
 
 // Reads "HOST:PORT" where HOST is a dotted IPv4 address or "localhost" (taken
 // as 127.0.0.1, so that no name is ever looked up) and PORT is 1 to 65535.
-// False with `error` set otherwise; `host` and `port` unchanged then.
-bool ParseServerAddress(std::string_view text, std::string& host, int& port, std::string& error);
+// A failure otherwise; `host` and `port` unchanged then.
+Status ParseServerAddress(std::string_view text, std::string& host, int& port);
 
 // Reads `args` (without the program name). Options may stand before or after
-// the command; each also as --name=VALUE. False with `error` set for an
-// unknown option or command, a missing or malformed value, a pair without
-// "=", or a load option with another command. `error` never quotes a value.
-bool ParseLaneCommandLine(const std::vector<std::string>& args, LaneCommandLine& line, std::string& error);
+// the command; each also as --name=VALUE. A failure for an unknown option or
+// command, a missing or malformed value, a pair without "=", or a load option
+// with another command; its text never quotes a value.
+Status ParseLaneCommandLine(const std::vector<std::string>& args, LaneCommandLine& line);
 
 // The usage text printed by --help and after a usage error.
 std::string LaneUsageText();
@@ -72,11 +73,10 @@ std::string LaneUsageText();
 // The request payload: each pair as key "=" value, joined with FS.
 std::string BuildRequestPayload(const std::vector<RequestPair>& pairs);
 
-// Connects and logs in. kExitOk when the server verified the login and proved
-// itself; otherwise the exit code (kExitLoginRefused for a refusing or
-// unproven login reply, kExitConnectFailed for everything else) with `error`
-// saying why.
-int OpenLaneSession(const LaneSessionOptions& options, LaneConnection& lane, std::string& error);
+// Connects and logs in. Ok when the server verified the login and proved
+// itself; otherwise a failure whose code is the exit code (kExitLoginRefused
+// for a refusing or unproven login reply, kExitConnectFailed for everything else).
+Status OpenLaneSession(const LaneSessionOptions& options, LaneConnection& lane);
 
 // A frame the server sent while the lane waits for a final response.
 enum class ResponseRole {
@@ -87,11 +87,10 @@ enum class ResponseRole {
 ResponseRole ClassifyResponse(const LaneResponse& response);
 
 // Reads frames until the final response, writing each interim document to
-// `interimOut` when it is not null, waiting at most `timeout` in all. True
-// with `final` set; false with `error` set on time-out, close, an unreadable
-// frame or the end of the session.
-bool AwaitFinalResponse(LaneConnection& lane, std::chrono::milliseconds timeout, std::ostream* interimOut,
-                        LaneResponse& final, std::string& error);
+// `interimOut` when it is not null, waiting at most `timeout` in all, into
+// `final`; a failure on time-out, close, an unreadable frame or the end of the session.
+Status AwaitFinalResponse(LaneConnection& lane, std::chrono::milliseconds timeout, std::ostream* interimOut,
+                          LaneResponse& final);
 
 // The request command: sends `pairs` as one encrypted request and writes the
 // interim reply, if any, and the final response document to `out`. Returns

@@ -11,9 +11,9 @@ int main(int argc, char** argv) {
   using namespace paxelle::lane;
   std::signal(SIGPIPE, SIG_IGN);
   LaneCommandLine line;
-  std::string error;
-  if (!ParseLaneCommandLine(std::vector<std::string>(argv + 1, argv + argc), line, error)) {
-    std::cerr << "opx-lane: " << error << "\n" << LaneUsageText();
+  const paxelle::Status parsed = ParseLaneCommandLine(std::vector<std::string>(argv + 1, argv + argc), line);
+  if (!parsed.ok()) {
+    std::cerr << "opx-lane: " << parsed.message() << "\n" << LaneUsageText();
     return kExitUsage;
   }
   switch (line.command) {
