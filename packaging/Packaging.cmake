@@ -103,24 +103,19 @@ endforeach()
 
 # Debian's documentation files, in each package: the copyright and the changelog.
 configure_file(${PAXELLE_PACKAGING_DIR}/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog @ONLY)
-install(CODE "
-  execute_process(COMMAND gzip -9nc ${CMAKE_BINARY_DIR}/packaging/changelog
-                  OUTPUT_FILE ${CMAKE_BINARY_DIR}/packaging/changelog.gz RESULT_VARIABLE failed)
-  if(failed)
-    message(FATAL_ERROR \"gzip failed on the changelog\")
-  endif()
-" COMPONENT server)
-install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${PAXELLE_PACKAGING_DIR}/copyright
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/paxelle COMPONENT server)
-install(CODE "
-  execute_process(COMMAND gzip -9nc ${CMAKE_BINARY_DIR}/packaging/changelog
-                  OUTPUT_FILE ${CMAKE_BINARY_DIR}/packaging/changelog.gz RESULT_VARIABLE failed)
-  if(failed)
-    message(FATAL_ERROR \"gzip failed on the changelog\")
-  endif()
-" COMPONENT window)
-install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${PAXELLE_PACKAGING_DIR}/copyright
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/paxelle-window COMPONENT window)
+set(doc_package_server paxelle)
+set(doc_package_window paxelle-window)
+foreach(component server window)
+  install(CODE "
+    execute_process(COMMAND gzip -9nc ${CMAKE_BINARY_DIR}/packaging/changelog
+                    OUTPUT_FILE ${CMAKE_BINARY_DIR}/packaging/changelog.gz RESULT_VARIABLE failed)
+    if(failed)
+      message(FATAL_ERROR \"gzip failed on the changelog\")
+    endif()
+  " COMPONENT ${component})
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${PAXELLE_PACKAGING_DIR}/copyright
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${doc_package_${component}} COMPONENT ${component})
+endforeach()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME paxelle)
