@@ -6,6 +6,7 @@
 #include "tests/app/NotifySocket.h"
 #include "tests/common/LocalMoment.h"
 #include "tests/config/TempDir.h"
+#include "tests/host/LoopbackSockets.h"
 #include "tests/support/WaitFor.h"
 
 #include <gtest/gtest.h>
@@ -75,33 +76,21 @@ bool CanConnect(int port) {
 // time-out, as for a host that cannot be reached.
 class UnansweredPort {
  public:
-  UnansweredPort() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 0) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      return;
-    }
-    port_ = ntohs(address.sin_port);
-    filler_ = Connect(port_);
+  UnansweredPort() : listener_(0) {
+    if (listener_.Valid()) filler_ = Connect(listener_.Port());
   }
   ~UnansweredPort() {
     if (filler_ >= 0) ::close(filler_);
-    if (listener_ >= 0) ::close(listener_);
   }
   UnansweredPort(const UnansweredPort&) = delete;
   UnansweredPort& operator=(const UnansweredPort&) = delete;
 
   // 0 when it could not be set up.
-  int Port() const { return filler_ >= 0 ? port_ : 0; }
+  int Port() const { return filler_ >= 0 ? listener_.Port() : 0; }
 
  private:
-  int listener_ = -1;
+  testing::LoopbackListener listener_;
   int filler_ = -1;
-  int port_ = 0;
 };
 
 // One server process with its standard output and error in files.
